@@ -1,0 +1,27 @@
+// The application's private profile: an INI file with the semantics of the
+// Windows private-profile functions the program was written against.
+#pragma once
+
+#include <string>
+
+// Program name: the executable's file name without directory and extension.
+// Set once from argv[0] at start; "tarvel" until then.
+void SetProgramName(const std::string& argv0);
+const std::string& GetAppName();
+
+// The profile file: $XDG_CONFIG_HOME/<program name>.INI, else ~/.config/<program name>.INI.
+// SetProfilePath overrides it (tests, tools); an empty path restores the default.
+std::string GetProfilePath();
+void SetProfilePath(const std::string& path);
+
+// Sections and keys are case-insensitive; values are trimmed.
+// Integers are read as a leading signed decimal; a missing key gives the default.
+int GetProfileInt(const std::string& section, const std::string& key, int def);
+std::string GetProfileString(const std::string& section, const std::string& key,
+                             const std::string& def);
+
+// Each write re-reads the file, changes one key and replaces the file atomically
+// (temporary file + rename). Other sections, keys and comment lines are kept.
+bool WriteProfileInt(const std::string& section, const std::string& key, int value);
+bool WriteProfileString(const std::string& section, const std::string& key,
+                        const std::string& value);

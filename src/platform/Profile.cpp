@@ -1,0 +1,2 @@
+// Placeholder until the profile store lands: defaults only.
+#include "Profile.h"

@@ -1,2 +1,412 @@
-// Placeholder until the profile store lands: defaults only.
 #include "Profile.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <filesystem>
+#include <mutex>
+#include <string_view>
+#include <vector>
+
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "Trace.h"
+
+namespace {
+
+std::mutex g_fileMutex;  // one reader or writer of the file at a time
+std::mutex g_nameMutex;  // guards the two names below
+std::string g_appName = "tarvel";
+std::string g_overridePath;
+unsigned g_tempSerial = 0;
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+std::string_view Trim(std::string_view s) {
+    while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
+    while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
+    return s;
+}
+
+bool EqualNoCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        unsigned char x = static_cast<unsigned char>(a[i]);
+        unsigned char y = static_cast<unsigned char>(b[i]);
+        if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x - 'A' + 'a');
+        if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y - 'A' + 'a');
+        if (x != y) return false;
+    }
+    return true;
+}
+
+// One physical line of the file: its bytes without the terminator, and the
+// terminator itself ("\n", "\r\n" or nothing for a last line without one), so
+// that lines we do not touch are written back exactly as they were.
+struct TLine {
+    std::string text;
+    std::string eol;
+};
+
+enum class ELineKind { Blank, Comment, Section, Key, Other };
+
+struct TParsed {
+    ELineKind kind = ELineKind::Other;
+    std::string_view name;   // section or key name, trimmed
+    std::string_view value;  // key value, trimmed and unquoted
+};
+
+TParsed ParseLine(std::string_view line) {
+    TParsed p;
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    std::string_view t = Trim(line);
+    if (t.empty()) {
+        p.kind = ELineKind::Blank;
+    } else if (t.front() == ';' || t.front() == '#') {
+        p.kind = ELineKind::Comment;
+    } else if (t.front() == '[') {
+        p.kind = ELineKind::Section;
+        std::string_view inner = t.substr(1);
+        std::size_t close = inner.find(']');
+        if (close != std::string_view::npos) inner = inner.substr(0, close);
+        p.name = Trim(inner);
+    } else if (std::size_t eq = t.find('='); eq != std::string_view::npos) {
+        p.kind = ELineKind::Key;
+        p.name = Trim(t.substr(0, eq));
+        std::string_view v = Trim(t.substr(eq + 1));
+        if (v.size() >= 2 && v.front() == '"' && v.back() == '"') v = v.substr(1, v.size() - 2);
+        p.value = v;
+    }
+    return p;
+}
+
+std::vector<TLine> SplitLines(const std::string& bytes) {
+    std::vector<TLine> lines;
+    std::size_t pos = 0;
+    while (pos < bytes.size()) {
+        std::size_t nl = bytes.find('\n', pos);
+        TLine line;
+        if (nl == std::string::npos) {
+            line.text = bytes.substr(pos);
+            pos = bytes.size();
+        } else {
+            std::size_t end = nl;
+            if (end > pos && bytes[end - 1] == '\r') {
+                --end;
+                line.eol = "\r\n";
+            } else {
+                line.eol = "\n";
+            }
+            line.text = bytes.substr(pos, end - pos);
+            pos = nl + 1;
+        }
+        lines.push_back(std::move(line));
+    }
+    return lines;
+}
+
+// Reads the whole file. A missing file is an empty profile; any other failure
+// is reported so that a write never replaces a file it could not read.
+bool ReadFileBytes(const std::string& path, std::string& out, bool& exists) {
+    out.clear();
+    exists = false;
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return errno == ENOENT;
+    exists = true;
+    char buf[65536];
+    for (;;) {
+        ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            ::close(fd);
+            return false;
+        }
+        if (n == 0) break;
+        out.append(buf, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    return true;
+}
+
+// Looks a key up; false when the section or key is missing.
+bool FindValue(const std::string& bytes, std::string_view section, std::string_view key,
+               std::string& value) {
+    section = Trim(section);
+    key = Trim(key);
+    bool inSection = false;
+    std::size_t pos = 0;
+    while (pos < bytes.size()) {
+        std::size_t nl = bytes.find('\n', pos);
+        std::size_t end = nl == std::string::npos ? bytes.size() : nl;
+        TParsed p = ParseLine(std::string_view(bytes).substr(pos, end - pos));
+        pos = end + 1;
+        if (p.kind == ELineKind::Section) {
+            inSection = EqualNoCase(p.name, section);
+        } else if (inSection && p.kind == ELineKind::Key && EqualNoCase(p.name, key)) {
+            value.assign(p.value);
+            return true;
+        }
+    }
+    return false;
+}
+
+bool LookUp(const std::string& section, const std::string& key, std::string& value) {
+    std::lock_guard<std::mutex> lock(g_fileMutex);
+    std::string bytes;
+    bool exists = false;
+    if (!ReadFileBytes(GetProfilePath(), bytes, exists) || !exists) return false;
+    return FindValue(bytes, section, key, value);
+}
+
+bool HasLineBreakOrNul(std::string_view s) {
+    return s.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
+}
+
+// Names and values that would read back differently, or would inject lines
+// into the file, are refused rather than written.
+bool IsWritable(std::string_view section, std::string_view key, std::string_view value) {
+    std::string_view s = Trim(section);
+    std::string_view k = Trim(key);
+    if (s.empty() || k.empty()) return false;
+    if (HasLineBreakOrNul(section) || HasLineBreakOrNul(key) || HasLineBreakOrNul(value))
+        return false;
+    if (s.find(']') != std::string_view::npos) return false;
+    if (k.find('=') != std::string_view::npos) return false;
+    if (k.front() == '[' || k.front() == ';' || k.front() == '#') return false;
+    return true;
+}
+
+// The new file contents with one key set.
+std::string SetValue(const std::string& bytes, std::string_view section, std::string_view key,
+                     std::string_view value) {
+    section = Trim(section);
+    key = Trim(key);
+    std::vector<TLine> lines = SplitLines(bytes);
+    std::string eol = "\n";
+    for (const TLine& l : lines) {
+        if (!l.eol.empty()) {
+            eol = l.eol;
+            break;
+        }
+    }
+
+    bool inSection = false;
+    bool inFirst = false;  // inside the first section of that name
+    std::size_t insertAfter = std::string::npos;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        TParsed p = ParseLine(lines[i].text);
+        if (p.kind == ELineKind::Section) {
+            inSection = EqualNoCase(p.name, section);
+            inFirst = inSection && insertAfter == std::string::npos;
+            if (inFirst) insertAfter = i;
+            continue;
+        }
+        if (!inSection) continue;
+        if (p.kind == ELineKind::Key && EqualNoCase(p.name, key)) {
+            // Keep the key as the file spells it.
+            lines[i].text = std::string(p.name) + "=" + std::string(value);
+            std::string out;
+            for (const TLine& l : lines) out += l.text + l.eol;
+            return out;
+        }
+        // New keys go after the section's last entry, before trailing blank
+        // and comment lines that may belong to the next section.
+        if (inFirst && (p.kind == ELineKind::Key || p.kind == ELineKind::Other)) insertAfter = i;
+    }
+
+    TLine newKey{std::string(key) + "=" + std::string(value), eol};
+    if (insertAfter != std::string::npos) {
+        if (lines[insertAfter].eol.empty()) lines[insertAfter].eol = eol;
+        lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(insertAfter) + 1, newKey);
+    } else {
+        if (!lines.empty()) {
+            if (lines.back().eol.empty()) lines.back().eol = eol;
+            if (ParseLine(lines.back().text).kind != ELineKind::Blank) lines.push_back({"", eol});
+        }
+        lines.push_back({"[" + std::string(section) + "]", eol});
+        lines.push_back(newKey);
+    }
+    std::string out;
+    for (const TLine& l : lines) out += l.text + l.eol;
+    return out;
+}
+
+bool WriteAll(int fd, const std::string& bytes) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// Serialises writers of the same profile across processes.
+class CFileLock {
+public:
+    explicit CFileLock(const std::string& path) {
+        m_fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+        if (m_fd < 0) return;
+        while (::flock(m_fd, LOCK_EX) != 0) {
+            if (errno != EINTR) {
+                ::close(m_fd);
+                m_fd = -1;
+                return;
+            }
+        }
+    }
+    ~CFileLock() {
+        if (m_fd >= 0) ::close(m_fd);  // closing releases the lock
+    }
+    CFileLock(const CFileLock&) = delete;
+    CFileLock& operator=(const CFileLock&) = delete;
+    bool IsLocked() const { return m_fd >= 0; }
+
+private:
+    int m_fd = -1;
+};
+
+bool Store(const std::string& section, const std::string& key, const std::string& value) {
+    if (!IsWritable(section, key, value)) {
+        TRACE("WriteProfileString(): refused [%s] %s\n", section.c_str(), key.c_str());
+        return false;
+    }
+    std::lock_guard<std::mutex> lock(g_fileMutex);
+    namespace fs = std::filesystem;
+    std::string path = GetProfilePath();
+
+    // Write through a symbolic link rather than replacing the link itself.
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+        if (char* real = ::realpath(path.c_str(), nullptr)) {
+            path = real;
+            std::free(real);
+        }
+    }
+
+    std::error_code ec;
+    fs::path dir = fs::path(path).parent_path();
+    if (!dir.empty()) fs::create_directories(dir, ec);
+    if (ec) return false;
+
+    CFileLock fileLock(path + ".lock");
+    if (!fileLock.IsLocked()) return false;
+
+    std::string bytes;
+    bool exists = false;
+    if (!ReadFileBytes(path, bytes, exists)) return false;
+    std::string updated = SetValue(bytes, section, key, value);
+
+    mode_t mode = 0666;
+    if (exists && ::stat(path.c_str(), &st) == 0) mode = st.st_mode & 07777;
+
+    std::string temp;
+    int fd = -1;
+    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+        temp = path + ".tmp" + std::to_string(::getpid()) + "." + std::to_string(g_tempSerial++);
+        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+        if (fd < 0 && errno != EEXIST) return false;
+    }
+    if (fd < 0) return false;
+    bool ok = WriteAll(fd, updated);
+    if (ok && exists) ok = ::fchmod(fd, mode) == 0 || errno == EPERM;
+    if (ok) ok = ::fsync(fd) == 0;
+    if (::close(fd) != 0) ok = false;
+    if (ok) ok = ::rename(temp.c_str(), path.c_str()) == 0;
+    if (!ok) {
+        ::unlink(temp.c_str());
+        return false;
+    }
+    int dfd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dfd >= 0) {
+        ::fsync(dfd);
+        ::close(dfd);
+    }
+    return true;
+}
+
+std::string HomeDirectory() {
+    const char* home = std::getenv("HOME");
+    if (home && *home) return home;
+    struct passwd pw {};
+    struct passwd* found = nullptr;
+    char buf[4096];
+    if (::getpwuid_r(::getuid(), &pw, buf, sizeof buf, &found) == 0 && found && found->pw_dir)
+        return found->pw_dir;
+    return ".";
+}
+
+}  // namespace
+
+void SetProgramName(const std::string& argv0) {
+    std::string title = std::filesystem::path(argv0).filename().string();
+    // The title drops the last extension only: "my.tool.bin" is "my.tool".
+    std::size_t dot = title.rfind('.');
+    if (dot != std::string::npos && dot > 0) title.erase(dot);
+    if (title.empty()) return;
+    std::lock_guard<std::mutex> lock(g_nameMutex);
+    g_appName = title;
+}
+
+const std::string& GetAppName() {
+    return g_appName;
+}
+
+std::string GetProfilePath() {
+    std::lock_guard<std::mutex> lock(g_nameMutex);
+    if (!g_overridePath.empty()) return g_overridePath;
+    std::string base;
+    const char* xdg = std::getenv("XDG_CONFIG_HOME");
+    if (xdg && xdg[0] == '/')
+        base = xdg;  // relative values are invalid and ignored
+    else
+        base = HomeDirectory() + "/.config";
+    return base + "/" + g_appName + ".INI";
+}
+
+void SetProfilePath(const std::string& path) {
+    std::lock_guard<std::mutex> lock(g_nameMutex);
+    g_overridePath = path;
+}
+
+int GetProfileInt(const std::string& section, const std::string& key, int def) {
+    std::string text;
+    if (!LookUp(section, key, text) || text.empty()) return def;
+    // A leading signed decimal; text without one gives 0, out of range saturates.
+    std::size_t i = 0;
+    while (i < text.size() && IsBlank(text[i])) ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+    long long n = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        n = n * 10 + (text[i] - '0');
+        if (n > static_cast<long long>(INT_MAX) + 1) n = static_cast<long long>(INT_MAX) + 1;
+    }
+    if (negative) n = -n;
+    if (n > INT_MAX) return INT_MAX;
+    if (n < INT_MIN) return INT_MIN;
+    return static_cast<int>(n);
+}
+
+std::string GetProfileString(const std::string& section, const std::string& key,
+                             const std::string& def) {
+    std::string text;
+    if (!LookUp(section, key, text)) return def;
+    return text;
+}
+
+bool WriteProfileInt(const std::string& section, const std::string& key, int value) {
+    return Store(section, key, std::to_string(value));
+}
+
+bool WriteProfileString(const std::string& section, const std::string& key,
+                        const std::string& value) {
+    return Store(section, key, value);
+}

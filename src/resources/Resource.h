@@ -1,0 +1,129 @@
+// Numbered resources: dialogs, menu and icon, menu commands, controls, and the
+// string ids that code names directly. Tooltip texts share their control's id.
+#pragma once
+
+// dialogs, menu, icon
+constexpr unsigned IDD_ABOUTBOX = 100;
+constexpr unsigned IDR_MAINFRAME = 128;   // application icon
+constexpr unsigned IDD_COMM_PORT = 129;   // "Comm Port" page
+constexpr unsigned IDD_CONSOLE = 131;     // "Console" page
+constexpr unsigned IDD_LOCATION = 132;    // "Location" page
+constexpr unsigned IDD_CLOCK_SETUP = 133; // "Clock Setup" page
+constexpr unsigned IDR_MENU = 136;
+constexpr unsigned IDD_COUNTDOWN = 138;
+
+// menu commands (each also has a prompt string with the same id)
+constexpr unsigned ID_FILE_EXIT = 32775;
+constexpr unsigned ID_HELP_CONTENTS = 32776;
+constexpr unsigned ID_HELP_SEARCH = 32777;
+constexpr unsigned ID_FILE_LOAD_COMM = 32778;
+constexpr unsigned ID_FILE_LOAD_FILE = 32779;
+constexpr unsigned ID_FILE_SAVE_COMM = 32780;
+constexpr unsigned ID_FILE_SAVE_FILE = 32781;
+constexpr unsigned ID_HELP_ABOUT = 32782;
+constexpr unsigned ID_HELP_WEB = 32783;
+constexpr unsigned ID_FILE_DUMP = 32784;
+// framework help commands routed by the application; no item carries them
+constexpr unsigned ID_CONTEXT_HELP = 57669;
+constexpr unsigned ID_HELP = 57670;
+
+// standard sheet buttons the main window hides
+constexpr unsigned IDC_SHEET_OK = 1;
+constexpr unsigned IDC_SHEET_CANCEL = 2;
+constexpr unsigned IDC_SHEET_HELP = 9;
+constexpr unsigned IDC_SHEET_APPLY = 12321;
+
+// status line
+constexpr unsigned IDC_STATUS_BAR = 102;
+
+// Comm Port page
+constexpr unsigned IDC_COMM_PORT = 1001;
+constexpr unsigned IDC_BAUD = 1002;
+constexpr unsigned IDC_MODEL = 1003;
+constexpr unsigned IDC_DATA_BITS = 1009;
+constexpr unsigned IDC_PARITY = 1010;
+constexpr unsigned IDC_STOP_BITS = 1011;
+constexpr unsigned IDC_OPEN_PORT = 1020;
+
+// Location page
+constexpr unsigned IDC_TIME_ZONE = 1016;
+constexpr unsigned IDC_GMT = 1021;
+constexpr unsigned IDC_LOCAL_TIME = 1022;
+constexpr unsigned IDC_LOCAL_OFFSET = 1023;
+constexpr unsigned IDC_CLOCK_TO_PC = 1024;
+constexpr unsigned IDC_PC_TO_CLOCK = 1030;
+constexpr unsigned IDC_APPLY_OFFSET = 1037;
+
+// Console page
+constexpr unsigned IDC_CONSOLE_INPUT = 1018;
+constexpr unsigned IDC_CONSOLE_OUTPUT = 1019;
+
+// Clock Setup page
+constexpr unsigned IDC_SETUP_TREE = 1026;
+constexpr unsigned IDC_SETUP_VALUE = 1027;
+constexpr unsigned IDC_SETUP_CHOICE = 1029;
+constexpr unsigned IDC_SETUP_APPLY = 5001;
+
+// countdown dialog and About box
+constexpr unsigned IDC_COUNTDOWN_PROGRESS = 1033;
+constexpr unsigned IDC_COUNTDOWN_TEXT = 1034;
+constexpr unsigned IDC_VERSION = 1035;
+
+// strings
+constexpr unsigned IDS_CAPTION = 102;
+constexpr unsigned IDS_CONSOLE_STARTED = 141;
+constexpr unsigned IDS_UNKNOWN_FILE_TYPE = 151;
+constexpr unsigned IDS_UNKNOWN_FILE_REVISION = 152;
+constexpr unsigned IDS_SETUP_MISMATCH = 153;
+constexpr unsigned IDS_PLACEHOLDER = 157;
+constexpr unsigned IDS_RANGE_ERROR = 222;
+constexpr unsigned IDS_ERROR_OPENING_FILE = 226;
+constexpr unsigned IDS_ERROR_SAVING_FILE = 227;
+constexpr unsigned IDS_START_PROMPT = 228;
+
+// line errors, in the order they are reported
+constexpr unsigned IDS_BREAK_DETECTED = 40001;
+constexpr unsigned IDS_FRAMING_ERROR = 40002;
+constexpr unsigned IDS_IO_ERROR = 40003;
+constexpr unsigned IDS_MODE_ERROR = 40004;
+constexpr unsigned IDS_CHAR_OVERRUN = 40005;
+constexpr unsigned IDS_INPUT_OVERRUN = 40006;
+constexpr unsigned IDS_PARITY_ERROR = 40007;
+constexpr unsigned IDS_OUTPUT_FULL = 40008;
+
+// line setting choice runs (first and last id, texts in id order)
+constexpr unsigned IDS_BAUD_FIRST = 40009;        // "1200"
+constexpr unsigned IDS_BAUD_LAST = 40015;         // "115200"
+constexpr unsigned IDS_BAUD_DEFAULT = 40012;      // "9600"
+constexpr unsigned IDS_DATA_FIRST = 40016;        // "7"
+constexpr unsigned IDS_DATA_LAST = 40017;         // "8"
+constexpr unsigned IDS_DATA_DEFAULT = 40017;
+constexpr unsigned IDS_STOP_FIRST = 40018;        // "1"
+constexpr unsigned IDS_STOP_LAST = 40019;         // "2"
+constexpr unsigned IDS_STOP_DEFAULT = 40018;
+constexpr unsigned IDS_PARITY_FIRST = 40020;      // "No Parity", then "Odd", "Even"
+constexpr unsigned IDS_PARITY_LAST = 40022;
+constexpr unsigned IDS_PARITY_DEFAULT = 40020;
+constexpr unsigned IDS_FLOW_FIRST = 40023;        // "None", then "Xon / Xoff"
+constexpr unsigned IDS_FLOW_LAST = 40024;
+constexpr unsigned IDS_FLOW_DEFAULT = 40023;
+constexpr unsigned IDS_FLOW_DATA_READY = 40025;   // only ever read back
+
+// port status codes -1 to 4
+constexpr unsigned IDS_PORT_INVALID = 40026;
+constexpr unsigned IDS_PORT_IDLE = 40027;
+constexpr unsigned IDS_PORT_READ = 40028;
+constexpr unsigned IDS_PORT_WROTE = 40029;
+constexpr unsigned IDS_PORT_ERROR = 40030;
+constexpr unsigned IDS_PORT_TIMEOUT = 40031;
+
+// menu command results and other messages
+constexpr unsigned IDS_WRITE_FAILED = 57680;
+constexpr unsigned IDS_READ_FAILED = 57681;
+constexpr unsigned IDS_COUNTDOWN = 57682;
+constexpr unsigned IDS_SENT_TO_CLOCK = 57683;
+constexpr unsigned IDS_GOT_FROM_CLOCK = 57684;
+constexpr unsigned IDS_READ_FILE_OK = 57685;
+constexpr unsigned IDS_SAVED_FILE_OK = 57686;
+constexpr unsigned IDS_UNEXPECTED_VALUE = 57687;
+constexpr unsigned IDS_VERSION = 57688;

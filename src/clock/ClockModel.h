@@ -1,0 +1,49 @@
+// The supported clock models and the text of each command for the selected one.
+#pragma once
+
+#include <ctime>
+#include <string>
+#include <vector>
+
+// Commands the clock understands; the values are fixed (they appear in traces).
+enum TClockCommand : int {
+    EEPROM_TO_ACTIVE = 0,  // clock copies its stored setup into active memory
+    ACTIVE_TO_PC = 1,      // clock sends its active setup as hex records
+    PC_TO_ACTIVE = 2,      // clock takes the hex records that follow
+    ACTIVE_TO_EEPROM = 3,  // clock stores its active setup
+    COMMAND_XZ = 4,
+    RESET = 5,
+    GET_VERSION = 6,       // clock answers with its ROM date line
+    GET_UTC_TIME = 7,      // clock answers "%d:%d:%d:%d\r\n"
+    SET_UTC_TIME = 8,      // the PC's local date and time
+    COMMAND_B0 = 9,
+};
+
+class CClockModel {
+public:
+    static constexpr int MODEL_COUNT = 6;
+
+    CClockModel() = default;
+
+    // Appends the six model names in index order.
+    void GetModelList(std::vector<std::string>& list) const;
+    // The selected model's name; false (and empty) for an index outside the list.
+    bool GetModelName(std::string& name) const;
+    // Stores the index as given; callers pass indexes of the model list.
+    void SetModel(int index) { m_index = index; }
+    int GetModel() const { return m_index; }
+
+    // The command's text, without a line terminator. Unknown commands, and
+    // model commands while the index is outside the list, give an empty text.
+    void FormatCommand(std::string& text, TClockCommand command) const;
+    // The same with the PC's local time given, for SET_UTC_TIME.
+    void FormatCommand(std::string& text, TClockCommand command, const std::tm& localNow) const;
+    // What trace lines call the command: the same text.
+    void GetCommandName(std::string& name, TClockCommand command) const;
+
+private:
+    // The model's text in commands; null outside the list.
+    const char* CommandModelText() const;
+
+    int m_index = 1;
+};

@@ -109,6 +109,10 @@ std::vector<TLine> SplitLines(const std::string& bytes) {
     return lines;
 }
 
+// A profile is a few hundred bytes; anything past this is not ours to load
+// (or to rewrite), whatever the path points at.
+constexpr std::size_t kMaxProfileBytes = 16u << 20;
+
 // Reads the whole file. A missing file is an empty profile; any other failure
 // is reported so that a write never replaces a file it could not read.
 bool ReadFileBytes(const std::string& path, std::string& out, bool& exists) {
@@ -127,6 +131,11 @@ bool ReadFileBytes(const std::string& path, std::string& out, bool& exists) {
         }
         if (n == 0) break;
         out.append(buf, static_cast<std::size_t>(n));
+        if (out.size() > kMaxProfileBytes) {
+            ::close(fd);
+            out.clear();
+            return false;
+        }
     }
     ::close(fd);
     return true;

@@ -186,6 +186,12 @@ TEST(Profile, JunkNeverCrashesAndIsKept) {
     const std::string after = ReadWholeFile(profile.Path());
     ASSERT_GE(after.size(), junk.size());
     EXPECT_EQ(after.compare(0, junk.size(), junk), 0);
+
+    // Something far too big to be a profile is neither read nor replaced.
+    ASSERT_EQ(truncate(profile.Path().c_str(), 17 << 20), 0);
+    EXPECT_EQ(GetProfileString("Communication", "Baud", "dflt"), "dflt");
+    EXPECT_FALSE(WriteProfileString("Communication", "Baud", "1200"));
+    EXPECT_EQ(std::filesystem::file_size(profile.Path()), 17u << 20);
 }
 
 TEST(Profile, UnsafeWritesAreRefused) {

@@ -1,0 +1,66 @@
+// The narrow seam below CCommPort: one open serial device. The termios
+// implementation drives real lines and pseudo-terminals; tests put a fake
+// here for what a pseudo-terminal cannot do (7 data bits, parity, refused
+// settings, line error counters, a break that is seen).
+//
+// Every operation that fails leaves the reason in errno. Implementations must
+// allow the reader thread to wait, query and read while the user-interface
+// thread writes, purges or changes the line settings.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "Dcb.h"
+
+class CSerialDevice {
+public:
+    // Running totals of line errors since the driver started counting.
+    struct TErrorCounts {
+        std::uint32_t frame = 0;
+        std::uint32_t overrun = 0;
+        std::uint32_t parity = 0;
+        std::uint32_t brk = 0;
+        std::uint32_t bufOverrun = 0;
+    };
+
+    virtual ~CSerialDevice() = default;
+
+    // Opens the device for exclusive use; a second opener fails (EBUSY or
+    // EWOULDBLOCK). The line is raw and reads never block.
+    virtual bool Open(const std::string& path) = 0;
+    // Restores the settings found at open and releases the device. Safe to
+    // call twice.
+    virtual void Close() = 0;
+    virtual bool IsOpen() const = 0;
+
+    // Line settings in DCB terms: rate, data bits, parity (mark and space
+    // too), stop bits, parity checking, flow control, DTR and RTS.
+    virtual bool GetLineState(DCB& dcb) = 0;
+    // Refuses (EINVAL) what the line cannot do; changes nothing then.
+    virtual bool SetLineState(const DCB& dcb) = 0;
+
+    // Never block: -1 with EAGAIN, or 0, when there is nothing to move.
+    virtual ssize_t Read(unsigned char* buf, std::size_t size) = 0;
+    virtual ssize_t Write(const unsigned char* buf, std::size_t size) = 0;
+    // Waits up to timeoutMs (-1: no limit) for the poll events asked for;
+    // gives the events seen (POLLHUP and POLLERR included), 0 on time-out,
+    // -1 on failure.
+    virtual int Poll(short events, int timeoutMs) = 0;
+    // The descriptor the reader thread polls for input and hang-up.
+    virtual int PollFd() const = 0;
+
+    // Waits until queued output has left; fails (ETIMEDOUT) when the output
+    // queue has not moved for stallMs.
+    virtual bool Drain(unsigned stallMs) = 0;
+    // Discards queued input and/or output.
+    virtual bool Purge(bool input, bool output) = 0;
+    virtual bool SetBreak(bool on) = 0;
+    // Bytes waiting to be read.
+    virtual bool QueuedInput(unsigned& count) = 0;
+    // A driver that keeps no counters gives zeros and true.
+    virtual bool GetErrorCounts(TErrorCounts& counts) = 0;
+};

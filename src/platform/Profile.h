@@ -15,13 +15,17 @@ std::string GetProfilePath();
 void SetProfilePath(const std::string& path);
 
 // Sections and keys are case-insensitive; values are trimmed.
-// Integers are read as a leading signed decimal; a missing key gives the default.
+// Integers are read as a leading signed decimal ("abc" reads as 0, out of range
+// saturates); a missing key, or an integer key with an empty value, gives the default.
 int GetProfileInt(const std::string& section, const std::string& key, int def);
 std::string GetProfileString(const std::string& section, const std::string& key,
                              const std::string& def);
 
 // Each write re-reads the file, changes one key and replaces the file atomically
-// (temporary file + rename). Other sections, keys and comment lines are kept.
+// (temporary file + rename) under a lock shared with other running copies.
+// Other sections, keys and comment lines are kept. False when the file could not
+// be read or written, or when a name or value holds a line break or NUL (or a
+// section name holds ']', a key '=' or a leading ';', '#', '[').
 bool WriteProfileInt(const std::string& section, const std::string& key, int value);
 bool WriteProfileString(const std::string& section, const std::string& key,
                         const std::string& value);

@@ -1,0 +1,82 @@
+// The one clock configuration: the 130-byte record, whether a setup is
+// present, the buffer the hex records are exchanged in, and the clock model.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+#include "ClockConfig.h"
+#include "ClockModel.h"
+#include "FileError.h"
+#include "HexCodec.h"
+
+// What loading a setup file did with it.
+enum class TLoadResult {
+    Loaded,   // the record was taken and the setup is present
+    Refused,  // wrong signature or revision: the user was told; nothing changed
+};
+
+class CClockState {
+public:
+    // The file: 4-byte revision, signature with its zero byte, the record.
+    static constexpr std::size_t FILE_SIGNATURE_SIZE = 20;
+    static constexpr std::size_t FILE_SIZE = 4 + FILE_SIGNATURE_SIZE + CLOCK_CONFIG_SIZE;  // 154
+    static constexpr std::uint32_t FILE_REVISION = 1;
+    static const char FILE_SIGNATURE[];  // "Halvern Clock State"
+
+    CClockState() = default;
+
+    bool IsValid() const { return m_valid; }
+    // The record, read and changed in place by the pages.
+    TClockConfig* GetConfig() { return &m_config; }
+    const TClockConfig* GetConfig() const { return &m_config; }
+
+    // Checks and stores one setup item in the record.
+    bool SetItem(int item, int value, bool showError);
+
+    void GetModelList(std::vector<std::string>& list) const { m_model.GetModelList(list); }
+    bool GetModelName(std::string& name) const { return m_model.GetModelName(name); }
+    void SetModel(int index) { m_model.SetModel(index); }
+    int GetModel() const { return m_model.GetModel(); }
+
+    // The communication buffer for the hex records.
+    void ClearBuffer() { m_buffer.fill(0); }
+    char* GetBuffer() { return m_buffer.data(); }
+    const char* GetBuffer() const { return m_buffer.data(); }
+    static constexpr std::size_t GetBufferSize() { return COMM_BUFFER_SIZE; }
+
+    // The hex-record codec, over a buffer and its size (usually m_buffer).
+    static std::size_t ConfigToRaw(char* buf, std::size_t size, const TClockConfig& record) {
+        return ::ConfigToRaw(buf, size, record);
+    }
+    static bool RawToConfig(TClockConfig& target, const char* buf, std::size_t size) {
+        return ::RawToConfig(target, buf, size);
+    }
+    static bool CheckHeader(const char* buf, std::size_t size) { return ::CheckHeader(buf, size); }
+    static bool HasAllRecords(const char* buf, std::size_t size) { return ::HasAllRecords(buf, size); }
+    static bool HasNoQuestionMark(const char* buf, std::size_t size) {
+        return ::HasNoQuestionMark(buf, size);
+    }
+    static bool VerifyChecksums(const char* buf, std::size_t size) {
+        return ::VerifyChecksums(buf, size);
+    }
+
+    // Stores the setup file's 154 bytes; throws CFileError when the stream fails.
+    void Serialize(std::ostream& out) const;
+    // Loads a setup file. A wrong signature or revision is told to the user
+    // and refused. Throws CFileError when the file is unreadable: shorter than
+    // its revision, or a record cut short. Only a complete record is taken.
+    TLoadResult Serialize(std::istream& in);
+
+    // The readable listing of the record: labelled decimal values, LF only.
+    void Dump(std::ostream& out) const;
+
+private:
+    bool m_valid = false;
+    TClockConfig m_config{};
+    std::array<char, COMM_BUFFER_SIZE> m_buffer{};
+    CClockModel m_model;
+};

@@ -1,0 +1,488 @@
+#include "ClockPropSheet.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QSaveFile>
+#include <QTabWidget>
+#include <QTextEdit>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include <concepts>
+#include <fstream>
+#include <sstream>
+
+#include "AboutDlg.h"
+#include "GuiCall.h"
+#include "MessageTarget.h"
+#include "Messages.h"
+#include "Profile.h"
+#include "Prompts.h"
+#include "QtPromptHooks.h"
+#include "Resource.h"
+#include "StringTable.h"
+#include "TarvelApp.h"
+
+namespace {
+
+// The transfers with the clock belong to the configuration. Until it offers
+// them, both report failure, so the user sees the read or write error.
+template <typename TState, typename TPort>
+bool ReadFromClock(TState& state, TPort& port) {
+    if constexpr (requires {
+                      { state.Read(port, true) } -> std::convertible_to<bool>;
+                  })
+        return state.Read(port, true);
+    else
+        return false;
+}
+
+template <typename TState, typename TPort>
+bool WriteToClock(TState& state, TPort& port) {
+    if constexpr (requires {
+                      { state.Write(port) } -> std::convertible_to<bool>;
+                  })
+        return state.Write(port);
+    else
+        return false;
+}
+
+// The wait cursor for as long as a transfer blocks the window.
+class CWaitCursor {
+public:
+    CWaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~CWaitCursor() { QApplication::restoreOverrideCursor(); }
+    CWaitCursor(const CWaitCursor&) = delete;
+    CWaitCursor& operator=(const CWaitCursor&) = delete;
+};
+
+std::string FirstLine(const std::string& text) { return text.substr(0, text.find('\n')); }
+
+// Writes what produce() makes into path, or nothing: the old file stays
+// intact unless the new one was written in full.
+template <typename TProduce>
+bool WriteFileAtomically(const QString& path, TProduce produce) {
+    std::ostringstream bytes;
+    produce(bytes);
+    if (!bytes) return false;
+    const std::string data = bytes.str();
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) return false;
+    if (file.write(data.data(), static_cast<qint64>(data.size())) != static_cast<qint64>(data.size())) {
+        file.cancelWriting();
+        return false;
+    }
+    return file.commit();
+}
+
+}  // namespace
+
+const char* const CClockPropSheet::kWebAddress = "https://www.halvern.example/";
+
+CClockPropSheet::CClockPropSheet(unsigned captionId, QWidget* parent, int selectPage)
+    : QDialog(parent),
+      m_target([this](unsigned msg, std::uintptr_t wParam, std::intptr_t lParam) {
+          return OnMessage(msg, wParam, lParam);
+      }) {
+    // A new main window: calls from the reader thread are welcome again.
+    CGuiCall::SetOpen(true);
+    CQtPromptHooks::SetClosePending(false);
+
+    setWindowTitle(QString::fromStdString(GetString(captionId)));
+    setWindowIcon(CTarvelApp::GetIcon());
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint);
+
+    // The pages in tab order; each knows its sheet before any of them is shown.
+    m_tabs = new QTabWidget(this);
+    for (CCommPage* page : {static_cast<CCommPage*>(&m_setupPage), static_cast<CCommPage*>(&m_commonPage),
+                            static_cast<CCommPage*>(&m_locationPage), static_cast<CCommPage*>(&m_consolePage)})
+        m_tabs->addTab(page, page->GetTitle());
+    for (CCommPage* page : {static_cast<CCommPage*>(&m_locationPage), static_cast<CCommPage*>(&m_setupPage),
+                            static_cast<CCommPage*>(&m_consolePage), static_cast<CCommPage*>(&m_commonPage)})
+        page->SetSheet(this);
+    if (selectPage >= 0 && selectPage < m_tabs->count()) m_tabs->setCurrentIndex(selectPage);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(m_tabs, 1);
+    BuildMenu();
+    layout->setMenuBar(m_menuBar);
+
+    m_pFloatStatus = std::make_unique<CFloatStatus>();
+    const bool docked = !CFloatStatus::CanFloat();
+    m_pFloatStatus->Create(this, docked);
+    if (docked) layout->addWidget(m_pFloatStatus.get());
+
+    m_port.SetNotifyWnd(&m_target);
+    OnStatusText(IDS_START_PROMPT);
+}
+
+CClockPropSheet::~CClockPropSheet() {
+    // Nothing reports to the window any more; the reader (if any) is stopped
+    // while the pages can still take its data, then the gate closes so that
+    // nothing can keep the GUI thread waiting while the port goes away.
+    m_port.SetNotifyWnd(nullptr);
+    m_port.ReadStop();
+    CGuiCall::SetOpen(false);
+    if (GetMainTarget() == &m_target) SetMainTarget(nullptr);
+}
+
+void CClockPropSheet::BuildMenu() {
+    m_menuBar = new QMenuBar(this);
+    QMenu* file = m_menuBar->addMenu(tr("&File"));
+    QMenu* load = file->addMenu(tr("&Load"));
+    AddCommand(load, "From &Comm Port", ID_FILE_LOAD_COMM, &CClockPropSheet::OnLoadFromCommPort);
+    AddCommand(load, "From &File", ID_FILE_LOAD_FILE, &CClockPropSheet::OnLoadFromFile);
+    QMenu* save = file->addMenu(tr("Save"));
+    AddCommand(save, "To &Comm Port", ID_FILE_SAVE_COMM, &CClockPropSheet::OnSaveToCommPort);
+    AddCommand(save, "To &File", ID_FILE_SAVE_FILE, &CClockPropSheet::OnSaveToFile);
+    file->addSeparator();
+    AddCommand(file, "&Dump", ID_FILE_DUMP, &CClockPropSheet::OnDump);
+    file->addSeparator();
+    AddCommand(file, "E&xit", ID_FILE_EXIT, &CClockPropSheet::OnExit);
+
+    QMenu* help = m_menuBar->addMenu(tr("&Help"));
+    AddCommand(help, "&Contents", ID_HELP_CONTENTS, &CClockPropSheet::OnHelpContents);
+    AddCommand(help, "&Search", ID_HELP_SEARCH, &CClockPropSheet::OnHelpSearch);
+    help->addSeparator();
+    AddCommand(help, "&On the web", ID_HELP_WEB, &CClockPropSheet::OnWebSite);
+    help->addSeparator();
+    AddCommand(help, "&About", ID_HELP_ABOUT, &CClockPropSheet::OnAbout);
+
+    // A submenu is known by its position in its menu, as the prompts have
+    // always looked them up.
+    load->menuAction()->setData(0u);
+    save->menuAction()->setData(1u);
+    file->menuAction()->setData(0u);
+    help->menuAction()->setData(1u);
+    for (QMenu* menu : {file, load, save, help}) WatchMenu(menu);
+    connect(m_menuBar, &QMenuBar::hovered, this,
+            [this](QAction* action) { OnMenuSelect(action->data().toUInt()); });
+
+    // Until the first notification only loading a file, Exit and Help work.
+    for (unsigned id : {ID_FILE_LOAD_COMM, ID_FILE_SAVE_COMM, ID_FILE_SAVE_FILE, ID_FILE_DUMP})
+        EnableMenuCommand(id, false);
+}
+
+QAction* CClockPropSheet::AddCommand(QMenu* menu, const char* text, unsigned id,
+                                     void (CClockPropSheet::*handler)()) {
+    QAction* action = menu->addAction(QString::fromLatin1(text));
+    action->setData(id);
+    connect(action, &QAction::triggered, this, handler);
+    m_actions[id] = action;
+    return action;
+}
+
+void CClockPropSheet::WatchMenu(QMenu* menu) {
+    connect(menu, &QMenu::hovered, this, [this](QAction* action) {
+        if (!action->isSeparator()) OnMenuSelect(action->data().toUInt());
+    });
+}
+
+QAction* CClockPropSheet::GetMenuAction(unsigned id) const {
+    const auto it = m_actions.find(id);
+    return it == m_actions.end() ? nullptr : it->second;
+}
+
+bool CClockPropSheet::IsMenuCommandEnabled(unsigned id) const {
+    const QAction* action = GetMenuAction(id);
+    return action && action->isEnabled();
+}
+
+bool CClockPropSheet::EnableMenuCommand(unsigned id, bool enable) {
+    QAction* action = GetMenuAction(id);
+    if (!action) return false;
+    const bool previous = action->isEnabled();
+    action->setEnabled(enable);
+    return previous;
+}
+
+std::string CClockPropSheet::GetStatusText() const { return m_statusText; }
+
+void CClockPropSheet::SetStatus(const std::string& text) {
+    m_statusText = text;
+    if (m_pFloatStatus) m_pFloatStatus->SetText(text);
+}
+
+std::intptr_t CClockPropSheet::OnMessage(unsigned msg, std::uintptr_t wParam, std::intptr_t lParam) {
+    switch (msg) {
+    case WM_COMMSTATUS:
+        OnCommStatus(wParam, lParam);
+        break;
+    case WM_STATUSTEXT:
+        OnStatusText(static_cast<unsigned>(wParam));
+        break;
+    case WM_CONSOLESHOW:
+        OnConsoleShow(wParam != 0);
+        break;
+    case WM_PORTSTATECHANGED:
+        OnPortStateChanged(wParam, lParam);
+        break;
+    case WM_CLOCKSTATECHANGED:
+        OnClockStateChanged(wParam, lParam);
+        break;
+    default:
+        break;
+    }
+    return 0;
+}
+
+void CClockPropSheet::OnCommStatus(std::uintptr_t code, std::intptr_t value) {
+    // The code travels as a signed 32-bit number.
+    const int status = static_cast<int>(static_cast<std::int32_t>(code));
+    const int count = static_cast<int>(value);
+    std::string text;
+    switch (status) {
+    case -1:
+        text = GetString(IDS_PORT_INVALID);
+        break;
+    case 0:
+        text = GetString(IDS_PORT_IDLE);
+        break;
+    case 1:
+        text = FormatString(GetString(IDS_PORT_READ).c_str(), count);
+        break;
+    case 2:
+        text = FormatString(GetString(IDS_PORT_WROTE).c_str(), count);
+        break;
+    case 3:
+        text = GetString(IDS_PORT_ERROR);
+        break;
+    case 4:
+        text = GetString(IDS_PORT_TIMEOUT);
+        break;
+    default:
+        // Any other code is a string id (the line errors).
+        if (status < 0 || !LoadString(static_cast<unsigned>(status), text)) text = "Unknown Status Msg!";
+        break;
+    }
+    SetStatus(text);
+}
+
+void CClockPropSheet::OnStatusText(unsigned id) {
+    std::string text;
+    if (!LoadString(id, text)) text = "Unknown Status string id!\n";
+    SetStatus(text);
+}
+
+void CClockPropSheet::OnConsoleShow(bool shown) {
+    if (!shown) {
+        m_port.ReadStop();
+        return;
+    }
+    // Every showing starts with an empty output.
+    QWidget* output = m_consolePage.FindControl(IDC_CONSOLE_OUTPUT);
+    if (auto* plain = qobject_cast<QPlainTextEdit*>(output))
+        plain->clear();
+    else if (auto* rich = qobject_cast<QTextEdit*>(output))
+        rich->clear();
+    else if (auto* line = qobject_cast<QLineEdit*>(output))
+        line->clear();
+    m_port.ReadStart(m_consolePage.GetTarget());
+}
+
+void CClockPropSheet::OnPortStateChanged(std::uintptr_t wParam, std::intptr_t lParam) {
+    const bool open = m_port.IsOpen();
+    const bool present = m_clockState.IsValid();
+    EnableMenuCommand(ID_FILE_LOAD_COMM, open);
+    EnableMenuCommand(ID_FILE_SAVE_COMM, open && present);
+    RelayToPages(WM_PORTSTATECHANGED, wParam, lParam);
+}
+
+void CClockPropSheet::OnClockStateChanged(std::uintptr_t wParam, std::intptr_t lParam) {
+    const bool present = m_clockState.IsValid();
+    const bool open = m_port.IsOpen();
+    EnableMenuCommand(ID_FILE_DUMP, present);
+    EnableMenuCommand(ID_FILE_SAVE_FILE, present);
+    EnableMenuCommand(ID_FILE_SAVE_COMM, present && open);
+    RelayToPages(WM_CLOCKSTATECHANGED, wParam, lParam);
+}
+
+void CClockPropSheet::RelayToPages(unsigned msg, std::uintptr_t wParam, std::intptr_t lParam) {
+    // A page that has never been shown has nothing to refresh yet; it brings
+    // itself up to date when it is first shown. The Comm Port page is not told.
+    for (CCommPage* page : {static_cast<CCommPage*>(&m_locationPage), static_cast<CCommPage*>(&m_consolePage),
+                            static_cast<CCommPage*>(&m_commonPage)})
+        if (page->IsCreated()) page->GetTarget()->Send(msg, wParam, lParam);
+}
+
+void CClockPropSheet::OnMenuSelect(unsigned id) {
+    // 0: a separator or the first submenu; the line stays as it is.
+    if (id == 0) return;
+    std::string text;
+    SetStatus(LoadString(id, text) ? FirstLine(text) : std::string());
+}
+
+void CClockPropSheet::OnExit() {
+    // Like a posted quit: the window closes once this command has returned.
+    QMetaObject::invokeMethod(this, [this] { close(); }, Qt::QueuedConnection);
+}
+
+void CClockPropSheet::OnLoadFromCommPort() {
+    bool read = false;
+    {
+        CWaitCursor wait;
+        read = ReadFromClock(m_clockState, m_port);
+    }
+    if (read)
+        OnStatusText(IDS_GOT_FROM_CLOCK);
+    else
+        ShowMessageBox(GetString(IDS_READ_FAILED));
+    OnClockStateChanged(0, 0);
+}
+
+void CClockPropSheet::OnSaveToCommPort() {
+    bool written = false;
+    {
+        CWaitCursor wait;
+        written = WriteToClock(m_clockState, m_port);
+    }
+    if (written)
+        OnStatusText(IDS_SENT_TO_CLOCK);
+    else
+        ShowMessageBox(GetString(IDS_WRITE_FAILED));
+}
+
+QString CClockPropSheet::AskFileName(bool save, const QString& suffix) {
+    QFileDialog dialog(this);
+    dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    // A name that does not exist may be typed in; opening it then fails.
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setDefaultSuffix(suffix);
+    if (dialog.exec() != QDialog::Accepted) return QString();
+    const QStringList files = dialog.selectedFiles();
+    return files.isEmpty() ? QString() : files.first();
+}
+
+void CClockPropSheet::OnLoadFromFile() {
+    const QString path = AskFileName(false, QStringLiteral("hcs"));
+    if (path.isEmpty()) return;
+    LoadFromFile(path);
+}
+
+bool CClockPropSheet::LoadFromFile(const QString& path) {
+    bool loaded = false;
+    try {
+        std::ifstream in(QFile::encodeName(path).toStdString(), std::ios::binary);
+        if (!in) throw CFileError(CFileError::OPEN_FAILED, "cannot open", path.toStdString());
+        // A file refused for its signature or revision has shown its message.
+        loaded = m_clockState.Serialize(in) == TLoadResult::Loaded;
+        if (loaded) OnStatusText(IDS_READ_FILE_OK);
+    } catch (...) {
+        ShowMessageBox(GetString(IDS_ERROR_OPENING_FILE));
+        loaded = false;
+    }
+    OnClockStateChanged(0, 0);
+    return loaded;
+}
+
+void CClockPropSheet::OnSaveToFile() {
+    const QString path = AskFileName(true, QStringLiteral("hcs"));
+    if (path.isEmpty()) return;
+    SaveToFile(path);
+}
+
+bool CClockPropSheet::SaveToFile(const QString& path) {
+    bool saved = false;
+    try {
+        saved = WriteFileAtomically(path, [this](std::ostream& out) { m_clockState.Serialize(out); });
+    } catch (...) {
+        saved = false;
+    }
+    if (saved)
+        OnStatusText(IDS_SAVED_FILE_OK);
+    else
+        ShowMessageBox(GetString(IDS_ERROR_SAVING_FILE));
+    return saved;
+}
+
+void CClockPropSheet::OnDump() {
+    const QString path = AskFileName(true, QStringLiteral("txt"));
+    if (path.isEmpty()) return;
+    DumpToFile(path);
+}
+
+bool CClockPropSheet::DumpToFile(const QString& path) {
+    // A dump that cannot be written is dropped without a word.
+    try {
+        return WriteFileAtomically(path, [this](std::ostream& out) { m_clockState.Dump(out); });
+    } catch (...) {
+        return false;
+    }
+}
+
+QString CClockPropSheet::FindManual() {
+    const QDir bin(QCoreApplication::applicationDirPath());
+    const QStringList candidates = {
+        bin.filePath(QStringLiteral("../") + QStringLiteral(TARVEL_INSTALL_DOCDIR) + QStringLiteral("/manual/index.html")),
+        bin.filePath(QStringLiteral("../share/doc/tarvel/manual/index.html")),
+        bin.filePath(QStringLiteral("../share/tarvel/manual/index.html")),
+        QStringLiteral(TARVEL_SOURCE_MANUAL "/index.html"),
+    };
+    for (const QString& candidate : candidates) {
+        const QFileInfo info(candidate);
+        if (info.isFile()) return info.canonicalFilePath();
+    }
+    return QString();
+}
+
+void CClockPropSheet::OpenManual(const QString& fragment) {
+    const QString manual = FindManual();
+    if (manual.isEmpty()) {
+        ShowMessageBox("The manual could not be found. It is installed with " + GetAppName() + " under share/doc.");
+        return;
+    }
+    QUrl url = QUrl::fromLocalFile(manual);
+    if (!fragment.isEmpty()) url.setFragment(fragment);
+    QDesktopServices::openUrl(url);
+}
+
+void CClockPropSheet::OnHelpContents() { OpenManual(QString()); }
+
+void CClockPropSheet::OnHelpSearch() { OpenManual(QStringLiteral("index")); }
+
+void CClockPropSheet::OnWebSite() {
+    // Nothing is reported when no browser takes it.
+    QDesktopServices::openUrl(QUrl(QString::fromLatin1(kWebAddress)));
+}
+
+void CClockPropSheet::OnAbout() {
+    CAboutDlg about(this);
+    about.exec();
+}
+
+void CClockPropSheet::closeEvent(QCloseEvent* event) {
+    if (CQtPromptHooks::IsPumping()) {
+        // Asked to close while a wait is dispatching (ReadStop): the wait ends
+        // first, then the close is carried out. From now on no thread may keep
+        // the GUI thread waiting.
+        CQtPromptHooks::SetClosePending(true);
+        CGuiCall::SetOpen(false);
+        event->ignore();
+        QMetaObject::invokeMethod(this, [this] { close(); }, Qt::QueuedConnection);
+        return;
+    }
+    CQtPromptHooks::SetClosePending(false);
+    QDialog::closeEvent(event);
+}
+
+void CClockPropSheet::keyPressEvent(QKeyEvent* event) {
+    // The window has no Cancel button: Escape does not end the program.
+    if (event->key() == Qt::Key_Escape) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}

@@ -1,0 +1,115 @@
+// The main window: four pages on tabs, the File and Help menus, the status
+// line under it, and the one port and the one configuration the pages use.
+// It is the hub of the private messages: port status into the status line,
+// port and configuration changes into the menu and on to the pages.
+#pragma once
+
+#include <QDialog>
+#include <QString>
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "ClockState.h"
+#include "CommPort.h"
+#include "CommonPage.h"
+#include "ConsoleDlg.h"
+#include "FloatStatus.h"
+#include "LocationDlg.h"
+#include "QtMessageTarget.h"
+#include "SetupDlg.h"
+
+class QAction;
+class QMenu;
+class QMenuBar;
+class QTabWidget;
+
+class CClockPropSheet : public QDialog {
+public:
+    // captionId: the window title's string; selectPage: the page shown first.
+    CClockPropSheet(unsigned captionId, QWidget* parent, int selectPage);
+    ~CClockPropSheet() override;
+
+    CCommPort* GetPort() { return &m_port; }
+    CClockState* GetClockState() { return &m_clockState; }
+    // Where the port and the pages send the sheet's messages.
+    CMessageTarget* GetTarget() { return &m_target; }
+
+    // Message handlers, on the GUI thread.
+    void OnCommStatus(std::uintptr_t code, std::intptr_t value);
+    void OnStatusText(unsigned id);
+    void OnConsoleShow(bool shown);
+    void OnPortStateChanged(std::uintptr_t wParam, std::intptr_t lParam);
+    void OnClockStateChanged(std::uintptr_t wParam, std::intptr_t lParam);
+    // A menu item (or a submenu, by its position) highlighted.
+    void OnMenuSelect(unsigned id);
+
+    // Menu commands.
+    void OnExit();
+    void OnLoadFromCommPort();
+    void OnLoadFromFile();
+    void OnSaveToCommPort();
+    void OnSaveToFile();
+    void OnDump();
+    void OnHelpContents();
+    void OnHelpSearch();
+    void OnWebSite();
+    void OnAbout();
+
+    // The file parts of the commands, after their dialogs. Each shows what
+    // the command shows and returns true when the file was handled.
+    bool LoadFromFile(const QString& path);
+    bool SaveToFile(const QString& path);
+    bool DumpToFile(const QString& path);
+
+    // The menu by command id; EnableMenuCommand returns the previous state.
+    QAction* GetMenuAction(unsigned id) const;
+    bool IsMenuCommandEnabled(unsigned id) const;
+    bool EnableMenuCommand(unsigned id, bool enable);
+
+    std::string GetStatusText() const;
+    CFloatStatus* GetFloatStatus() const { return m_pFloatStatus.get(); }
+    QTabWidget* GetTabs() const { return m_tabs; }
+    QMenuBar* GetMenuBar() const { return m_menuBar; }
+    CSetupDlg& GetSetupPage() { return m_setupPage; }
+    CLocationDlg& GetLocationPage() { return m_locationPage; }
+    CConsoleDlg& GetConsolePage() { return m_consolePage; }
+    CCommonPage& GetCommonPage() { return m_commonPage; }
+
+    // The manual's start page: next to the installed program, else in the
+    // source tree. Empty when there is none.
+    static QString FindManual();
+    static const char* const kWebAddress;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    std::intptr_t OnMessage(unsigned msg, std::uintptr_t wParam, std::intptr_t lParam);
+    void BuildMenu();
+    QAction* AddCommand(QMenu* menu, const char* text, unsigned id, void (CClockPropSheet::*handler)());
+    void WatchMenu(QMenu* menu);
+    void SetStatus(const std::string& text);
+    QString AskFileName(bool save, const QString& suffix);
+    void RelayToPages(unsigned msg, std::uintptr_t wParam, std::intptr_t lParam);
+    void OpenManual(const QString& fragment);
+
+    // Qt plumbing first: it outlives the members below, which may report to it
+    // while they are destroyed.
+    CQtMessageTarget m_target;
+    QMenuBar* m_menuBar = nullptr;
+    QTabWidget* m_tabs = nullptr;
+    std::map<unsigned, QAction*> m_actions;
+    std::string m_statusText;
+
+    CSetupDlg m_setupPage;
+    CLocationDlg m_locationPage;
+    CConsoleDlg m_consolePage;
+    CCommonPage m_commonPage;
+    std::unique_ptr<CFloatStatus> m_pFloatStatus;
+    CCommPort m_port;
+    CClockState m_clockState;
+};

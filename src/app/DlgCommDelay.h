@@ -1,0 +1,50 @@
+// The countdown a write to the clock waits in: counts whole seconds down from
+// the upper end of its range, with a progress bar, and closes itself at 0.
+#pragma once
+
+#include <QDialog>
+#include <QTimer>
+
+#include "Prompts.h"
+
+class QLabel;
+class QProgressBar;
+class QPushButton;
+
+class CDlgCommDelay : public QDialog, public ICountdown {
+public:
+    CDlgCommDelay(int lower, int upper, int step, QWidget* parent = nullptr);
+
+    // IDOK when the count reached 0 or OK was pressed; IDCANCEL on Cancel,
+    // Escape or close. Each run starts afresh from the stored range.
+    int DoModal() override;
+    void SetRange(int lower, int upper) override;
+
+    // The tick period of dialogs made from now on (1000 ms unless changed);
+    // tests shorten it.
+    static void SetDefaultTickMs(int ms);
+    static int GetDefaultTickMs();
+    void SetTickMs(int ms);
+
+    // For tests and the screenshots: the text and the bar as shown now.
+    QString GetCountText() const;
+    int GetBarValue() const;
+    QPushButton* GetOkButton() const { return m_ok; }
+    QPushButton* GetCancelButton() const { return m_cancel; }
+
+private:
+    void OnInitDialog();
+    void OnTimer();
+    void ShowCount(int count);
+
+    QProgressBar* m_progress;
+    QLabel* m_countText;
+    QPushButton* m_ok;
+    QPushButton* m_cancel;
+    QTimer m_timer;
+    int m_nLower;
+    int m_nUpper;
+    int m_nStep;
+    int m_position = 0;
+    int m_tickMs;
+};

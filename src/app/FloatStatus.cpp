@@ -1,0 +1,97 @@
+#include "FloatStatus.h"
+
+#include <QEvent>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QStatusBar>
+#include <QVBoxLayout>
+
+#include "Resource.h"
+#include "ToolTipPage.h"
+
+CFloatStatus::CFloatStatus() : QWidget(nullptr) {
+    setWindowTitle(QStringLiteral("FloatStatus"));
+    m_statusBar = CToolTipPage::TagControl(new QStatusBar(this), IDC_STATUS_BAR);
+    m_statusBar->setSizeGripEnabled(false);
+    m_pane = new QLabel(QStringLiteral("status1"), m_statusBar);
+    m_pane->setTextInteractionFlags(Qt::NoTextInteraction);
+    // A long text is cut at the window's edge; it never widens the window.
+    m_pane->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    m_pane->setMinimumWidth(0);
+    m_statusBar->addWidget(m_pane, 1);
+    m_text = "status1";
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(m_statusBar);
+}
+
+CFloatStatus::~CFloatStatus() = default;
+
+bool CFloatStatus::CanFloat() {
+    return QGuiApplication::platformName() != QLatin1String("wayland");
+}
+
+void CFloatStatus::Create(QWidget* parent, bool docked) {
+    m_pParent = parent;
+    m_docked = docked;
+    if (docked) {
+        setParent(parent);
+        return;
+    }
+    // Its own top-level window: no taskbar entry, no frame, never takes focus.
+    setWindowFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowDoesNotAcceptFocus);
+    setAttribute(Qt::WA_ShowWithoutActivating);
+    if (parent) {
+        parent->installEventFilter(this);
+        if (parent->isVisible()) {
+            show();
+            Reposition();
+        }
+    }
+}
+
+void CFloatStatus::Reposition() {
+    if (m_docked || !m_pParent) return;
+    const QRect frame = m_pParent->frameGeometry();
+    const int height = m_statusBar->sizeHint().height();
+    setGeometry(frame.left(), frame.bottom() + 1, frame.width(), height);
+}
+
+void CFloatStatus::SetText(const std::string& text) {
+    m_text = text;
+    // Shown on one line: a trailing line feed would only make the pane taller.
+    QString shown = QString::fromStdString(text);
+    while (shown.endsWith(QLatin1Char('\n')) || shown.endsWith(QLatin1Char('\r'))) shown.chop(1);
+    m_pane->setText(shown);
+}
+
+bool CFloatStatus::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_pParent && !m_docked) {
+        switch (event->type()) {
+        case QEvent::Move:
+        case QEvent::Resize:
+            Reposition();
+            break;
+        case QEvent::Show:
+            show();
+            Reposition();
+            break;
+        case QEvent::Hide:
+            hide();
+            break;
+        case QEvent::WindowStateChange:
+            // A minimised main window takes its status line along.
+            if (m_pParent->isMinimized())
+                hide();
+            else if (m_pParent->isVisible()) {
+                show();
+                Reposition();
+            }
+            break;
+        default:
+            break;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}

@@ -1,0 +1,6 @@
+#include "TarvelApp.h"
+
+int main(int argc, char** argv) {
+    CTarvelApp app(argc, argv);
+    return app.Run();
+}

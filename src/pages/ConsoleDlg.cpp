@@ -1,0 +1,5 @@
+#include "ConsoleDlg.h"
+
+CConsoleDlg::CConsoleDlg(QWidget* parent) : CCommPage(131, parent) {}
+
+CConsoleDlg::~CConsoleDlg() = default;

@@ -1,0 +1,5 @@
+#include "LocationDlg.h"
+
+CLocationDlg::CLocationDlg(QWidget* parent) : CCommPage(132, parent) {}
+
+CLocationDlg::~CLocationDlg() = default;

@@ -1,0 +1,65 @@
+// Helpers for the GUI tests: a private profile that never opens a real port,
+// and a pseudo-terminal whose slave the port can open.
+#pragma once
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QTest>
+
+#include <string>
+
+#include "Profile.h"
+#include "TestSupport.h"
+
+// A fresh profile with "AutoOpen" off, so constructing the port touches no device.
+class CGuiProfile : public CTestProfile {
+public:
+    CGuiProfile() {
+        WriteProfileInt("Communication", "AutoOpen", 0);
+        WriteProfileInt("Communication", "ReadTimeOut", 200);
+        WriteProfileInt("Communication", "WriteTimeOut", 200);
+    }
+};
+
+// The master side stays with the test; the slave keeps one descriptor open
+// so the line never hangs up between the port's opens.
+class CPseudoTerminal {
+public:
+    CPseudoTerminal() {
+        m_master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (m_master < 0 || ::grantpt(m_master) != 0 || ::unlockpt(m_master) != 0) return;
+        char name[128];
+        if (::ptsname_r(m_master, name, sizeof name) != 0) return;
+        m_slaveName = name;
+        m_slave = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+        termios raw{};
+        if (m_slave >= 0 && ::tcgetattr(m_slave, &raw) == 0) {
+            ::cfmakeraw(&raw);
+            ::tcsetattr(m_slave, TCSANOW, &raw);
+        }
+    }
+    ~CPseudoTerminal() {
+        if (m_slave >= 0) ::close(m_slave);
+        if (m_master >= 0) ::close(m_master);
+    }
+    bool IsReady() const { return m_master >= 0 && m_slave >= 0; }
+    const std::string& SlaveName() const { return m_slaveName; }
+    bool WriteToPort(const std::string& bytes) {
+        return ::write(m_master, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+    }
+
+private:
+    int m_master = -1;
+    int m_slave = -1;
+    std::string m_slaveName;
+};
+
+// Dispatches events until done() holds or the generous limit passes.
+template <typename TDone>
+bool PumpUntil(TDone done, int limitMs = 5000) {
+    return QTest::qWaitFor(done, limitMs);
+}

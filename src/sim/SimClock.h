@@ -1,0 +1,135 @@
+// A simulated GPS time clock on the master side of a pseudo-terminal. The
+// program opens DevicePath() like any serial device and finds a clock there:
+// it echoes command bytes, keeps an EEPROM and an active setup, sends and
+// takes the hex records, answers "v" and "TU" and takes the set-time command.
+// Faults can be switched on at any time to show how the program copes.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <ctime>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "ClockConfig.h"
+#include "SimCommandParser.h"
+#include "SimFaults.h"
+
+class CSimClock {
+public:
+    CSimClock();
+    ~CSimClock();
+    CSimClock(const CSimClock&) = delete;
+    CSimClock& operator=(const CSimClock&) = delete;
+
+    // Creates the pseudo-terminal and starts serving it; false (see
+    // LastError) when the system refuses one.
+    bool Start();
+    // Ends the serving thread and closes the device; the program's side then
+    // sees a hang-up, as with an unplugged cable.
+    void Stop();
+    bool IsRunning() const { return m_thread.joinable(); }
+    // The slave device to open, e.g. "/dev/pts/7"; empty when not started.
+    std::string DevicePath() const { return m_devicePath; }
+    std::string LastError() const { return m_lastError; }
+
+    // A plausible setup as a clock leaves the factory; both memories start so.
+    static TClockConfig MakeFactorySetup();
+
+    TClockConfig GetEeprom() const;
+    void SetEeprom(const TClockConfig& config);
+    TClockConfig GetActive() const;
+    void SetActive(const TClockConfig& config);
+
+    TSimFaults GetFaults() const;
+    // Takes effect from the next received byte; restarts the noise sequence.
+    void SetFaults(const TSimFaults& faults);
+
+    // The commands carried out (or refused by the '?' fault), in order.
+    std::vector<std::string> GetCommandLog() const;
+    void ClearCommandLog();
+
+    // The clock's own UTC time, kept as an offset against the system clock.
+    std::time_t GetClockTime() const;
+    void SetClockTime(std::time_t utc);
+
+    // The line "v" answers with, CR LF included.
+    std::string GetRomDate() const;
+    void SetRomDate(const std::string& line);
+
+    // How long a partial command, or the records after "XR", may wait for
+    // their next byte before they are dropped.
+    void SetCommandTimeoutMs(int ms);
+
+    // Called on the serving thread, without any lock held: every command
+    // received, and every store of the active setup into EEPROM. Set them
+    // before Start.
+    void SetCommandHandler(std::function<void(const std::string&)> handler);
+    void SetEepromStoredHandler(std::function<void(const TClockConfig&)> handler);
+
+    static constexpr const char* ROM_DATE = "12 Mar 1998\r\n";
+    static constexpr const char* OLD_ROM_DATE = "23 Oct 1996\r\n";
+
+private:
+    using TClock = std::chrono::steady_clock;
+    struct TOutByte {
+        char c;
+        TClock::time_point due;
+    };
+
+    void Serve();
+    void CloseAll();
+    void HandleInput(const char* data, std::size_t size);
+    void HandleCommandByte(char c, const TSimFaults& faults);
+    void HandleRecordByte(char c, const TSimFaults& faults);
+    void CheckTimeouts(TClock::time_point now);
+    int CommandTimeoutMs() const;
+    void CarryOut(const std::string& command, const TSimFaults& faults);
+    bool SetTimeFromText(const std::string& command);
+    std::string RecordsText(const TSimFaults& faults);
+    void QueueEcho(char c);
+    void QueueReply(const std::string& text, const TSimFaults& faults);
+    std::string NoiseLocked();  // m_mutex held
+    void Enqueue(const std::string& text, TClock::time_point earliest);
+    TClock::duration CharTime() const;
+    bool WriteDueOutput(TClock::time_point now);
+
+    // Shared with callers; guarded by m_mutex.
+    mutable std::mutex m_mutex;
+    TClockConfig m_eeprom;
+    TClockConfig m_active;
+    TSimFaults m_faults;
+    std::uint64_t m_faultsGeneration = 0;  // counts SetFaults calls
+    std::vector<std::string> m_log;
+    std::int64_t m_timeOffset = 0;
+    std::string m_romDate = ROM_DATE;
+    int m_commandTimeoutMs = 2000;
+    std::mt19937 m_noise;
+
+    // Set before Start, read by the serving thread.
+    std::function<void(const std::string&)> m_onCommand;
+    std::function<void(const TClockConfig&)> m_onEepromStored;
+
+    // Owned by the serving thread while it runs.
+    int m_masterFd = -1;
+    int m_slaveFd = -1;
+    int m_wakeFd = -1;
+    int m_watchFd = -1;
+    std::string m_devicePath;
+    std::string m_lastError;
+    std::thread m_thread;
+    CSimCommandParser m_parser;
+    TClock::time_point m_lastInput;
+    bool m_takingRecords = false;
+    std::string m_records;
+    std::uint64_t m_commandBytes = 0;  // since the faults were last set
+    std::uint64_t m_seenGeneration = 0;
+    std::deque<TOutByte> m_output;
+    TClock::time_point m_lineFree;  // when the last queued character has left
+};

@@ -1,0 +1,71 @@
+#include "SimCommandParser.h"
+
+#include <cctype>
+#include <vector>
+
+namespace {
+
+const std::vector<std::string>& FixedCommands() {
+    static const std::vector<std::string> commands = [] {
+        std::vector<std::string> list{"v", "TU", "b0"};
+        // K206 sends the K205 text, so five model texts cover all six models.
+        for (const char* model : {"K201", "K202", "K203", "K204", "K205"}) {
+            const std::string m(model);
+            for (char op : {'O', 'T', 'R', 'S', 'X'}) list.push_back("1," + m + "X" + op);
+            list.push_back("0,0," + m + "XZ");
+        }
+        return list;
+    }();
+    return commands;
+}
+
+// The set-time command: "YYYY:MM:DD:HH:MMTS", '#' standing for a digit.
+constexpr const char SET_TIME_PATTERN[] = "####:##:##:##:##TS";
+constexpr std::size_t SET_TIME_LENGTH = sizeof(SET_TIME_PATTERN) - 1;
+
+bool MatchesSetTime(const std::string& text) {
+    if (text.size() > SET_TIME_LENGTH) return false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char want = SET_TIME_PATTERN[i];
+        const unsigned char got = static_cast<unsigned char>(text[i]);
+        if (want == '#' ? !std::isdigit(got) : got != static_cast<unsigned char>(want)) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool CSimCommandParser::IsCommandPrefix(const std::string& text) {
+    if (MatchesSetTime(text)) return true;
+    for (const std::string& command : FixedCommands()) {
+        if (command.compare(0, text.size(), text) == 0 && text.size() <= command.size()) return true;
+    }
+    return false;
+}
+
+bool CSimCommandParser::IsCommand(const std::string& text) {
+    if (text.size() == SET_TIME_LENGTH && MatchesSetTime(text)) return true;
+    for (const std::string& command : FixedCommands()) {
+        if (command == text) return true;
+    }
+    return false;
+}
+
+CSimCommandParser::TResult CSimCommandParser::Feed(char c) {
+    TResult result;
+    m_pending.push_back(c);
+    if (!IsCommandPrefix(m_pending)) {
+        result.rejected = true;
+        // Restart from the longest tail that can still begin a command.
+        std::size_t start = 1;
+        while (start < m_pending.size() && !IsCommandPrefix(m_pending.substr(start))) ++start;
+        m_pending.erase(0, start);
+    }
+    // No command is the start of another, so a whole one is done at once.
+    if (!m_pending.empty() && IsCommand(m_pending)) {
+        result.complete = true;
+        result.command.swap(m_pending);
+        m_pending.clear();
+    }
+    return result;
+}

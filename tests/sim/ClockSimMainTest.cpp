@@ -1,0 +1,163 @@
+#include <gtest/gtest.h>
+
+#ifdef CLOCKSIM_PATH
+
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+#include "HexCodec.h"
+#include "SimClock.h"
+#include "SimLine.h"
+#include "TestSupport.h"
+
+extern char** environ;
+
+namespace {
+
+using namespace std::chrono;
+
+// tarvel-clocksim as a child; its standard output on a pipe read as a line.
+class CClockSimProcess {
+public:
+    explicit CClockSimProcess(std::vector<std::string> args) {
+        int out[2];
+        if (::pipe2(out, O_CLOEXEC) != 0) return;
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+        args.insert(args.begin(), CLOCKSIM_PATH);
+        std::vector<char*> argv;
+        for (std::string& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        if (posix_spawn(&m_pid, CLOCKSIM_PATH, &actions, nullptr, argv.data(), environ) != 0) m_pid = -1;
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(out[1]);
+        m_out = out[0];
+    }
+    ~CClockSimProcess() {
+        if (m_pid > 0) {
+            ::kill(m_pid, SIGKILL);
+            ::waitpid(m_pid, nullptr, 0);
+        }
+        ::close(m_out);
+    }
+    // Standard output up to its first line end or its end; blocks, but the
+    // program prints at once or exits.
+    std::string Output() {
+        std::string text;
+        char c;
+        while (::read(m_out, &c, 1) == 1 && c != '\n') text += c;
+        return text;
+    }
+    // Signals (unless 0) and returns the exit status; -1 when it did not end.
+    int End(int sig) {
+        if (sig) ::kill(m_pid, sig);
+        int status = 0;
+        for (int i = 0; i < 500; ++i) {
+            if (::waitpid(m_pid, &status, WNOHANG) == m_pid) {
+                m_pid = -1;
+                return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+            }
+            std::this_thread::sleep_for(milliseconds(10));
+        }
+        return -1;
+    }
+
+private:
+    pid_t m_pid = -1;
+    int m_out = -1;
+};
+
+std::string SetupFile(const TClockConfig& config, char revision = 1) {
+    std::string bytes{revision, 0, 0, 0};
+    bytes += std::string("Halvern Clock State") + '\0';
+    return bytes.append(reinterpret_cast<const char*>(ConfigBytes(config)), CLOCK_CONFIG_SIZE);
+}
+
+std::string RawText(const TClockConfig& config) {
+    char buf[COMM_BUFFER_SIZE] = {};
+    return std::string(buf, ConfigToRaw(buf, sizeof(buf), config));
+}
+
+TClockConfig Marked(std::uint8_t marker) {
+    TClockConfig c = CSimClock::MakeFactorySetup();
+    c.option23a = marker;
+    return c;
+}
+
+}  // namespace
+
+TEST(ClockSimMain, PrintsItsDeviceAnswersWithItsFaultsAndEndsOnSignals) {
+    {
+        CClockSimProcess sim({});
+        const std::string path = sim.Output();
+        ASSERT_EQ(path.rfind("/dev/", 0), 0u) << path;
+        CSimLine line(path);
+        EXPECT_EQ(line.SendEchoed("v"), "v");
+        EXPECT_EQ(line.Read(13), "12 Mar 1998\r\n");
+        EXPECT_EQ(sim.End(SIGTERM), 0);
+    }
+    CClockSimProcess sim({"--old-rom", "--drop-echo", "2", "--verbose"});
+    CSimLine line(sim.Output());
+    ASSERT_TRUE(line.Write("vT"));
+    // "T" is the second byte and loses its echo.
+    EXPECT_EQ(line.Read(14, 1000), "v23 Oct 1996\r\n");
+    EXPECT_EQ(line.ReadFor(100), "");
+    EXPECT_EQ(sim.End(SIGINT), 0);
+}
+
+TEST(ClockSimMain, StartsFromASetupFileAndKeepsStoredSetups) {
+    CTempDir dir;
+    const std::string in = dir.File("start.hcs"), out = dir.File("kept.hcs");
+    WriteWholeFile(in, SetupFile(Marked(0x11)));
+    CClockSimProcess sim({"--eeprom", in, "--save", out});
+    CSimLine line(sim.Output());
+    EXPECT_EQ(line.SendEchoed("1,K202XT"), "1,K202XT");
+    EXPECT_EQ(line.Read(RAW_TEXT_SIZE), RawText(Marked(0x11)));
+
+    EXPECT_EQ(line.SendEchoed("1,K202XR"), "1,K202XR");
+    ASSERT_TRUE(line.Write(RawText(Marked(0x22))));
+    line.ReadFor(100);
+    EXPECT_EQ(line.SendEchoed("1,K202XS"), "1,K202XS");
+    for (int i = 0; i < 300 && ReadWholeFile(out) != SetupFile(Marked(0x22)); ++i)
+        std::this_thread::sleep_for(milliseconds(10));
+    EXPECT_EQ(ReadWholeFile(out), SetupFile(Marked(0x22)));
+
+    // Stored setups are saved at exit too, over whatever the file held.
+    EXPECT_EQ(line.SendEchoed("1,K202XO"), "1,K202XO");
+    WriteWholeFile(out, "old contents");
+    EXPECT_EQ(sim.End(SIGTERM), 0);
+    EXPECT_EQ(ReadWholeFile(out), SetupFile(Marked(0x22)));
+    EXPECT_EQ(ReadWholeFile(in), SetupFile(Marked(0x11)));
+}
+
+TEST(ClockSimMain, ExitStatusForHelpUsageErrorsAndBadSetupFiles) {
+    CClockSimProcess help({"--help"});
+    EXPECT_EQ(help.Output(), "Usage: tarvel-clocksim [options]");
+    EXPECT_EQ(help.End(0), 0);
+    for (const char* bad : {"--bogus", "--slow=5", "--drop-echo", "--eeprom"}) {
+        CClockSimProcess sim({bad});
+        EXPECT_EQ(sim.Output(), "") << bad;
+        EXPECT_EQ(sim.End(0), 2) << bad;
+    }
+
+    CTempDir dir;
+    std::string wrongSignature = SetupFile(Marked(1));
+    wrongSignature[5] = 'X';
+    WriteWholeFile(dir.File("sig.hcs"), wrongSignature);
+    WriteWholeFile(dir.File("short.hcs"), SetupFile(Marked(1)).substr(0, 100));
+    WriteWholeFile(dir.File("rev.hcs"), SetupFile(Marked(1), 7));
+    for (const char* name : {"missing.hcs", "sig.hcs", "short.hcs", "rev.hcs"}) {
+        CClockSimProcess sim({"--eeprom", dir.File(name)});
+        EXPECT_EQ(sim.Output(), "") << name;
+        EXPECT_EQ(sim.End(0), 1) << name;
+    }
+}
+
+#endif  // CLOCKSIM_PATH

@@ -1,0 +1,524 @@
+// CCommPort on real pseudo-terminals, and on the fake device where a
+// pseudo-terminal cannot show what happened (purges, breaks, error counters,
+// refused settings).
+#include <grp.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <sstream>
+#include <thread>
+
+#include "SerialTestSupport.h"
+#include "StringTable.h"
+
+namespace {
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+// Reads until want bytes came or nothing more arrives for a while.
+std::string ReadAvailable(CCommPort& port, std::size_t want) {
+    std::string got;
+    for (int tries = 0; tries < 500 && got.size() < want; ++tries) {
+        unsigned char buf[256];
+        unsigned n = sizeof buf;
+        if (!port.Read(buf, n)) break;
+        got.append(reinterpret_cast<char*>(buf), n);
+        if (n == 0) SleepMs(5);
+    }
+    return got;
+}
+
+class CommPortTest : public CSerialTest {};
+
+TEST_F(CommPortTest, OpenOfMissingDeviceFailsAndLeavesAReport) {
+    WriteProfileInt("Debug", "Verbose", 1);
+    CCommPort port;
+    CRecordingTarget notify;
+    port.SetNotifyWnd(&notify);
+
+    EXPECT_FALSE(port.Open("/dev/tarvel-no-such-tty"));
+    EXPECT_FALSE(port.IsOpen());
+
+    auto status = notify.Messages(WM_COMMSTATUS);
+    ASSERT_EQ(status.size(), 1u);
+    EXPECT_EQ(status[0].Code(), -1);
+
+    const std::string sysText = std::strerror(ENOENT);
+    ASSERT_EQ(m_prompts.boxes.size(), 1u);
+    EXPECT_EQ(m_prompts.boxes[0], "CreateFile\n" + sysText + "\n");
+
+    // Error text, the last port opened (none yet), the open flag and the line
+    // settings of a closed port.
+    std::vector<std::string> expected = {"CreateFile", sysText, "",           "Open: 0",       "DCB from    ",
+                                         "BaudRate    0", "Parity      0", "Data Length 0", "Stop Length 0"};
+    EXPECT_EQ(Lines(ErrorFile()), expected);
+}
+
+TEST_F(CommPortTest, QuietPortStillWritesTheReportAndNamesTheLastGoodPort) {
+    CPseudoTerminal pty;
+    ASSERT_TRUE(pty.Ok());
+    WriteProfileInt("Debug", "Verbose", 0);
+    CCommPort port;
+    ASSERT_TRUE(port.Open(pty.Path()));
+
+    // The old device is released first, even though the new one fails.
+    EXPECT_FALSE(port.Open("/dev/tarvel-no-such-tty"));
+    EXPECT_TRUE(m_prompts.boxes.empty());
+    auto lines = Lines(ErrorFile());
+    ASSERT_GE(lines.size(), 4u);
+    EXPECT_EQ(lines[0], "CreateFile");
+    EXPECT_EQ(lines[2], pty.Path());
+    EXPECT_EQ(lines[3], "Open: 0");
+    std::string name;
+    EXPECT_TRUE(port.GetPortName(name));
+    EXPECT_EQ(name, pty.Path());
+
+    CCommPort other;
+    EXPECT_TRUE(other.Open(pty.Path()));
+}
+
+TEST_F(CommPortTest, SecondOpenerIsRefusedUntilTheFirstCloses) {
+    CPseudoTerminal pty;
+    ASSERT_TRUE(pty.Ok());
+    WriteProfileInt("Debug", "Verbose", 1);
+    CCommPort first, second;
+    ASSERT_TRUE(first.Open(pty.Path()));
+
+    EXPECT_FALSE(second.Open(pty.Path()));
+    ASSERT_EQ(m_prompts.boxes.size(), 1u);
+    EXPECT_EQ(m_prompts.boxes[0].rfind("CreateFile\n", 0), 0u) << m_prompts.boxes[0];
+    EXPECT_TRUE(first.IsOpen());
+
+    first.Close();
+    EXPECT_TRUE(second.Open(pty.Path()));
+}
+
+TEST_F(CommPortTest, SuccessfulOpenTellsNotifyAndMainTargets) {
+    CPseudoTerminal pty;
+    ASSERT_TRUE(pty.Ok());
+    CCommPort port;
+    CRecordingTarget notify, mainWindow;
+    port.SetNotifyWnd(&notify);
+    SetMainTarget(&mainWindow);
+    const bool opened = port.Open(pty.Path());
+    SetMainTarget(nullptr);
+    ASSERT_TRUE(opened);
+
+    auto status = notify.Messages(WM_COMMSTATUS);
+    ASSERT_EQ(status.size(), 1u);
+    EXPECT_EQ(status[0].Code(), 0);
+    auto changed = mainWindow.Messages();
+    ASSERT_EQ(changed.size(), 1u);
+    EXPECT_EQ(changed[0].msg, WM_PORTSTATECHANGED);
+
+    DCB dcb;
+    ASSERT_TRUE(port.GetDCB(dcb));
+    EXPECT_EQ(dcb.BaudRate, 9600u);
+    EXPECT_EQ(dcb.ByteSize, 8);
+    EXPECT_EQ(dcb.Parity, NOPARITY);
+    EXPECT_EQ(dcb.StopBits, ONESTOPBIT);
+}
+
+TEST_F(CommPortTest, ModeStringDecidesTheLineAtOpen) {
+    WriteProfileString("Communication", "Mode", "baud=4800 parity=e data=7 stop=2");
+    auto port = MakeFakePort();
+    ASSERT_TRUE(port->Open("COM2"));
+    EXPECT_EQ(m_fake->LastPath(), "/dev/ttyS1");
+    std::string text;
+    EXPECT_TRUE(port->GetBaud(text));
+    EXPECT_EQ(text, "4800");
+    EXPECT_TRUE(port->GetDataLength(text));
+    EXPECT_EQ(text, "7");
+    EXPECT_TRUE(port->GetParity(text));
+    EXPECT_EQ(text, "Even");
+    EXPECT_TRUE(port->GetStopLength(text));
+    EXPECT_EQ(text, "2");
+
+    WriteProfileString("Communication", "Mode", "baud=fast");
+    WriteProfileInt("Debug", "Verbose", 1);
+    port->LoadProfile();
+    EXPECT_FALSE(port->Open("COM2"));
+    ASSERT_EQ(m_prompts.boxes.size(), 1u);
+    EXPECT_EQ(m_prompts.boxes[0].rfind("BuildCommDCB\n", 0), 0u);
+    EXPECT_FALSE(port->IsOpen());
+}
+
+TEST_F(CommPortTest, PseudoTerminalKeepingEightBitsIsAMismatch) {
+    // A pseudo-terminal forces 8 data bits without parity: the read-back
+    // differs, and the box is shown although no call failed.
+    CPseudoTerminal pty;
+    ASSERT_TRUE(pty.Ok());
+    WriteProfileString("Communication", "Mode", "baud=4800 parity=e data=7 stop=2");
+    WriteProfileInt("Debug", "Verbose", 1);
+    CCommPort port;
+    EXPECT_FALSE(port.Open(pty.Path()));
+    ASSERT_EQ(m_prompts.boxes.size(), 1u);
+    EXPECT_EQ(m_prompts.boxes[0], "GetCommState() returned a different comm state from SetCommState()!\n");
+    // The report shows the device as it was when the open failed.
+    auto lines = Lines(ErrorFile());
+    ASSERT_EQ(lines.size(), 8u);
+    EXPECT_EQ(lines[2], "Open: 1");
+    EXPECT_EQ(lines[4], "BaudRate    4800");
+    EXPECT_EQ(lines[6], "Data Length 8");
+}
+
+TEST_F(CommPortTest, RefusedSettingsAtOpenAreReportedAsSetCommState) {
+    WriteProfileInt("Debug", "Verbose", 1);
+    m_fake->SetLineStateError(EINVAL);
+    auto port = MakeFakePort();
+    EXPECT_FALSE(port->Open("/dev/ttyUSB0"));
+    EXPECT_FALSE(port->IsOpen());
+    EXPECT_FALSE(m_fake->IsOpen());
+    ASSERT_EQ(m_prompts.boxes.size(), 1u);
+    EXPECT_EQ(m_prompts.boxes[0], std::string("SetCommState\n") + std::strerror(EINVAL) + "\n");
+}
+
+TEST_F(CommPortTest, ReadAndWriteThroughAPseudoTerminal) {
+    CPseudoTerminal pty;
+    ASSERT_TRUE(pty.Ok());
+    CCommPort port;
+    CRecordingTarget notify;
+    port.SetNotifyWnd(&notify);
+    ASSERT_TRUE(port.Open(pty.Path()));
+    notify.Clear();
+
+    unsigned char buf[64];
+    unsigned count = sizeof buf;
+    EXPECT_TRUE(port.Read(buf, count));
+    EXPECT_EQ(count, 0u);
+    auto status = notify.Messages(WM_COMMSTATUS);
+    ASSERT_EQ(status.size(), 1u);
+    EXPECT_EQ(status[0].Code(), 1);
+    EXPECT_EQ(status[0].lParam, 0);
+
+    notify.Clear();
+    const std::string out = "1,K203XT";
+    ASSERT_TRUE(port.Write(reinterpret_cast<const unsigned char*>(out.data()), out.size()));
+    EXPECT_EQ(pty.Receive(out.size()), out);
+    status = notify.Messages(WM_COMMSTATUS);
+    ASSERT_EQ(status.size(), 1u);
+    EXPECT_EQ(status[0].Code(), 2);
+    EXPECT_EQ(status[0].lParam, static_cast<std::intptr_t>(out.size()));
+
+    // The line is raw: line ends, control characters and XON/XOFF pass as they are.
+    const std::string in = std::string("23 Oct 1996\r\n\x03\x11\x13\x7f", 17);
+    ASSERT_TRUE(pty.Send(in));
+    EXPECT_EQ(ReadAvailable(port, in.size()), in);
+}
+
+TEST_F(CommPortTest, ReadCountIsTheBufferCapacity) {
+    auto port = MakeFakePort();
+    ASSERT_TRUE(port->Open("COM1"));
+    ASSERT_TRUE(m_fake->PeerWrite("abcdefgh"));
+    unsigned char buf[8] = {};
+    unsigned count = 3;
+    ASSERT_TRUE(port->Read(buf, count));
+    EXPECT_EQ(count, 3u);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(buf), 3), "abc");
+    EXPECT_EQ(buf[3], 0);
+    count = sizeof buf;
+    ASSERT_TRUE(port->Read(buf, count));
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(buf), count), "defgh");
+}
+
+TEST_F(CommPortTest, WriteNobodyReadsTimesOutWithStatusFour) {
+    CPseudoTerminal pty;
+    ASSERT_TRUE(pty.Ok());
+    WriteProfileInt("Communication", "WriteTimeOut", 100);
+    CCommPort port;
+    CRecordingTarget notify;
+    port.SetNotifyWnd(&notify);
+    ASSERT_TRUE(port.Open(pty.Path()));
+    notify.Clear();
+
+    // Far more than the pseudo-terminal buffers while nobody reads the master.
+    std::vector<unsigned char> block(1 << 20, 'x');
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(port.Write(block.data(), block.size()));
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    EXPECT_LT(elapsed, std::chrono::seconds(10));  // it did not hang
+
+    auto status = notify.Messages(WM_COMMSTATUS);
+    ASSERT_EQ(status.size(), 1u);
+    EXPECT_EQ(status[0].Code(), 4);
+    EXPECT_TRUE(port.IsOpen());
+    EXPECT_TRUE(m_prompts.boxes.empty());
+}
+
+TEST_F(CommPortTest, ClosedPortRefusesQuietlyExceptReadAndWrite) {
+    WriteProfileInt("Debug", "Verbose", 1);
+    CCommPort port;
+    CRecordingTarget notify;
+    port.SetNotifyWnd(&notify);
+    DCB dcb{};
+    COMMTIMEOUTS timeouts{};
+    EXPECT_FALSE(port.FlushWrites(3));
+    EXPECT_FALSE(port.SendBreak());
+    EXPECT_FALSE(port.Reset());
+    EXPECT_FALSE(port.GetDCB(dcb));
+    EXPECT_FALSE(port.SetDCB(dcb));
+    EXPECT_FALSE(port.GetTimeouts(timeouts));
+    EXPECT_FALSE(port.SetTimeouts(timeouts));
+    EXPECT_FALSE(port.SetReadTimeouts(1, 2, 3));
+    EXPECT_TRUE(notify.Messages().empty());
+    EXPECT_TRUE(m_prompts.boxes.empty());
+
+    unsigned char buf[16];
+    unsigned count = sizeof buf;
+    EXPECT_FALSE(port.Read(buf, count));
+    EXPECT_EQ(count, 0u);
+    EXPECT_FALSE(port.Write(buf, 4));
+    ASSERT_EQ(m_prompts.boxes.size(), 2u);
+    EXPECT_EQ(m_prompts.boxes[0].rfind("ReadFile\n", 0), 0u);
+    EXPECT_EQ(m_prompts.boxes[1].rfind("GetLastError()\n", 0), 0u);
+    EXPECT_TRUE(notify.Messages().empty());
+}
+
+TEST_F(CommPortTest, FlushWritesFlagsChooseDrainAndPurge) {
+    auto port = MakeFakePort();
+    ASSERT_TRUE(port->Open("COM1"));
+
+    ASSERT_TRUE(m_fake->PeerWrite("stale"));
+    EXPECT_TRUE(port->FlushWrites(1));
+    EXPECT_EQ(m_fake->DrainCalls(), 0);
+    EXPECT_TRUE(m_fake->LastPurgeInput());
+    EXPECT_FALSE(m_fake->LastPurgeOutput());
+    unsigned char buf[16];
+    unsigned count = sizeof buf;
+    EXPECT_TRUE(port->Read(buf, count));
+    EXPECT_EQ(count, 0u);  // the input was discarded
+
+    EXPECT_TRUE(port->FlushWrites(2));
+    EXPECT_EQ(m_fake->DrainCalls(), 1);
+    EXPECT_FALSE(m_fake->LastPurgeInput());
+    EXPECT_TRUE(m_fake->LastPurgeOutput());
+
+    EXPECT_TRUE(port->FlushWrites(0));
+    EXPECT_FALSE(m_fake->LastPurgeInput());
+    EXPECT_FALSE(m_fake->LastPurgeOutput());
+    EXPECT_EQ(m_fake->PurgeCalls(), 3);
+
+    // Output that cannot be drained is reported and nothing is purged.
+    WriteProfileInt("Debug", "Verbose", 1);
+    port->LoadProfile();
+    ASSERT_TRUE(port->Open("COM1"));
+    const int purges = m_fake->PurgeCalls();
+    m_fake->SetDrainError(ETIMEDOUT);
+    EXPECT_FALSE(port->FlushWrites(3));
+    EXPECT_EQ(m_fake->PurgeCalls(), purges);
+    ASSERT_EQ(m_prompts.boxes.size(), 1u);
+    EXPECT_EQ(m_prompts.boxes[0], std::string("FlushWrites()\n") + std::strerror(ETIMEDOUT) + "\n");
+    EXPECT_TRUE(port->IsOpen());
+}
+
+TEST_F(CommPortTest, BreakIsSetThenCleared) {
+    auto port = MakeFakePort();
+    ASSERT_TRUE(port->Open("COM1"));
+    EXPECT_TRUE(port->SendBreak());
+    EXPECT_EQ(m_fake->BreakCalls(), (std::vector<bool>{true, false}));
+}
+
+TEST_F(CommPortTest, ResetReportsNewLineErrorsInOrder) {
+    CSerialDevice::TErrorCounts counts;
+    counts.brk = 5;  // counted before the port was opened: not ours
+    m_fake->SetErrorCounts(counts);
+    auto port = MakeFakePort();
+    CRecordingTarget notify;
+    port->SetNotifyWnd(&notify);
+    ASSERT_TRUE(port->Open("COM1"));
+    notify.Clear();
+
+    EXPECT_TRUE(port->Reset());
+    EXPECT_TRUE(notify.Messages().empty());
+    EXPECT_TRUE(m_fake->LastPurgeInput());
+    EXPECT_TRUE(m_fake->LastPurgeOutput());
+
+    counts.parity = 2;
+    counts.frame = 1;
+    m_fake->SetErrorCounts(counts);
+    EXPECT_TRUE(port->Reset());
+    auto texts = notify.Messages(WM_STATUSTEXT);
+    ASSERT_EQ(texts.size(), 2u);
+    EXPECT_EQ(texts[0].wParam, 40002u);
+    EXPECT_EQ(texts[1].wParam, 40007u);
+    EXPECT_EQ(GetString(static_cast<unsigned>(texts[0].wParam)), "Framing error detected.");
+
+    // Reported once: the next Reset starts from here.
+    notify.Clear();
+    counts.brk = 6;
+    counts.overrun = 1;
+    counts.bufOverrun = 1;
+    m_fake->SetErrorCounts(counts);
+    EXPECT_TRUE(port->Reset());
+    texts = notify.Messages(WM_STATUSTEXT);
+    ASSERT_EQ(texts.size(), 3u);
+    EXPECT_EQ(texts[0].wParam, 40001u);
+    EXPECT_EQ(texts[1].wParam, 40005u);
+    EXPECT_EQ(texts[2].wParam, 40006u);
+}
+
+TEST_F(CommPortTest, FailedLineStateCallsCloseThePort) {
+    WriteProfileInt("Debug", "Verbose", 1);
+    auto port = MakeFakePort();
+    CRecordingTarget notify;
+    port->SetNotifyWnd(&notify);
+    ASSERT_TRUE(port->Open("COM1"));
+    notify.Clear();
+
+    // Text without a number asks for 0 baud, which the device refuses.
+    EXPECT_FALSE(port->SetBaud("fast"));
+    EXPECT_FALSE(port->IsOpen());
+    EXPECT_FALSE(m_fake->IsOpen());
+    auto status = notify.Messages(WM_COMMSTATUS);
+    ASSERT_EQ(status.size(), 1u);
+    EXPECT_EQ(status[0].Code(), -1);
+    ASSERT_EQ(m_prompts.boxes.size(), 1u);
+    EXPECT_EQ(m_prompts.boxes[0].rfind("SetCommState\n", 0), 0u);
+
+    ASSERT_TRUE(port->Open("COM1"));
+    m_fake->SetGetStateError(EIO);
+    std::string text = "unchanged";
+    EXPECT_FALSE(port->GetBaud(text));
+    EXPECT_EQ(text, "unchanged");
+    EXPECT_FALSE(port->IsOpen());
+    EXPECT_EQ(m_prompts.boxes.back().rfind("GetCommState\n", 0), 0u);
+}
+
+TEST_F(CommPortTest, ReadTimeoutsDecideHowLongARead) {
+    WriteProfileInt("Communication", "ReadTimeOut", 100);
+    auto port = MakeFakePort();
+    CRecordingTarget notify;
+    port->SetNotifyWnd(&notify);
+    ASSERT_TRUE(port->Open("COM1"));
+    COMMTIMEOUTS t;
+    ASSERT_TRUE(port->GetTimeouts(t));
+    EXPECT_EQ(t.ReadIntervalTimeout, MAXDWORD);
+    EXPECT_EQ(t.ReadTotalTimeoutConstant, 0u);
+
+    // A total time-out shorter than "ReadTimeOut" completes the read.
+    ASSERT_TRUE(port->SetReadTimeouts(0, 0, 20));
+    unsigned char buf[10];
+    unsigned count = sizeof buf;
+    EXPECT_TRUE(port->Read(buf, count));
+    EXPECT_EQ(count, 0u);
+
+    // No read time-outs at all: the read waits for the whole count, then
+    // "ReadTimeOut" gives up. What did come is still handed over.
+    ASSERT_TRUE(port->SetReadTimeouts(0, 0, 0));
+    ASSERT_TRUE(m_fake->PeerWrite("abc"));
+    notify.Clear();
+    count = sizeof buf;
+    EXPECT_FALSE(port->Read(buf, count));
+    EXPECT_EQ(count, 3u);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(buf), 3), "abc");
+    auto status = notify.Messages(WM_COMMSTATUS);
+    ASSERT_EQ(status.size(), 1u);
+    EXPECT_EQ(status[0].Code(), 4);
+
+    // Wait for the first byte only.
+    ASSERT_TRUE(port->SetReadTimeouts(MAXDWORD, MAXDWORD, 5000));
+    ASSERT_TRUE(m_fake->PeerWrite("z"));
+    count = sizeof buf;
+    EXPECT_TRUE(port->Read(buf, count));
+    EXPECT_EQ(count, 1u);
+
+    // The write time-outs are kept as they were.
+    ASSERT_TRUE(port->GetTimeouts(t));
+    EXPECT_EQ(t.WriteTotalTimeoutConstant, 0u);
+}
+
+TEST_F(CommPortTest, ReadOfAHungUpLineDoesNotWaitOut) {
+    WriteProfileInt("Communication", "ReadTimeOut", 60000);
+    auto port = MakeFakePort();
+    ASSERT_TRUE(port->Open("COM1"));
+    ASSERT_TRUE(port->SetReadTimeouts(0, 0, 0));
+    m_fake->HangUp();
+    unsigned char buf[4];
+    unsigned count = sizeof buf;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(port->Read(buf, count));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+    EXPECT_EQ(count, 0u);
+}
+
+TEST_F(CommPortTest, DumpStateAndReopen) {
+    auto port = MakeFakePort();
+    ASSERT_TRUE(port->Open("COM3"));
+    ASSERT_TRUE(port->SetBaud("19200"));
+    std::ostringstream out;
+    port->DumpState(out, nullptr);
+    EXPECT_EQ(out.str(),
+              "COM3\nOpen: 1\nDCB from    \nBaudRate    19200\nParity      0\nData Length 8\nStop Length 0\n");
+
+    // Reopen keeps the line settings; a plain Open takes them from "Mode".
+    ASSERT_TRUE(port->Reopen("COM4"));
+    std::string text;
+    ASSERT_TRUE(port->GetBaud(text));
+    EXPECT_EQ(text, "19200");
+    EXPECT_EQ(m_fake->LastPath(), "/dev/ttyS3");
+    ASSERT_TRUE(port->Open("COM4"));
+    ASSERT_TRUE(port->GetBaud(text));
+    EXPECT_EQ(text, "9600");
+}
+
+TEST_F(CommPortTest, ReadUntilQuietCollectsInput) {
+    auto port = MakeFakePort();
+    ASSERT_TRUE(port->Open("COM1"));
+    std::ostringstream none;
+    EXPECT_FALSE(port->ReadUntilQuiet(none, 20, 20));
+    ASSERT_TRUE(m_fake->PeerWrite("$GPZDA,1"));
+    std::ostringstream out;
+    EXPECT_TRUE(port->ReadUntilQuiet(out, 200, 20));
+    EXPECT_EQ(out.str(), "$GPZDA,1");
+}
+
+TEST_F(CommPortTest, AccessDeniedNamesTheGroupThatOwnsTheDevice) {
+    group* dialout = ::getgrnam("dialout");
+    if (!dialout) GTEST_SKIP() << "no dialout group here";
+    const std::string path = m_dir.File("ttyFAKE");
+    WriteWholeFile(path, "");
+    ASSERT_EQ(::chown(path.c_str(), static_cast<uid_t>(-1), dialout->gr_gid), 0);
+    ASSERT_EQ(::chmod(path.c_str(), 0660), 0);
+
+    WriteProfileInt("Debug", "Verbose", 1);
+    m_fake->SetOpenError(EACCES);
+    auto port = MakeFakePort();
+    EXPECT_FALSE(port->Open(path));
+    ASSERT_EQ(m_prompts.boxes.size(), 1u);
+    EXPECT_EQ(m_prompts.boxes[0], std::string("CreateFile\n") + std::strerror(EACCES) +
+                                      "\nAdd yourself to the group \"dialout\" (sudo usermod -aG dialout $USER), "
+                                      "then log out and in again.\n");
+}
+
+TEST_F(CommPortTest, NoNotifyTargetNoMessagesStillWorks) {
+    CPseudoTerminal pty;
+    ASSERT_TRUE(pty.Ok());
+    CCommPort port;
+    ASSERT_TRUE(port.Open(pty.Path()));
+    const unsigned char ping[] = {'T', 'U'};
+    EXPECT_TRUE(port.Write(ping, 2));
+    EXPECT_EQ(pty.Receive(2), "TU");
+    EXPECT_TRUE(port.FlushWrites(3));
+    EXPECT_TRUE(port.SendBreak());  // a pseudo-terminal accepts it, the master never sees it
+    EXPECT_TRUE(port.Reset());      // and it keeps no error counters: nothing to report
+    EXPECT_TRUE(port.Close());
+    EXPECT_FALSE(port.IsOpen());
+}
+
+TEST(CommPortNames, ComNamesStandForTheFirstFourSerialPorts) {
+    EXPECT_EQ(CCommPort::DevicePath("COM1"), "/dev/ttyS0");
+    EXPECT_EQ(CCommPort::DevicePath("com4"), "/dev/ttyS3");
+    EXPECT_EQ(CCommPort::DevicePath("Com2"), "/dev/ttyS1");
+    EXPECT_EQ(CCommPort::DevicePath("COM5"), "COM5");
+    EXPECT_EQ(CCommPort::DevicePath("COM10"), "COM10");
+    EXPECT_EQ(CCommPort::DevicePath("/dev/ttyUSB0"), "/dev/ttyUSB0");
+}
+
+}  // namespace

@@ -1,0 +1,283 @@
+// Line settings as texts, the choice lists, and the profile at start and exit.
+// Run on the fake device: a pseudo-terminal cannot keep 7 data bits or parity.
+#include <filesystem>
+#include <fstream>
+
+#include "PortList.h"
+#include "SerialTestSupport.h"
+
+namespace {
+
+const std::string kMissing = "<missing>";
+
+std::string Stored(const char* section, const char* key) { return GetProfileString(section, key, kMissing); }
+
+class PortSettingsTest : public CSerialTest {
+protected:
+    // Starts from a profile file that does not exist.
+    void EmptyProfile() { std::filesystem::remove(m_profile.Path()); }
+};
+
+TEST_F(PortSettingsTest, EmptyProfileOpensComOneAndStoresEverythingAtExit) {
+    EmptyProfile();
+    {
+        auto port = MakeFakePort();
+        EXPECT_TRUE(port->IsOpen());
+        EXPECT_EQ(m_fake->LastPath(), "/dev/ttyS0");
+        // The open itself, then baud, data bits, parity and stop bits.
+        EXPECT_EQ(m_fake->SetLineStateCalls(), 5);
+    }
+    EXPECT_EQ(Stored("Debug", "Verbose"), "0");
+    EXPECT_EQ(Stored("Intelligence", "AutoOpen"), "1");
+    EXPECT_EQ(Stored("Communication", "AutoOpen"), kMissing);
+    EXPECT_EQ(Stored("Communication", "CommPort"), "COM1");
+    EXPECT_EQ(Stored("Communication", "Baud"), "9600");
+    EXPECT_EQ(Stored("Communication", "DataLength"), "8");
+    EXPECT_EQ(Stored("Communication", "Parity"), "No Parity");
+    EXPECT_EQ(Stored("Communication", "StopLength"), "1");
+    EXPECT_FALSE(m_fake->IsOpen());
+}
+
+TEST_F(PortSettingsTest, AutoOpenOffLeavesThePortClosedAndTheSettingsAlone) {
+    WriteProfileString("Communication", "Baud", "1200");
+    {
+        auto port = MakeFakePort();
+        EXPECT_FALSE(port->IsOpen());
+        EXPECT_EQ(m_fake->OpenCount(), 0);
+    }
+    EXPECT_EQ(Stored("Intelligence", "AutoOpen"), "0");
+    EXPECT_EQ(Stored("Debug", "Verbose"), "0");
+    EXPECT_EQ(Stored("Communication", "CommPort"), kMissing);
+    EXPECT_EQ(Stored("Communication", "Baud"), "1200");
+}
+
+TEST_F(PortSettingsTest, EmptyPortNameOpensNothing) {
+    WriteProfileInt("Communication", "AutoOpen", 1);
+    WriteProfileString("Communication", "CommPort", "");
+    auto port = MakeFakePort();
+    EXPECT_FALSE(port->IsOpen());
+    EXPECT_FALSE(port->LoadProfile());
+    EXPECT_EQ(m_fake->OpenCount(), 0);
+}
+
+TEST_F(PortSettingsTest, UnknownParityTextStopsTheRestoreAndClosesThePort) {
+    WriteProfileInt("Communication", "AutoOpen", 1);
+    WriteProfileInt("Debug", "Verbose", 1);
+    WriteProfileString("Communication", "CommPort", "/dev/ttyUSB3");
+    WriteProfileString("Communication", "Baud", "19200");
+    WriteProfileString("Communication", "DataLength", "7");
+    WriteProfileString("Communication", "Parity", "no parity");
+    WriteProfileString("Communication", "StopLength", "2");
+    auto port = MakeFakePort();
+    EXPECT_FALSE(port->IsOpen());
+    DCB dcb = m_fake->LineState();
+    EXPECT_EQ(dcb.BaudRate, 19200u);
+    EXPECT_EQ(dcb.ByteSize, 7);
+    EXPECT_EQ(dcb.StopBits, ONESTOPBIT);  // never got that far
+    // A refusal without a device call carries no error code: no box.
+    EXPECT_TRUE(m_prompts.boxes.empty());
+
+    CRecordingTarget notify;
+    port->SetNotifyWnd(&notify);
+    EXPECT_FALSE(port->LoadProfile());
+    auto status = notify.Messages(WM_COMMSTATUS);
+    ASSERT_FALSE(status.empty());
+    EXPECT_EQ(status.back().Code(), -1);
+    EXPECT_FALSE(port->IsOpen());
+}
+
+TEST_F(PortSettingsTest, DeviceRefusingARestoredSettingIsReportedTwice) {
+    WriteProfileInt("Communication", "AutoOpen", 1);
+    WriteProfileInt("Debug", "Verbose", 1);
+    WriteProfileString("Communication", "Baud", "12345");
+    auto port = MakeFakePort();
+    EXPECT_FALSE(port->IsOpen());
+    ASSERT_EQ(m_prompts.boxes.size(), 2u);
+    EXPECT_EQ(m_prompts.boxes[0].rfind("SetCommState\n", 0), 0u);
+    EXPECT_EQ(m_prompts.boxes[1].rfind("SetBaud\n", 0), 0u);
+}
+
+TEST_F(PortSettingsTest, MarkParityFromModeIsStoredAsResourceErrorAndFailsNextTime) {
+    WriteProfileInt("Communication", "AutoOpen", 1);
+    WriteProfileString("Communication", "Mode", "baud=9600 parity=m data=8 stop=1");
+    WriteProfileString("Communication", "Parity", "");
+    {
+        auto port = MakeFakePort();
+        ASSERT_TRUE(port->IsOpen());
+        EXPECT_EQ(m_fake->LineState().Parity, MARKPARITY);
+        std::string text;
+        EXPECT_TRUE(port->GetParity(text));
+        EXPECT_EQ(text, "Resource error!");
+    }
+    EXPECT_EQ(Stored("Communication", "Parity"), "Resource error!");
+    {
+        auto port = MakeFakePort();
+        EXPECT_FALSE(port->IsOpen());
+    }
+
+    // With the key missing the default replaces the mark parity.
+    WriteProfileString("Communication", "Parity", "");
+    std::filesystem::path path = m_profile.Path();
+    std::ifstream in(path);
+    std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    in.close();
+    auto at = all.find("Parity=");
+    ASSERT_NE(at, std::string::npos);
+    all.erase(at, all.find('\n', at) - at + 1);
+    WriteWholeFile(path, all);
+    auto port = MakeFakePort();
+    ASSERT_TRUE(port->IsOpen());
+    EXPECT_EQ(m_fake->LineState().Parity, NOPARITY);
+}
+
+TEST_F(PortSettingsTest, SettersTakeTheLeadingNumber) {
+    auto port = MakeFakePort();
+    ASSERT_TRUE(port->Open("COM1"));
+    std::string text;
+
+    EXPECT_TRUE(port->SetStopLength("2"));
+    EXPECT_EQ(m_fake->LineState().StopBits, TWOSTOPBITS);
+    EXPECT_TRUE(port->SetStopLength("1x"));
+    EXPECT_EQ(m_fake->LineState().StopBits, ONESTOPBIT);
+    const int calls = m_fake->SetLineStateCalls();
+    EXPECT_FALSE(port->SetStopLength("3"));
+    EXPECT_FALSE(port->SetStopLength(""));
+    EXPECT_EQ(m_fake->SetLineStateCalls(), calls);
+    EXPECT_TRUE(port->IsOpen());
+
+    EXPECT_TRUE(port->SetBaud("115200"));
+    EXPECT_TRUE(port->GetBaud(text));
+    EXPECT_EQ(text, "115200");
+    EXPECT_TRUE(port->SetBaud(" 38400 baud"));
+    EXPECT_TRUE(port->GetBaud(text));
+    EXPECT_EQ(text, "38400");
+
+    EXPECT_TRUE(port->SetDataLength("7"));
+    EXPECT_TRUE(port->GetDataLength(text));
+    EXPECT_EQ(text, "7");
+    // Only the low byte counts: 264 is 8.
+    EXPECT_TRUE(port->SetDataLength("264"));
+    EXPECT_EQ(m_fake->LineState().ByteSize, 8);
+}
+
+TEST_F(PortSettingsTest, ParityByExactListText) {
+    auto port = MakeFakePort();
+    ASSERT_TRUE(port->Open("COM1"));
+    std::string text;
+    EXPECT_TRUE(port->SetParity("Odd"));
+    EXPECT_TRUE(port->GetParity(text));
+    EXPECT_EQ(text, "Odd");
+    EXPECT_FALSE(m_fake->LineState().fParity);  // checking left as it was
+    EXPECT_TRUE(port->SetParity("Even"));
+    EXPECT_EQ(m_fake->LineState().Parity, EVENPARITY);
+    const int calls = m_fake->SetLineStateCalls();
+    EXPECT_FALSE(port->SetParity("odd"));
+    EXPECT_FALSE(port->SetParity("Mark"));
+    EXPECT_EQ(m_fake->SetLineStateCalls(), calls);
+    EXPECT_TRUE(port->SetParity("No Parity"));
+    EXPECT_TRUE(port->GetParity(text));
+    EXPECT_EQ(text, "No Parity");
+}
+
+TEST_F(PortSettingsTest, GettersOnOddSettings) {
+    WriteProfileString("Communication", "Mode", "baud=9600 parity=s data=5 stop=1.5");
+    auto port = MakeFakePort();
+    ASSERT_TRUE(port->Open("COM1"));
+    std::string text = "before";
+    EXPECT_FALSE(port->GetStopLength(text));
+    EXPECT_EQ(text, "before");
+    EXPECT_TRUE(port->GetParity(text));
+    EXPECT_EQ(text, "Resource error!");
+    EXPECT_TRUE(port->IsOpen());
+
+    port->Close();
+    EXPECT_FALSE(port->GetBaud(text));
+    EXPECT_FALSE(port->SetBaud("9600"));
+    EXPECT_TRUE(port->GetPortName(text));  // the name outlives the open
+    EXPECT_EQ(text, "COM1");
+}
+
+TEST_F(PortSettingsTest, FlowControlReadsBackAsDataReadyAfterNone) {
+    auto port = MakeFakePort();
+    ASSERT_TRUE(port->Open("COM1"));
+    std::string text;
+    EXPECT_TRUE(port->GetFlowControl(text));
+    EXPECT_EQ(text, "None");
+    EXPECT_TRUE(port->SetFlowControl("Xon / Xoff"));
+    EXPECT_TRUE(port->GetFlowControl(text));
+    EXPECT_EQ(text, "Xon / Xoff");
+    EXPECT_TRUE(m_fake->LineState().fInX);
+    EXPECT_TRUE(port->SetFlowControl("None"));
+    EXPECT_TRUE(port->GetFlowControl(text));
+    EXPECT_EQ(text, "Data Ready");
+    EXPECT_FALSE(port->SetFlowControl("none"));
+}
+
+TEST_F(PortSettingsTest, ListsAndDefaults) {
+    auto port = MakeFakePort();
+    std::vector<std::string> list;
+    EXPECT_TRUE(port->ListBauds(list));
+    EXPECT_EQ(list, (std::vector<std::string>{"1200", "2400", "4800", "9600", "19200", "38400", "115200"}));
+    list.clear();
+    port->ListDataLengths(list);
+    EXPECT_EQ(list, (std::vector<std::string>{"7", "8"}));
+    list.clear();
+    port->ListStopLengths(list);
+    EXPECT_EQ(list, (std::vector<std::string>{"1", "2"}));
+    list = {"kept"};
+    port->ListParities(list);
+    EXPECT_EQ(list, (std::vector<std::string>{"kept", "No Parity", "Odd", "Even"}));
+    list.clear();
+    port->ListFlowControls(list);
+    EXPECT_EQ(list, (std::vector<std::string>{"None", "Xon / Xoff"}));
+    list.clear();
+    EXPECT_TRUE(port->ListPorts(list));
+    ASSERT_GE(list.size(), 4u);
+    EXPECT_EQ(std::vector<std::string>(list.begin(), list.begin() + 4),
+              (std::vector<std::string>{"COM1", "COM2", "COM3", "COM4"}));
+    for (std::size_t i = 4; i < list.size(); ++i) EXPECT_EQ(list[i].rfind("/dev/tty", 0), 0u) << list[i];
+
+    std::string text;
+    EXPECT_TRUE(port->GetDefaultPort(text));
+    EXPECT_EQ(text, "COM1");
+    EXPECT_TRUE(port->GetDefaultBaud(text));
+    EXPECT_EQ(text, "9600");
+    EXPECT_TRUE(port->GetDefaultDataLength(text));
+    EXPECT_EQ(text, "8");
+    EXPECT_TRUE(port->GetDefaultParity(text));
+    EXPECT_EQ(text, "No Parity");
+    EXPECT_TRUE(port->GetDefaultStopLength(text));
+    EXPECT_EQ(text, "1");
+    EXPECT_TRUE(port->GetDefaultFlowControl(text));
+    EXPECT_EQ(text, "None");
+}
+
+TEST(PortList, FindsAdaptersAndRealSerialPortsInNaturalOrder) {
+    CTempDir sys;
+    namespace fs = std::filesystem;
+    const fs::path root = sys.Path();
+    fs::create_directories(root / "drivers" / "serial8250");
+    fs::create_directories(root / "drivers" / "serial");
+    auto tty = [&](const std::string& name, const char* driver) {
+        fs::create_directories(root / "class" / name / "device");
+        if (driver) fs::create_directory_symlink(root / "drivers" / driver, root / "class" / name / "device" / "driver");
+    };
+    tty("ttyUSB10", "ftdi_sio");
+    tty("ttyUSB2", nullptr);
+    tty("ttyUSB0", nullptr);
+    tty("ttyACM0", nullptr);
+    tty("ttyS0", "serial");      // stands behind COM1 already
+    tty("ttyS5", "serial8250");  // registered, no chip behind it
+    tty("ttyS12", "serial");     // a PCI card
+    tty("ttyS6", nullptr);
+    fs::create_directories(root / "class" / "tty1");       // a console: no device
+    fs::create_directories(root / "class" / "ttyUSB9");    // gone: no device
+    fs::create_directories(root / "drivers" / "ftdi_sio");
+
+    EXPECT_EQ(CPortList::FindSerialDevices((root / "class").string()),
+              (std::vector<std::string>{"/dev/ttyACM0", "/dev/ttyS12", "/dev/ttyUSB0", "/dev/ttyUSB2",
+                                        "/dev/ttyUSB10"}));
+    EXPECT_TRUE(CPortList::FindSerialDevices((root / "nothing").string()).empty());
+}
+
+}  // namespace

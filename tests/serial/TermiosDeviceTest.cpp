@@ -1,0 +1,167 @@
+// The termios device: line settings both ways, what an open does to the line
+// and what a close gives back, exclusive use.
+#include <sys/ioctl.h>
+
+#include "SerialTestSupport.h"
+#include "TermiosDevice.h"
+
+namespace {
+
+DCB Line(std::uint32_t baud, std::uint8_t bits, std::uint8_t parity, std::uint8_t stop) {
+    DCB dcb{};
+    dcb.BaudRate = baud;
+    dcb.ByteSize = bits;
+    dcb.Parity = parity;
+    dcb.StopBits = stop;
+    return dcb;
+}
+
+TEST(TermiosMapping, EveryParityAndStopCodeSurvivesTheRoundTrip) {
+    for (std::uint8_t parity = NOPARITY; parity <= SPACEPARITY; ++parity) {
+        for (std::uint8_t bits = 5; bits <= 8; ++bits) {
+            DCB in = Line(4800, bits, parity, bits == 5 ? ONE5STOPBITS : TWOSTOPBITS);
+            in.fParity = parity != NOPARITY;
+            termios tio{};
+            ASSERT_TRUE(CTermiosDevice::DcbToTermios(in, tio)) << int(parity) << " " << int(bits);
+            DCB out{};
+            CTermiosDevice::TermiosToDcb(tio, out);
+            EXPECT_EQ(out.BaudRate, 4800u);
+            EXPECT_EQ(out.ByteSize, bits);
+            EXPECT_EQ(out.Parity, parity);
+            EXPECT_EQ(out.StopBits, in.StopBits);
+            EXPECT_EQ(out.fParity, in.fParity);
+        }
+    }
+}
+
+TEST(TermiosMapping, LineIsRawWithFlowControlAsAsked) {
+    DCB in = Line(115200, 8, MARKPARITY, ONESTOPBIT);
+    in.fOutX = true;
+    in.fInX = true;
+    in.XonChar = 0x11;
+    in.XoffChar = 0x13;
+    termios tio{};
+    tio.c_lflag = ICANON | ECHO | ISIG;
+    tio.c_oflag = OPOST | ONLCR;
+    tio.c_iflag = ICRNL;
+    ASSERT_TRUE(CTermiosDevice::DcbToTermios(in, tio));
+    EXPECT_EQ(tio.c_lflag & (ICANON | ECHO | ISIG), 0u);
+    EXPECT_EQ(tio.c_oflag & OPOST, 0u);
+    EXPECT_EQ(tio.c_iflag & ICRNL, 0u);
+    EXPECT_EQ(tio.c_cflag & (PARENB | CMSPAR | PARODD), tcflag_t(PARENB | CMSPAR | PARODD));
+    EXPECT_NE(tio.c_cflag & CLOCAL, 0u);
+    EXPECT_NE(tio.c_cflag & CREAD, 0u);
+    EXPECT_NE(tio.c_iflag & IXON, 0u);
+    EXPECT_NE(tio.c_iflag & IXOFF, 0u);
+    EXPECT_EQ(tio.c_cflag & CRTSCTS, 0u);
+    EXPECT_EQ(tio.c_cc[VMIN], 0);
+    EXPECT_EQ(tio.c_cc[VTIME], 0);
+    EXPECT_EQ(cfgetospeed(&tio), speed_t(B115200));
+
+    in.fOutX = in.fInX = false;
+    in.fOutxCtsFlow = true;
+    ASSERT_TRUE(CTermiosDevice::DcbToTermios(in, tio));
+    EXPECT_EQ(tio.c_iflag & (IXON | IXOFF), 0u);
+    EXPECT_NE(tio.c_cflag & CRTSCTS, 0u);
+}
+
+TEST(TermiosMapping, RefusesWhatNoLineCanDo) {
+    termios tio{};
+    EXPECT_FALSE(CTermiosDevice::DcbToTermios(Line(0, 8, NOPARITY, ONESTOPBIT), tio));
+    EXPECT_FALSE(CTermiosDevice::DcbToTermios(Line(12345, 8, NOPARITY, ONESTOPBIT), tio));
+    EXPECT_FALSE(CTermiosDevice::DcbToTermios(Line(9600, 4, NOPARITY, ONESTOPBIT), tio));
+    EXPECT_FALSE(CTermiosDevice::DcbToTermios(Line(9600, 9, NOPARITY, ONESTOPBIT), tio));
+    EXPECT_FALSE(CTermiosDevice::DcbToTermios(Line(9600, 8, 5, ONESTOPBIT), tio));
+    EXPECT_FALSE(CTermiosDevice::DcbToTermios(Line(9600, 8, NOPARITY, ONE5STOPBITS), tio));
+    EXPECT_FALSE(CTermiosDevice::DcbToTermios(Line(9600, 5, NOPARITY, TWOSTOPBITS), tio));
+    EXPECT_FALSE(CTermiosDevice::DcbToTermios(Line(9600, 8, NOPARITY, 3), tio));
+    EXPECT_TRUE(CTermiosDevice::DcbToTermios(Line(9600, 8, NOPARITY, ONESTOPBIT), tio));
+}
+
+TEST(TermiosDevice, OpenMakesTheLineRawAndCloseGivesItBack) {
+    CPseudoTerminal pty;
+    ASSERT_TRUE(pty.Ok());
+    termios before{};
+    ASSERT_EQ(tcgetattr(pty.Keeper(), &before), 0);
+    before.c_lflag |= ICANON | ECHO;
+    before.c_oflag |= OPOST | ONLCR;
+    before.c_iflag |= ICRNL;
+    cfsetspeed(&before, B1200);
+    ASSERT_EQ(tcsetattr(pty.Keeper(), TCSANOW, &before), 0);
+
+    CTermiosDevice device;
+    ASSERT_TRUE(device.Open(pty.Path()));
+    termios during{};
+    ASSERT_EQ(tcgetattr(pty.Keeper(), &during), 0);
+    EXPECT_EQ(during.c_lflag & (ICANON | ECHO), 0u);
+    EXPECT_EQ(during.c_oflag & OPOST, 0u);
+    EXPECT_EQ(during.c_iflag & ICRNL, 0u);
+    EXPECT_EQ(during.c_cc[VMIN], 0);
+
+    device.Close();
+    EXPECT_FALSE(device.IsOpen());
+    termios after{};
+    ASSERT_EQ(tcgetattr(pty.Keeper(), &after), 0);
+    EXPECT_EQ(after.c_lflag & (ICANON | ECHO), before.c_lflag & (ICANON | ECHO));
+    EXPECT_EQ(after.c_oflag & OPOST, tcflag_t(OPOST));
+    EXPECT_EQ(cfgetospeed(&after), speed_t(B1200));
+    device.Close();  // twice is harmless
+}
+
+TEST(TermiosDevice, ExclusiveEvenForRoot) {
+    CPseudoTerminal pty;
+    ASSERT_TRUE(pty.Ok());
+    CTermiosDevice first, second;
+    ASSERT_TRUE(first.Open(pty.Path()));
+    errno = 0;
+    EXPECT_FALSE(second.Open(pty.Path()));
+    EXPECT_EQ(errno, EBUSY);
+    first.Close();
+    EXPECT_TRUE(second.Open(pty.Path()));
+}
+
+TEST(TermiosDevice, RefusesWhatIsNotATerminal) {
+    CTempDir dir;
+    const std::string file = dir.File("plain");
+    WriteWholeFile(file, "x");
+    CTermiosDevice device;
+    errno = 0;
+    EXPECT_FALSE(device.Open(file));
+    EXPECT_EQ(errno, ENOTTY);
+    EXPECT_FALSE(device.IsOpen());
+    EXPECT_FALSE(device.Open(dir.File("missing")));
+    EXPECT_EQ(errno, ENOENT);
+}
+
+TEST(TermiosDevice, QueueCountsPurgeAndCountersOnAPseudoTerminal) {
+    CPseudoTerminal pty;
+    ASSERT_TRUE(pty.Ok());
+    CTermiosDevice device;
+    ASSERT_TRUE(device.Open(pty.Path()));
+    ASSERT_TRUE(pty.Send("12345"));
+    ASSERT_GT(device.Poll(POLLIN, 2000), 0);
+    unsigned queued = 0;
+    ASSERT_TRUE(device.QueuedInput(queued));
+    EXPECT_EQ(queued, 5u);
+    EXPECT_TRUE(device.Purge(true, false));
+    ASSERT_TRUE(device.QueuedInput(queued));
+    EXPECT_EQ(queued, 0u);
+
+    // No counters on a pseudo-terminal: read as no errors.
+    CSerialDevice::TErrorCounts counts;
+    counts.frame = 7;
+    EXPECT_TRUE(device.GetErrorCounts(counts));
+    EXPECT_EQ(counts.frame, 0u);
+    EXPECT_TRUE(device.Drain(100));
+    EXPECT_TRUE(device.SetBreak(true));
+    EXPECT_TRUE(device.SetBreak(false));
+
+    // A hung-up line: the poll says so, a write fails.
+    pty.CloseMaster();
+    EXPECT_NE(device.Poll(POLLIN, 2000) & POLLHUP, 0);
+    const unsigned char c = 'x';
+    EXPECT_LT(device.Write(&c, 1), 0);
+    EXPECT_EQ(errno, EIO);
+}
+
+}  // namespace

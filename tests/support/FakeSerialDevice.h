@@ -1,0 +1,77 @@
+// A serial device for the tests, for what a pseudo-terminal cannot do: any
+// data bits and parity, refused settings, line error counters, breaks and
+// purges that can be seen. The line itself is a socket pair: the test holds
+// the far end (the clock's side) and can hang it up.
+#pragma once
+
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "SerialDevice.h"
+
+class CFakeSerialDevice : public CSerialDevice {
+public:
+    CFakeSerialDevice();
+    ~CFakeSerialDevice() override;
+    CFakeSerialDevice(const CFakeSerialDevice&) = delete;
+    CFakeSerialDevice& operator=(const CFakeSerialDevice&) = delete;
+
+    // CSerialDevice
+    bool Open(const std::string& path) override;
+    void Close() override;
+    bool IsOpen() const override;
+    bool GetLineState(DCB& dcb) override;
+    bool SetLineState(const DCB& dcb) override;
+    ssize_t Read(unsigned char* buf, std::size_t size) override;
+    ssize_t Write(const unsigned char* buf, std::size_t size) override;
+    int Poll(short events, int timeoutMs) override;
+    int PollFd() const override;
+    bool Drain(unsigned stallMs) override;
+    bool Purge(bool input, bool output) override;
+    bool SetBreak(bool on) override;
+    bool QueuedInput(unsigned& count) override;
+    bool GetErrorCounts(TErrorCounts& counts) override;
+
+    // What the tests arrange. An errno of 0 means "works".
+    void SetOpenError(int err);
+    void SetLineStateError(int err);  // SetLineState refuses with it
+    void SetGetStateError(int err);   // GetLineState fails with it
+    void SetDrainError(int err);
+    void SetErrorCounts(const TErrorCounts& counts);
+    // Bytes the far end can hold before writes to the device stall.
+    void SetSendBuffer(int bytes);
+
+    // The far end of the line.
+    bool PeerWrite(const std::string& bytes);
+    std::string PeerReadAll();  // what the device wrote and is still queued
+    void HangUp();              // the far end goes away
+
+    // What happened.
+    std::string LastPath() const;
+    DCB LineState() const;  // as last set, also after Close
+    std::vector<bool> BreakCalls() const;
+    int DrainCalls() const;
+    int PurgeCalls() const;
+    bool LastPurgeInput() const;
+    bool LastPurgeOutput() const;
+    int SetLineStateCalls() const;
+    int OpenCount() const;
+    // Waits until the device has been closed; false when timeoutMs ran out.
+    bool WaitClosed(int timeoutMs);
+
+private:
+    mutable std::mutex m_mutex;
+    std::condition_variable m_closedCv;
+    int m_fd = -1;
+    int m_peerFd = -1;
+    int m_sendBuffer = 0;
+    int m_openError = 0, m_setError = 0, m_getError = 0, m_drainError = 0;
+    std::string m_path;
+    DCB m_dcb;
+    TErrorCounts m_counts;
+    std::vector<bool> m_breaks;
+    int m_drains = 0, m_purges = 0, m_sets = 0, m_opens = 0;
+    bool m_purgeInput = false, m_purgeOutput = false;
+};

@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <sstream>
@@ -94,23 +95,6 @@ TEST(ClockState, SetItemChangesItsOwnRecord) {
     ASSERT_EQ(prompts.boxes.size(), 1u);
     EXPECT_EQ(prompts.boxes[0], "Input Error!  The valid range is -720 to 720.");
     EXPECT_FALSE(state.IsValid());  // editing does not make a setup present
-}
-
-TEST(ClockState, RecordsThroughItsOwnBuffer) {
-    CClockState state = LoadedState();
-    std::memset(state.GetBuffer(), 'x', state.GetBufferSize());
-    state.ClearBuffer();
-    const std::size_t n = state.ConfigToRaw(state.GetBuffer(), state.GetBufferSize(), *state.GetConfig());
-    ASSERT_EQ(n, RAW_TEXT_SIZE);
-    const char* buf = state.GetBuffer();
-    EXPECT_EQ(std::string(buf + n, state.GetBufferSize() - n), std::string(state.GetBufferSize() - n, '\0'));
-    EXPECT_TRUE(state.HasNoQuestionMark(buf, state.GetBufferSize()));
-    EXPECT_TRUE(state.CheckHeader(buf, state.GetBufferSize()));
-    EXPECT_TRUE(state.HasAllRecords(buf, state.GetBufferSize()));
-    EXPECT_TRUE(state.VerifyChecksums(buf, state.GetBufferSize()));
-    TClockConfig back{};
-    ASSERT_TRUE(state.RawToConfig(back, buf, state.GetBufferSize()));
-    EXPECT_EQ(std::memcmp(&back, state.GetConfig(), CLOCK_CONFIG_SIZE), 0);
 }
 
 TEST(ClockStateFile, FreshStateSavesTheKnown154Bytes) {

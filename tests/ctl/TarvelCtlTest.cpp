@@ -1,0 +1,249 @@
+// Runs the built tarvelctl as a user would and checks its output, files and
+// exit codes.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "ClockState.h"
+#include "HexCodec.h"
+#include "TestSupport.h"
+
+extern char** environ;
+
+namespace {
+
+struct TRun {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+class TarvelCtl : public ::testing::Test {
+protected:
+    void SetUp() override {
+#ifndef TARVELCTL_PATH
+        GTEST_SKIP() << "tarvelctl is not built";
+#endif
+    }
+
+    TRun Run(std::vector<std::string> args) {
+        TRun r;
+#ifdef TARVELCTL_PATH
+        args.insert(args.begin(), TARVELCTL_PATH);
+        const std::string outPath = m_dir.File(".stdout"), errPath = m_dir.File(".stderr");
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        std::vector<char*> argv;
+        for (auto& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        pid_t pid = 0;
+        const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        if (rc != 0) {
+            ADD_FAILURE() << "cannot start tarvelctl: " << std::strerror(rc);
+            return r;
+        }
+        int status = 0;
+        while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
+        r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        r.out = ReadWholeFile(outPath);
+        r.err = ReadWholeFile(errPath);
+        unlink(outPath.c_str());
+        unlink(errPath.c_str());
+#endif
+        return r;
+    }
+
+    std::string File(const std::string& name) { return m_dir.File(name); }
+
+    // A fresh setup file made by the tool itself.
+    std::string NewFile(const std::string& name) {
+        const std::string path = File(name);
+        EXPECT_EQ(Run({"new", path}).status, 0);
+        return path;
+    }
+
+    CTempDir m_dir;
+};
+
+std::string ZeroFile() {
+    return std::string("\x01\0\0\0", 4) + std::string("Halvern Clock State\0", 20) + std::string(130, '\0');
+}
+
+}  // namespace
+
+TEST_F(TarvelCtl, NewWritesAFreshSetupAndKeepsAnExistingOne) {
+    const std::string path = NewFile("a.hcs");
+    EXPECT_EQ(ReadWholeFile(path), ZeroFile());
+    WriteWholeFile(path, "precious");
+    TRun r = Run({"new", path});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("exists"), std::string::npos);
+    EXPECT_EQ(ReadWholeFile(path), "precious");
+    EXPECT_EQ(Run({"new", "--force", path}).status, 0);
+    EXPECT_EQ(ReadWholeFile(path), ZeroFile());
+}
+
+TEST_F(TarvelCtl, SetAndGetByTextIndexAndNumber) {
+    const std::string path = NewFile("a.hcs");
+    TRun r = Run({"set", path, "3=9600", "6=EVEN", "5=2", "9=1", "13=-45", "56=west", "37=60000", "11=2"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    const std::string bytes = ReadWholeFile(path);
+    ASSERT_EQ(bytes.size(), 154u);
+    const std::string record = bytes.substr(24);
+    EXPECT_EQ(record[0x02], 3);   // "9600" is the fourth baud rate
+    EXPECT_EQ(record[0x05], 1);   // "Even"
+    EXPECT_EQ(record[0x04], 1);   // the text "2" (two stop bits), not index 2
+    EXPECT_EQ(record[0x08], 0);   // the text "1": one stop bit
+    EXPECT_EQ(record.substr(0x0C, 2), "\xFF\xE2");
+    EXPECT_EQ(record[0x52], 'W');
+    EXPECT_EQ(record.substr(0x2C, 2), "\xEA\x60");
+    EXPECT_EQ(static_cast<unsigned char>(record[0x0A]), 255);  // index 2 of "Off", "Auto", "On"
+
+    r = Run({"get", path, "3", "6", "5", "13", "56", "37", "11", "18"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "9600\nEven\n2\n-30\nWest\n60000\nOn\n0\n");
+}
+
+TEST_F(TarvelCtl, RefusedAssignmentLeavesTheFileByteIdentical) {
+    const std::string path = NewFile("a.hcs");
+    ASSERT_EQ(Run({"set", path, "18=100"}).status, 0);
+    const std::string before = ReadWholeFile(path);
+
+    // The first assignment is fine; the second is refused, so neither is kept.
+    TRun r = Run({"set", path, "3=9600", "13=721"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "tarvelctl: Input Error!  The valid range is -720 to 720.\n");
+    EXPECT_EQ(ReadWholeFile(path), before);
+
+    for (const char* bad : {"17=90", "6=sometimes", "18=ten", "18=99999999999", "0=1", "90=1"}) {
+        r = Run({"set", path, "3=9600", bad});
+        EXPECT_EQ(r.status, 1) << bad;
+        EXPECT_NE(r.err, "") << bad;
+        EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << bad << ": one line expected";
+        EXPECT_EQ(ReadWholeFile(path), before) << bad;
+    }
+    r = Run({"set", path, "6=sometimes"});
+    EXPECT_NE(r.err.find("\"No Parity\", \"Even\", \"Odd\""), std::string::npos) << r.err;
+    EXPECT_EQ(Run({"get", path, "18"}).out, "100\n");
+}
+
+TEST_F(TarvelCtl, DumpAndHexGiveTheCoreBytes) {
+    const std::string path = NewFile("a.hcs");
+    ASSERT_EQ(Run({"set", path, "18=100", "13=-60", "50=1999", "56=3"}).status, 0);
+    CClockState state;
+    {
+        std::istringstream in(ReadWholeFile(path));
+        ASSERT_EQ(state.Serialize(in), TLoadResult::Loaded);
+    }
+    std::ostringstream dump;
+    state.Dump(dump);
+
+    TRun r = Run({"dump", path});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, dump.str());
+    EXPECT_NE(r.out.find("\nCable Delay 100\n"), std::string::npos);
+    EXPECT_NE(r.out.find("\nLocal Offset -60\n"), std::string::npos);
+    EXPECT_NE(r.out.find("\nSTime\nYear 1999\n"), std::string::npos);
+    EXPECT_NE(r.out.find("\nSurvey Longitude\nMSec 0\nSign 87\n"), std::string::npos);
+    EXPECT_EQ(r.out.find('\r'), std::string::npos);
+
+    EXPECT_EQ(Run({"dump", path, "-o", File("d.txt")}).status, 0);
+    EXPECT_EQ(ReadWholeFile(File("d.txt")), dump.str());
+    EXPECT_EQ(Run({"dump", "--output=-", path}).out, dump.str());
+
+    r = Run({"hex", NewFile("zero.hcs")});
+    EXPECT_EQ(r.status, 0);
+    ASSERT_EQ(r.out.size(), RAW_TEXT_SIZE);
+    EXPECT_EQ(r.out.substr(0, 45), ":10000000" + std::string(32, '0') + "F0\r\n");
+    EXPECT_EQ(r.out.substr(360), ":020080000000" "7E\r\n");
+}
+
+TEST_F(TarvelCtl, ShowListsGroupsWithLabelledValues) {
+    const std::string path = NewFile("a.hcs");
+    ASSERT_EQ(Run({"set", path, "3=19200", "13=120", "62=south"}).status, 0);
+    TRun r = Run({"show", path});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out.substr(0, r.out.find("Option Communication")),
+              "Main Communication\n"
+              "   3  Baud Rate 19200\n"
+              "   4  Word Length 7\n"
+              "   5  Stop Bits 1\n"
+              "   6  Parity No Parity\n");
+    EXPECT_NE(r.out.find("\n  13  Local Offset 120\n"), std::string::npos);
+    EXPECT_NE(r.out.find("\n  62  Longitude Sign South\n"), std::string::npos);
+    // A sign byte that is no sign letter has no value text.
+    EXPECT_NE(r.out.find("\n  56  Longitude Sign (no value)\n"), std::string::npos);
+    std::size_t groups = 0;
+    for (std::size_t at = 0; (at = r.out.find('\n', at)) != std::string::npos; ++at)
+        if (at + 1 < r.out.size() && r.out[at + 1] != ' ') ++groups;
+    EXPECT_EQ(groups + 1, 8u);  // the first group starts the text
+}
+
+TEST_F(TarvelCtl, UnusableFilesFailWithOneLineReason) {
+    TRun r = Run({"show", File("missing.hcs")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "tarvelctl: Error Opening File! " + File("missing.hcs") + ": No such file or directory\n");
+
+    WriteWholeFile(File("foreign.hcs"), std::string(200, 'x'));
+    r = Run({"dump", File("foreign.hcs")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "tarvelctl: Unknown file type!\n");
+    EXPECT_EQ(r.out, "");
+
+    WriteWholeFile(File("short.hcs"), ZeroFile().substr(0, 100));
+    r = Run({"set", File("short.hcs"), "18=5"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err.rfind("tarvelctl: Error Opening File! ", 0), 0u) << r.err;
+    EXPECT_EQ(ReadWholeFile(File("short.hcs")), ZeroFile().substr(0, 100));
+
+    const std::string path = NewFile("a.hcs");
+    r = Run({"dump", path, "-o", File("no/such/dir.txt")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err.rfind("tarvelctl: Error Saving File! ", 0), 0u) << r.err;
+}
+
+TEST_F(TarvelCtl, UsageErrorsExitWithTwoAndHelpWithZero) {
+    const std::string path = NewFile("a.hcs");
+    const std::vector<std::vector<std::string>> usage = {
+        {},
+        {"frobnicate"},
+        {"show"},
+        {"show", path, path},
+        {"set", path},
+        {"set", path, "13"},
+        {"set", path, "x=1"},
+        {"get", path, "-3"},
+        {"dump", path, "-o"},
+        {"dump", path, "--bogus"},
+    };
+    for (const auto& args : usage) {
+        TRun r = Run(args);
+        EXPECT_EQ(r.status, 2) << (args.empty() ? "(none)" : args[0]);
+        EXPECT_NE(r.err, "");
+    }
+    EXPECT_EQ(ReadWholeFile(path), ZeroFile());
+
+    TRun r = Run({"--help"});
+    EXPECT_EQ(r.status, 0);
+    for (const char* name : {"new", "dump", "hex", "show", "get", "set"}) {
+        EXPECT_NE(r.out.find(std::string("\n  ") + name + " "), std::string::npos) << name;
+        TRun h = Run({name, "--help"});
+        EXPECT_EQ(h.status, 0) << name;
+        EXPECT_EQ(h.out.rfind(std::string("Usage: tarvelctl ") + name + " ", 0), 0u) << h.out;
+    }
+}

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+class CCommPort;
+
 // Commands the clock understands; the values are fixed (they appear in traces).
 enum TClockCommand : int {
     EEPROM_TO_ACTIVE = 0,  // clock copies its stored setup into active memory
@@ -40,6 +42,12 @@ public:
     void FormatCommand(std::string& text, TClockCommand command, const std::tm& localNow) const;
     // What trace lines call the command: the same text.
     void GetCommandName(std::string& name, TClockCommand command) const;
+
+    // Writes the command one byte at a time, each byte followed by the
+    // profile's "CharDelay" pause and checked against the clock's echo, with
+    // up to tries attempts per byte. A byte that is never echoed does not stop
+    // the command; true when the last byte's final attempt was echoed.
+    bool WriteCommand(CCommPort& port, TClockCommand command, int tries) const;
 
 private:
     // The model's text in commands; null outside the list.

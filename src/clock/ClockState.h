@@ -13,6 +13,8 @@
 #include "FileError.h"
 #include "HexCodec.h"
 
+class CCommPort;
+
 // What loading a setup file did with it.
 enum class TLoadResult {
     Loaded,   // the record was taken and the setup is present
@@ -41,6 +43,24 @@ public:
     bool GetModelName(std::string& name) const { return m_model.GetModelName(name); }
     void SetModel(int index) { m_model.SetModel(index); }
     int GetModel() const { return m_model.GetModel(); }
+
+    // The command through the model's echo-checked writer, 5 tries per byte.
+    bool SendCommand(CCommPort& port, TClockCommand command);
+
+    // Reads the clock's setup into the record; on failure the record and the
+    // presence flag stay as they were. eepromFirst has the clock load its
+    // stored setup into active memory before sending it.
+    bool Read(CCommPort& port, bool eepromFirst);
+    // The read sequence; target is written only when everything checked out.
+    bool ReadConfig(TClockConfig& target, CCommPort& port, bool eepromFirst);
+    // Sends the record into the clock's active memory, reads it back to
+    // verify it, has the clock store it and resets the clock, with a
+    // countdown before each of the last three stages. Cancelling a countdown
+    // ends the write early with true. The record is never changed.
+    bool Write(CCommPort& port);
+    // False when the clock's record checksums are not to be trusted (the
+    // K203 with its old ROM); any trouble asking the clock keeps them on.
+    bool UseChecksums(CCommPort& port);
 
     // The communication buffer for the hex records.
     void ClearBuffer() { m_buffer.fill(0); }

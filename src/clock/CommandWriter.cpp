@@ -1,0 +1,67 @@
+// The echo-checked command writer: the clock echoes every character it takes,
+// so each byte is written alone and its echo awaited before the next.
+#include <string>
+
+#include "ClockModel.h"
+#include "ClockState.h"
+#include "CommPort.h"
+#include "Profile.h"
+#include "Prompts.h"
+#include "Trace.h"
+
+namespace {
+
+constexpr int kDefaultCharDelayMs = 100;
+
+// Read afresh on every command, so a changed setting applies at once. A
+// negative value would mean an endless sleep on the old platform; none here.
+unsigned CharDelayMs() {
+    const int ms = GetProfileInt("Communication", "CharDelay", kDefaultCharDelayMs);
+    return ms > 0 ? static_cast<unsigned>(ms) : 0;
+}
+
+}  // namespace
+
+bool CClockModel::WriteCommand(CCommPort& port, TClockCommand command, int tries) const {
+    std::string text;
+    FormatCommand(text, command);
+    // A stale reply of an earlier command must not be taken for an echo.
+    if (!port.FlushWrites(3)) return false;
+    const unsigned delay = CharDelayMs();
+
+    bool result = false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const unsigned char sent = static_cast<unsigned char>(text[i]);
+        for (int attempt = 0; attempt < tries; ++attempt) {
+            if (!port.Write(&sent, 1)) {
+                result = false;
+                TRACE("CClockModel::WriteCommand(): Failed to write byte %d(%c) of %s command to comm port.\n",
+                      static_cast<int>(i), sent, text.c_str());
+                continue;
+            }
+            result = true;
+            // Read does not wait: this pause is all the time the clock has to echo.
+            SleepMs(delay);
+            unsigned char echo = 0;
+            unsigned count = 1;
+            if (!port.Read(&echo, count) || count != 1) {
+                result = false;
+                TRACE("CClockModel::WriteCommand(): Failed to read echo byte %d(%c) \t\t\t\t\tof %s command from comm port.\n",
+                      static_cast<int>(i), sent, text.c_str());
+                continue;
+            }
+            if (echo == sent) break;
+            result = false;
+            TRACE("CClockModel::WriteCommand(): \t\t\t\t\techo byte (%c)!= send byte (%c) of %s command from comm port.\n",
+                  echo, sent, text.c_str());
+        }
+        // A byte out of attempts does not stop the command; the result is
+        // what the last byte left.
+    }
+    if (result) TRACE("CClockModel::WriteCommand(): Wrote command %s sucessfully.\n", text.c_str());
+    return result;
+}
+
+bool CClockState::SendCommand(CCommPort& port, TClockCommand command) {
+    return m_model.WriteCommand(port, command, 5);
+}

@@ -16,6 +16,7 @@
 #include <iostream>
 #include <mutex>
 #include <system_error>
+#include <utility>
 
 #include "MessageTarget.h"
 #include "Messages.h"
@@ -180,13 +181,15 @@ bool CCommPort::Close() {
     ReadStop();
     if (m_device) {
         FlushWrites(3);
+        // A reader still running (left by a closing application, or being
+        // stopped further up this thread's stack) still polls the device:
+        // it closes it when it ends.
         bool handedOver = false;
-        if (m_abandoned) {
-            std::lock_guard<std::mutex> lock(m_abandoned->mutex);
-            if (!m_abandoned->ended && m_abandoned->device == m_device) {
-                // The reader left running still polls this device: it closes
-                // it when it ends.
-                m_abandoned->closeDeviceOnEnd = true;
+        for (const auto& reader : {m_abandoned, m_stopping}) {
+            if (!reader || handedOver) continue;
+            std::lock_guard<std::mutex> lock(reader->mutex);
+            if (!reader->ended && reader->device == m_device) {
+                reader->closeDeviceOnEnd = true;
                 handedOver = true;
             }
         }
@@ -373,7 +376,8 @@ bool CCommPort::Reset() {
     if (!m_device->GetErrorCounts(now)) return false;
     const CSerialDevice::TErrorCounts base = m_errorBase;
     m_errorBase = now;
-    // The counters only grow; any change since the base is a new error.
+    // The counters only grow; any change since the base is a new error. The
+    // driver counts no I/O, mode or output-full errors (40003, 40004, 40008).
     if (now.brk != base.brk) ShowStatusText(40001);
     if (now.frame != base.frame) ShowStatusText(40002);
     if (now.overrun != base.overrun) ShowStatusText(40005);
@@ -488,7 +492,7 @@ void CCommPort::ReadStart(CMessageTarget* target) {
             std::lock_guard<std::mutex> lock(m_reader->mutex);
             if (!m_reader->ended) return;  // the running thread keeps its target
         }
-        m_readerThread->join();
+        m_readerThread->join();  // ended by a failure: release it
         m_readerThread.reset();
         m_reader.reset();
     }
@@ -514,7 +518,10 @@ void CCommPort::ReadStart(CMessageTarget* target) {
 
 void CCommPort::ReadStop() {
     if (!m_reader) return;
-    std::shared_ptr<TReader> reader = m_reader;
+    // Taken over at once: a handler run by the pump below may call ReadStop,
+    // ReadStart or Close again.
+    std::shared_ptr<TReader> reader = std::move(m_reader);
+    std::unique_ptr<std::thread> thread = std::move(m_readerThread);
     reader->stop = true;
     const std::uint64_t one = 1;
     if (::write(reader->stopFd, &one, sizeof one) < 0) {
@@ -522,6 +529,7 @@ void CCommPort::ReadStop() {
     }
     // The thread may be blocked in a Send that only this thread can deliver:
     // keep dispatching while we wait.
+    std::shared_ptr<TReader> outer = std::exchange(m_stopping, reader);
     bool ended = false;
     for (;;) {
         {
@@ -530,16 +538,15 @@ void CCommPort::ReadStop() {
         }
         if (ended || !PumpWaitingMessages()) break;
     }
+    m_stopping = std::move(outer);
     if (ended) {
-        m_readerThread->join();
+        thread->join();
     } else {
         // Closing: leave the thread to end by itself. It sends nothing more
         // and owns what it still touches; Close hands it the device.
-        m_readerThread->detach();
+        thread->detach();
         m_abandoned = reader;
     }
-    m_readerThread.reset();
-    m_reader.reset();
 }
 
 void CCommPort::ReaderThreadProc(std::shared_ptr<TReader> reader) {

@@ -32,6 +32,9 @@
 //    is destroyed or its thread stops dispatching for good, as Qt's blocking
 //    queued calls do when the receiver is deleted. Until then the device
 //    stays open, so an Open of the same device in that window fails.
+//  - Handlers dispatched while ReadStop waits may call ReadStop, ReadStart,
+//    Open or Close again; a device still polled by the stopping thread is
+//    closed by that thread when it ends.
 //  - SetNotifyWnd and the line settings may change while the reader runs;
 //    the thread keeps the targets it was started with.
 //  - ShowMessageBox may be called from the reader thread (verbose only).
@@ -165,6 +168,7 @@ private:
     CMessageTarget* m_notifyWnd = nullptr;
     std::unique_ptr<std::thread> m_readerThread;
     std::shared_ptr<TReader> m_reader;     // state shared with the running thread
+    std::shared_ptr<TReader> m_stopping;   // the reader ReadStop is waiting for
     std::shared_ptr<TReader> m_abandoned;  // a reader left running by ReadStop
     CMessageTarget* m_readerWnd = nullptr;
     COMMTIMEOUTS m_timeouts;

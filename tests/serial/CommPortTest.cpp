@@ -61,69 +61,22 @@ TEST_F(CommPortTest, OpenOfMissingDeviceFailsAndLeavesAReport) {
     EXPECT_EQ(Lines(ErrorFile()), expected);
 }
 
-TEST_F(CommPortTest, QuietPortStillWritesTheReportAndNamesTheLastGoodPort) {
+TEST_F(CommPortTest, DeviceIsExclusiveAndAFailedOpenReleasesTheOldOne) {
     CPseudoTerminal pty;
     ASSERT_TRUE(pty.Ok());
-    WriteProfileInt("Debug", "Verbose", 0);
-    CCommPort port;
-    ASSERT_TRUE(port.Open(pty.Path()));
-
-    // The old device is released first, even though the new one fails.
-    EXPECT_FALSE(port.Open("/dev/tarvel-no-such-tty"));
-    EXPECT_TRUE(m_prompts.boxes.empty());
-    auto lines = Lines(ErrorFile());
-    ASSERT_GE(lines.size(), 4u);
-    EXPECT_EQ(lines[0], "CreateFile");
-    EXPECT_EQ(lines[2], pty.Path());
-    EXPECT_EQ(lines[3], "Open: 0");
-    std::string name;
-    EXPECT_TRUE(port.GetPortName(name));
-    EXPECT_EQ(name, pty.Path());
-
-    CCommPort other;
-    EXPECT_TRUE(other.Open(pty.Path()));
-}
-
-TEST_F(CommPortTest, SecondOpenerIsRefusedUntilTheFirstCloses) {
-    CPseudoTerminal pty;
-    ASSERT_TRUE(pty.Ok());
-    WriteProfileInt("Debug", "Verbose", 1);
     CCommPort first, second;
     ASSERT_TRUE(first.Open(pty.Path()));
-
-    EXPECT_FALSE(second.Open(pty.Path()));
-    ASSERT_EQ(m_prompts.boxes.size(), 1u);
-    EXPECT_EQ(m_prompts.boxes[0].rfind("CreateFile\n", 0), 0u) << m_prompts.boxes[0];
+    EXPECT_FALSE(second.Open(pty.Path()));  // even for root
     EXPECT_TRUE(first.IsOpen());
+    EXPECT_EQ(Lines(ErrorFile()).at(0), "CreateFile");
+    EXPECT_TRUE(m_prompts.boxes.empty());  // not verbose: no box, but the report
 
-    first.Close();
+    EXPECT_FALSE(first.Open("/dev/tarvel-no-such-tty"));
+    auto lines = Lines(ErrorFile());
+    ASSERT_GE(lines.size(), 4u);
+    EXPECT_EQ(lines[2], pty.Path());  // the last port opened
+    EXPECT_EQ(lines[3], "Open: 0");
     EXPECT_TRUE(second.Open(pty.Path()));
-}
-
-TEST_F(CommPortTest, SuccessfulOpenTellsNotifyAndMainTargets) {
-    CPseudoTerminal pty;
-    ASSERT_TRUE(pty.Ok());
-    CCommPort port;
-    CRecordingTarget notify, mainWindow;
-    port.SetNotifyWnd(&notify);
-    SetMainTarget(&mainWindow);
-    const bool opened = port.Open(pty.Path());
-    SetMainTarget(nullptr);
-    ASSERT_TRUE(opened);
-
-    auto status = notify.Messages(WM_COMMSTATUS);
-    ASSERT_EQ(status.size(), 1u);
-    EXPECT_EQ(status[0].Code(), 0);
-    auto changed = mainWindow.Messages();
-    ASSERT_EQ(changed.size(), 1u);
-    EXPECT_EQ(changed[0].msg, WM_PORTSTATECHANGED);
-
-    DCB dcb;
-    ASSERT_TRUE(port.GetDCB(dcb));
-    EXPECT_EQ(dcb.BaudRate, 9600u);
-    EXPECT_EQ(dcb.ByteSize, 8);
-    EXPECT_EQ(dcb.Parity, NOPARITY);
-    EXPECT_EQ(dcb.StopBits, ONESTOPBIT);
 }
 
 TEST_F(CommPortTest, ModeStringDecidesTheLineAtOpen) {
@@ -131,15 +84,11 @@ TEST_F(CommPortTest, ModeStringDecidesTheLineAtOpen) {
     auto port = MakeFakePort();
     ASSERT_TRUE(port->Open("COM2"));
     EXPECT_EQ(m_fake->LastPath(), "/dev/ttyS1");
-    std::string text;
-    EXPECT_TRUE(port->GetBaud(text));
-    EXPECT_EQ(text, "4800");
-    EXPECT_TRUE(port->GetDataLength(text));
-    EXPECT_EQ(text, "7");
-    EXPECT_TRUE(port->GetParity(text));
-    EXPECT_EQ(text, "Even");
-    EXPECT_TRUE(port->GetStopLength(text));
-    EXPECT_EQ(text, "2");
+    DCB line = m_fake->LineState();
+    EXPECT_EQ(line.BaudRate, 4800u);
+    EXPECT_EQ(line.ByteSize, 7);
+    EXPECT_EQ(line.Parity, EVENPARITY);
+    EXPECT_EQ(line.StopBits, TWOSTOPBITS);
 
     WriteProfileString("Communication", "Mode", "baud=fast");
     WriteProfileInt("Debug", "Verbose", 1);
@@ -169,24 +118,20 @@ TEST_F(CommPortTest, PseudoTerminalKeepingEightBitsIsAMismatch) {
     EXPECT_EQ(lines[6], "Data Length 8");
 }
 
-TEST_F(CommPortTest, RefusedSettingsAtOpenAreReportedAsSetCommState) {
-    WriteProfileInt("Debug", "Verbose", 1);
-    m_fake->SetLineStateError(EINVAL);
-    auto port = MakeFakePort();
-    EXPECT_FALSE(port->Open("/dev/ttyUSB0"));
-    EXPECT_FALSE(port->IsOpen());
-    EXPECT_FALSE(m_fake->IsOpen());
-    ASSERT_EQ(m_prompts.boxes.size(), 1u);
-    EXPECT_EQ(m_prompts.boxes[0], std::string("SetCommState\n") + std::strerror(EINVAL) + "\n");
-}
-
-TEST_F(CommPortTest, ReadAndWriteThroughAPseudoTerminal) {
+TEST_F(CommPortTest, OpenReadAndWriteThroughAPseudoTerminal) {
     CPseudoTerminal pty;
     ASSERT_TRUE(pty.Ok());
     CCommPort port;
-    CRecordingTarget notify;
+    CRecordingTarget notify, mainWindow;
     port.SetNotifyWnd(&notify);
-    ASSERT_TRUE(port.Open(pty.Path()));
+    SetMainTarget(&mainWindow);
+    const bool opened = port.Open(pty.Path());
+    SetMainTarget(nullptr);
+    ASSERT_TRUE(opened);
+    ASSERT_EQ(notify.Messages().size(), 1u);
+    EXPECT_EQ(notify.Messages()[0].Code(), 0);
+    ASSERT_EQ(mainWindow.Messages().size(), 1u);
+    EXPECT_EQ(mainWindow.Messages()[0].msg, WM_PORTSTATECHANGED);
     notify.Clear();
 
     unsigned char buf[64];
@@ -211,21 +156,6 @@ TEST_F(CommPortTest, ReadAndWriteThroughAPseudoTerminal) {
     const std::string in = std::string("23 Oct 1996\r\n\x03\x11\x13\x7f", 17);
     ASSERT_TRUE(pty.Send(in));
     EXPECT_EQ(ReadAvailable(port, in.size()), in);
-}
-
-TEST_F(CommPortTest, ReadCountIsTheBufferCapacity) {
-    auto port = MakeFakePort();
-    ASSERT_TRUE(port->Open("COM1"));
-    ASSERT_TRUE(m_fake->PeerWrite("abcdefgh"));
-    unsigned char buf[8] = {};
-    unsigned count = 3;
-    ASSERT_TRUE(port->Read(buf, count));
-    EXPECT_EQ(count, 3u);
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(buf), 3), "abc");
-    EXPECT_EQ(buf[3], 0);
-    count = sizeof buf;
-    ASSERT_TRUE(port->Read(buf, count));
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(buf), count), "defgh");
 }
 
 TEST_F(CommPortTest, WriteNobodyReadsTimesOutWithStatusFour) {
@@ -264,9 +194,7 @@ TEST_F(CommPortTest, ClosedPortRefusesQuietlyExceptReadAndWrite) {
     EXPECT_FALSE(port.Reset());
     EXPECT_FALSE(port.GetDCB(dcb));
     EXPECT_FALSE(port.SetDCB(dcb));
-    EXPECT_FALSE(port.GetTimeouts(timeouts));
     EXPECT_FALSE(port.SetTimeouts(timeouts));
-    EXPECT_FALSE(port.SetReadTimeouts(1, 2, 3));
     EXPECT_TRUE(notify.Messages().empty());
     EXPECT_TRUE(m_prompts.boxes.empty());
 
@@ -281,9 +209,11 @@ TEST_F(CommPortTest, ClosedPortRefusesQuietlyExceptReadAndWrite) {
     EXPECT_TRUE(notify.Messages().empty());
 }
 
-TEST_F(CommPortTest, FlushWritesFlagsChooseDrainAndPurge) {
+TEST_F(CommPortTest, FlushWritesFlagsChooseDrainAndPurgeAndBreakIsSetThenCleared) {
     auto port = MakeFakePort();
     ASSERT_TRUE(port->Open("COM1"));
+    EXPECT_TRUE(port->SendBreak());
+    EXPECT_EQ(m_fake->BreakCalls(), (std::vector<bool>{true, false}));
 
     ASSERT_TRUE(m_fake->PeerWrite("stale"));
     EXPECT_TRUE(port->FlushWrites(1));
@@ -300,11 +230,6 @@ TEST_F(CommPortTest, FlushWritesFlagsChooseDrainAndPurge) {
     EXPECT_FALSE(m_fake->LastPurgeInput());
     EXPECT_TRUE(m_fake->LastPurgeOutput());
 
-    EXPECT_TRUE(port->FlushWrites(0));
-    EXPECT_FALSE(m_fake->LastPurgeInput());
-    EXPECT_FALSE(m_fake->LastPurgeOutput());
-    EXPECT_EQ(m_fake->PurgeCalls(), 3);
-
     // Output that cannot be drained is reported and nothing is purged.
     WriteProfileInt("Debug", "Verbose", 1);
     port->LoadProfile();
@@ -316,13 +241,6 @@ TEST_F(CommPortTest, FlushWritesFlagsChooseDrainAndPurge) {
     ASSERT_EQ(m_prompts.boxes.size(), 1u);
     EXPECT_EQ(m_prompts.boxes[0], std::string("FlushWrites()\n") + std::strerror(ETIMEDOUT) + "\n");
     EXPECT_TRUE(port->IsOpen());
-}
-
-TEST_F(CommPortTest, BreakIsSetThenCleared) {
-    auto port = MakeFakePort();
-    ASSERT_TRUE(port->Open("COM1"));
-    EXPECT_TRUE(port->SendBreak());
-    EXPECT_EQ(m_fake->BreakCalls(), (std::vector<bool>{true, false}));
 }
 
 TEST_F(CommPortTest, ResetReportsNewLineErrorsInOrder) {
@@ -352,16 +270,8 @@ TEST_F(CommPortTest, ResetReportsNewLineErrorsInOrder) {
 
     // Reported once: the next Reset starts from here.
     notify.Clear();
-    counts.brk = 6;
-    counts.overrun = 1;
-    counts.bufOverrun = 1;
-    m_fake->SetErrorCounts(counts);
     EXPECT_TRUE(port->Reset());
-    texts = notify.Messages(WM_STATUSTEXT);
-    ASSERT_EQ(texts.size(), 3u);
-    EXPECT_EQ(texts[0].wParam, 40001u);
-    EXPECT_EQ(texts[1].wParam, 40005u);
-    EXPECT_EQ(texts[2].wParam, 40006u);
+    EXPECT_TRUE(notify.Messages().empty());
 }
 
 TEST_F(CommPortTest, FailedLineStateCallsCloseThePort) {
@@ -381,14 +291,6 @@ TEST_F(CommPortTest, FailedLineStateCallsCloseThePort) {
     EXPECT_EQ(status[0].Code(), -1);
     ASSERT_EQ(m_prompts.boxes.size(), 1u);
     EXPECT_EQ(m_prompts.boxes[0].rfind("SetCommState\n", 0), 0u);
-
-    ASSERT_TRUE(port->Open("COM1"));
-    m_fake->SetGetStateError(EIO);
-    std::string text = "unchanged";
-    EXPECT_FALSE(port->GetBaud(text));
-    EXPECT_EQ(text, "unchanged");
-    EXPECT_FALSE(port->IsOpen());
-    EXPECT_EQ(m_prompts.boxes.back().rfind("GetCommState\n", 0), 0u);
 }
 
 TEST_F(CommPortTest, ReadTimeoutsDecideHowLongARead) {
@@ -397,11 +299,6 @@ TEST_F(CommPortTest, ReadTimeoutsDecideHowLongARead) {
     CRecordingTarget notify;
     port->SetNotifyWnd(&notify);
     ASSERT_TRUE(port->Open("COM1"));
-    COMMTIMEOUTS t;
-    ASSERT_TRUE(port->GetTimeouts(t));
-    EXPECT_EQ(t.ReadIntervalTimeout, MAXDWORD);
-    EXPECT_EQ(t.ReadTotalTimeoutConstant, 0u);
-
     // A total time-out shorter than "ReadTimeOut" completes the read.
     ASSERT_TRUE(port->SetReadTimeouts(0, 0, 20));
     unsigned char buf[10];
@@ -422,27 +319,11 @@ TEST_F(CommPortTest, ReadTimeoutsDecideHowLongARead) {
     ASSERT_EQ(status.size(), 1u);
     EXPECT_EQ(status[0].Code(), 4);
 
-    // Wait for the first byte only.
-    ASSERT_TRUE(port->SetReadTimeouts(MAXDWORD, MAXDWORD, 5000));
-    ASSERT_TRUE(m_fake->PeerWrite("z"));
-    count = sizeof buf;
-    EXPECT_TRUE(port->Read(buf, count));
-    EXPECT_EQ(count, 1u);
-
-    // The write time-outs are kept as they were.
-    ASSERT_TRUE(port->GetTimeouts(t));
-    EXPECT_EQ(t.WriteTotalTimeoutConstant, 0u);
-}
-
-TEST_F(CommPortTest, ReadOfAHungUpLineDoesNotWaitOut) {
+    // A hung-up line fails at once instead of waiting out "ReadTimeOut".
     WriteProfileInt("Communication", "ReadTimeOut", 60000);
-    auto port = MakeFakePort();
-    ASSERT_TRUE(port->Open("COM1"));
-    ASSERT_TRUE(port->SetReadTimeouts(0, 0, 0));
     m_fake->HangUp();
-    unsigned char buf[4];
-    unsigned count = sizeof buf;
     const auto start = std::chrono::steady_clock::now();
+    count = sizeof buf;
     EXPECT_FALSE(port->Read(buf, count));
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
     EXPECT_EQ(count, 0u);
@@ -468,17 +349,6 @@ TEST_F(CommPortTest, DumpStateAndReopen) {
     EXPECT_EQ(text, "9600");
 }
 
-TEST_F(CommPortTest, ReadUntilQuietCollectsInput) {
-    auto port = MakeFakePort();
-    ASSERT_TRUE(port->Open("COM1"));
-    std::ostringstream none;
-    EXPECT_FALSE(port->ReadUntilQuiet(none, 20, 20));
-    ASSERT_TRUE(m_fake->PeerWrite("$GPZDA,1"));
-    std::ostringstream out;
-    EXPECT_TRUE(port->ReadUntilQuiet(out, 200, 20));
-    EXPECT_EQ(out.str(), "$GPZDA,1");
-}
-
 TEST_F(CommPortTest, AccessDeniedNamesTheGroupThatOwnsTheDevice) {
     group* dialout = ::getgrnam("dialout");
     if (!dialout) GTEST_SKIP() << "no dialout group here";
@@ -497,27 +367,10 @@ TEST_F(CommPortTest, AccessDeniedNamesTheGroupThatOwnsTheDevice) {
                                       "then log out and in again.\n");
 }
 
-TEST_F(CommPortTest, NoNotifyTargetNoMessagesStillWorks) {
-    CPseudoTerminal pty;
-    ASSERT_TRUE(pty.Ok());
-    CCommPort port;
-    ASSERT_TRUE(port.Open(pty.Path()));
-    const unsigned char ping[] = {'T', 'U'};
-    EXPECT_TRUE(port.Write(ping, 2));
-    EXPECT_EQ(pty.Receive(2), "TU");
-    EXPECT_TRUE(port.FlushWrites(3));
-    EXPECT_TRUE(port.SendBreak());  // a pseudo-terminal accepts it, the master never sees it
-    EXPECT_TRUE(port.Reset());      // and it keeps no error counters: nothing to report
-    EXPECT_TRUE(port.Close());
-    EXPECT_FALSE(port.IsOpen());
-}
-
 TEST(CommPortNames, ComNamesStandForTheFirstFourSerialPorts) {
     EXPECT_EQ(CCommPort::DevicePath("COM1"), "/dev/ttyS0");
     EXPECT_EQ(CCommPort::DevicePath("com4"), "/dev/ttyS3");
-    EXPECT_EQ(CCommPort::DevicePath("Com2"), "/dev/ttyS1");
     EXPECT_EQ(CCommPort::DevicePath("COM5"), "COM5");
-    EXPECT_EQ(CCommPort::DevicePath("COM10"), "COM10");
     EXPECT_EQ(CCommPort::DevicePath("/dev/ttyUSB0"), "/dev/ttyUSB0");
 }
 

@@ -1,7 +1,6 @@
 // Line settings as texts, the choice lists, and the profile at start and exit.
 // Run on the fake device: a pseudo-terminal cannot keep 7 data bits or parity.
 #include <filesystem>
-#include <fstream>
 
 #include "PortList.h"
 #include "SerialTestSupport.h"
@@ -49,14 +48,13 @@ TEST_F(PortSettingsTest, AutoOpenOffLeavesThePortClosedAndTheSettingsAlone) {
     EXPECT_EQ(Stored("Debug", "Verbose"), "0");
     EXPECT_EQ(Stored("Communication", "CommPort"), kMissing);
     EXPECT_EQ(Stored("Communication", "Baud"), "1200");
-}
 
-TEST_F(PortSettingsTest, EmptyPortNameOpensNothing) {
+    // On, but with an empty port name: nothing to open.
     WriteProfileInt("Communication", "AutoOpen", 1);
     WriteProfileString("Communication", "CommPort", "");
     auto port = MakeFakePort();
-    EXPECT_FALSE(port->IsOpen());
     EXPECT_FALSE(port->LoadProfile());
+    EXPECT_FALSE(port->IsOpen());
     EXPECT_EQ(m_fake->OpenCount(), 0);
 }
 
@@ -114,20 +112,6 @@ TEST_F(PortSettingsTest, MarkParityFromModeIsStoredAsResourceErrorAndFailsNextTi
         auto port = MakeFakePort();
         EXPECT_FALSE(port->IsOpen());
     }
-
-    // With the key missing the default replaces the mark parity.
-    WriteProfileString("Communication", "Parity", "");
-    std::filesystem::path path = m_profile.Path();
-    std::ifstream in(path);
-    std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    in.close();
-    auto at = all.find("Parity=");
-    ASSERT_NE(at, std::string::npos);
-    all.erase(at, all.find('\n', at) - at + 1);
-    WriteWholeFile(path, all);
-    auto port = MakeFakePort();
-    ASSERT_TRUE(port->IsOpen());
-    EXPECT_EQ(m_fake->LineState().Parity, NOPARITY);
 }
 
 TEST_F(PortSettingsTest, SettersTakeTheLeadingNumber) {
@@ -148,35 +132,18 @@ TEST_F(PortSettingsTest, SettersTakeTheLeadingNumber) {
     EXPECT_TRUE(port->SetBaud("115200"));
     EXPECT_TRUE(port->GetBaud(text));
     EXPECT_EQ(text, "115200");
-    EXPECT_TRUE(port->SetBaud(" 38400 baud"));
-    EXPECT_TRUE(port->GetBaud(text));
-    EXPECT_EQ(text, "38400");
-
     EXPECT_TRUE(port->SetDataLength("7"));
     EXPECT_TRUE(port->GetDataLength(text));
     EXPECT_EQ(text, "7");
-    // Only the low byte counts: 264 is 8.
-    EXPECT_TRUE(port->SetDataLength("264"));
-    EXPECT_EQ(m_fake->LineState().ByteSize, 8);
-}
 
-TEST_F(PortSettingsTest, ParityByExactListText) {
-    auto port = MakeFakePort();
-    ASSERT_TRUE(port->Open("COM1"));
-    std::string text;
+    // Parity by the exact list text; checking is left as it was.
     EXPECT_TRUE(port->SetParity("Odd"));
     EXPECT_TRUE(port->GetParity(text));
     EXPECT_EQ(text, "Odd");
-    EXPECT_FALSE(m_fake->LineState().fParity);  // checking left as it was
-    EXPECT_TRUE(port->SetParity("Even"));
-    EXPECT_EQ(m_fake->LineState().Parity, EVENPARITY);
-    const int calls = m_fake->SetLineStateCalls();
+    EXPECT_FALSE(m_fake->LineState().fParity);
+    const int before = m_fake->SetLineStateCalls();
     EXPECT_FALSE(port->SetParity("odd"));
-    EXPECT_FALSE(port->SetParity("Mark"));
-    EXPECT_EQ(m_fake->SetLineStateCalls(), calls);
-    EXPECT_TRUE(port->SetParity("No Parity"));
-    EXPECT_TRUE(port->GetParity(text));
-    EXPECT_EQ(text, "No Parity");
+    EXPECT_EQ(m_fake->SetLineStateCalls(), before);
 }
 
 TEST_F(PortSettingsTest, GettersOnOddSettings) {
@@ -215,41 +182,22 @@ TEST_F(PortSettingsTest, FlowControlReadsBackAsDataReadyAfterNone) {
 
 TEST_F(PortSettingsTest, ListsAndDefaults) {
     auto port = MakeFakePort();
-    std::vector<std::string> list;
-    EXPECT_TRUE(port->ListBauds(list));
-    EXPECT_EQ(list, (std::vector<std::string>{"1200", "2400", "4800", "9600", "19200", "38400", "115200"}));
-    list.clear();
-    port->ListDataLengths(list);
-    EXPECT_EQ(list, (std::vector<std::string>{"7", "8"}));
-    list.clear();
-    port->ListStopLengths(list);
-    EXPECT_EQ(list, (std::vector<std::string>{"1", "2"}));
-    list = {"kept"};
-    port->ListParities(list);
+    std::vector<std::string> list = {"kept"};
+    EXPECT_TRUE(port->ListParities(list));
     EXPECT_EQ(list, (std::vector<std::string>{"kept", "No Parity", "Odd", "Even"}));
     list.clear();
-    port->ListFlowControls(list);
-    EXPECT_EQ(list, (std::vector<std::string>{"None", "Xon / Xoff"}));
+    port->ListBauds(list);
+    EXPECT_EQ(list, (std::vector<std::string>{"1200", "2400", "4800", "9600", "19200", "38400", "115200"}));
     list.clear();
     EXPECT_TRUE(port->ListPorts(list));
     ASSERT_GE(list.size(), 4u);
     EXPECT_EQ(std::vector<std::string>(list.begin(), list.begin() + 4),
               (std::vector<std::string>{"COM1", "COM2", "COM3", "COM4"}));
-    for (std::size_t i = 4; i < list.size(); ++i) EXPECT_EQ(list[i].rfind("/dev/tty", 0), 0u) << list[i];
-
     std::string text;
-    EXPECT_TRUE(port->GetDefaultPort(text));
-    EXPECT_EQ(text, "COM1");
-    EXPECT_TRUE(port->GetDefaultBaud(text));
-    EXPECT_EQ(text, "9600");
-    EXPECT_TRUE(port->GetDefaultDataLength(text));
-    EXPECT_EQ(text, "8");
     EXPECT_TRUE(port->GetDefaultParity(text));
     EXPECT_EQ(text, "No Parity");
     EXPECT_TRUE(port->GetDefaultStopLength(text));
     EXPECT_EQ(text, "1");
-    EXPECT_TRUE(port->GetDefaultFlowControl(text));
-    EXPECT_EQ(text, "None");
 }
 
 TEST(PortList, FindsAdaptersAndRealSerialPortsInNaturalOrder) {

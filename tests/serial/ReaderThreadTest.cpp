@@ -153,13 +153,6 @@ TEST_F(ReaderThreadTest, SecondStartKeepsTheFirstTarget) {
     port.ReadStop();
     EXPECT_EQ(first.Data(), "abc");
     EXPECT_TRUE(second.Messages().empty());
-
-    // Stopped, a new start takes the new target.
-    port.ReadStart(&second);
-    ASSERT_TRUE(pty.Send("de"));
-    EXPECT_TRUE(second.WaitForData(2));
-    port.ReadStop();
-    EXPECT_EQ(second.Data(), "de");
 }
 
 TEST_F(ReaderThreadTest, NothingIsDeliveredAfterReadStopWhileStreaming) {
@@ -209,6 +202,32 @@ TEST_F(ReaderThreadTest, ReadStopDispatchesTheSendItIsWaitingFor) {
     EXPECT_GT(pumps, 0);
     EXPECT_EQ(console.Waiting(), 0);
     EXPECT_EQ(console.Delivered().Data(), "Halvern");
+}
+
+TEST_F(ReaderThreadTest, HandlerClosingThePortWhileReadStopWaits) {
+    auto port = MakeFakePort();
+    CQueuedTarget console;
+    ASSERT_TRUE(port->Open("COM1"));
+    bool closedInHandler = false, openDuringWait = false;
+    SetPumpHook([&] {
+        if (!closedInHandler) {
+            closedInHandler = true;
+            port->Close();
+            openDuringWait = m_fake->IsOpen();  // the stopping thread still polls it
+        }
+        console.Pump();
+        return true;
+    });
+    port->ReadStart(&console);
+    ASSERT_TRUE(m_fake->PeerWrite("x"));
+    ASSERT_TRUE(console.WaitUntilSendWaits());
+
+    port->ReadStop();
+    EXPECT_TRUE(closedInHandler);
+    EXPECT_TRUE(openDuringWait);
+    EXPECT_FALSE(port->IsOpen());
+    EXPECT_FALSE(m_fake->IsOpen());  // closed by the thread before it was joined
+    EXPECT_EQ(console.Delivered().Data(), "x");
 }
 
 TEST_F(ReaderThreadTest, ClosingApplicationLeavesTheThreadHarmless) {

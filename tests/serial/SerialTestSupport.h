@@ -116,6 +116,7 @@ public:
         std::function<void()> hook;
         {
             std::lock_guard<std::mutex> lock(m_mutex);
+            ++m_sends;
             m_messages.push_back({msg, wParam, lParam});
             if (msg == WM_COMMDATA) {
                 m_data.append(reinterpret_cast<const char*>(lParam), wParam);
@@ -159,13 +160,20 @@ public:
         m_onSend = std::move(hook);
     }
     bool WaitFor(const std::function<bool()>& done, int timeoutMs = 5000) {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        return m_cv.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] {
-            lock.unlock();
-            bool d = done();
-            lock.lock();
-            return d;
-        });
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        for (;;) {
+            unsigned long seen;
+            {
+                std::lock_guard<std::mutex> lock(m_mutex);
+                seen = m_sends;
+            }
+            if (done()) return true;
+            std::unique_lock<std::mutex> lock(m_mutex);
+            if (!m_cv.wait_until(lock, deadline, [&] { return m_sends != seen; })) {
+                lock.unlock();
+                return done();
+            }
+        }
     }
     bool WaitForData(std::size_t bytes, int timeoutMs = 5000) {
         return WaitFor([&] { return Data().size() >= bytes; }, timeoutMs);
@@ -178,6 +186,7 @@ private:
     std::string m_data;
     std::vector<std::uintptr_t> m_blocks;
     std::function<void()> m_onSend;
+    unsigned long m_sends = 0;
 };
 
 // Profile and working directory of one test; a port made here opens only

@@ -27,6 +27,10 @@ struct TCtlCommand {
 
 // Appends the commands that work on setup files.
 void AddFileCommands(std::vector<TCtlCommand>& table);
+// Appends the commands that talk to a clock on a serial port.
+void AddPortCommands(std::vector<TCtlCommand>& table);
+// Appends --port and --model, taken before a port command or after it.
+void AddPortOptions(std::vector<TCtlOption>& options);
 
 // "tarvelctl: <text>" on stderr.
 void ReportError(const std::string& text);

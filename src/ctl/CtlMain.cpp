@@ -12,12 +12,17 @@
 
 namespace {
 
-// Options given before the command; the port options will join them.
-const std::vector<TCtlOption> GLOBAL_OPTIONS = {};
+// Options given before the command.
+std::vector<TCtlOption> GlobalOptions() {
+    std::vector<TCtlOption> options;
+    AddPortOptions(options);
+    return options;
+}
 
 std::vector<TCtlCommand> BuildTable() {
     std::vector<TCtlCommand> table;
     AddFileCommands(table);
+    AddPortCommands(table);
     return table;
 }
 
@@ -28,6 +33,12 @@ void PrintOverview(std::ostream& out, const std::vector<TCtlCommand>& table) {
         std::string head = std::string(c.name) + " " + c.usage;
         if (head.size() < 30) head.resize(30, ' ');
         out << "  " << head << "  " << c.summary << "\n";
+    }
+    out << "\nOptions for the port commands, before or after the command:\n";
+    for (const auto& o : GlobalOptions()) {
+        std::string head = std::string("--") + o.longName + " " + o.valueName;
+        if (head.size() < 30) head.resize(30, ' ');
+        out << "  " << head << "  " << o.help << "\n";
     }
     out << "\nEvery command takes --help. Exit status: 0 done, 1 refused or failed, 2 usage.\n";
 }
@@ -71,7 +82,7 @@ int main(int argc, char** argv) {
 
     CCommandLine global;
     std::string error;
-    if (!global.Parse(args, GLOBAL_OPTIONS, true, error)) return ReportUsage("", error);
+    if (!global.Parse(args, GlobalOptions(), true, error)) return ReportUsage("", error);
     if (global.GetArgs().empty()) {
         if (global.WantsHelp()) {
             PrintOverview(std::cout, table);

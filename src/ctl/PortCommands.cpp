@@ -1,0 +1,253 @@
+// The commands that talk to a clock on a serial port: read, write, time, send.
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ClockFile.h"
+#include "ClockState.h"
+#include "CtlCommand.h"
+#include "CtlCountdown.h"
+#include "PortSession.h"
+#include "Profile.h"
+#include "Prompts.h"
+#include "Resource.h"
+#include "StringTable.h"
+
+namespace {
+
+constexpr char kDefaultPort[] = "COM1";
+constexpr int kDefaultModel = 0;  // K201
+// What the Console page sends of a line at most.
+constexpr std::size_t kMaxSendLength = 79;
+constexpr int kTimeReplyWaitMs = 500;
+
+const TCtlOption kPortOption = {"port", 0, "DEV", "the clock's serial port (default: the stored one, else COM1)"};
+const TCtlOption kModelOption = {"model", 0, "K20n", "the clock model, K201 to K206 (default: the stored one, else K201)"};
+
+std::vector<TCtlOption> WithPortOptions(std::vector<TCtlOption> options) {
+    AddPortOptions(options);
+    return options;
+}
+
+// An option given after the command wins over the same one given before it.
+bool FindOption(const CCommandLine& global, const CCommandLine& args, const char* name, std::string& value) {
+    if (args.Has(name)) {
+        value = args.GetValue(name);
+        return true;
+    }
+    if (global.Has(name)) {
+        value = global.GetValue(name);
+        return true;
+    }
+    return false;
+}
+
+bool StartsWithNoCase(const std::string& text, const std::string& prefix) {
+    if (prefix.size() > text.size()) return false;
+    for (std::size_t i = 0; i < prefix.size(); ++i) {
+        auto lower = [](unsigned char c) { return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c; };
+        if (lower(static_cast<unsigned char>(text[i])) != lower(static_cast<unsigned char>(prefix[i]))) return false;
+    }
+    return true;
+}
+
+// --model names a model exactly (any case); the stored "Model" preselects the
+// first model whose name begins with it, as the Comm Port page does.
+bool ResolveModel(const CCommandLine& global, const CCommandLine& args, int& model, std::string& error) {
+    std::vector<std::string> names;
+    CClockState().GetModelList(names);
+    std::string wanted;
+    const bool given = FindOption(global, args, "model", wanted);
+    if (!given) wanted = GetProfileString("Communication", "Model", names.front());
+    model = kDefaultModel;
+    if (wanted.empty()) return true;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        const bool match = given ? (wanted.size() == names[i].size() && StartsWithNoCase(names[i], wanted))
+                                 : StartsWithNoCase(names[i], wanted);
+        if (match) {
+            model = static_cast<int>(i);
+            return true;
+        }
+    }
+    if (!given) return true;
+    error = "unknown model '" + wanted + "' (one of " + names.front() + " to " + names.back() + ")";
+    return false;
+}
+
+std::string PortName(const CCommandLine& global, const CCommandLine& args) {
+    std::string name;
+    if (!FindOption(global, args, "port", name)) name = GetProfileString("Communication", "CommPort", kDefaultPort);
+    return name;
+}
+
+// Model and port from the options, then the session. CTL_DONE when open.
+int OpenSession(const char* command, const CCommandLine& global, const CCommandLine& args, CPortSession& session) {
+    int model = kDefaultModel;
+    std::string error;
+    if (!ResolveModel(global, args, model, error)) return ReportUsage(command, error);
+    return session.Open(PortName(global, args), model) ? CTL_DONE : CTL_FAILED;
+}
+
+// A whole decimal number from 0 to max.
+bool ParseCount(const std::string& text, long max, long& value) {
+    if (text.empty() || text.size() > 9) return false;
+    for (char c : text)
+        if (c < '0' || c > '9') return false;
+    value = std::strtol(text.c_str(), nullptr, 10);
+    return value <= max;
+}
+
+bool IsShown(unsigned char c) { return (c >= 0x20 && c <= 0x7E) || c == '\r' || c == '\n'; }
+
+int RunRead(const CCommandLine& global, const CCommandLine& args) {
+    const std::string out = args.GetValue("output");
+    if (out.empty()) return ReportUsage("read", "missing -o FILE");
+    CPortSession session;
+    if (const int rc = OpenSession("read", global, args, session); rc != CTL_DONE) return rc;
+    if (!session.State().Read(session.Port(), true)) {
+        ReportError("reading the setup from the clock failed: " + GetString(IDS_READ_FAILED));
+        return CTL_FAILED;
+    }
+    try {
+        SaveConfigFile(session.State(), out);
+    } catch (const CFileError& e) {
+        ReportError(GetString(IDS_ERROR_SAVING_FILE) + " " + e.GetPath() + ": " + e.GetReason());
+        return CTL_FAILED;
+    }
+    return CTL_DONE;
+}
+
+int RunWrite(const CCommandLine& global, const CCommandLine& args) {
+    long seconds = 10;
+    if (args.Has("countdown") && !ParseCount(args.GetValue("countdown"), 3600, seconds))
+        return ReportUsage("write", "--countdown takes whole seconds from 0 to 3600");
+
+    // The file first: a bad one never gets near the clock.
+    CClockState loaded;
+    const std::string& path = args.GetArgs()[0];
+    try {
+        // A refused file has said why through the message box hook.
+        if (LoadConfigFile(loaded, path) != TLoadResult::Loaded) return CTL_FAILED;
+    } catch (const CFileError& e) {
+        ReportError(GetString(IDS_ERROR_OPENING_FILE) + " " + e.GetPath() + ": " + e.GetReason());
+        return CTL_FAILED;
+    }
+
+    CPortSession session;
+    if (const int rc = OpenSession("write", global, args, session); rc != CTL_DONE) return rc;
+    *session.State().GetConfig() = *loaded.GetConfig();
+    SetCountdownFactory([seconds](int, int, int) { return std::make_unique<CCtlCountdown>(static_cast<int>(seconds)); });
+    const bool written = session.State().Write(session.Port());
+    SetCountdownFactory(nullptr);
+    if (!written) {
+        ReportError("writing the setup to the clock failed: " + GetString(IDS_WRITE_FAILED));
+        return CTL_FAILED;
+    }
+    return CTL_DONE;
+}
+
+int RunTime(const CCommandLine& global, const CCommandLine& args) {
+    const std::string& what = args.GetArgs()[0];
+    if (what != "get" && what != "set") return ReportUsage("time", "'" + what + "' is neither get nor set");
+    CPortSession session;
+    if (const int rc = OpenSession("time", global, args, session); rc != CTL_DONE) return rc;
+
+    if (what == "set") {
+        if (session.State().SendCommand(session.Port(), SET_UTC_TIME)) return CTL_DONE;
+        ReportError("time set: the clock did not take the command (no echo)");
+        return CTL_FAILED;
+    }
+    if (!session.State().SendCommand(session.Port(), GET_UTC_TIME)) {
+        ReportError("time get: the clock did not take the command (no echo)");
+        return CTL_FAILED;
+    }
+    SleepMs(kTimeReplyWaitMs);
+    unsigned char reply[64] = {};
+    unsigned count = sizeof reply - 1;
+    if (!session.Port().Read(reply, count)) {
+        ReportError("time get: reading the reply failed");
+        return CTL_FAILED;
+    }
+    std::string line;
+    for (unsigned i = 0; i < count && reply[i] != '\r' && reply[i] != '\n'; ++i)
+        if (IsShown(reply[i])) line += static_cast<char>(reply[i]);
+    if (line.empty()) {
+        ReportError("time get: no reply from the clock");
+        return CTL_FAILED;
+    }
+    std::printf("%s\n", line.c_str());
+    return std::fflush(stdout) == 0 ? CTL_DONE : CTL_FAILED;
+}
+
+int RunSend(const CCommandLine& global, const CCommandLine& args) {
+    long waitMs = 1000;
+    if (args.Has("wait") && !ParseCount(args.GetValue("wait"), 600000, waitMs))
+        return ReportUsage("send", "--wait takes milliseconds from 0 to 600000");
+    std::string text = args.GetArgs()[0];
+    if (text.empty()) return ReportUsage("send", "nothing to send");
+    if (text.size() > kMaxSendLength) text.resize(kMaxSendLength);
+
+    CPortSession session;
+    if (const int rc = OpenSession("send", global, args, session); rc != CTL_DONE) return rc;
+    if (!session.Port().Write(reinterpret_cast<const unsigned char*>(text.data()), static_cast<unsigned>(text.size()))) {
+        ReportError("writing to the port failed");
+        return CTL_FAILED;
+    }
+
+    // Show what comes back, as the Console page would, until the wait is over.
+    constexpr unsigned kPollMs = 20;
+    char last = '\n';
+    for (long waited = 0;; waited += kPollMs) {
+        unsigned char buf[256];
+        unsigned count = sizeof buf;
+        if (!session.Port().Read(buf, count)) {
+            ReportError("reading from the port failed");
+            return CTL_FAILED;
+        }
+        std::string shown;
+        for (unsigned i = 0; i < count; ++i)
+            if (IsShown(buf[i])) shown += static_cast<char>(buf[i]);
+        if (!shown.empty()) {
+            std::fwrite(shown.data(), 1, shown.size(), stdout);
+            std::fflush(stdout);
+            last = shown.back();
+        }
+        if (waited >= waitMs) break;
+        SleepMs(static_cast<unsigned>(std::min<long>(kPollMs, waitMs - waited)));
+    }
+    if (last != '\n') std::fputc('\n', stdout);
+    return std::fflush(stdout) == 0 ? CTL_DONE : CTL_FAILED;
+}
+
+}  // namespace
+
+void AddPortOptions(std::vector<TCtlOption>& options) {
+    options.push_back(kPortOption);
+    options.push_back(kModelOption);
+}
+
+void AddPortCommands(std::vector<TCtlCommand>& table) {
+    table.push_back({"read", "-o FILE", "Read the clock's setup into a setup file.",
+                     "Has the clock load its stored setup, then reads and checks it (about 1.5 s).\n"
+                     "FILE is replaced only once the whole setup was read.\n",
+                     WithPortOptions({{"output", 'o', "FILE", "the setup file to write"}}), 0, 0, RunRead});
+    table.push_back({"write", "FILE", "Write a setup file into the clock, verify it, store it, reset.",
+                     "Before verifying, storing and resetting the clock a countdown runs on stderr\n"
+                     "while the clock works; Ctrl-C during a countdown ends the write there, as\n"
+                     "done, with the later steps left out.\n",
+                     WithPortOptions({{"countdown", 0, "N", "seconds of each countdown (default 10)"}}), 1, 1,
+                     RunWrite});
+    table.push_back({"time", "get|set", "Print the clock's UTC time, or set it from this PC's local time.",
+                     "get prints the clock's reply: day of year, hours, minutes and seconds.\n",
+                     WithPortOptions({}), 1, 1, RunTime});
+    table.push_back({"send", "TEXT", "Send TEXT to the clock and print what comes back.",
+                     "TEXT goes out as the Console page sends a line: without a line ending, at most\n"
+                     "79 characters. Only printable characters, CR and LF of the answer are shown.\n",
+                     WithPortOptions({{"wait", 0, "MS", "how long to show the answer (default 1000)"}}), 1, 1,
+                     RunSend});
+}

@@ -1,0 +1,230 @@
+// Runs the built tarvelctl against a simulated clock served by the test
+// process, with its own profile (XDG_CONFIG_HOME) and temporary folder.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "ClockFile.h"
+#include "ClockState.h"
+#include "SimClock.h"
+#include "TestSupport.h"
+
+extern char** environ;
+
+namespace {
+
+struct TRun {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+bool Same(const TClockConfig& a, const TClockConfig& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+TClockConfig ChangedSetup() {
+    TClockConfig c = CSimClock::MakeFactorySetup();
+    c.backLight = 7;
+    SetBE32(c.cableDelay, 424242);
+    c.option23a = 0x33;
+    return c;
+}
+
+class PortCommands : public ::testing::Test {
+protected:
+    void SetUp() override {
+#ifndef TARVELCTL_PATH
+        GTEST_SKIP() << "tarvelctl is not built";
+#endif
+        std::filesystem::create_directories(m_dir.File("config"));
+        std::filesystem::create_directories(m_dir.File("tmp"));
+        WriteProfile("[Communication]\nCharDelay=5\n");
+        ASSERT_TRUE(m_sim.Start()) << m_sim.LastError();
+    }
+
+    void WriteProfile(const std::string& text) {
+        m_profileText = text;
+        WriteWholeFile(m_dir.File("config/tarvel.INI"), text);
+    }
+    std::string Profile() { return ReadWholeFile(m_dir.File("config/tarvel.INI")); }
+    bool TempIsEmpty() { return std::filesystem::is_empty(m_dir.File("tmp")); }
+
+    pid_t Start(std::vector<std::string> args) {
+        pid_t pid = -1;
+#ifdef TARVELCTL_PATH
+        args.insert(args.begin(), TARVELCTL_PATH);
+        std::vector<std::string> env = {"XDG_CONFIG_HOME=" + m_dir.File("config"), "TMPDIR=" + m_dir.File("tmp")};
+        for (char** e = environ; *e; ++e)
+            if (std::strncmp(*e, "XDG_CONFIG_HOME=", 16) != 0 && std::strncmp(*e, "TMPDIR=", 7) != 0) env.push_back(*e);
+        std::vector<char*> argv, envp;
+        for (auto& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        for (auto& e : env) envp.push_back(e.data());
+        envp.push_back(nullptr);
+
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addchdir_np(&actions, m_dir.Path().c_str());
+        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 1, m_dir.File("out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        posix_spawn_file_actions_addopen(&actions, 2, m_dir.File("err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        // Ctrl-C must reach the program with its usual meaning.
+        posix_spawnattr_t attr;
+        posix_spawnattr_init(&attr);
+        sigset_t none, interrupt;
+        sigemptyset(&none);
+        sigemptyset(&interrupt);
+        sigaddset(&interrupt, SIGINT);
+        posix_spawnattr_setsigmask(&attr, &none);
+        posix_spawnattr_setsigdefault(&attr, &interrupt);
+        posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+        const int rc = posix_spawn(&pid, argv[0], &actions, &attr, argv.data(), envp.data());
+        posix_spawnattr_destroy(&attr);
+        posix_spawn_file_actions_destroy(&actions);
+        if (rc != 0) {
+            ADD_FAILURE() << "cannot start tarvelctl: " << std::strerror(rc);
+            return -1;
+        }
+#endif
+        return pid;
+    }
+
+    TRun Finish(pid_t pid) {
+        TRun r;
+        if (pid < 0) return r;
+        int status = 0;
+        while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
+        r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        r.out = ReadWholeFile(m_dir.File("out"));
+        r.err = ReadWholeFile(m_dir.File("err"));
+        return r;
+    }
+
+    TRun Run(const std::vector<std::string>& args) { return Finish(Start(args)); }
+
+    CTempDir m_dir;
+    CSimClock m_sim;
+    std::string m_profileText;
+};
+
+TEST_F(PortCommands, ReadSavesTheClocksSetupAndLeavesTheSettingsAlone) {
+    m_sim.SetEeprom(ChangedSetup());
+    const std::string file = m_dir.File("clock.hcs");
+
+    const TRun r = Run({"--port", m_sim.DevicePath(), "read", "-o", file});
+    ASSERT_EQ(r.status, 0) << r.err;
+    CClockState saved;
+    ASSERT_EQ(LoadConfigFile(saved, file), TLoadResult::Loaded);
+    EXPECT_TRUE(Same(*saved.GetConfig(), ChangedSetup()));
+    // No stored model: the first one.
+    EXPECT_EQ(m_sim.GetCommandLog(), (std::vector<std::string>{"1,K201XO", "1,K201XT"}));
+    // The device used is not stored for the program, and no copy is left.
+    EXPECT_EQ(Profile(), m_profileText);
+    EXPECT_TRUE(TempIsEmpty());
+}
+
+TEST_F(PortCommands, WriteRunsItsCountdownsAndStoresTheSetup) {
+    WriteProfile("[Communication]\nCharDelay=5\nModel=K205\nCommPort=" + m_sim.DevicePath() + "\n");
+    CClockState state;
+    *state.GetConfig() = ChangedSetup();
+    const std::string file = m_dir.File("new.hcs");
+    SaveConfigFile(state, file);
+
+    const TRun r = Run({"write", file, "--countdown", "1"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(m_sim.GetCommandLog(), (std::vector<std::string>{"1,K205XR", "1,K205XT", "1,K205XS", "1,K205XX"}));
+    EXPECT_TRUE(Same(m_sim.GetEeprom(), ChangedSetup()));
+    EXPECT_NE(r.err.find("Countdown 1...\rCountdown 0...\n"), std::string::npos) << r.err;
+    EXPECT_EQ(Profile(), m_profileText);
+}
+
+TEST_F(PortCommands, CtrlCDuringACountdownEndsTheWriteThere) {
+    CClockState state;
+    *state.GetConfig() = ChangedSetup();
+    const std::string file = m_dir.File("new.hcs");
+    SaveConfigFile(state, file);
+
+    const pid_t pid = Start({"--port", m_sim.DevicePath(), "write", file, "--countdown", "30"});
+    ASSERT_GT(pid, 0);
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+    while (ReadWholeFile(m_dir.File("err")).find("Countdown 30") == std::string::npos &&
+           std::chrono::steady_clock::now() < end)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    kill(pid, SIGINT);
+    const TRun r = Finish(pid);
+
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("cancelled"), std::string::npos) << r.err;
+    EXPECT_EQ(m_sim.GetCommandLog(), (std::vector<std::string>{"1,K201XR"}));
+    EXPECT_TRUE(Same(m_sim.GetEeprom(), CSimClock::MakeFactorySetup()));
+    EXPECT_TRUE(TempIsEmpty());
+}
+
+TEST_F(PortCommands, TimeAndSendTalkToTheClock) {
+    std::tm when{};
+    when.tm_year = 101;
+    when.tm_mon = 1;
+    when.tm_mday = 3;
+    when.tm_hour = 4;
+    when.tm_min = 5;
+    m_sim.SetClockTime(timegm(&when));
+    TRun r = Run({"--port", m_sim.DevicePath(), "time", "get"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out.rfind("34:4:5:", 0), 0u) << r.out;  // 3 February: day 34
+    EXPECT_EQ(r.out.back(), '\n');
+
+    r = Run({"--port", m_sim.DevicePath(), "--model", "k203", "time", "set"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    ASSERT_FALSE(m_sim.GetCommandLog().empty());
+    const std::string set = m_sim.GetCommandLog().back();
+    EXPECT_EQ(set.size(), 18u);
+    EXPECT_EQ(set.substr(16), "TS");
+
+    // The echo and the ROM date line, control characters other than CR LF dropped.
+    r = Run({"send", "v", "--port", m_sim.DevicePath(), "--wait", "300"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "v12 Mar 1998\r\n");
+    EXPECT_EQ(m_sim.GetCommandLog().back(), "v");
+}
+
+TEST_F(PortCommands, FailuresAndUsageErrors) {
+    const std::string file = m_dir.File("never.hcs");
+    TRun r = Run({"--port", m_dir.File("no-such-device"), "read", "-o", file});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("CreateFile"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("opening port"), std::string::npos) << r.err;
+    EXPECT_FALSE(std::filesystem::exists(file));
+    EXPECT_TRUE(TempIsEmpty());
+
+    // A clock that does not answer: the step is named, nothing is saved.
+    TSimFaults faults;
+    faults.noEcho = true;
+    m_sim.SetFaults(faults);
+    r = Run({"--port", m_sim.DevicePath(), "read", "-o", file});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("reading the setup from the clock failed"), std::string::npos) << r.err;
+    EXPECT_FALSE(std::filesystem::exists(file));
+
+    EXPECT_EQ(Run({"--port", m_sim.DevicePath(), "--model", "K207", "time", "get"}).status, 2);
+    EXPECT_EQ(Run({"--port", m_sim.DevicePath(), "time", "now"}).status, 2);
+    EXPECT_EQ(Run({"--port", m_sim.DevicePath(), "read"}).status, 2);
+    EXPECT_EQ(Run({"write", file, "--countdown", "soon"}).status, 2);
+    r = Run({"send", "--help"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find("Usage: tarvelctl send TEXT"), std::string::npos);
+    EXPECT_NE(r.out.find("--port DEV"), std::string::npos);
+}
+
+}  // namespace

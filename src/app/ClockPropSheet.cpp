@@ -130,6 +130,9 @@ CClockPropSheet::CClockPropSheet(unsigned captionId, QWidget* parent, int select
 }
 
 CClockPropSheet::~CClockPropSheet() {
+    // The Comm Port page saves its settings as its window goes, while the
+    // port and the configuration (destroyed before the pages) still exist.
+    m_setupPage.OnDestroyPage();
     // Nothing reports to the window any more; the reader (if any) is stopped
     // while the pages can still take its data, then the gate closes so that
     // nothing can keep the GUI thread waiting while the port goes away.

@@ -1,5 +1,201 @@
 #include "SetupDlg.h"
 
-CSetupDlg::CSetupDlg(QWidget* parent) : CCommPage(129, parent) {}
+#include <QApplication>
+#include <QComboBox>
+#include <QGridLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include "ClockPropSheet.h"
+#include "ClockState.h"
+#include "CommPort.h"
+#include "MessageTarget.h"
+#include "Messages.h"
+#include "Profile.h"
+#include "Resource.h"
+
+namespace {
+
+constexpr char kSection[] = "Communication";
+
+// The wait cursor while the port opens; opening a device can take a moment.
+class CWaitCursor {
+public:
+    CWaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~CWaitCursor() { QApplication::restoreOverrideCursor(); }
+    CWaitCursor(const CWaitCursor&) = delete;
+    CWaitCursor& operator=(const CWaitCursor&) = delete;
+};
+
+QComboBox* MakeCombo(QWidget* parent, unsigned id, bool editable) {
+    auto* combo = CToolTipPage::TagControl(new QComboBox(parent), static_cast<int>(id));
+    combo->setEditable(editable);
+    // Typed text is used as it is; it never becomes a list entry.
+    combo->setInsertPolicy(QComboBox::NoInsert);
+    combo->setMinimumContentsLength(10);
+    combo->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    return combo;
+}
+
+}  // namespace
+
+CSetupDlg::CSetupDlg(QWidget* parent) : CCommPage(IDD_COMM_PORT, parent) {
+    m_comboModel = MakeCombo(this, IDC_MODEL, false);
+    m_comboPort = MakeCombo(this, IDC_COMM_PORT, true);
+    m_comboBaud = MakeCombo(this, IDC_BAUD, true);
+    m_comboDataBits = MakeCombo(this, IDC_DATA_BITS, true);
+    m_comboParity = MakeCombo(this, IDC_PARITY, true);
+    m_comboStopBits = MakeCombo(this, IDC_STOP_BITS, true);
+    m_btnOpen = TagControl(new QPushButton(QStringLiteral("&Open Comm Port"), this), IDC_OPEN_PORT);
+
+    // Model, port and baud on the first row; data, parity and stop on the
+    // second; the button below them at the left.
+    auto* grid = new QGridLayout(this);
+    const struct {
+        const char* label;
+        QComboBox* combo;
+    } cells[] = {{"Model", m_comboModel},     {"Comm Port", m_comboPort}, {"Baud", m_comboBaud},
+                 {"Data", m_comboDataBits}, {"Parity", m_comboParity},  {"Stop", m_comboStopBits}};
+    for (int i = 0; i < 6; ++i) {
+        const int row = (i / 3) * 2;
+        const int column = i % 3;
+        auto* label = new QLabel(QString::fromLatin1(cells[i].label), this);
+        label->setBuddy(cells[i].combo);
+        grid->addWidget(label, row, column);
+        grid->addWidget(cells[i].combo, row + 1, column);
+    }
+    grid->addWidget(m_btnOpen, 4, 0);
+    grid->setRowMinimumHeight(2, 12);
+    grid->setRowStretch(5, 1);
+    grid->setColumnStretch(3, 1);
+
+    // Only what the user picks counts as a change of model; filling and
+    // preselecting the list do not.
+    connect(m_comboModel, &QComboBox::activated, this, [this](int index) { OnSelChangeModel(index); });
+    connect(m_btnOpen, &QPushButton::clicked, this, [this] { OnOpenCommPort(); });
+}
 
 CSetupDlg::~CSetupDlg() = default;
+
+bool CSetupDlg::OnInitDialog() {
+    CCommPage::OnInitDialog();
+    std::vector<std::string> entries;
+    if (CClockState* state = GetClockState()) state->GetModelList(entries);
+    Fill(m_comboModel, entries);
+    if (CCommPort* port = GetPort()) {
+        port->ListPorts(entries);
+        Fill(m_comboPort, entries);
+        port->ListBauds(entries);
+        Fill(m_comboBaud, entries);
+        port->ListDataLengths(entries);
+        Fill(m_comboDataBits, entries);
+        port->ListParities(entries);
+        Fill(m_comboParity, entries);
+        port->ListStopLengths(entries);
+        Fill(m_comboStopBits, entries);
+    }
+    LoadSettings();
+    return true;
+}
+
+void CSetupDlg::Fill(QComboBox* combo, std::vector<std::string>& entries) {
+    for (const std::string& entry : entries) combo->addItem(QString::fromStdString(entry));
+    // Emptied for the next list.
+    entries.clear();
+}
+
+int CSetupDlg::FindPrefix(const QComboBox* combo, const std::string& text) {
+    if (!combo || text.empty()) return -1;
+    const QString prefix = QString::fromStdString(text);
+    for (int i = 0; i < combo->count(); ++i)
+        if (combo->itemText(i).startsWith(prefix, Qt::CaseInsensitive)) return i;
+    return -1;
+}
+
+int CSetupDlg::Preselect(QComboBox* combo, const char* key, const std::string& def) {
+    const int index = FindPrefix(combo, GetProfileString(kSection, key, def));
+    // Nothing found (-1): no selection, and no text in the typing field either.
+    combo->setCurrentIndex(index);
+    return index;
+}
+
+void CSetupDlg::LoadSettings() {
+    CClockState* state = GetClockState();
+    std::string def;
+    std::vector<std::string> models;
+    if (state) state->GetModelList(models);
+    def = models.empty() ? std::string() : models.front();
+    const int model = FindPrefix(m_comboModel, GetProfileString(kSection, "Model", def));
+    if (model >= 0 && state) state->SetModel(model);
+    m_comboModel->setCurrentIndex(model);
+
+    CCommPort* port = GetPort();
+    def.clear();
+    if (port) port->GetDefaultPort(def);
+    Preselect(m_comboPort, "CommPort", def);
+    def.clear();
+    if (port) port->GetDefaultBaud(def);
+    Preselect(m_comboBaud, "Baud", def);
+    def.clear();
+    if (port) port->GetDefaultDataLength(def);
+    Preselect(m_comboDataBits, "DataLength", def);
+    def.clear();
+    if (port) port->GetDefaultParity(def);
+    Preselect(m_comboParity, "Parity", def);
+    def.clear();
+    if (port) port->GetDefaultStopLength(def);
+    Preselect(m_comboStopBits, "StopLength", def);
+}
+
+void CSetupDlg::UpdateData() {
+    m_strModel = m_comboModel->currentText().toStdString();
+    m_strPort = m_comboPort->currentText().toStdString();
+    m_strBaud = m_comboBaud->currentText().toStdString();
+    m_strDataBits = m_comboDataBits->currentText().toStdString();
+    m_strParity = m_comboParity->currentText().toStdString();
+    m_strStopBits = m_comboStopBits->currentText().toStdString();
+}
+
+void CSetupDlg::OnOpenCommPort() {
+    UpdateData();
+    if (CCommPort* port = GetPort()) {
+        CWaitCursor wait;
+        // Open reports its own failures; the settings only go to an open port.
+        if (port->Open(m_strPort)) {
+            port->SetBaud(m_strBaud);
+            port->SetDataLength(m_strDataBits);
+            port->SetParity(m_strParity);
+            port->SetStopLength(m_strStopBits);
+        }
+    }
+    // Whatever the outcome: the menu and the other pages follow the port.
+    if (CClockPropSheet* sheet = GetSheet()) sheet->GetTarget()->Send(WM_PORTSTATECHANGED, 0, 0);
+    SaveSettings();
+}
+
+void CSetupDlg::OnSelChangeModel(int index) {
+    if (index < 0) return;
+    if (CClockState* state = GetClockState()) state->SetModel(index);
+}
+
+void CSetupDlg::SaveSettings() {
+    std::string text;
+    // A model outside the list has no name; the stored one is kept then.
+    if (CClockState* state = GetClockState(); state && state->GetModelName(text))
+        WriteProfileString(kSection, "Model", text);
+    CCommPort* port = GetPort();
+    if (!port) return;
+    if (port->GetPortName(text)) WriteProfileString(kSection, "CommPort", text);
+    // A closed port reads nothing: those keys stay as they are.
+    if (port->GetBaud(text)) WriteProfileString(kSection, "Baud", text);
+    if (port->GetDataLength(text)) WriteProfileString(kSection, "DataLength", text);
+    if (port->GetParity(text)) WriteProfileString(kSection, "Parity", text);
+    if (port->GetStopLength(text)) WriteProfileString(kSection, "StopLength", text);
+}
+
+void CSetupDlg::OnDestroyPage() {
+    if (m_destroyed || !IsCreated()) return;
+    m_destroyed = true;
+    SaveSettings();
+}

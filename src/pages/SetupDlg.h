@@ -1,10 +1,69 @@
-// The "Comm Port" page. Empty for now: its controls and handlers come with a later change.
+// The "Comm Port" page: the clock model and the serial line settings, the
+// button that (re)opens the port with them, and their place in the profile
+// (section "Communication").
 #pragma once
 
+#include <string>
+#include <vector>
+
 #include "CommPage.h"
+
+class QComboBox;
+class QPushButton;
 
 class CSetupDlg : public CCommPage {
 public:
     explicit CSetupDlg(QWidget* parent = nullptr);
+    // Saves nothing: by now the sheet's port and configuration may be gone.
+    // The sheet calls OnDestroyPage while they still exist.
     ~CSetupDlg() override;
+
+    // Preselects the stored (or default) model and line settings; a stored
+    // model also becomes the configuration's model.
+    void LoadSettings();
+    // Stores the model always, the port name when the port holds one, and
+    // each line setting that can be read from the open port.
+    void SaveSettings();
+
+    // "&Open Comm Port": opens the port named in the port combo (picked or
+    // typed), applies the chosen line settings, tells the sheet, saves.
+    void OnOpenCommPort();
+    // A model picked by the user takes effect at once.
+    void OnSelChangeModel(int index);
+
+    // The window goes away at the end of the run: the settings are saved,
+    // once, if the page was ever set up.
+    void OnDestroyPage();
+
+    // The first entry of the combo that begins with text, ignoring case; -1
+    // when there is none or text is empty.
+    static int FindPrefix(const QComboBox* combo, const std::string& text);
+
+protected:
+    bool OnInitDialog() override;
+
+private:
+    // The texts of the six combos into the m_str members.
+    void UpdateData();
+    // Appends the entries and empties the list.
+    void Fill(QComboBox* combo, std::vector<std::string>& entries);
+    // Selects the first entry beginning with the stored value, or nothing.
+    int Preselect(QComboBox* combo, const char* key, const std::string& def);
+
+    QComboBox* m_comboModel = nullptr;
+    QComboBox* m_comboPort = nullptr;
+    QComboBox* m_comboBaud = nullptr;
+    QComboBox* m_comboDataBits = nullptr;
+    QComboBox* m_comboParity = nullptr;
+    QComboBox* m_comboStopBits = nullptr;
+    QPushButton* m_btnOpen = nullptr;
+
+    std::string m_strModel;
+    std::string m_strPort;
+    std::string m_strBaud;
+    std::string m_strDataBits;
+    std::string m_strParity;
+    std::string m_strStopBits;
+
+    bool m_destroyed = false;
 };

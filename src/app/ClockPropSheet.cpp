@@ -20,7 +20,6 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
-#include <concepts>
 #include <fstream>
 #include <sstream>
 
@@ -36,28 +35,6 @@
 #include "TarvelApp.h"
 
 namespace {
-
-// The transfers with the clock belong to the configuration. Until it offers
-// them, both report failure, so the user sees the read or write error.
-template <typename TState, typename TPort>
-bool ReadFromClock(TState& state, TPort& port) {
-    if constexpr (requires {
-                      { state.Read(port, true) } -> std::convertible_to<bool>;
-                  })
-        return state.Read(port, true);
-    else
-        return false;
-}
-
-template <typename TState, typename TPort>
-bool WriteToClock(TState& state, TPort& port) {
-    if constexpr (requires {
-                      { state.Write(port) } -> std::convertible_to<bool>;
-                  })
-        return state.Write(port);
-    else
-        return false;
-}
 
 // The wait cursor for as long as a transfer blocks the window.
 class CWaitCursor {
@@ -337,7 +314,7 @@ void CClockPropSheet::OnLoadFromCommPort() {
     bool read = false;
     {
         CWaitCursor wait;
-        read = ReadFromClock(m_clockState, m_port);
+        read = m_clockState.Read(m_port, true);
     }
     if (read)
         OnStatusText(IDS_GOT_FROM_CLOCK);
@@ -350,7 +327,7 @@ void CClockPropSheet::OnSaveToCommPort() {
     bool written = false;
     {
         CWaitCursor wait;
-        written = WriteToClock(m_clockState, m_port);
+        written = m_clockState.Write(m_port);
     }
     if (written)
         OnStatusText(IDS_SENT_TO_CLOCK);

@@ -26,6 +26,9 @@ std::set<std::shared_ptr<TCall>> g_waiting;
 // Travels with the queued functor. When Qt drops the functor without running
 // it (the receiver was deleted), the last copy releases the waiting caller.
 struct TCallGuard {
+    explicit TCallGuard(std::shared_ptr<TCall> call) : m_call(std::move(call)) {}
+    TCallGuard(const TCallGuard&) = delete;
+    TCallGuard& operator=(const TCallGuard&) = delete;
     std::shared_ptr<TCall> m_call;
     ~TCallGuard() {
         {
@@ -53,7 +56,7 @@ bool CGuiCall::Run(QObject* receiver, const std::function<void()>& fn) {
         g_waiting.insert(call);
     }
 
-    auto guard = std::make_shared<TCallGuard>(TCallGuard{call});
+    auto guard = std::make_shared<TCallGuard>(call);
     QMetaObject::invokeMethod(
         receiver,
         [guard, fn] {
@@ -108,5 +111,10 @@ bool CGuiCall::IsOpen() {
 
 int CGuiCall::WaitingCount() {
     std::lock_guard<std::mutex> lock(g_gateMutex);
-    return static_cast<int>(g_waiting.size());
+    int waiting = 0;
+    for (const auto& call : g_waiting) {
+        std::lock_guard<std::mutex> callLock(call->m_mutex);
+        if (call->m_state == ECallState::Waiting) ++waiting;
+    }
+    return waiting;
 }

@@ -22,6 +22,6 @@ public:
     static void SetOpen(bool open);
     static bool IsOpen();
 
-    // Calls from other threads waiting to be picked up or running right now.
+    // Calls from other threads waiting to be picked up.
     static int WaitingCount();
 };

@@ -10,11 +10,14 @@
 #include <QTimer>
 #include <QUrl>
 
+#include <cstring>
 #include <fstream>
 #include <sstream>
 
 #include "AboutDlg.h"
 #include "ClockPropSheet.h"
+#include "DlgCommDelay.h"
+#include "SimClock.h"
 #include "GuiCall.h"
 #include "GuiTestSupport.h"
 #include "MessageTarget.h"
@@ -60,6 +63,7 @@ private slots:
     void StatusWindowFollowsSheet();
     void CloseDuringWaitIsDeferred();
     void ExitClosesAndEscapeDoesNot();
+    void TransfersWithTheClock();
 };
 
 void CSheetTest::StartsWithResourceMenuAndPrompt() {
@@ -366,6 +370,50 @@ void CSheetTest::ExitClosesAndEscapeDoesNot() {
     sheet.GetMenuAction(ID_FILE_EXIT)->trigger();
     QVERIFY(PumpUntil([&] { return !sheet.isVisible(); }));
     QCOMPARE(sheet.result(), static_cast<int>(QDialog::Rejected));
+}
+
+void CSheetTest::TransfersWithTheClock() {
+    CGuiProfile profile;
+    WriteProfileInt("Communication", "CharDelay", 10);
+    CQtPromptHooks::Install();
+    CCapturedPrompts prompts;  // after the hooks: boxes are captured
+    const int savedTick = CDlgCommDelay::GetDefaultTickMs();
+    CDlgCommDelay::SetDefaultTickMs(1);
+    CSimClock sim;
+    QVERIFY2(sim.Start(), sim.LastError().c_str());
+    {
+        CClockPropSheet sheet(IDS_CAPTION, nullptr, 0);
+        SetMainTarget(sheet.GetTarget());
+        QVERIFY(sheet.GetPort()->Open(sim.DevicePath()));
+
+        sheet.GetMenuAction(ID_FILE_LOAD_COMM)->trigger();
+        QCOMPARE(sheet.GetStatusText(), std::string("Got clock configuration data from clock successfully."));
+        QVERIFY(sheet.GetClockState()->IsValid());
+        const TClockConfig active = sim.GetActive();
+        QVERIFY(std::memcmp(sheet.GetClockState()->GetConfig(), &active, sizeof(TClockConfig)) == 0);
+        for (unsigned id : {ID_FILE_SAVE_COMM, ID_FILE_SAVE_FILE, ID_FILE_DUMP})
+            QVERIFY(sheet.IsMenuCommandEnabled(id));
+
+        // A changed setup goes into the clock's memory, countdowns and all.
+        sheet.GetClockState()->GetConfig()->backLight = 5;
+        sheet.GetMenuAction(ID_FILE_SAVE_COMM)->trigger();
+        QCOMPARE(sheet.GetStatusText(), std::string("Sent clock configuration data to clock successfully."));
+        QCOMPARE(static_cast<int>(sim.GetEeprom().backLight), 5);
+        QVERIFY(prompts.boxes.empty());
+
+        // With the port gone both transfers fail and say so; the setup stays.
+        sheet.GetPort()->Close();
+        sheet.OnLoadFromCommPort();
+        QCOMPARE(prompts.boxes, (std::vector<std::string>{"Error reading from comm port."}));
+        QVERIFY(sheet.GetClockState()->IsValid());
+        QCOMPARE(static_cast<int>(sheet.GetClockState()->GetConfig()->backLight), 5);
+        prompts.boxes.clear();
+        sheet.OnSaveToCommPort();
+        QCOMPARE(prompts.boxes, (std::vector<std::string>{"Error writing to comm device."}));
+        SetMainTarget(nullptr);
+    }
+    CDlgCommDelay::SetDefaultTickMs(savedTick);
+    CQtPromptHooks::Uninstall();
 }
 
 QTEST_MAIN(CSheetTest)

@@ -1,22 +1,16 @@
-// The page bases: tooltips from the string table by control id, the link to
-// the sheet, and the relayed notifications.
+// The page bases: tooltips from the string table by control id.
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QTabWidget>
 #include <QTest>
 
-#include "ClockPropSheet.h"
 #include "CommPage.h"
-#include "GuiTestSupport.h"
-#include "Messages.h"
 #include "Resource.h"
 #include "StringTable.h"
 
 namespace {
 
-// A page with a few controls, some with a tooltip string, some without; it
-// counts the notifications it gets.
+// A page with a few controls, some with a tooltip string, some without.
 class CSamplePage : public CCommPage {
 public:
     explicit CSamplePage(QWidget* parent = nullptr) : CCommPage(129, parent) {
@@ -32,8 +26,6 @@ public:
     QLineEdit* output;
     QLineEdit* untagged;
     QWidget* lateControl = nullptr;
-    int portChanges = 0;
-    int clockChanges = 0;
 
 protected:
     bool OnInitDialog() override {
@@ -41,8 +33,6 @@ protected:
         lateControl = TagControl(new QLineEdit(this), IDC_CONSOLE_INPUT);
         return true;
     }
-    void OnPortStateChanged(std::uintptr_t, std::intptr_t) override { ++portChanges; }
-    void OnClockStateChanged(std::uintptr_t, std::intptr_t) override { ++clockChanges; }
 };
 
 }  // namespace
@@ -52,8 +42,6 @@ class CPagesTest : public QObject {
 
 private slots:
     void ToolTipsComeFromStringsOnFirstShow();
-    void PagesReachTheSheetsObjects();
-    void NotificationsGoThroughThePageTarget();
 };
 
 void CPagesTest::ToolTipsComeFromStringsOnFirstShow() {
@@ -81,34 +69,6 @@ void CPagesTest::ToolTipsComeFromStringsOnFirstShow() {
     QCOMPARE(page.FindControl(4242), nullptr);
     QCOMPARE(CToolTipPage::GetControlId(page.untagged), 0);
     QCOMPARE(page.GetTitle(), QStringLiteral("Comm Port"));
-}
-
-void CPagesTest::PagesReachTheSheetsObjects() {
-    CGuiProfile profile;
-    CSamplePage loose;
-    QCOMPARE(loose.GetSheet(), nullptr);
-    QCOMPARE(loose.GetPort(), nullptr);
-    QCOMPARE(loose.GetClockState(), nullptr);
-
-    CClockPropSheet sheet(IDS_CAPTION, nullptr, 0);
-    for (CCommPage* page : {static_cast<CCommPage*>(&sheet.GetSetupPage()),
-                            static_cast<CCommPage*>(&sheet.GetCommonPage()),
-                            static_cast<CCommPage*>(&sheet.GetLocationPage()),
-                            static_cast<CCommPage*>(&sheet.GetConsolePage())}) {
-        QCOMPARE(page->GetSheet(), &sheet);
-        QCOMPARE(page->GetPort(), sheet.GetPort());
-        QCOMPARE(page->GetClockState(), sheet.GetClockState());
-    }
-}
-
-void CPagesTest::NotificationsGoThroughThePageTarget() {
-    CSamplePage page;
-    page.GetTarget()->Send(WM_PORTSTATECHANGED, 0, 0);
-    page.GetTarget()->Send(WM_CLOCKSTATECHANGED, 0, 0);
-    page.GetTarget()->Send(WM_CLOCKSTATECHANGED, 0, 0);
-    page.GetTarget()->Send(WM_COMMDATA, 0, 0);  // not a page base message: ignored
-    QCOMPARE(page.portChanges, 1);
-    QCOMPARE(page.clockChanges, 2);
 }
 
 QTEST_MAIN(CPagesTest)

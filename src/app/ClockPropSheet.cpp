@@ -104,12 +104,20 @@ CClockPropSheet::CClockPropSheet(unsigned captionId, QWidget* parent, int select
 
     m_port.SetNotifyWnd(&m_target);
     OnStatusText(IDS_START_PROMPT);
+
+    // The pages hear when their tab becomes current and when it stops being so.
+    connect(m_tabs, &QTabWidget::currentChanged, this, &CClockPropSheet::OnPageChanged);
+    OnPageChanged(m_tabs->currentIndex());
 }
 
 CClockPropSheet::~CClockPropSheet() {
     // The Comm Port page saves its settings as its window goes, while the
     // port and the configuration (destroyed before the pages) still exist.
     m_setupPage.OnDestroyPage();
+    // The pages go before the window: no tab change may reach a page being
+    // destroyed, and no page may be shown (and set up) once the port is gone.
+    disconnect(m_tabs, &QTabWidget::currentChanged, this, &CClockPropSheet::OnPageChanged);
+    hide();
     // Nothing reports to the window any more; the reader (if any) is stopped
     // while the pages can still take its data, then the gate closes so that
     // nothing can keep the GUI thread waiting while the port goes away.
@@ -296,6 +304,14 @@ void CClockPropSheet::RelayToPages(unsigned msg, std::uintptr_t wParam, std::int
     for (CCommPage* page : {static_cast<CCommPage*>(&m_locationPage), static_cast<CCommPage*>(&m_consolePage),
                             static_cast<CCommPage*>(&m_commonPage)})
         if (page->IsCreated()) page->GetTarget()->Send(msg, wParam, lParam);
+}
+
+void CClockPropSheet::OnPageChanged(int index) {
+    auto* page = dynamic_cast<CCommPage*>(m_tabs->widget(index));
+    if (page == m_activePage) return;
+    if (m_activePage) m_activePage->OnKillActive();
+    m_activePage = page;
+    if (m_activePage) m_activePage->OnSetActive();
 }
 
 void CClockPropSheet::OnMenuSelect(unsigned id) {

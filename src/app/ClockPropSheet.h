@@ -70,6 +70,8 @@ public:
     bool EnableMenuCommand(unsigned id, bool enable);
 
     std::string GetStatusText() const;
+    // A text of the program's own (not from the string table) into the status line.
+    void ShowStatus(const std::string& text) { SetStatus(text); }
     CFloatStatus* GetFloatStatus() const { return m_pFloatStatus.get(); }
     QTabWidget* GetTabs() const { return m_tabs; }
     QMenuBar* GetMenuBar() const { return m_menuBar; }
@@ -95,6 +97,7 @@ private:
     void SetStatus(const std::string& text);
     QString AskFileName(bool save, const QString& suffix);
     void RelayToPages(unsigned msg, std::uintptr_t wParam, std::intptr_t lParam);
+    void OnPageChanged(int index);
     void OpenManual(const QString& fragment);
 
     // Qt plumbing first: it outlives the members below, which may report to it
@@ -104,6 +107,7 @@ private:
     QTabWidget* m_tabs = nullptr;
     std::map<unsigned, QAction*> m_actions;
     std::string m_statusText;
+    CCommPage* m_activePage = nullptr;  // the page whose tab is current
 
     CSetupDlg m_setupPage;
     CLocationDlg m_locationPage;

@@ -29,6 +29,11 @@ public:
     // (the Console page: WM_COMMDATA) overrides this.
     virtual std::intptr_t OnMessage(unsigned msg, std::uintptr_t wParam, std::intptr_t lParam);
 
+    // The sheet calls these when the page's tab becomes the current one and
+    // when another tab takes its place.
+    virtual void OnSetActive() {}
+    virtual void OnKillActive() {}
+
 protected:
     virtual void OnPortStateChanged(std::uintptr_t wParam, std::intptr_t lParam);
     virtual void OnClockStateChanged(std::uintptr_t wParam, std::intptr_t lParam);

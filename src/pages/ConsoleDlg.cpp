@@ -1,5 +1,223 @@
 #include "ConsoleDlg.h"
 
-CConsoleDlg::CConsoleDlg(QWidget* parent) : CCommPage(131, parent) {}
+#include <QDateTime>
+#include <QEvent>
+#include <QFontDatabase>
+#include <QKeyEvent>
+#include <QLocale>
+#include <QPlainTextEdit>
+#include <QHideEvent>
+#include <QShowEvent>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QVBoxLayout>
+
+#include "ClockPropSheet.h"
+#include "CommPort.h"
+#include "Messages.h"
+#include "Resource.h"
+#include "StringTable.h"
+
+namespace {
+
+bool IsKept(unsigned char c) { return (c >= 0x20 && c <= 0x7E) || c == '\r' || c == '\n'; }
+
+std::string WithLineFeeds(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r') {
+            out += '\n';
+            if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+CConsoleDlg::CConsoleDlg(QWidget* parent) : CCommPage(IDD_CONSOLE, parent) {}
 
 CConsoleDlg::~CConsoleDlg() = default;
+
+bool CConsoleDlg::OnInitDialog() {
+    CCommPage::OnInitDialog();
+
+    const QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+
+    m_editOutput = TagControl(new QPlainTextEdit(this), static_cast<int>(IDC_CONSOLE_OUTPUT));
+    m_editOutput->setReadOnly(true);
+    m_editOutput->setFont(fixed);
+    m_editOutput->setLineWrapMode(QPlainTextEdit::NoWrap);
+    m_editOutput->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    // A clock left talking for days must not eat the memory: old lines go,
+    // and nothing is kept for undo.
+    m_editOutput->setMaximumBlockCount(kMaxOutputLines);
+    m_editOutput->setUndoRedoEnabled(false);
+
+    // One line high: every Enter starts a new line and scrolls the finished
+    // one out of sight; it stays in the edit above.
+    m_editInput = TagControl(new QPlainTextEdit(this), static_cast<int>(IDC_CONSOLE_INPUT));
+    m_editInput->setFont(fixed);
+    m_editInput->setLineWrapMode(QPlainTextEdit::NoWrap);
+    m_editInput->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_editInput->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_editInput->document()->setDocumentMargin(2);
+    m_editInput->setFixedHeight(QFontMetrics(fixed).lineSpacing() + 2 * 2 + 2 * m_editInput->frameWidth() + 2);
+    m_editInput->setTabChangesFocus(true);
+    m_editInput->setEnabled(false);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(m_editOutput, 1);
+    layout->addWidget(m_editInput);
+
+    m_editInput->installEventFilter(this);
+    m_editOutput->installEventFilter(this);
+
+    const QString now = QLocale::system().toString(QDateTime::currentDateTime(), QLocale::ShortFormat);
+    const std::string started = FormatString(GetString(IDS_CONSOLE_STARTED).c_str(), now.toLocal8Bit().constData());
+    m_editOutput->setPlainText(QString::fromLocal8Bit(WithLineFeeds(started)));
+
+    OnPortStateChanged(0, 0);
+    return true;
+}
+
+std::intptr_t CConsoleDlg::OnMessage(unsigned msg, std::uintptr_t wParam, std::intptr_t lParam) {
+    if (msg == WM_COMMDATA) {
+        OnReceivedData(reinterpret_cast<const unsigned char*>(lParam), static_cast<std::size_t>(wParam));
+        return 0;
+    }
+    return CCommPage::OnMessage(msg, wParam, lParam);
+}
+
+void CConsoleDlg::showEvent(QShowEvent* event) {
+    CCommPage::showEvent(event);
+    // A minimised window is not a hidden page.
+    if (!event->spontaneous()) NotifyShown(true);
+}
+
+void CConsoleDlg::hideEvent(QHideEvent* event) {
+    CCommPage::hideEvent(event);
+    if (!event->spontaneous()) NotifyShown(false);
+}
+
+void CConsoleDlg::NotifyShown(bool shown) {
+    // Posted: the sheet starts or stops reading once this handling is over.
+    if (CClockPropSheet* sheet = GetSheet()) sheet->GetTarget()->Post(WM_CONSOLESHOW, shown ? 1 : 0, 0);
+}
+
+void CConsoleDlg::OnPortStateChanged(std::uintptr_t, std::intptr_t) {
+    CCommPort* port = GetPort();
+    if (m_editInput) m_editInput->setEnabled(port && port->IsOpen());
+    // The sheet has just set both transfers from the new state: that is what
+    // they get back when the page is left, and meanwhile they stay grayed.
+    if (m_active && GetSheet()) {
+        m_nSavedLoadState = GetSheet()->EnableMenuCommand(ID_FILE_LOAD_COMM, false);
+        m_nSavedSaveState = GetSheet()->EnableMenuCommand(ID_FILE_SAVE_COMM, false);
+    }
+}
+
+void CConsoleDlg::OnClockStateChanged(std::uintptr_t, std::intptr_t) {
+    // A setup loaded from a file may have enabled "To Comm Port" again.
+    if (m_active && GetSheet()) m_nSavedSaveState = GetSheet()->EnableMenuCommand(ID_FILE_SAVE_COMM, false);
+}
+
+void CConsoleDlg::OnSetActive() {
+    m_active = true;
+    if (CClockPropSheet* sheet = GetSheet()) {
+        m_nSavedLoadState = sheet->EnableMenuCommand(ID_FILE_LOAD_COMM, false);
+        m_nSavedSaveState = sheet->EnableMenuCommand(ID_FILE_SAVE_COMM, false);
+    }
+}
+
+void CConsoleDlg::OnKillActive() {
+    if (!m_active) return;
+    m_active = false;
+    if (CClockPropSheet* sheet = GetSheet()) {
+        sheet->EnableMenuCommand(ID_FILE_LOAD_COMM, m_nSavedLoadState);
+        sheet->EnableMenuCommand(ID_FILE_SAVE_COMM, m_nSavedSaveState);
+    }
+}
+
+bool CConsoleDlg::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyRelease && (watched == m_editInput || watched == m_editOutput)) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        // Held keys repeat their presses; the line goes once, when let go.
+        if (!key->isAutoRepeat()) {
+            if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
+                SendInputLine();
+            } else if (key->key() == Qt::Key_Escape) {
+                // Reception stays off until the page is shown again.
+                if (CCommPort* port = GetPort()) port->ReadStop();
+            }
+        }
+    }
+    return CCommPage::eventFilter(watched, event);
+}
+
+void CConsoleDlg::SendInputLine() {
+    if (!m_editInput) return;
+    // The line above the caret's is the one Enter has just finished.
+    const QTextBlock finished = m_editInput->textCursor().block().previous();
+    if (!finished.isValid()) return;
+    const QString line = finished.text().left(kMaxSentLength);
+    if (line.isEmpty()) return;
+    CCommPort* port = GetPort();
+    // A closed port has nothing to say to the clock; it would only report itself.
+    if (!port || !port->IsOpen()) return;
+    const QByteArray bytes = line.toLatin1();
+    // A failed write is the port's to report.
+    port->Write(reinterpret_cast<const unsigned char*>(bytes.constData()), static_cast<unsigned>(bytes.size()));
+}
+
+std::string CConsoleDlg::FilterReceived(const unsigned char* data, std::size_t count, bool& lineEnd) {
+    lineEnd = false;
+    std::string kept;
+    if (!data) return kept;
+    kept.reserve(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        const unsigned char c = data[i];
+        if (c == '\r' || c == '\n') lineEnd = true;
+        if (IsKept(c)) kept += static_cast<char>(c);
+    }
+    return kept;
+}
+
+void CConsoleDlg::OnReceivedData(const unsigned char* data, std::size_t count) {
+    bool lineEnd = false;
+    m_strPending += FilterReceived(data, count, lineEnd);
+    // Text is shown a line at a time; a clock that never ends its line still
+    // gets shown once the held-back text has grown large.
+    if (!lineEnd && m_strPending.size() < kMaxPending) return;
+    if (!m_editOutput) {
+        // Not set up yet: keep the latest part for later.
+        if (m_strPending.size() > kMaxPending) m_strPending.erase(0, m_strPending.size() - kMaxPending);
+        return;
+    }
+    AppendOutput(m_strPending);
+    m_strPending.clear();
+}
+
+void CConsoleDlg::AppendOutput(const std::string& text) {
+    // CR LF and a lone CR each become one line feed; a CR LF split over two
+    // blocks is one line end too.
+    std::string lines;
+    lines.reserve(text.size());
+    for (const char c : text) {
+        if (c == '\n' && m_lastWasCR) {
+            m_lastWasCR = false;
+            continue;
+        }
+        m_lastWasCR = (c == '\r');
+        lines += m_lastWasCR ? '\n' : c;
+    }
+    if (lines.empty()) return;
+
+    QTextCursor cursor(m_editOutput->document());
+    cursor.movePosition(QTextCursor::End);
+    cursor.insertText(QString::fromLatin1(lines.data(), static_cast<qsizetype>(lines.size())));
+    m_editOutput->setTextCursor(cursor);
+    m_editOutput->ensureCursorVisible();
+}

@@ -1,10 +1,68 @@
-// The "Console" page. Empty for now: its controls and handlers come with a later change.
+// The "Console" page: a plain terminal to the clock. A line finished with
+// Enter in the input goes to the port as it is (no line ending); what the
+// clock sends while the page is shown appears in the output above it. While
+// the page's tab is current the two clock transfers of the File menu stay
+// grayed, so they never compete with the reader thread for received bytes.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
 #include "CommPage.h"
+
+class QPlainTextEdit;
 
 class CConsoleDlg : public CCommPage {
 public:
     explicit CConsoleDlg(QWidget* parent = nullptr);
     ~CConsoleDlg() override;
+
+    // Longest line sent to the clock, in characters.
+    static constexpr int kMaxSentLength = 79;
+    // The output keeps this many lines; the oldest go first.
+    static constexpr int kMaxOutputLines = 10000;
+    // Received text without a line end is held back, but not beyond this.
+    static constexpr std::size_t kMaxPending = 4096;
+
+    // WM_COMMDATA (count, address of the bytes) besides the base's messages.
+    std::intptr_t OnMessage(unsigned msg, std::uintptr_t wParam, std::intptr_t lParam) override;
+
+    void OnSetActive() override;
+    void OnKillActive() override;
+
+    // Received bytes: printable ASCII, CR and LF are kept, the rest dropped.
+    // The kept text waits until a block with a line end arrives.
+    void OnReceivedData(const unsigned char* data, std::size_t count);
+    // Writes the line the user has just finished with Enter in the input.
+    void SendInputLine();
+
+    // The kept bytes of a received block; lineEnd tells whether it held a CR or LF.
+    static std::string FilterReceived(const unsigned char* data, std::size_t count, bool& lineEnd);
+
+    // Null until the page has first been shown.
+    QPlainTextEdit* GetInput() const { return m_editInput; }
+    QPlainTextEdit* GetOutput() const { return m_editOutput; }
+
+protected:
+    bool OnInitDialog() override;
+    void OnPortStateChanged(std::uintptr_t wParam, std::intptr_t lParam) override;
+    void OnClockStateChanged(std::uintptr_t wParam, std::intptr_t lParam) override;
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+    // Enter and Escape are seen whichever of the two edits has the focus.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void NotifyShown(bool shown);
+    // Appends at the end of the output, CR LF and lone CR taken as one line end.
+    void AppendOutput(const std::string& text);
+
+    QPlainTextEdit* m_editInput = nullptr;
+    QPlainTextEdit* m_editOutput = nullptr;
+    std::string m_strPending;
+    bool m_nSavedLoadState = false;
+    bool m_nSavedSaveState = false;
+    bool m_active = false;
+    bool m_lastWasCR = false;  // the output's last text ended with a CR
 };

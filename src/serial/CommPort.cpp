@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -21,6 +22,7 @@
 #include "MessageTarget.h"
 #include "Messages.h"
 #include "ModeString.h"
+#include "PortList.h"
 #include "Profile.h"
 #include "Prompts.h"
 #include "StringTable.h"
@@ -72,6 +74,78 @@ std::string AccessHint(const std::string& path) {
         }
     }
     return "Ask your administrator for read and write access to " + path + ".";
+}
+
+// What to do about a device that is not there: plug it in, or pick one that is.
+std::string MissingHint(const std::string& path, const std::vector<std::string>& virtualPorts) {
+    std::string hint = "No such device. Is the clock's cable or USB adapter plugged in?\n";
+    std::vector<std::string> present = CPortList::FindSerialDevices();
+    present.erase(std::remove(present.begin(), present.end(), path), present.end());
+    if (present.empty()) {
+        hint += "No serial ports were found.";
+        if (!virtualPorts.empty()) hint += " The port " + virtualPorts.front() + " works without a clock.";
+        return hint;
+    }
+    hint += "Serial ports found:";
+    for (std::size_t i = 0; i < present.size(); ++i) hint += (i ? ", " : " ") + present[i];
+    return hint + ".";
+}
+
+// A line the user can act on for the usual reasons an open fails; empty
+// for the others, whose system text says enough.
+std::string OpenHint(int code, const std::string& path, const std::vector<std::string>& virtualPorts) {
+    switch (code) {
+    case EACCES:
+    case EPERM:
+        return AccessHint(path);
+    case EBUSY:
+    case EWOULDBLOCK:
+        return "The port is in use by another program.";
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+    case EIO:  // a ttyS without a chip behind it
+        return MissingHint(path, virtualPorts);
+    default:
+        return std::string();
+    }
+}
+
+struct TVirtualPort {
+    std::string name;
+    std::string description;
+    CCommPort::DeviceFactory factory;
+    std::string Listed() const { return name + " (" + description + ")"; }
+};
+
+std::mutex g_virtualMutex;
+std::vector<TVirtualPort> g_virtualPorts;  // under g_virtualMutex
+
+bool SameTextNoCase(const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+            return false;
+    return true;
+}
+
+std::string Trimmed(const std::string& text) {
+    const auto first = text.find_first_not_of(" \t");
+    if (first == std::string::npos) return std::string();
+    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+// The entry text stands for: its name in any case, or its listed text.
+bool FindVirtualPort(const std::string& text, TVirtualPort& found) {
+    const std::string wanted = Trimmed(text);
+    std::lock_guard<std::mutex> lock(g_virtualMutex);
+    for (const auto& port : g_virtualPorts) {
+        if (SameTextNoCase(wanted, port.name) || SameTextNoCase(wanted, port.Listed())) {
+            found = port;
+            return true;
+        }
+    }
+    return false;
 }
 
 }  // namespace
@@ -145,14 +219,53 @@ bool CCommPort::FailOpen(const CWin32Err& err) {
     return false;
 }
 
+void CCommPort::RegisterVirtualPort(const std::string& name, const std::string& description,
+                                    DeviceFactory factory) {
+    if (name.empty() || !factory) return;
+    std::lock_guard<std::mutex> lock(g_virtualMutex);
+    for (auto& port : g_virtualPorts) {
+        if (SameTextNoCase(port.name, name)) {
+            port = TVirtualPort{name, description, std::move(factory)};
+            return;
+        }
+    }
+    g_virtualPorts.push_back(TVirtualPort{name, description, std::move(factory)});
+}
+
+void CCommPort::UnregisterVirtualPort(const std::string& name) {
+    std::lock_guard<std::mutex> lock(g_virtualMutex);
+    g_virtualPorts.erase(std::remove_if(g_virtualPorts.begin(), g_virtualPorts.end(),
+                                        [&](const TVirtualPort& port) { return SameTextNoCase(port.name, name); }),
+                         g_virtualPorts.end());
+}
+
+std::string CCommPort::VirtualPortName(const std::string& text) {
+    TVirtualPort port;
+    return FindVirtualPort(text, port) ? port.name : std::string();
+}
+
+void CCommPort::ListVirtualPorts(std::vector<std::string>& texts) {
+    std::lock_guard<std::mutex> lock(g_virtualMutex);
+    for (const auto& port : g_virtualPorts) texts.push_back(port.Listed());
+}
+
 bool CCommPort::Open(const std::string& name) {
     Close();
-    const std::string path = DevicePath(name);
-    std::shared_ptr<CSerialDevice> device = m_factory();
+    // A virtual port is known by its name, which its device gets as the path.
+    TVirtualPort virtualPort;
+    const bool isVirtual = FindVirtualPort(name, virtualPort);
+    const std::string portName = isVirtual ? virtualPort.name : name;
+    const std::string path = isVirtual ? virtualPort.name : DevicePath(name);
+    std::shared_ptr<CSerialDevice> device = isVirtual ? virtualPort.factory() : m_factory();
     errno = ENODEV;
     if (!device || !device->Open(path)) {
         CWin32Err err("CreateFile");
-        if (err.GetCode() == EACCES || err.GetCode() == EPERM) err.AppendHint(AccessHint(path));
+        if (!isVirtual) {
+            std::vector<std::string> virtualPorts;
+            ListVirtualPorts(virtualPorts);
+            const std::string hint = OpenHint(err.GetCode(), path, virtualPorts);
+            if (!hint.empty()) err.AppendHint(hint);
+        }
         return FailOpen(err);
     }
     m_device = std::move(device);
@@ -171,7 +284,7 @@ bool CCommPort::Open(const std::string& name) {
     if (!m_device->GetErrorCounts(m_errorBase)) m_errorBase = CSerialDevice::TErrorCounts{};
 
     NotifyStatus(0, 0);
-    m_name = name;
+    m_name = portName;
     if (CMessageTarget* main = GetMainTarget()) main->Send(WM_PORTSTATECHANGED, 0, 0);
     TRACE("CCommPort::Open(): opened %s\n", path.c_str());
     return true;

@@ -4,7 +4,8 @@
 // unasked input to the Console page.
 //
 // Port names: "COM1".."COM4" (any case) stand for /dev/ttyS0../dev/ttyS3;
-// every other name is a device path such as "/dev/ttyUSB0".
+// a registered virtual port (the simulated clock, "SIM") is opened through its
+// own device factory; every other name is a device path such as "/dev/ttyUSB0".
 //
 // Messages sent (synchronously, CMessageTarget::Send):
 //   WM_COMMSTATUS (code, value) to the notify target:
@@ -151,8 +152,22 @@ public:
     // The device path a port name stands for.
     static std::string DevicePath(const std::string& name);
 
+    // A port that is no device file, such as a simulated clock. ListPorts
+    // offers it as "NAME (description)" after the serial ports; Open takes
+    // the name in any case or that listed text, and keeps NAME as the port
+    // name. Its factory makes a fresh device per Open, whose Open is given
+    // NAME as the path. Registering a name again replaces the entry.
+    static void RegisterVirtualPort(const std::string& name, const std::string& description,
+                                    DeviceFactory factory);
+    static void UnregisterVirtualPort(const std::string& name);
+    // The registered name text stands for, or empty.
+    static std::string VirtualPortName(const std::string& text);
+
 private:
     struct TReader;
+
+    // The listed texts of the virtual ports, appended in registration order.
+    static void ListVirtualPorts(std::vector<std::string>& texts);
 
     void Report(const CWin32Err& err);
     void ReportAndClose(const CWin32Err& err);

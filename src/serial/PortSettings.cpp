@@ -50,6 +50,7 @@ long LeadingNumber(const std::string& text) {
 bool CCommPort::ListPorts(std::vector<std::string>& ports) {
     for (int n = 1; n <= 4; ++n) ports.push_back(FormatString("COM%d", n));
     for (const auto& path : CPortList::FindSerialDevices()) ports.push_back(path);
+    ListVirtualPorts(ports);
     return true;
 }
 

@@ -52,13 +52,20 @@ TEST_F(CommPortTest, OpenOfMissingDeviceFailsAndLeavesAReport) {
 
     const std::string sysText = std::strerror(ENOENT);
     ASSERT_EQ(m_prompts.boxes.size(), 1u);
-    EXPECT_EQ(m_prompts.boxes[0], "CreateFile\n" + sysText + "\n");
+    // Then what to do about it: two lines (plug it in; the ports there are).
+    const std::string head = "CreateFile\n" + sysText + "\nNo such device. ";
+    EXPECT_EQ(m_prompts.boxes[0].substr(0, head.size()), head);
+    EXPECT_EQ(Lines(m_prompts.boxes[0]).size(), 4u);
 
-    // Error text, the last port opened (none yet), the open flag and the line
-    // settings of a closed port.
-    std::vector<std::string> expected = {"CreateFile", sysText, "",           "Open: 0",       "DCB from    ",
-                                         "BaudRate    0", "Parity      0", "Data Length 0", "Stop Length 0"};
-    EXPECT_EQ(Lines(ErrorFile()), expected);
+    // Error text with its hint, the last port opened (none yet), the open
+    // flag and the line settings of a closed port.
+    std::vector<std::string> expected = {"",              "Open: 0",       "DCB from    ", "BaudRate    0",
+                                         "Parity      0", "Data Length 0", "Stop Length 0"};
+    auto lines = Lines(ErrorFile());
+    ASSERT_EQ(lines.size(), 4 + expected.size());
+    EXPECT_EQ(lines[0], "CreateFile");
+    EXPECT_EQ(lines[1], sysText);
+    EXPECT_EQ(std::vector<std::string>(lines.begin() + 4, lines.end()), expected);
 }
 
 TEST_F(CommPortTest, DeviceIsExclusiveAndAFailedOpenReleasesTheOldOne) {
@@ -73,9 +80,9 @@ TEST_F(CommPortTest, DeviceIsExclusiveAndAFailedOpenReleasesTheOldOne) {
 
     EXPECT_FALSE(first.Open("/dev/tarvel-no-such-tty"));
     auto lines = Lines(ErrorFile());
-    ASSERT_GE(lines.size(), 4u);
-    EXPECT_EQ(lines[2], pty.Path());  // the last port opened
-    EXPECT_EQ(lines[3], "Open: 0");
+    ASSERT_GE(lines.size(), 6u);
+    EXPECT_EQ(lines[4], pty.Path());  // the last port opened, after the error and its hint
+    EXPECT_EQ(lines[5], "Open: 0");
     EXPECT_TRUE(second.Open(pty.Path()));
 }
 

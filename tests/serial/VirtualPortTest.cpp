@@ -1,0 +1,170 @@
+// Ports that are no device file (registered by name), and the line that
+// tells the user what to do when an open fails.
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <sstream>
+
+#include "SerialTestSupport.h"
+
+namespace {
+
+const char kMissingLine[] = "No such device. Is the clock's cable or USB adapter plugged in?";
+
+// Registers "VIRT" on a fake device for one test.
+class CVirtualPortGuard {
+public:
+    explicit CVirtualPortGuard(std::shared_ptr<CFakeSerialDevice> device) {
+        CCommPort::RegisterVirtualPort("VIRT", "test line", [device] { return device; });
+    }
+    ~CVirtualPortGuard() { CCommPort::UnregisterVirtualPort("VIRT"); }
+};
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+class VirtualPortTest : public CSerialTest {
+protected:
+    // The message box of a failed open on the ordinary device, split in lines.
+    std::vector<std::string> FailedOpenLines(int err, const std::string& name) {
+        m_prompts.boxes.clear();
+        m_fake->SetOpenError(err);
+        auto port = MakeFakePort();
+        EXPECT_FALSE(port->Open(name));
+        m_fake->SetOpenError(0);
+        return m_prompts.boxes.size() == 1 ? Lines(m_prompts.boxes[0]) : std::vector<std::string>{};
+    }
+    std::shared_ptr<CFakeSerialDevice> m_virtual = std::make_shared<CFakeSerialDevice>();
+};
+
+TEST_F(VirtualPortTest, ListedAfterTheSerialPortsAndOpenedByNameOrListedText) {
+    CVirtualPortGuard guard(m_virtual);
+    auto port = MakeFakePort();
+    std::vector<std::string> ports;
+    port->ListPorts(ports);
+    ASSERT_GE(ports.size(), 5u);
+    EXPECT_EQ(ports[0], "COM1");
+    EXPECT_EQ(ports.back(), "VIRT (test line)");
+
+    // Any case, the listed text, stray blanks: all the same port, known by its name.
+    for (const char* text : {"VIRT", "virt", "VIRT (test line)", " Virt (Test Line) "}) {
+        ASSERT_TRUE(port->Open(text)) << text;
+        std::string name;
+        EXPECT_TRUE(port->GetPortName(name));
+        EXPECT_EQ(name, "VIRT");
+        EXPECT_EQ(m_virtual->LastPath(), "VIRT");
+    }
+    EXPECT_EQ(m_fake->OpenCount(), 0);
+
+    // Anything else is a device path on the port's own devices.
+    ASSERT_TRUE(port->Open("VIRTUAL"));
+    EXPECT_EQ(m_fake->LastPath(), "VIRTUAL");
+    EXPECT_EQ(CCommPort::VirtualPortName("virt (TEST LINE)"), "VIRT");
+    EXPECT_EQ(CCommPort::VirtualPortName("VIRT (test"), "");
+}
+
+TEST_F(VirtualPortTest, StoredByNameAndReopenedAtStart) {
+    CVirtualPortGuard guard(m_virtual);
+    {
+        auto port = MakeFakePort();
+        ASSERT_TRUE(port->Open("virt (test line)"));
+    }
+    EXPECT_EQ(GetProfileString("Communication", "CommPort", ""), "VIRT");
+
+    WriteProfileInt("Communication", "AutoOpen", 1);
+    const int opensBefore = m_virtual->OpenCount();
+    auto port = MakeFakePort();
+    EXPECT_TRUE(port->IsOpen());
+    EXPECT_EQ(m_virtual->OpenCount(), opensBefore + 1);
+    EXPECT_EQ(m_fake->OpenCount(), 0);
+}
+
+TEST_F(VirtualPortTest, UnregisteredNameIsAnOrdinaryPathAgain) {
+    {
+        CVirtualPortGuard guard(m_virtual);
+        CCommPort::RegisterVirtualPort("virt", "replaced", [device = m_virtual] { return device; });
+        std::vector<std::string> ports;
+        MakeFakePort()->ListPorts(ports);
+        EXPECT_EQ(std::count(ports.begin(), ports.end(), "virt (replaced)"), 1);
+        EXPECT_EQ(std::count(ports.begin(), ports.end(), "VIRT (test line)"), 0);
+    }
+    std::vector<std::string> ports;
+    auto port = MakeFakePort();
+    port->ListPorts(ports);
+    EXPECT_EQ(std::count(ports.begin(), ports.end(), "virt (replaced)"), 0);
+    ASSERT_TRUE(port->Open("VIRT"));
+    EXPECT_EQ(m_fake->LastPath(), "VIRT");
+    EXPECT_EQ(m_virtual->OpenCount(), 0);
+}
+
+TEST_F(VirtualPortTest, FailedOpenOfAVirtualPortGetsNoDeviceHint) {
+    CVirtualPortGuard guard(m_virtual);
+    WriteProfileInt("Debug", "Verbose", 1);
+    m_virtual->SetOpenError(ENOENT);
+    auto port = MakeFakePort();
+    EXPECT_FALSE(port->Open("VIRT"));
+    EXPECT_FALSE(port->IsOpen());
+    ASSERT_EQ(m_prompts.boxes.size(), 1u);
+    EXPECT_EQ(m_prompts.boxes[0], std::string("CreateFile\n") + std::strerror(ENOENT) + "\n");
+    std::string name;
+    EXPECT_FALSE(port->GetPortName(name));  // never opened
+}
+
+TEST_F(VirtualPortTest, FailedOpenSaysWhatToDo) {
+    WriteProfileInt("Debug", "Verbose", 1);
+    for (int err : {EBUSY, EWOULDBLOCK}) {
+        const auto lines = FailedOpenLines(err, "/dev/ttyUSB9");
+        EXPECT_EQ(lines, (std::vector<std::string>{"CreateFile", std::strerror(err),
+                                                   "The port is in use by another program."}))
+            << err;
+    }
+    for (int err : {ENOENT, ENODEV, ENXIO, EIO}) {
+        const auto lines = FailedOpenLines(err, "COM2");
+        ASSERT_EQ(lines.size(), 4u) << err;
+        EXPECT_EQ(lines[0], "CreateFile");
+        EXPECT_EQ(lines[1], std::strerror(err));
+        EXPECT_EQ(lines[2], kMissingLine);
+        // What this machine has: either a list of devices or none.
+        const bool none = lines[3] == "No serial ports were found.";
+        EXPECT_TRUE(none || lines[3].rfind("Serial ports found: /dev/", 0) == 0) << lines[3];
+    }
+    // Reasons the system text covers get no extra line.
+    EXPECT_EQ(FailedOpenLines(EINVAL, "/dev/ttyUSB9"),
+              (std::vector<std::string>{"CreateFile", std::strerror(EINVAL)}));
+
+    // The report file carries the same lines before the state.
+    FailedOpenLines(EBUSY, "/dev/ttyUSB9");
+    const auto report = Lines(ErrorFile());
+    ASSERT_GE(report.size(), 4u);
+    EXPECT_EQ(report[2], "The port is in use by another program.");
+    EXPECT_EQ(report[4], "Open: 0");
+}
+
+TEST_F(VirtualPortTest, MissingDeviceNamesTheVirtualPortWhenNoSerialPortExists) {
+    CVirtualPortGuard guard(m_virtual);
+    WriteProfileInt("Debug", "Verbose", 1);
+    const auto lines = FailedOpenLines(ENOENT, "/dev/ttyUSB9");
+    ASSERT_EQ(lines.size(), 4u);
+    if (lines[3].rfind("Serial ports found:", 0) == 0) GTEST_SKIP() << "this machine has serial ports";
+    EXPECT_EQ(lines[3], "No serial ports were found. The port VIRT (test line) works without a clock.");
+}
+
+TEST_F(VirtualPortTest, SecondOpenerOfARealLineIsToldItIsBusy) {
+    CPseudoTerminal pty;
+    ASSERT_TRUE(pty.Ok());
+    WriteProfileInt("Debug", "Verbose", 1);
+    CCommPort first, second;
+    ASSERT_TRUE(first.Open(pty.Path()));
+    EXPECT_FALSE(second.Open(pty.Path()));
+    ASSERT_EQ(m_prompts.boxes.size(), 1u);
+    const auto lines = Lines(m_prompts.boxes[0]);
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[0], "CreateFile");
+    EXPECT_EQ(lines[2], "The port is in use by another program.");
+}
+
+}  // namespace

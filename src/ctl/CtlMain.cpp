@@ -9,6 +9,7 @@
 #include "CommandLine.h"
 #include "CtlCommand.h"
 #include "Prompts.h"
+#include "SimPort.h"
 
 namespace {
 
@@ -76,6 +77,8 @@ int main(int argc, char** argv) {
     // Message boxes from the core (file refused, value out of range) are the
     // reason a command failed: one line each on stderr.
     SetMessageBoxHook([](const std::string& text) { ReportError(text); });
+    // --port SIM: the simulated clock, for trying commands without hardware.
+    RegisterSimPort();
 
     const std::vector<TCtlCommand> table = BuildTable();
     const std::vector<std::string> args(argv + 1, argv + argc);

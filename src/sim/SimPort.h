@@ -1,0 +1,40 @@
+// The simulated clock offered as a port: "SIM (simulated clock)" in the port
+// list. Opening it starts one clock for the whole process on a pseudo-terminal
+// and opens that terminal like any serial line, so loading, saving with its
+// countdowns, the console and the time commands all work as with hardware.
+//
+// The clock's EEPROM outlives the process in a setup file,
+// $XDG_DATA_HOME/tarvel/sim-eeprom.hcs (default ~/.local/share/tarvel/),
+// written whenever the clock stores to EEPROM and, if it changed, when the
+// process ends. A file that cannot be used is renamed to *.bad (said on
+// standard error) and the clock starts from its factory setup.
+#pragma once
+
+#include <string>
+
+#include "TermiosDevice.h"
+
+class CSimClock;
+
+class CSimPort : public CTermiosDevice {
+public:
+    static constexpr const char* NAME = "SIM";
+    static constexpr const char* DESCRIPTION = "simulated clock";
+
+    // Starts the process's clock when it is not running, then opens its
+    // device; the path given is not used. False with errno set when no
+    // pseudo-terminal could be had.
+    bool Open(const std::string& path) override;
+
+    // The clock behind the port, started on first use; nullptr when it could
+    // not start. Valid until Shutdown.
+    static CSimClock* GetClock();
+    // Stops the clock and keeps its EEPROM in the file; the next Open starts
+    // a new clock from the file. Also done when the process ends.
+    static void Shutdown();
+    // The EEPROM file; empty when there is no home directory to keep it in.
+    static std::string EepromPath();
+};
+
+// Offers the simulated clock among the ports; call before any port is made.
+void RegisterSimPort();

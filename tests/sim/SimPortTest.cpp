@@ -1,0 +1,181 @@
+// The simulated clock as the port "SIM": reached through the ordinary port,
+// its EEPROM kept in a file under the data directory across clock starts.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+
+#include "ClockState.h"
+#include "CommPort.h"
+#include "Messages.h"
+#include "Profile.h"
+#include "Prompts.h"
+#include "SimClock.h"
+#include "SimPort.h"
+#include "TestSupport.h"
+
+namespace {
+
+class CAnswerAtOnce : public ICountdown {
+public:
+    int DoModal() override { return IDOK; }
+    void SetRange(int, int) override {}
+};
+
+// Sets an environment variable for one test, then puts the old value back.
+class CEnvVar {
+public:
+    CEnvVar(const char* name, const char* value) : m_name(name) {
+        if (const char* old = std::getenv(name)) m_old = std::make_unique<std::string>(old);
+        if (value)
+            ::setenv(name, value, 1);
+        else
+            ::unsetenv(name);
+    }
+    ~CEnvVar() {
+        if (m_old)
+            ::setenv(m_name.c_str(), m_old->c_str(), 1);
+        else
+            ::unsetenv(m_name.c_str());
+    }
+
+private:
+    std::string m_name;
+    std::unique_ptr<std::string> m_old;
+};
+
+bool Same(const TClockConfig& a, const TClockConfig& b) { return std::memcmp(&a, &b, CLOCK_CONFIG_SIZE) == 0; }
+
+std::string SetupFileBytes(const TClockConfig& config) {
+    CClockState state;
+    *state.GetConfig() = config;
+    std::ostringstream out;
+    state.Serialize(out);
+    return out.str();
+}
+
+class SimPortTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        RegisterSimPort();
+        WriteProfileInt("Communication", "AutoOpen", 0);
+        WriteProfileInt("Communication", "CharDelay", 1);
+        WriteProfileInt("Communication", "ReadTimeOut", 300);
+        SetCountdownFactory([](int, int, int) { return std::make_unique<CAnswerAtOnce>(); });
+    }
+    void TearDown() override {
+        CSimPort::Shutdown();
+        SetCountdownFactory(nullptr);
+        CCommPort::UnregisterVirtualPort(CSimPort::NAME);
+    }
+    std::string EepromFile() const { return m_data.Path() + "/tarvel/sim-eeprom.hcs"; }
+    // Reads the clock's setup through a port opened on "SIM".
+    bool ReadFromSim(CClockState& state) {
+        CCommPort port;
+        return port.Open("SIM") && state.Read(port, true);
+    }
+
+    CTestProfile m_profile;
+    CCapturedPrompts m_prompts;
+    CTempDir m_data;
+    CEnvVar m_dataHome{"XDG_DATA_HOME", m_data.Path().c_str()};
+};
+
+TEST_F(SimPortTest, FreshClockStartsFromTheFactoryAndKeepsItsStoresInTheFile) {
+    CClockState state;
+    {
+        CCommPort port;
+        ASSERT_TRUE(port.Open("SIM"));
+        std::string name;
+        ASSERT_TRUE(port.GetPortName(name));
+        EXPECT_EQ(name, "SIM");
+        ASSERT_TRUE(state.Read(port, true));
+        EXPECT_TRUE(Same(*state.GetConfig(), CSimClock::MakeFactorySetup()));
+        EXPECT_FALSE(std::ifstream(EepromFile()).good());  // nothing stored yet
+
+        // The whole write: records, verification, store into EEPROM, reset.
+        ASSERT_TRUE(state.SetItem(3, 4, false));   // a choice
+        ASSERT_TRUE(state.SetItem(15, 30, false)); // a number
+        ASSERT_TRUE(state.SetItem(57, 123, false)); // a whole word
+        ASSERT_TRUE(state.Write(port));
+    }
+    // Stored by the clock itself, before any shutdown.
+    EXPECT_EQ(ReadWholeFile(EepromFile()), SetupFileBytes(*state.GetConfig()));
+    struct stat st {};
+    ASSERT_EQ(::stat((m_data.Path() + "/tarvel").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+
+    // A new clock (as in the next run) starts from the file.
+    CSimPort::Shutdown();
+    CClockState again;
+    ASSERT_TRUE(ReadFromSim(again));
+    EXPECT_TRUE(Same(*again.GetConfig(), *state.GetConfig()));
+    EXPECT_TRUE(m_prompts.boxes.empty());
+}
+
+TEST_F(SimPortTest, ChangesMadeDirectlyAreSavedAtShutdownAndAnUnchangedFileIsLeftAlone) {
+    CSimClock* clock = CSimPort::GetClock();
+    ASSERT_NE(clock, nullptr);
+    TClockConfig changed = CSimClock::MakeFactorySetup();
+    changed.keyLock = 1;
+    clock->SetEeprom(changed);
+    CSimPort::Shutdown();
+    ASSERT_EQ(ReadWholeFile(EepromFile()), SetupFileBytes(changed));
+
+    // Started from the file and not changed: the file is not replaced (another
+    // program on the same file may have stored meanwhile).
+    struct stat before {}, after {};
+    ASSERT_EQ(::stat(EepromFile().c_str(), &before), 0);
+    ASSERT_NE(CSimPort::GetClock(), nullptr);
+    EXPECT_TRUE(Same(CSimPort::GetClock()->GetEeprom(), changed));
+    EXPECT_TRUE(Same(CSimPort::GetClock()->GetActive(), changed));
+    CSimPort::Shutdown();
+    ASSERT_EQ(::stat(EepromFile().c_str(), &after), 0);
+    EXPECT_EQ(before.st_ino, after.st_ino);
+}
+
+TEST_F(SimPortTest, UnusableFileIsKeptAsideAndTheClockStartsFromTheFactory) {
+    ASSERT_EQ(::mkdir((m_data.Path() + "/tarvel").c_str(), 0700), 0);
+    std::string wrongSignature = SetupFileBytes(CSimClock::MakeFactorySetup());
+    wrongSignature[6] = 'X';
+    std::string longer = SetupFileBytes(CSimClock::MakeFactorySetup()) + "x";
+    for (const std::string& bad : {std::string("not a setup"), wrongSignature, longer}) {
+        WriteWholeFile(EepromFile(), bad);
+        WriteWholeFile(EepromFile() + ".bad", "an older one");
+        testing::internal::CaptureStderr();
+        CSimClock* clock = CSimPort::GetClock();
+        const std::string said = testing::internal::GetCapturedStderr();
+        ASSERT_NE(clock, nullptr);
+        EXPECT_TRUE(Same(clock->GetEeprom(), CSimClock::MakeFactorySetup()));
+        // Never overwritten silently: moved beside the older one, and said so.
+        EXPECT_EQ(ReadWholeFile(EepromFile() + ".bad.1"), bad);
+        EXPECT_EQ(ReadWholeFile(EepromFile() + ".bad"), "an older one");
+        EXPECT_NE(said.find("kept as " + EepromFile() + ".bad.1"), std::string::npos) << said;
+        EXPECT_TRUE(m_prompts.boxes.empty());  // the loader's question was never asked
+
+        // The clock keeps its own file again from then on.
+        CSimPort::Shutdown();
+        EXPECT_EQ(ReadWholeFile(EepromFile()), SetupFileBytes(CSimClock::MakeFactorySetup()));
+        ::unlink((EepromFile() + ".bad.1").c_str());
+    }
+}
+
+TEST_F(SimPortTest, EepromPathFollowsTheDataDirectoryRules) {
+    {
+        CEnvVar data("XDG_DATA_HOME", "/srv/data//");
+        EXPECT_EQ(CSimPort::EepromPath(), "/srv/data/tarvel/sim-eeprom.hcs");
+    }
+    CEnvVar home("HOME", "/home/someone");
+    for (const char* ignored : {"relative/dir", ""}) {
+        CEnvVar data("XDG_DATA_HOME", ignored);
+        EXPECT_EQ(CSimPort::EepromPath(), "/home/someone/.local/share/tarvel/sim-eeprom.hcs") << ignored;
+    }
+}
+
+}  // namespace

@@ -675,8 +675,10 @@ void CCommPort::ReaderThreadProc(std::shared_ptr<TReader> reader) {
     // One report for a device that went away (unplugged, hung up).
     auto vanished = [&](int code) {
         TRACE("CCommPort::ReaderThreadProc(): device gone\n");
-        send(r.notify, WM_COMMSTATUS, static_cast<std::uintptr_t>(static_cast<std::intptr_t>(-1)), 0);
+        // The reason first: whoever learns of the status may stop the reader
+        // at once, and a stopping reader shows nothing more.
         report(CWin32Err("ReadFile", code));
+        send(r.notify, WM_COMMSTATUS, static_cast<std::uintptr_t>(static_cast<std::intptr_t>(-1)), 0);
     };
 
     const int deviceFd = r.device->PollFd();

@@ -80,7 +80,7 @@ bool CConsoleDlg::OnInitDialog() {
     const std::string started = FormatString(GetString(IDS_CONSOLE_STARTED).c_str(), now.toLocal8Bit().constData());
     m_editOutput->setPlainText(QString::fromLocal8Bit(WithLineFeeds(started)));
 
-    OnPortStateChanged(0, 0);
+    EnableInput();
     return true;
 }
 
@@ -108,9 +108,13 @@ void CConsoleDlg::NotifyShown(bool shown) {
     if (CClockPropSheet* sheet = GetSheet()) sheet->GetTarget()->Post(WM_CONSOLESHOW, shown ? 1 : 0, 0);
 }
 
-void CConsoleDlg::OnPortStateChanged(std::uintptr_t, std::intptr_t) {
-    CCommPort* port = GetPort();
+void CConsoleDlg::EnableInput() {
+    const CCommPort* port = GetPort();
     if (m_editInput) m_editInput->setEnabled(port && port->IsOpen());
+}
+
+void CConsoleDlg::OnPortStateChanged(std::uintptr_t, std::intptr_t) {
+    EnableInput();
     // The sheet has just set both transfers from the new state: that is what
     // they get back when the page is left, and meanwhile they stay grayed.
     if (m_active && GetSheet()) {

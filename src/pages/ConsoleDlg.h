@@ -55,6 +55,8 @@ protected:
 
 private:
     void NotifyShown(bool shown);
+    // The input works exactly while the port is open.
+    void EnableInput();
     // Appends at the end of the output, CR LF and lone CR taken as one line end.
     void AppendOutput(const std::string& text);
 

@@ -1,10 +1,80 @@
-// The "Location" page. Empty for now: its controls and handlers come with a later change.
+// The "Location" page: the PC's local time and GMT, refreshed every second,
+// its time-zone name, its offset from GMT in whole hours offered as the
+// clock's local offset, and the two time transfers: the PC clock set from the
+// GPS clock's time, and the GPS clock set from the PC's. Every failure here is
+// told by a beep; a refused setting of the PC clock also says why in the
+// status line.
 #pragma once
 
+#include <ctime>
+#include <functional>
+#include <string>
+
+#include <QTimer>
+
 #include "CommPage.h"
+#include "SystemClock.h"
+
+class QLabel;
+class QLineEdit;
+class QPushButton;
 
 class CLocationDlg : public CCommPage {
 public:
+    // Sets the PC clock to a UTC time; replaced in tests.
+    using ClockSetter = std::function<CSystemClock::TResult(std::time_t utc)>;
+
     explicit CLocationDlg(QWidget* parent = nullptr);
     ~CLocationDlg() override;
+
+    // The PC's offset from GMT now, daylight saving included, in whole hours
+    // truncated toward zero (UTC+5:30 gives 5, UTC-3:30 gives -3).
+    static int GetLocalOffsetHours();
+    // The zone's daylight-time name when it has a daylight rule at all, else
+    // its standard name.
+    static std::string GetTimeZoneName();
+    // The asctime form with English names, e.g. "Wed Jan 02 02:03:55 1980\n".
+    static std::string FormatAscTime(const std::tm& time);
+    // A whole signed number with blanks around it allowed; false otherwise.
+    static bool ParseSignedInt(const std::string& text, int& value);
+    // The clock's answer to the time request, "%d:%d:%d:%d" (day, hour,
+    // minute, second of UTC), made into the time to set: the PC's UTC date
+    // with the clock's time of day, plus one second for the reply's way.
+    // False when the text does not hold four numbers or a valid time of day.
+    static bool TimeFromReply(const char* reply, std::time_t pcNowUtc, std::time_t& result);
+
+    // Timer tick: both time texts afresh.
+    void OnTimer();
+    // "Apply": the offset in hours into the setup's local offset (minutes).
+    void OnApplyOffset();
+    // "Clock Time -> PC" and "PC Time -> Clock".
+    void OnClockTimeToPC();
+    void OnPCTimeToClock();
+
+    void SetClockSetter(ClockSetter setter) { m_setClock = std::move(setter); }
+
+    const std::string& GetLocalTimeText() const { return m_strLocalTime; }
+    const std::string& GetGMTText() const { return m_strGMT; }
+    const std::string& GetTimeZoneText() const { return m_strTimeZone; }
+
+protected:
+    bool OnInitDialog() override;
+    void OnPortStateChanged(std::uintptr_t wParam, std::intptr_t lParam) override;
+    void OnClockStateChanged(std::uintptr_t wParam, std::intptr_t lParam) override;
+
+private:
+    QPushButton* m_btnClockToPC = nullptr;
+    QPushButton* m_btnPCToClock = nullptr;
+    QPushButton* m_btnApply = nullptr;
+    QLineEdit* m_editOffset = nullptr;
+    QLabel* m_staticLocalTime = nullptr;
+    QLabel* m_staticGMT = nullptr;
+    QLabel* m_staticTimeZone = nullptr;
+
+    std::string m_strGMT;
+    std::string m_strLocalOffset;
+    std::string m_strLocalTime;
+    std::string m_strTimeZone;
+    QTimer m_nTimer;
+    ClockSetter m_setClock;
 };

@@ -1,0 +1,229 @@
+// The Location page: zone and offset from the PC, the local offset into the
+// setup, and the two time transfers with a simulated clock. The PC clock is
+// never touched: the page's clock setter is replaced.
+#include <stdlib.h>
+
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTest>
+
+#include <atomic>
+#include <ctime>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "ClockPropSheet.h"
+#include "GuiTestSupport.h"
+#include "Profile.h"
+#include "QtPromptHooks.h"
+#include "Resource.h"
+#include "SimClock.h"
+
+namespace {
+
+// Runs with the given zone and puts the previous one back.
+class CZone {
+public:
+    explicit CZone(const char* tz) {
+        if (const char* old = ::getenv("TZ")) m_old = old;
+        ::setenv("TZ", tz, 1);
+        ::tzset();
+    }
+    ~CZone() {
+        m_old ? ::setenv("TZ", m_old->c_str(), 1) : ::unsetenv("TZ");
+        ::tzset();
+    }
+
+private:
+    std::optional<std::string> m_old;
+};
+
+std::time_t Utc(int year, int month, int day, int hour, int minute, int second) {
+    std::tm tm{second, minute, hour, day, month - 1, year - 1900, 0, 0, 0, 0, nullptr};
+    return ::timegm(&tm);
+}
+
+CLocationDlg& ShowLocation(CClockPropSheet& sheet) {
+    WriteProfileInt("Communication", "CharDelay", 2);
+    sheet.show();
+    sheet.GetTabs()->setCurrentIndex(2);
+    return sheet.GetLocationPage();
+}
+
+template <typename T>
+T* Control(CLocationDlg& page, unsigned id) {
+    return qobject_cast<T*>(page.FindControl(static_cast<int>(id)));
+}
+
+}  // namespace
+
+class CLocationPageTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { CQtPromptHooks::Install(); }
+    void cleanupTestCase() { CQtPromptHooks::Uninstall(); }
+    void ZoneAndOffsetComeFromThePC();
+    void OffsetGoesIntoTheSetupInMinutes();
+    void ClockReplyBecomesTheTimeToSet();
+    void ClockTimeToPCAndBack();
+};
+
+void CLocationPageTest::ZoneAndOffsetComeFromThePC() {
+    const struct {
+        const char* tz;
+        std::optional<int> hours;
+        const char* name;
+    } zones[] = {
+        {"IST-5:30", 5, "IST"},
+        {"NST3:30", -3, "NST"},
+        {"PST8PDT,0/0,J365/25", -7, "PDT"},  // daylight time all year
+        // Daylight time one hour a year: the daylight name all the same.
+        {"AAA3BBB,J365/23,J365/24", std::nullopt, "BBB"},
+        {"UTC0", 0, "UTC"},
+    };
+    for (const auto& zone : zones) {
+        CZone inZone(zone.tz);
+        if (zone.hours) QCOMPARE(CLocationDlg::GetLocalOffsetHours(), *zone.hours);
+        QCOMPARE(CLocationDlg::GetTimeZoneName(), std::string(zone.name));
+    }
+    std::tm when{};
+    const std::time_t t = Utc(1980, 1, 2, 2, 3, 55);
+    ::gmtime_r(&t, &when);
+    QCOMPARE(CLocationDlg::FormatAscTime(when), std::string("Wed Jan 02 02:03:55 1980\n"));
+}
+
+void CLocationPageTest::OffsetGoesIntoTheSetupInMinutes() {
+    CGuiProfile profile;
+    CCapturedPrompts prompts;
+    CZone inZone("IST-5:30");
+    CTempDir dir;
+    std::ostringstream setup;
+    CClockState().Serialize(setup);
+    WriteWholeFile(dir.File("setup.hcs"), setup.str());
+    CClockPropSheet sheet(IDS_CAPTION, nullptr, 0);
+    CLocationDlg& page = ShowLocation(sheet);
+    auto* edit = Control<QLineEdit>(page, IDC_LOCAL_OFFSET);
+    auto* apply = Control<QPushButton>(page, IDC_APPLY_OFFSET);
+    QCOMPARE(edit->text(), QStringLiteral("5"));
+    QVERIFY(!edit->isEnabled() && apply->isEnabled());
+    QVERIFY(sheet.LoadFromFile(QString::fromStdString(dir.File("setup.hcs"))));
+    QVERIFY(edit->isEnabled());
+
+    const struct {
+        const char* text;
+        int stored;  // 0: refused
+    } cases[] = {
+        {"12", 720}, {" -12 ", -720}, {"13", 0}, {"-13", 0}, {"abc", 0}, {"1 2", 0}, {"99999999999", 0}, {"3", 180},
+    };
+    const auto* record = reinterpret_cast<const unsigned char*>(sheet.GetClockState()->GetConfig());
+    int expected = static_cast<std::int16_t>((record[0x0C] << 8) | record[0x0D]);
+    for (const auto& c : cases) {
+        prompts.beeps = 0;
+        edit->setText(QString::fromLatin1(c.text));
+        apply->click();
+        if (c.stored != 0) expected = c.stored;
+        QVERIFY2(static_cast<std::int16_t>((record[0x0C] << 8) | record[0x0D]) == expected, c.text);
+        QVERIFY2(prompts.beeps == (c.stored == 0 ? 1 : 0), c.text);
+        // A refused offset gives way to the PC's own.
+        QVERIFY2(edit->text() == QString::fromLatin1(c.stored == 0 ? "5" : c.text), c.text);
+    }
+    QVERIFY(prompts.boxes.empty());
+}
+
+void CLocationPageTest::ClockReplyBecomesTheTimeToSet() {
+    const std::time_t noon = Utc(2024, 3, 10, 12, 0, 0);
+    const struct {
+        const char* reply;
+        std::time_t pcNow;
+        std::time_t expected;  // -1: refused
+    } cases[] = {
+        {"70:13:14:15\r\n", noon, Utc(2024, 3, 10, 13, 14, 16)},
+        {"70:13:59:59\r\n", noon, Utc(2024, 3, 10, 14, 0, 0)},
+        {"1:23:59:59", Utc(2024, 12, 31, 23, 59, 58), Utc(2025, 1, 1, 0, 0, 0)},
+        // Either side of midnight: the clock's time of day keeps its own date.
+        {"70:23:59:58\r\n", Utc(2024, 3, 11, 0, 0, 2), Utc(2024, 3, 10, 23, 59, 59)},
+        {"71:0:0:3\r\n", Utc(2024, 3, 10, 23, 59, 59), Utc(2024, 3, 11, 0, 0, 4)},
+        {"70:13:14", noon, -1},
+        {"?", noon, -1},
+        {"70:24:00:00\r\n", noon, -1},
+        {"70:12:00:60\r\n", noon, -1},
+        {"70:12:00:99999999999", noon, -1},
+    };
+    for (const auto& c : cases) {
+        std::time_t got = -1;
+        const bool ok = CLocationDlg::TimeFromReply(c.reply, c.pcNow, got);
+        QVERIFY2(ok == (c.expected != -1) && (!ok || got == c.expected), c.reply);
+    }
+}
+
+void CLocationPageTest::ClockTimeToPCAndBack() {
+    CGuiProfile profile;
+    CCapturedPrompts prompts;
+    CZone inZone("UTC0");  // the clock takes the PC's local time
+    CSimClock clock;
+    // Each time request finds the clock at a chosen time.
+    std::atomic<std::time_t> clockTime{0};
+    clock.SetCommandHandler([&](const std::string& command) {
+        if (command == "TU") clock.SetClockTime(clockTime.load());
+    });
+    QVERIFY2(clock.Start(), clock.LastError().c_str());
+    CClockPropSheet sheet(IDS_CAPTION, nullptr, 0);
+    SetMainTarget(sheet.GetTarget());
+    CLocationDlg& page = ShowLocation(sheet);
+    std::vector<std::time_t> set;
+    CSystemClock::TResult answer{CSystemClock::SET, {}};
+    page.SetClockSetter([&](std::time_t utc) {
+        set.push_back(utc);
+        return answer;
+    });
+    auto* toPC = Control<QPushButton>(page, IDC_CLOCK_TO_PC);
+    auto* toClock = Control<QPushButton>(page, IDC_PC_TO_CLOCK);
+
+    // Port closed: both off, and asked anyway they only beep.
+    QVERIFY(!toPC->isEnabled() && !toClock->isEnabled());
+    page.OnClockTimeToPC();
+    page.OnPCTimeToClock();
+    QCOMPARE(prompts.beeps, 2);
+    QVERIFY(sheet.GetPort()->Open(clock.DevicePath()));
+    QVERIFY(toPC->isEnabled() && toClock->isEnabled());
+
+    // Second 59 carries into the next minute.
+    clockTime = (std::time(nullptr) + 3600) / 60 * 60 + 59;
+    toPC->click();
+    QCOMPARE(set, std::vector<std::time_t>{clockTime + 1});
+    QCOMPARE(prompts.beeps, 2);
+    // A refusal beeps and says why.
+    answer = CSystemClock::TResult{CSystemClock::AUTOMATIC_SYNC, {}};
+    toPC->click();
+    QCOMPARE(prompts.beeps, 3);
+    QCOMPARE(sheet.GetStatusText(), std::string("The PC clock was not set: automatic time synchronisation is on."));
+
+    // No answer of four numbers, or no echo: a beep, and the PC is left alone.
+    set.clear();
+    for (auto fault : {&TSimFaults::answerQuestion, &TSimFaults::noEcho}) {
+        TSimFaults faults;
+        faults.*fault = true;
+        clock.SetFaults(faults);
+        toClock->click();
+        toPC->click();
+    }
+    QCOMPARE(prompts.beeps, 3 + 3);  // '?' is still an echoed set-time command
+    QVERIFY(set.empty());
+
+    // PC -> Clock: the clock takes the PC's time (to the minute).
+    clock.SetFaults(TSimFaults{});
+    clock.SetClockTime(Utc(2001, 1, 1, 0, 0, 0));
+    toClock->click();
+    QCOMPARE(prompts.beeps, 6);
+    QVERIFY(std::labs(static_cast<long>(clock.GetClockTime() - std::time(nullptr))) <= 120);
+    QVERIFY(clock.GetCommandLog().back().ends_with("TS"));
+    QVERIFY(prompts.boxes.empty());
+    SetMainTarget(nullptr);
+}
+
+QTEST_MAIN(CLocationPageTest)
+#include "LocationPageTest.moc"

@@ -104,6 +104,8 @@ CClockPropSheet::CClockPropSheet(unsigned captionId, QWidget* parent, int select
 
     m_port.SetNotifyWnd(&m_target);
     OnStatusText(IDS_START_PROMPT);
+    // The port may have opened during construction: the menu starts from its real state.
+    OnPortStateChanged(0, 0);
 
     // The pages hear when their tab becomes current and when it stops being so.
     connect(m_tabs, &QTabWidget::currentChanged, this, &CClockPropSheet::OnPageChanged);

@@ -1,6 +1,5 @@
 // Ports that are no device file (registered by name), and the line that
 // tells the user what to do when an open fails.
-#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <sstream>
@@ -81,24 +80,6 @@ TEST_F(VirtualPortTest, StoredByNameAndReopenedAtStart) {
     EXPECT_TRUE(port->IsOpen());
     EXPECT_EQ(m_virtual->OpenCount(), opensBefore + 1);
     EXPECT_EQ(m_fake->OpenCount(), 0);
-}
-
-TEST_F(VirtualPortTest, UnregisteredNameIsAnOrdinaryPathAgain) {
-    {
-        CVirtualPortGuard guard(m_virtual);
-        CCommPort::RegisterVirtualPort("virt", "replaced", [device = m_virtual] { return device; });
-        std::vector<std::string> ports;
-        MakeFakePort()->ListPorts(ports);
-        EXPECT_EQ(std::count(ports.begin(), ports.end(), "virt (replaced)"), 1);
-        EXPECT_EQ(std::count(ports.begin(), ports.end(), "VIRT (test line)"), 0);
-    }
-    std::vector<std::string> ports;
-    auto port = MakeFakePort();
-    port->ListPorts(ports);
-    EXPECT_EQ(std::count(ports.begin(), ports.end(), "virt (replaced)"), 0);
-    ASSERT_TRUE(port->Open("VIRT"));
-    EXPECT_EQ(m_fake->LastPath(), "VIRT");
-    EXPECT_EQ(m_virtual->OpenCount(), 0);
 }
 
 TEST_F(VirtualPortTest, FailedOpenOfAVirtualPortGetsNoDeviceHint) {

@@ -1,15 +1,21 @@
 #include "TarvelApp.h"
 
 #include <QDir>
+#include <QEventLoop>
 #include <QImage>
 #include <QPainter>
 #include <QPixmap>
 #include <QTabWidget>
+#include <QTimer>
+#include <QTreeWidget>
 
 #include <cstdio>
 #include <cstring>
 
 #include "ClockPropSheet.h"
+#include "CommonPage.h"
+#include "LocationDlg.h"
+#include "CommPort.h"
 #include "FloatStatus.h"
 #include "MessageTarget.h"
 #include "Profile.h"
@@ -23,6 +29,14 @@ namespace {
 int& NameFromArgs(int& argc, char** argv) {
     if (argc > 0 && argv && argv[0]) SetProgramName(argv[0]);
     return argc;
+}
+
+// Opens the first branches and selects an item, as a user looking around would.
+void ShowSomeItems(QTreeWidget* tree) {
+    if (!tree || tree->topLevelItemCount() < 4) return;
+    tree->topLevelItem(0)->setExpanded(true);
+    tree->topLevelItem(3)->setExpanded(true);
+    if (QTreeWidgetItem* parity = tree->topLevelItem(0)->child(3)) tree->setCurrentItem(parity);
 }
 
 }  // namespace
@@ -71,11 +85,22 @@ int CTarvelApp::RenderScreenshots(const QString& dir) {
     CClockPropSheet sheet(IDS_CAPTION, nullptr, 0);
     SetMainTarget(sheet.GetTarget());
     sheet.show();
+    // With a clock on the stored port (the script uses the simulated one),
+    // the pages show a real setup rather than empty controls.
+    if (sheet.GetPort()->IsOpen()) sheet.OnLoadFromCommPort();
     QTabWidget* tabs = sheet.GetTabs();
     const char* const names[] = {"comm-port", "clock-setup", "location", "console"};
     int failures = 0;
     for (int i = 0; i < tabs->count() && i < 4; ++i) {
         tabs->setCurrentIndex(i);
+        QApplication::processEvents();
+        if (tabs->currentWidget() == &sheet.GetCommonPage()) ShowSomeItems(sheet.GetCommonPage().GetTree());
+        // The time texts appear with the page's first one-second tick.
+        if (tabs->currentWidget() == &sheet.GetLocationPage()) {
+            QEventLoop wait;
+            QTimer::singleShot(1200, &wait, &QEventLoop::quit);
+            wait.exec();
+        }
         QApplication::processEvents();
         // The main window with its status line under it, as the user sees them.
         const QPixmap window = sheet.grab();

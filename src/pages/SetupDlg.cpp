@@ -43,6 +43,8 @@ QComboBox* MakeCombo(QWidget* parent, unsigned id, bool editable) {
 CSetupDlg::CSetupDlg(QWidget* parent) : CCommPage(IDD_COMM_PORT, parent) {
     m_comboModel = MakeCombo(this, IDC_MODEL, false);
     m_comboPort = MakeCombo(this, IDC_COMM_PORT, true);
+    // Wide enough for device paths and "SIM (simulated clock)".
+    m_comboPort->setMinimumContentsLength(22);
     m_comboBaud = MakeCombo(this, IDC_BAUD, true);
     m_comboDataBits = MakeCombo(this, IDC_DATA_BITS, true);
     m_comboParity = MakeCombo(this, IDC_PARITY, true);

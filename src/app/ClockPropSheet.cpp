@@ -33,17 +33,9 @@
 #include "Resource.h"
 #include "StringTable.h"
 #include "TarvelApp.h"
+#include "WaitCursor.h"
 
 namespace {
-
-// The wait cursor for as long as a transfer blocks the window.
-class CWaitCursor {
-public:
-    CWaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~CWaitCursor() { QApplication::restoreOverrideCursor(); }
-    CWaitCursor(const CWaitCursor&) = delete;
-    CWaitCursor& operator=(const CWaitCursor&) = delete;
-};
 
 std::string FirstLine(const std::string& text) { return text.substr(0, text.find('\n')); }
 

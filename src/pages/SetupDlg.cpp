@@ -14,19 +14,11 @@
 #include "Messages.h"
 #include "Profile.h"
 #include "Resource.h"
+#include "WaitCursor.h"
 
 namespace {
 
 constexpr char kSection[] = "Communication";
-
-// The wait cursor while the port opens; opening a device can take a moment.
-class CWaitCursor {
-public:
-    CWaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~CWaitCursor() { QApplication::restoreOverrideCursor(); }
-    CWaitCursor(const CWaitCursor&) = delete;
-    CWaitCursor& operator=(const CWaitCursor&) = delete;
-};
 
 QComboBox* MakeCombo(QWidget* parent, unsigned id, bool editable) {
     auto* combo = CToolTipPage::TagControl(new QComboBox(parent), static_cast<int>(id));

@@ -14,16 +14,14 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPlainTextEdit>
-#include <QSaveFile>
 #include <QTabWidget>
 #include <QTextEdit>
 #include <QUrl>
 #include <QVBoxLayout>
 
-#include <fstream>
-#include <sstream>
 
 #include "AboutDlg.h"
+#include "ClockFile.h"
 #include "GuiCall.h"
 #include "MessageTarget.h"
 #include "Messages.h"
@@ -39,22 +37,8 @@ namespace {
 
 std::string FirstLine(const std::string& text) { return text.substr(0, text.find('\n')); }
 
-// Writes what produce() makes into path, or nothing: the old file stays
-// intact unless the new one was written in full.
-template <typename TProduce>
-bool WriteFileAtomically(const QString& path, TProduce produce) {
-    std::ostringstream bytes;
-    produce(bytes);
-    if (!bytes) return false;
-    const std::string data = bytes.str();
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) return false;
-    if (file.write(data.data(), static_cast<qint64>(data.size())) != static_cast<qint64>(data.size())) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
-}
+// File names as the system spells them.
+std::string LocalPath(const QString& path) { return QFile::encodeName(path).toStdString(); }
 
 }  // namespace
 
@@ -365,10 +349,8 @@ void CClockPropSheet::OnLoadFromFile() {
 bool CClockPropSheet::LoadFromFile(const QString& path) {
     bool loaded = false;
     try {
-        std::ifstream in(QFile::encodeName(path).toStdString(), std::ios::binary);
-        if (!in) throw CFileError(CFileError::OPEN_FAILED, "cannot open", path.toStdString());
         // A file refused for its signature or revision has shown its message.
-        loaded = m_clockState.Serialize(in) == TLoadResult::Loaded;
+        loaded = LoadConfigFile(m_clockState, LocalPath(path)) == TLoadResult::Loaded;
         if (loaded) OnStatusText(IDS_READ_FILE_OK);
     } catch (...) {
         ShowMessageBox(GetString(IDS_ERROR_OPENING_FILE));
@@ -385,9 +367,11 @@ void CClockPropSheet::OnSaveToFile() {
 }
 
 bool CClockPropSheet::SaveToFile(const QString& path) {
+    // The old file stays intact unless the new one was written in full.
     bool saved = false;
     try {
-        saved = WriteFileAtomically(path, [this](std::ostream& out) { m_clockState.Serialize(out); });
+        SaveConfigFile(m_clockState, LocalPath(path));
+        saved = true;
     } catch (...) {
         saved = false;
     }
@@ -407,7 +391,8 @@ void CClockPropSheet::OnDump() {
 bool CClockPropSheet::DumpToFile(const QString& path) {
     // A dump that cannot be written is dropped without a word.
     try {
-        return WriteFileAtomically(path, [this](std::ostream& out) { m_clockState.Dump(out); });
+        DumpConfigFile(m_clockState, LocalPath(path));
+        return true;
     } catch (...) {
         return false;
     }

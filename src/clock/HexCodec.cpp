@@ -147,6 +147,9 @@ bool VerifyChecksums(const char* buf, std::size_t size) {
         if (start >= room || room - start < length) return false;
         const char* rec = first + start;
         if (rec[0] != ':') return false;
+        // Decoding walks from colon to colon, so a separator damaged into a
+        // ':' would shift every later record while each still sums right.
+        if (i > 0 && (rec[-2] != '\r' || rec[-1] != '\n')) return false;
         int bytes[FULL_RECORD_BYTES + 5];
         for (std::size_t k = 0; k < count + 5; ++k) {
             bytes[k] = DecodeStrict(rec + 1 + 2 * k);

@@ -23,6 +23,7 @@ bool CheckHeader(const char* buf, std::size_t size);
 bool HasAllRecords(const char* buf, std::size_t size);
 // No '?' anywhere in the buffer (the clock did not refuse the command).
 bool HasNoQuestionMark(const char* buf, std::size_t size);
-// Nine well-formed records, 45 characters apart from the first ':', with the
-// right counts, addresses, types and checksums.
+// Nine well-formed records, 45 characters apart from the first ':', each but
+// the last followed by CR LF, with the right counts, addresses, types and
+// checksums.
 bool VerifyChecksums(const char* buf, std::size_t size);

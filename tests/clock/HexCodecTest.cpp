@@ -149,6 +149,14 @@ TEST(HexCodec, AnythingButCrLfBetweenRecordsFailsTheStride) {
     lf.erase(43, 1);  // a lone LF after the first record
     buf = InBuffer(lf);
     EXPECT_FALSE(VerifyChecksums(buf.data(), buf.size()));
+
+    // Same length, but the separator damaged into a colon: decoding would
+    // start the next record there and shift every byte after it.
+    std::mt19937 rng(3);
+    std::string colon = Encode(RandomConfig(rng));
+    colon[3 * 45 + 43] = ':';
+    buf = InBuffer(colon);
+    EXPECT_FALSE(VerifyChecksums(buf.data(), buf.size()));
 }
 
 TEST(HexCodec, TextAfterLeadingNoiseIsFoundFromTheFirstColon) {

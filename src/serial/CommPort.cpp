@@ -291,7 +291,11 @@ bool CCommPort::Open(const std::string& name) {
 }
 
 bool CCommPort::Close() {
-    ReadStop();
+    // A handler dispatched while ReadStop waits may start a reader again; it
+    // must not be left polling the device closed below.
+    do {
+        ReadStop();
+    } while (m_reader);
     if (m_device) {
         FlushWrites(3);
         // A reader still running (left by a closing application, or being

@@ -230,6 +230,35 @@ TEST_F(ReaderThreadTest, HandlerClosingThePortWhileReadStopWaits) {
     EXPECT_EQ(console.Delivered().Data(), "x");
 }
 
+TEST_F(ReaderThreadTest, ReaderStartedByAHandlerWhileCloseWaitsIsStoppedToo) {
+    auto port = MakeFakePort();
+    CQueuedTarget console;
+    CRecordingTarget other;
+    ASSERT_TRUE(port->Open("COM1"));
+    const std::size_t threadsBefore = std::distance(std::filesystem::directory_iterator("/proc/self/task"),
+                                                    std::filesystem::directory_iterator());
+    bool restarted = false;
+    SetPumpHook([&] {
+        if (!restarted) {
+            restarted = true;
+            port->ReadStart(&other);  // the Console page shown again meanwhile
+        }
+        console.Pump();
+        return true;
+    });
+    port->ReadStart(&console);
+    ASSERT_TRUE(m_fake->PeerWrite("x"));
+    ASSERT_TRUE(console.WaitUntilSendWaits());
+
+    port->Close();
+    EXPECT_TRUE(restarted);
+    EXPECT_FALSE(m_fake->IsOpen());
+    // No reader is left polling the closed device.
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator("/proc/self/task"),
+                            std::filesystem::directory_iterator()),
+              static_cast<std::ptrdiff_t>(threadsBefore));
+}
+
 TEST_F(ReaderThreadTest, ClosingApplicationLeavesTheThreadHarmless) {
     // The pump says the application is closing while the reader waits in a
     // Send that will never be dispatched.

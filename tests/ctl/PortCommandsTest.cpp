@@ -49,7 +49,7 @@ protected:
 #endif
         std::filesystem::create_directories(m_dir.File("config"));
         std::filesystem::create_directories(m_dir.File("tmp"));
-        WriteProfile("[Communication]\nCharDelay=5\n");
+        WriteProfile("[Communication]\nCharDelay=10\n");
         ASSERT_TRUE(m_sim.Start()) << m_sim.LastError();
     }
 
@@ -136,7 +136,7 @@ TEST_F(PortCommands, ReadSavesTheClocksSetupAndLeavesTheSettingsAlone) {
 }
 
 TEST_F(PortCommands, WriteRunsItsCountdownsAndStoresTheSetup) {
-    WriteProfile("[Communication]\nCharDelay=5\nModel=K205\nCommPort=" + m_sim.DevicePath() + "\n");
+    WriteProfile("[Communication]\nCharDelay=10\nModel=K205\nCommPort=" + m_sim.DevicePath() + "\n");
     CClockState state;
     *state.GetConfig() = ChangedSetup();
     const std::string file = m_dir.File("new.hcs");

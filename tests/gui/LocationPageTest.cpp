@@ -47,7 +47,7 @@ std::time_t Utc(int year, int month, int day, int hour, int minute, int second) 
 }
 
 CLocationDlg& ShowLocation(CClockPropSheet& sheet) {
-    WriteProfileInt("Communication", "CharDelay", 2);
+    WriteProfileInt("Communication", "CharDelay", 10);
     sheet.show();
     sheet.GetTabs()->setCurrentIndex(2);
     return sheet.GetLocationPage();

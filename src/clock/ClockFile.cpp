@@ -111,6 +111,18 @@ TLoadResult LoadConfigFile(CClockState& state, const std::string& path) {
 }
 
 void WriteFileAtomically(const std::string& path, const std::string& bytes) {
+    // A device, pipe or terminal (/dev/null, /dev/stdout) is written into:
+    // renaming over it would put a plain file in its place.
+    struct stat existing;
+    if (::stat(path.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode) && !S_ISDIR(existing.st_mode)) {
+        const int fd = ::open(path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+        if (fd < 0) throw CFileError(CFileError::WRITE_FAILED, SystemText(errno), path);
+        CFdCloser closer(fd);
+        if (!WriteAll(fd, bytes.data(), bytes.size()) || !closer.Close())
+            throw CFileError(CFileError::WRITE_FAILED, SystemText(errno), path);
+        return;
+    }
+
     const std::string target = ResolveTarget(path);
     std::string tempPath;
     const int fd = CreateTemporary(target, tempPath);

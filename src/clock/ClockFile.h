@@ -21,4 +21,5 @@ void DumpConfigFile(const CClockState& state, const std::string& path);
 // Replaces path with bytes: written to a temporary file in the same directory,
 // synced, then renamed over path. A symbolic link is followed, so the file it
 // names is replaced. On failure the temporary is removed and path untouched.
+// A path naming a device or pipe is written into directly.
 void WriteFileAtomically(const std::string& path, const std::string& bytes);

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
@@ -315,6 +317,20 @@ TEST(ClockFile, ReplacingKeepsPermissionsAndFollowsLinks) {
     EXPECT_TRUE(std::filesystem::is_symlink(dir.File("link.hcs")));
     EXPECT_EQ(ReadWholeFile(file), PatternFile());
     EXPECT_EQ(DirectoryEntries(dir.Path()), (std::vector<std::string>{"link.hcs", "setup.hcs"}));
+
+    // A pipe (as /dev/stdout often is) is written into, not replaced by a file.
+    const std::string fifo = dir.File("pipe");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    const CClockState source = LoadedState();
+    DumpConfigFile(source, fifo);
+    std::string got(4096, '\0');
+    const ssize_t n = ::read(reader, got.data(), got.size());
+    ::close(reader);
+    got.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+    EXPECT_EQ(got, DumpText(source));
+    EXPECT_TRUE(std::filesystem::is_fifo(fifo));
 }
 
 TEST(ClockFile, FailedSaveLeavesNoTraceAndTheOldFileIntact) {

@@ -60,6 +60,13 @@ void PrintCommandHelp(const TCtlCommand& c) {
     }
 }
 
+// Help that could not be written is not help given.
+int FinishHelp() {
+    if (std::cout.flush()) return CTL_DONE;
+    ReportError("cannot write to standard output");
+    return CTL_FAILED;
+}
+
 }  // namespace
 
 void ReportError(const std::string& text) {
@@ -89,7 +96,7 @@ int main(int argc, char** argv) {
     if (global.GetArgs().empty()) {
         if (global.WantsHelp()) {
             PrintOverview(std::cout, table);
-            return CTL_DONE;
+            return FinishHelp();
         }
         PrintOverview(std::cerr, table);
         return CTL_USAGE;
@@ -106,7 +113,7 @@ int main(int argc, char** argv) {
         return ReportUsage(name, error);
     if (commandArgs.WantsHelp() || global.WantsHelp()) {
         PrintCommandHelp(*command);
-        return CTL_DONE;
+        return FinishHelp();
     }
     const std::size_t n = commandArgs.GetArgs().size();
     if (n < command->minArgs) return ReportUsage(name, "missing arguments");

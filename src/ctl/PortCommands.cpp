@@ -104,6 +104,13 @@ bool ParseCount(const std::string& text, long max, long& value) {
 
 bool IsShown(unsigned char c) { return (c >= 0x20 && c <= 0x7E) || c == '\r' || c == '\n'; }
 
+// The error flag also remembers a failed write that an earlier flush hit.
+int FinishStdout() {
+    if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return CTL_DONE;
+    ReportError(std::string("cannot write to standard output: ") + std::strerror(errno));
+    return CTL_FAILED;
+}
+
 int RunRead(const CCommandLine& global, const CCommandLine& args) {
     const std::string out = args.GetValue("output");
     if (out.empty()) return ReportUsage("read", "missing -o FILE");
@@ -181,7 +188,7 @@ int RunTime(const CCommandLine& global, const CCommandLine& args) {
         return CTL_FAILED;
     }
     std::printf("%s\n", line.c_str());
-    return std::fflush(stdout) == 0 ? CTL_DONE : CTL_FAILED;
+    return FinishStdout();
 }
 
 int RunSend(const CCommandLine& global, const CCommandLine& args) {
@@ -221,7 +228,7 @@ int RunSend(const CCommandLine& global, const CCommandLine& args) {
         SleepMs(static_cast<unsigned>(std::min<long>(kPollMs, waitMs - waited)));
     }
     if (last != '\n') std::fputc('\n', stdout);
-    return std::fflush(stdout) == 0 ? CTL_DONE : CTL_FAILED;
+    return FinishStdout();
 }
 
 }  // namespace

@@ -77,7 +77,8 @@ protected:
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addchdir_np(&actions, m_dir.Path().c_str());
         posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 1, m_dir.File("out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const std::string outPath = m_outPath.empty() ? m_dir.File("out") : m_outPath;
+        posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         posix_spawn_file_actions_addopen(&actions, 2, m_dir.File("err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         // Ctrl-C must reach the program with its usual meaning.
         posix_spawnattr_t attr;
@@ -117,6 +118,7 @@ protected:
     CTempDir m_dir;
     CSimClock m_sim;
     std::string m_profileText;
+    std::string m_outPath;  // standard output of the next runs; empty: the file "out"
 };
 
 TEST_F(PortCommands, ReadSavesTheClocksSetupAndLeavesTheSettingsAlone) {
@@ -197,6 +199,12 @@ TEST_F(PortCommands, TimeAndSendTalkToTheClock) {
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "v12 Mar 1998\r\n");
     EXPECT_EQ(m_sim.GetCommandLog().back(), "v");
+
+    // An answer that could not be shown is a failure.
+    m_outPath = "/dev/full";
+    r = Run({"send", "v", "--port", m_sim.DevicePath(), "--wait", "300"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("cannot write to standard output"), std::string::npos) << r.err;
 }
 
 TEST_F(PortCommands, FailuresAndUsageErrors) {

@@ -20,6 +20,10 @@ namespace {
 // More than any client could want queued; a clock's UART would overrun too.
 constexpr std::size_t MAX_QUEUED_OUTPUT = 64 * 1024;
 
+// The command log keeps the recent past only: a clock served for days would
+// otherwise grow without end.
+constexpr std::size_t MAX_LOGGED_COMMANDS = 1000;
+
 void CloseFd(int& fd) {
     if (fd >= 0) ::close(fd);
     fd = -1;
@@ -388,6 +392,7 @@ void CSimClock::HandleRecordByte(char c, const TSimFaults& faults) {
 void CSimClock::CarryOut(const std::string& command, const TSimFaults& faults) {
     {
         std::lock_guard lock(m_mutex);
+        if (m_log.size() >= MAX_LOGGED_COMMANDS) m_log.erase(m_log.begin());
         m_log.push_back(command);
     }
     if (m_onCommand) m_onCommand(command);

@@ -51,7 +51,8 @@ public:
     // Takes effect from the next received byte; restarts the noise sequence.
     void SetFaults(const TSimFaults& faults);
 
-    // The commands carried out (or refused by the '?' fault), in order.
+    // The commands carried out (or refused by the '?' fault), in order; the
+    // last 1000 of them.
     std::vector<std::string> GetCommandLog() const;
     void ClearCommandLog();
 

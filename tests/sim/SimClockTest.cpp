@@ -132,6 +132,17 @@ TEST_F(SimClockTest, RefusesUnknownTextThenServesAGoodCommand) {
     EXPECT_EQ(line.Read(RAW_TEXT_SIZE), RawText(sim.GetActive()));
 }
 
+TEST_F(SimClockTest, CommandLogKeepsOnlyTheRecentPast) {
+    std::string many;
+    for (int i = 0; i < 1200; ++i) many += "b0";
+    ASSERT_TRUE(line.Write(many + "v"));
+    ASSERT_EQ(line.Read(many.size() + 1 + 13).size(), many.size() + 1 + 13);  // echoes and the ROM date
+    const std::vector<std::string> log = sim.GetCommandLog();
+    ASSERT_EQ(log.size(), 1000u);
+    EXPECT_EQ(log.front(), "b0");
+    EXPECT_EQ(log.back(), "v");
+}
+
 TEST_F(SimClockTest, DropsAPartialCommandLeftAlone) {
     sim.SetCommandTimeoutMs(100);
     Command("1,K202X");

@@ -5,8 +5,10 @@
 
 namespace {
 
+// Never freed: the process-wide simulated clock may still be parsing on its
+// own thread while static objects are destroyed at exit.
 const std::vector<std::string>& FixedCommands() {
-    static const std::vector<std::string> commands = [] {
+    static const std::vector<std::string>& commands = *new std::vector<std::string>([] {
         std::vector<std::string> list{"v", "TU", "b0"};
         // K206 sends the K205 text, so five model texts cover all six models.
         for (const char* model : {"K201", "K202", "K203", "K204", "K205"}) {
@@ -15,7 +17,7 @@ const std::vector<std::string>& FixedCommands() {
             list.push_back("0,0," + m + "XZ");
         }
         return list;
-    }();
+    }());
     return commands;
 }
 

@@ -80,6 +80,11 @@ bool CQtPromptHooks::Pump() {
     }
     if (g_closePending) return false;
     ++g_pumpDepth;
+    // Posted first, by hand: a wait inside a posted event's handler (the
+    // sheet stops the reader on a posted WM_CONSOLESHOW) would otherwise
+    // never see the events queued before that one, such as the reader's
+    // pending Send, and wait for them for ever.
+    QCoreApplication::sendPostedEvents();
     QTimer wake;
     wake.setSingleShot(true);
     wake.start(kPumpWakeMs);

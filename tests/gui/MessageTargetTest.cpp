@@ -64,6 +64,7 @@ private slots:
     void DeletedReceiverReleasesSender();
     void MessageBoxFromAnotherThread();
     void ReaderDeliversAndStopsMidDelivery();
+    void WaitInPostedHandlerDeliversEarlierSends();
     void ReaderStopWhileClosingDoesNotHang();
 };
 
@@ -206,6 +207,33 @@ void CMessageTargetTest::ReaderDeliversAndStopsMidDelivery() {
         QTest::qWait(50);
         QCOMPARE(page.blocks, blocks);
     }
+    CQtPromptHooks::Uninstall();
+}
+
+void CMessageTargetTest::WaitInPostedHandlerDeliversEarlierSends() {
+    // As when the sheet stops the reader on a posted WM_CONSOLESHOW while the
+    // reader's Send is already queued behind it: the wait must deliver it.
+    CQtPromptHooks::Install();
+    std::atomic<bool> delivered{false};
+    std::atomic<bool> sent{false};
+    int pumps = 0;
+    CQtMessageTarget target([&](unsigned msg, std::uintptr_t, std::intptr_t) -> std::intptr_t {
+        if (msg == WM_COMMDATA) {
+            delivered = true;
+        } else if (msg == WM_CONSOLESHOW) {
+            while (!delivered && pumps < 100 && PumpWaitingMessages()) ++pumps;
+        }
+        return 0;
+    });
+    target.Post(WM_CONSOLESHOW, 0, 0);
+    std::thread reader([&] {
+        target.Send(WM_COMMDATA, 1, 0);
+        sent = true;
+    });
+    QVERIFY(WaitForBlockedSender());
+    QVERIFY(PumpUntil([&] { return sent.load(); }));
+    reader.join();
+    QVERIFY2(pumps < 100, "the queued Send was not delivered inside the wait");
     CQtPromptHooks::Uninstall();
 }
 

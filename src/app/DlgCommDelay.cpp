@@ -1,5 +1,6 @@
 #include "DlgCommDelay.h"
 
+#include <QApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QProgressBar>
@@ -52,7 +53,11 @@ void CDlgCommDelay::SetTickMs(int ms) { m_tickMs = ms > 0 ? ms : 1000; }
 
 int CDlgCommDelay::DoModal() {
     OnInitDialog();
+    // The write runs under a wait cursor; the dialog itself takes OK and Cancel.
+    const bool busy = QApplication::overrideCursor() != nullptr;
+    if (busy) QApplication::setOverrideCursor(Qt::ArrowCursor);
     const int result = exec();
+    if (busy) QApplication::restoreOverrideCursor();
     m_timer.stop();
     return result == QDialog::Accepted ? IDOK : IDCANCEL;
 }

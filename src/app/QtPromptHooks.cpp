@@ -30,7 +30,11 @@ bool OnGuiThread() {
 void ShowBoxHere(const std::string& text) {
     QMessageBox box(QMessageBox::Warning, QString::fromStdString(GetAppName()), QString::fromStdString(text),
                     QMessageBox::Ok, QApplication::activeWindow());
+    // A box raised during a blocking operation waits for the user, not for it.
+    const bool busy = QApplication::overrideCursor() != nullptr;
+    if (busy) QApplication::setOverrideCursor(Qt::ArrowCursor);
     box.exec();
+    if (busy) QApplication::restoreOverrideCursor();
 }
 
 void ShowBox(const std::string& text) {

@@ -1,4 +1,5 @@
 // The countdown dialog: its count, its bar, and how each way out ends it.
+#include <QApplication>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -49,9 +50,18 @@ void CCountdownTest::CountsDownToZeroAndCloses() {
 void CCountdownTest::OkEndsAtOnceAsCompleted() {
     CDlgCommDelay dlg(0, 10, 1);
     dlg.SetTickMs(60 * 60 * 1000);  // no tick comes during the test
-    WhenRunning(dlg, [](CDlgCommDelay& d) { d.GetOkButton()->click(); });
+    // Run from under the write's wait cursor: the buttons show they can be pressed.
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    Qt::CursorShape during = Qt::WaitCursor;
+    WhenRunning(dlg, [&during](CDlgCommDelay& d) {
+        during = QApplication::overrideCursor()->shape();
+        d.GetOkButton()->click();
+    });
     QCOMPARE(dlg.DoModal(), IDOK);
     QCOMPARE(dlg.GetCountText(), QStringLiteral("Countdown 10..."));
+    QCOMPARE(during, Qt::ArrowCursor);
+    QCOMPARE(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
+    QApplication::restoreOverrideCursor();
 }
 
 void CCountdownTest::CancelEscapeAndCloseAreCancel() {

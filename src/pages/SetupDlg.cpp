@@ -6,6 +6,10 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSignalBlocker>
+
+#include <functional>
+#include <utility>
 
 #include "ClockPropSheet.h"
 #include "ClockState.h"
@@ -20,21 +24,41 @@ namespace {
 
 constexpr char kSection[] = "Communication";
 
-QComboBox* MakeCombo(QWidget* parent, unsigned id, bool editable) {
-    auto* combo = CToolTipPage::TagControl(new QComboBox(parent), static_cast<int>(id));
+void SetUpCombo(QComboBox* combo, unsigned id, bool editable) {
+    CToolTipPage::TagControl(combo, static_cast<int>(id));
     combo->setEditable(editable);
     // Typed text is used as it is; it never becomes a list entry.
     combo->setInsertPolicy(QComboBox::NoInsert);
     combo->setMinimumContentsLength(10);
     combo->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+}
+
+QComboBox* MakeCombo(QWidget* parent, unsigned id, bool editable) {
+    auto* combo = new QComboBox(parent);
+    SetUpCombo(combo, id, editable);
     return combo;
 }
+
+// The port list is read again each time it drops down, so a USB adapter
+// plugged in while tarvel runs can be picked without a restart.
+class CPortCombo : public QComboBox {
+public:
+    CPortCombo(QWidget* parent, std::function<void()> refresh) : QComboBox(parent), m_refresh(std::move(refresh)) {}
+    void showPopup() override {
+        if (m_refresh) m_refresh();
+        QComboBox::showPopup();
+    }
+
+private:
+    std::function<void()> m_refresh;
+};
 
 }  // namespace
 
 CSetupDlg::CSetupDlg(QWidget* parent) : CCommPage(IDD_COMM_PORT, parent) {
     m_comboModel = MakeCombo(this, IDC_MODEL, false);
-    m_comboPort = MakeCombo(this, IDC_COMM_PORT, true);
+    m_comboPort = new CPortCombo(this, [this] { RefreshPorts(); });
+    SetUpCombo(m_comboPort, IDC_COMM_PORT, true);
     // Wide enough for device paths and "SIM (simulated clock)".
     m_comboPort->setMinimumContentsLength(22);
     m_comboBaud = MakeCombo(this, IDC_BAUD, true);
@@ -91,6 +115,23 @@ bool CSetupDlg::OnInitDialog() {
     }
     LoadSettings();
     return true;
+}
+
+void CSetupDlg::RefreshPorts() {
+    CCommPort* port = GetPort();
+    if (!port) return;
+    std::vector<std::string> entries;
+    port->ListPorts(entries);
+    // What the user picked or typed stays as it is.
+    const QString text = m_comboPort->currentText();
+    const QSignalBlocker quiet(m_comboPort);
+    m_comboPort->clear();
+    Fill(m_comboPort, entries);
+    const int index = m_comboPort->findText(text);
+    if (index >= 0)
+        m_comboPort->setCurrentIndex(index);
+    else
+        m_comboPort->setEditText(text);
 }
 
 void CSetupDlg::Fill(QComboBox* combo, std::vector<std::string>& entries) {

@@ -47,6 +47,8 @@ private:
     void UpdateData();
     // Appends the entries and empties the list.
     void Fill(QComboBox* combo, std::vector<std::string>& entries);
+    // Lists the ports again, keeping the port text as it is.
+    void RefreshPorts();
     // Selects the first entry beginning with the stored value, or nothing.
     int Preselect(QComboBox* combo, const char* key, const std::string& def);
 

@@ -8,6 +8,7 @@
 #include <filesystem>
 
 #include "ClockPropSheet.h"
+#include "CommPort.h"
 #include "GuiTestSupport.h"
 #include "Resource.h"
 
@@ -30,6 +31,7 @@ private slots:
     void OpensTypedDeviceAndStoresSettings();
     void FailedOpenStillTellsSheetAndKeepsUnreadableKeys();
     void PickedModelIsLiveAndSavedAtExit();
+    void PortListIsReadAgainWhenItDropsDown();
 };
 
 void CSetupPageTest::EmptyProfilePreselectsDefaults() {
@@ -152,6 +154,25 @@ void CSetupPageTest::PickedModelIsLiveAndSavedAtExit() {
     QCOMPARE(Stored("Model"), std::string("K204"));
     QCOMPARE(Stored("CommPort"), std::string("<none>"));
     QCOMPARE(Stored("Baud"), std::string("<none>"));
+}
+
+void CSetupPageTest::PortListIsReadAgainWhenItDropsDown() {
+    CGuiProfile profile;
+    CClockPropSheet sheet(IDS_CAPTION, nullptr, 0);
+    sheet.show();
+    QComboBox* ports = Combo(sheet, IDC_COMM_PORT);
+    ports->setEditText(QStringLiteral("/dev/typed"));
+    const int before = ports->count();
+
+    // A port that appears while the program runs, as a USB adapter does.
+    CCommPort::RegisterVirtualPort("PLUGGED", "just plugged in", [] { return std::shared_ptr<CSerialDevice>(); });
+    ports->showPopup();
+    ports->hidePopup();
+    CCommPort::UnregisterVirtualPort("PLUGGED");
+
+    QCOMPARE(ports->count(), before + 1);
+    QVERIFY(ports->findText(QStringLiteral("PLUGGED"), Qt::MatchStartsWith) >= 0);
+    QCOMPARE(ports->currentText(), QStringLiteral("/dev/typed"));
 }
 
 QTEST_MAIN(CSetupPageTest)

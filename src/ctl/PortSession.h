@@ -1,16 +1,13 @@
-// What tarvelctl's port commands work with: the port, opened the way the
-// program opens it at start-up (stored line settings included), and a clock
-// state with the chosen model.
+// What tarvelctl's port commands work with: the port, opened with the line
+// settings stored in the profile as the program opens it at start-up, and a
+// clock state with the chosen model.
 //
-// The user's profile is used through a private copy while the session lasts.
-// The port object writes its settings back when it ends; into the real
-// profile that would make the program open this device at its next start and
-// keep error boxes on. In the copy the stored port is the one asked for,
-// opening at start is on, and error reports are on, so a failed open says why.
+// The profile is only read: the port given on the command line never becomes
+// the program's stored port, and error reports are on, so a failed open says
+// why.
 //
 // Ctrl-C: while a countdown runs it only cancels the countdown (see
-// BeginCountdown); otherwise the copy is removed and the program ends as
-// Ctrl-C ends it anyway.
+// BeginCountdown); otherwise it ends the program as usual.
 #pragma once
 
 #include <memory>
@@ -22,7 +19,6 @@
 class CPortSession {
 public:
     CPortSession() = default;
-    // Closes the port first, then removes the private profile.
     ~CPortSession();
     CPortSession(const CPortSession&) = delete;
     CPortSession& operator=(const CPortSession&) = delete;
@@ -38,11 +34,6 @@ public:
     static void EndCountdown();
 
 private:
-    bool MakeProfileCopy(const std::string& portName);
-    void RemoveProfileCopy();
-
-    std::string m_dir;
-    std::string m_savedProfilePath;
     std::unique_ptr<CCommPort> m_port;
     CClockState m_state;
 };

@@ -171,14 +171,17 @@ struct CCommPort::TReader {
 
 CCommPort::CCommPort() : CCommPort(DeviceFactory(MakeTermiosDevice)) {}
 
-CCommPort::CCommPort(DeviceFactory factory)
-    : m_factory(factory ? std::move(factory) : DeviceFactory(MakeTermiosDevice)) {
+CCommPort::CCommPort(DeviceFactory factory) : CCommPort(std::move(factory), TProfileUse::ReadAndStore) {}
+
+CCommPort::CCommPort(DeviceFactory factory, TProfileUse use)
+    : m_factory(factory ? std::move(factory) : DeviceFactory(MakeTermiosDevice)),
+      m_storesProfile(use == TProfileUse::ReadAndStore) {
     m_timeouts.ReadIntervalTimeout = MAXDWORD;
-    LoadProfile();
+    if (m_storesProfile) LoadProfile();
 }
 
 CCommPort::~CCommPort() {
-    SaveProfile();
+    if (m_storesProfile) SaveProfile();
     Close();
     ReadStop();
 }

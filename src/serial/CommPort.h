@@ -64,6 +64,11 @@ public:
     CCommPort();
     // The same on the given devices (tests, the demo port).
     explicit CCommPort(DeviceFactory factory);
+    // For tools that use the stored settings but must leave the profile as it
+    // is (tarvelctl): nothing is opened at construction and nothing stored at
+    // the end; open with Open, then RestoreLineSettings.
+    enum class TProfileUse { ReadAndStore, ReadOnly };
+    CCommPort(DeviceFactory factory, TProfileUse use);
     // Stores the settings in the profile, closes the port, stops the reader.
     ~CCommPort();
     CCommPort(const CCommPort&) = delete;
@@ -148,6 +153,11 @@ public:
     // Run by the constructor and the destructor.
     bool LoadProfile();
     bool SaveProfile();
+    // Applies the stored baud rate, data bits, parity and stop bits to the
+    // open port, as LoadProfile does after its automatic open; a refusal is
+    // reported and closes the port.
+    bool RestoreLineSettings();
+    void SetVerbose(bool verbose) { m_verbose = verbose; }
 
     // The device path a port name stands for.
     static std::string DevicePath(const std::string& name);
@@ -180,6 +190,7 @@ private:
     std::string m_name;
     bool m_verbose = true;
     bool m_autoOpen = true;
+    bool m_storesProfile = true;
     CMessageTarget* m_notifyWnd = nullptr;
     std::unique_ptr<std::thread> m_readerThread;
     std::shared_ptr<TReader> m_reader;     // state shared with the running thread

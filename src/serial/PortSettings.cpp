@@ -214,7 +214,10 @@ bool CCommPort::LoadProfile() {
     if (name.empty()) return false;
     if (!m_autoOpen) return true;
     if (!Open(name)) return false;
+    return RestoreLineSettings();
+}
 
+bool CCommPort::RestoreLineSettings() {
     struct TRestore {
         const char* key;
         const char* failName;

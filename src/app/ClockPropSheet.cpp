@@ -318,15 +318,17 @@ void CClockPropSheet::OnLoadFromCommPort() {
 }
 
 void CClockPropSheet::OnSaveToCommPort() {
-    bool written = false;
+    TWriteResult result = TWriteResult::Failed;
     {
         CWaitCursor wait;
-        written = m_clockState.Write(m_port);
+        result = m_clockState.Write(m_port);
     }
-    if (written)
+    if (result == TWriteResult::Written)
         OnStatusText(IDS_SENT_TO_CLOCK);
-    else
+    else if (result == TWriteResult::Failed)
         ShowMessageBox(GetString(IDS_WRITE_FAILED));
+    else
+        OnStatusText(CancelledWriteText(result));
 }
 
 QString CClockPropSheet::AskFileName(bool save, const QString& suffix) {

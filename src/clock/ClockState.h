@@ -15,6 +15,18 @@
 
 class CCommPort;
 
+// How a write to the clock ended. A cancelled countdown stops the write where
+// it stands; each cancel names what was left undone.
+enum class TWriteResult {
+    Written,              // verified, stored in the EEPROM, clock reset
+    Failed,               // the caller reports "Error writing to comm device."
+    CancelledUnverified,  // first countdown: the records were sent, nothing more
+    CancelledUnstored,    // second: verified, but not stored or reset
+    CancelledNoReset,     // third: stored, but the clock was not reset
+};
+// The string id of the status text for a cancelled write; 0 for the others.
+unsigned CancelledWriteText(TWriteResult result);
+
 // What loading a setup file did with it.
 enum class TLoadResult {
     Loaded,   // the record was taken and the setup is present
@@ -56,8 +68,8 @@ public:
     // Sends the record into the clock's active memory, reads it back to
     // verify it, has the clock store it and resets the clock, with a
     // countdown before each of the last three stages. Cancelling a countdown
-    // ends the write early with true. The record is never changed.
-    bool Write(CCommPort& port);
+    // ends the write early, reported as cancelled. The record is never changed.
+    TWriteResult Write(CCommPort& port);
     // False when the clock's record checksums are not to be trusted (the
     // K203 with its old ROM); any trouble asking the clock keeps them on.
     bool UseChecksums(CCommPort& port);

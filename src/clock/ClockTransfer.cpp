@@ -110,12 +110,12 @@ bool CClockState::UseChecksums(CCommPort& port) {
     return false;
 }
 
-bool CClockState::Write(CCommPort& port) {
-    if (!port.SendBreak()) return false;
+TWriteResult CClockState::Write(CCommPort& port) {
+    if (!port.SendBreak()) return TWriteResult::Failed;
     SleepMs(500);
     if (!SendCommand(port, PC_TO_ACTIVE)) {
         TRACE("Failed to transfer PC to active memory.\n");
-        return false;
+        return TWriteResult::Failed;
     }
     SleepMs(200);
 
@@ -123,45 +123,57 @@ bool CClockState::Write(CCommPort& port) {
     const std::size_t length = ConfigToRaw(m_buffer.data(), m_buffer.size(), m_config);
     if (length == 0) {
         TRACE("Problem converting internal clock config to hex format!\n");
-        return false;
+        return TWriteResult::Failed;
     }
     if (!HasAllRecords(m_buffer.data(), m_buffer.size())) {
         TRACE("Not enough records in buffer to send to clock (ConfigToRaw has a problem).\n");
-        return false;
+        return TWriteResult::Failed;
     }
     if (!VerifyChecksums(m_buffer.data(), m_buffer.size())) {
         TRACE("Buffer failed check sum (ConfigToRaw has a problem).\n");
-        return false;
+        return TWriteResult::Failed;
     }
     // The records go in one block; the clock does not echo them.
     if (!port.Write(reinterpret_cast<const unsigned char*>(m_buffer.data()), static_cast<unsigned>(length)))
-        return false;
+        return TWriteResult::Failed;
 
     // The clock takes the records while the user watches the countdown; a
     // cancel ends the write here, as done.
     std::unique_ptr<ICountdown> countdown = MakeCountdown(0, 10, 1);
-    if (countdown->DoModal() == IDCANCEL) return true;
+    countdown->SetStage(GetString(IDS_STAGE_TAKING));
+    if (countdown->DoModal() == IDCANCEL) return TWriteResult::CancelledUnverified;
 
     // Read back what the clock now holds in active memory, not its EEPROM.
     TClockConfig readBack;
     std::memset(&readBack, 0xFF, sizeof(readBack));
-    if (!ReadConfig(readBack, port, false)) return false;
+    if (!ReadConfig(readBack, port, false)) return TWriteResult::Failed;
     if (std::memcmp(&readBack, &m_config, sizeof(readBack)) != 0) {
         ShowMessageBox(GetString(IDS_SETUP_MISMATCH));
-        return false;
+        return TWriteResult::Failed;
     }
 
-    if (countdown->DoModal() == IDCANCEL) return true;
+    countdown->SetStage(GetString(IDS_STAGE_BEFORE_STORE));
+    if (countdown->DoModal() == IDCANCEL) return TWriteResult::CancelledUnstored;
     if (!SendCommand(port, ACTIVE_TO_EEPROM)) {
         TRACE("Failed to transfer active memory to eeprom.\n");
-        return false;
+        return TWriteResult::Failed;
     }
 
     countdown->SetRange(0, 10);
-    if (countdown->DoModal() == IDCANCEL) return true;
+    countdown->SetStage(GetString(IDS_STAGE_BEFORE_RESET));
+    if (countdown->DoModal() == IDCANCEL) return TWriteResult::CancelledNoReset;
     if (!SendCommand(port, RESET)) {
         TRACE("Failed to reset clock.\n");
-        return false;
+        return TWriteResult::Failed;
     }
-    return true;
+    return TWriteResult::Written;
+}
+
+unsigned CancelledWriteText(TWriteResult result) {
+    switch (result) {
+    case TWriteResult::CancelledUnverified: return IDS_WRITE_CANCELLED_UNVERIFIED;
+    case TWriteResult::CancelledUnstored: return IDS_WRITE_CANCELLED_UNSTORED;
+    case TWriteResult::CancelledNoReset: return IDS_WRITE_CANCELLED_NO_RESET;
+    default: return 0;
+    }
 }

@@ -149,9 +149,13 @@ int RunWrite(const CCommandLine& global, const CCommandLine& args) {
     if (const int rc = OpenSession("write", global, args, session); rc != CTL_DONE) return rc;
     *session.State().GetConfig() = *loaded.GetConfig();
     SetCountdownFactory([seconds](int, int, int) { return std::make_unique<CCtlCountdown>(static_cast<int>(seconds)); });
-    const bool written = session.State().Write(session.Port());
+    const TWriteResult result = session.State().Write(session.Port());
     SetCountdownFactory(nullptr);
-    if (!written) {
+    if (const unsigned cancelled = CancelledWriteText(result)) {
+        ReportError(GetString(cancelled));
+        return CTL_FAILED;
+    }
+    if (result != TWriteResult::Written) {
         ReportError("writing the setup to the clock failed: " + GetString(IDS_WRITE_FAILED));
         return CTL_FAILED;
     }

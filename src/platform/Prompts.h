@@ -23,6 +23,8 @@ public:
     virtual ~ICountdown() = default;
     virtual int DoModal() = 0;
     virtual void SetRange(int lower, int upper) = 0;
+    // The stage of the write the next run waits for, shown beside the count.
+    virtual void SetStage(const std::string& stage) { (void)stage; }
 };
 using CountdownFactory = std::function<std::unique_ptr<ICountdown>(int lower, int upper, int step)>;
 void SetCountdownFactory(CountdownFactory factory);

@@ -119,6 +119,15 @@ constexpr unsigned IDS_PORT_TIMEOUT = 40031;
 
 // menu command results and other messages
 constexpr unsigned IDS_WRITE_FAILED = 57680;
+// tarvel's own texts (not in the original table) from 58000 on
+constexpr unsigned IDS_WRITE_CANCELLED_UNVERIFIED = 58001;
+constexpr unsigned IDS_WRITE_CANCELLED_UNSTORED = 58002;
+constexpr unsigned IDS_WRITE_CANCELLED_NO_RESET = 58003;
+constexpr unsigned IDS_STAGE_TAKING = 58004;
+constexpr unsigned IDS_STAGE_BEFORE_STORE = 58005;
+constexpr unsigned IDS_STAGE_BEFORE_RESET = 58006;
+constexpr unsigned IDS_READING_FROM_CLOCK = 58007;
+constexpr unsigned IDS_WRITING_TO_CLOCK = 58008;
 constexpr unsigned IDS_READ_FAILED = 57681;
 constexpr unsigned IDS_COUNTDOWN = 57682;
 constexpr unsigned IDS_SENT_TO_CLOCK = 57683;

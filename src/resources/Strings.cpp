@@ -253,5 +253,16 @@ const TStringEntry g_stringTable[] = {
     {57686, "Saved clock configuration file successfully."},
     {57687, "Unexpected Value!"},
     {57688, "Mirvane Version %d.%d.%d.%d"},
+
+    // tarvel's own: writes that were cancelled, the stages a countdown waits
+    // for, transfers under way
+    {58001, "Write to clock cancelled: the setup was sent but not verified, stored or the clock reset."},
+    {58002, "Write to clock cancelled: the setup was sent and verified but not stored, and the clock was not reset."},
+    {58003, "Write to clock cancelled: the setup was sent, verified and stored, but the clock was not reset."},
+    {58004, "Waiting for the clock to take the setup."},
+    {58005, "Waiting before storing the setup in the clock's EEPROM."},
+    {58006, "Waiting before resetting the clock."},
+    {58007, "Reading the setup from the clock..."},
+    {58008, "Writing the setup to the clock..."},
 };
 const std::size_t g_stringTableSize = sizeof(g_stringTable) / sizeof(g_stringTable[0]);

@@ -191,7 +191,7 @@ TEST_F(Transfer, WriteSendsVerifiesStoresAndResets) {
     const TClockConfig wanted = ChangedSetup();
     *m_state.GetConfig() = wanted;
 
-    ASSERT_TRUE(m_state.Write(*m_port));
+    ASSERT_EQ(m_state.Write(*m_port), TWriteResult::Written);
     EXPECT_EQ(Log(), (std::vector<std::string>{"1,K202XR", "1,K202XT", "1,K202XS", "1,K202XX"}));
     EXPECT_TRUE(Same(m_sim.GetActive(), wanted));
     EXPECT_TRUE(Same(m_sim.GetEeprom(), wanted));
@@ -208,14 +208,14 @@ TEST_F(Transfer, WriteSendsVerifiesStoresAndResets) {
     EXPECT_EQ(written.compare(records + RAW_TEXT_SIZE, 8, "1,K202XT"), 0);
 }
 
-TEST_F(Transfer, CancellingACountdownEndsTheWriteAsDone) {
+TEST_F(Transfer, CancellingACountdownEndsTheWriteAndSaysWhatWasLeftUndone) {
     const TClockConfig factory = CSimClock::MakeFactorySetup();
     const TClockConfig wanted = ChangedSetup();
     *m_state.GetConfig() = wanted;
 
     // First countdown: only the records were sent.
     m_countdown.answers = {IDCANCEL};
-    EXPECT_TRUE(m_state.Write(*m_port));
+    EXPECT_EQ(m_state.Write(*m_port), TWriteResult::CancelledUnverified);
     EXPECT_EQ(Log(), (std::vector<std::string>{"1,K202XR"}));
     EXPECT_TRUE(WaitFor([&] { return Same(m_sim.GetActive(), wanted); }));
     EXPECT_TRUE(Same(m_sim.GetEeprom(), factory));
@@ -223,14 +223,14 @@ TEST_F(Transfer, CancellingACountdownEndsTheWriteAsDone) {
     // Second: verified, but not stored.
     m_sim.ClearCommandLog();
     m_countdown = TCountdownScript{{IDOK, IDCANCEL}, {}, 0};
-    EXPECT_TRUE(m_state.Write(*m_port));
+    EXPECT_EQ(m_state.Write(*m_port), TWriteResult::CancelledUnstored);
     EXPECT_EQ(Log(), (std::vector<std::string>{"1,K202XR", "1,K202XT"}));
     EXPECT_TRUE(Same(m_sim.GetEeprom(), factory));
 
     // Third: stored, but no reset.
     m_sim.ClearCommandLog();
     m_countdown = TCountdownScript{{IDOK, IDOK, IDCANCEL}, {}, 0};
-    EXPECT_TRUE(m_state.Write(*m_port));
+    EXPECT_EQ(m_state.Write(*m_port), TWriteResult::CancelledNoReset);
     EXPECT_EQ(Log(), (std::vector<std::string>{"1,K202XR", "1,K202XT", "1,K202XS"}));
     EXPECT_TRUE(Same(m_sim.GetEeprom(), wanted));
     EXPECT_TRUE(m_prompts.boxes.empty());
@@ -240,7 +240,7 @@ TEST_F(Transfer, ASetupThatDiffersAfterWritingIsNeitherStoredNorReset) {
     SetFaults([](TSimFaults& f) { f.differAfterWrite = true; });
     *m_state.GetConfig() = ChangedSetup();
 
-    EXPECT_FALSE(m_state.Write(*m_port));
+    EXPECT_EQ(m_state.Write(*m_port), TWriteResult::Failed);
     EXPECT_EQ(m_prompts.boxes,
               (std::vector<std::string>{"Error! Clock returned a setup that didn't match requested setup."}));
     EXPECT_EQ(Log(), (std::vector<std::string>{"1,K202XR", "1,K202XT"}));

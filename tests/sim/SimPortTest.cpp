@@ -103,7 +103,7 @@ TEST_F(SimPortTest, FreshClockStartsFromTheFactoryAndKeepsItsStoresInTheFile) {
         ASSERT_TRUE(state.SetItem(3, 4, false));   // a choice
         ASSERT_TRUE(state.SetItem(15, 30, false)); // a number
         ASSERT_TRUE(state.SetItem(57, 123, false)); // a whole word
-        ASSERT_TRUE(state.Write(port));
+        ASSERT_EQ(state.Write(port), TWriteResult::Written);
     }
     // Stored by the clock itself, before any shutdown.
     EXPECT_EQ(ReadWholeFile(EepromFile()), SetupFileBytes(*state.GetConfig()));

@@ -12,6 +12,9 @@
 #include <ctime>
 #include <sstream>
 
+#include "Resource.h"
+#include "StringTable.h"
+
 namespace {
 
 std::string SystemText(int err) { return std::strerror(err); }
@@ -53,14 +56,6 @@ bool WriteAll(int fd, const char* data, std::size_t size) {
     return true;
 }
 
-// The file a save must replace: the target of a symbolic link, so saving
-// through a link updates the setup it points at instead of replacing the link.
-std::string ResolveTarget(const std::string& path) {
-    char resolved[PATH_MAX];
-    if (::realpath(path.c_str(), resolved)) return resolved;
-    return path;
-}
-
 // Creates a fresh temporary next to target. Created with 0666 so the umask
 // applies as it would to a new file.
 int CreateTemporary(const std::string& target, std::string& tempPath) {
@@ -84,8 +79,9 @@ int CreateTemporary(const std::string& target, std::string& tempPath) {
 }  // namespace
 
 TLoadResult LoadConfigFile(CClockState& state, const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0) throw CFileError(CFileError::OPEN_FAILED, SystemText(errno), path);
+    std::string reason;
+    const int fd = OpenRegularFile(path, reason);
+    if (fd < 0) throw CFileError(CFileError::OPEN_FAILED, reason, path);
     CFdCloser closer(fd);
 
     // Only the first 154 bytes matter; anything after them is ignored.
@@ -111,19 +107,21 @@ TLoadResult LoadConfigFile(CClockState& state, const std::string& path) {
 }
 
 void WriteFileAtomically(const std::string& path, const std::string& bytes) {
-    // A device, pipe or terminal (/dev/null, /dev/stdout) is written into:
-    // renaming over it would put a plain file in its place.
+    std::string target;
+    std::string reason;
+    if (!ResolveSaveTarget(path, target, reason)) throw CFileError(CFileError::WRITE_FAILED, reason, path);
+    // A device or pipe is refused rather than written into: a setup or dump
+    // chosen as a file must end up as one. Nothing here opens it, so a FIFO
+    // cannot stall the save.
     struct stat existing;
-    if (::stat(path.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode) && !S_ISDIR(existing.st_mode)) {
-        const int fd = ::open(path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
-        if (fd < 0) throw CFileError(CFileError::WRITE_FAILED, SystemText(errno), path);
-        CFdCloser closer(fd);
-        if (!WriteAll(fd, bytes.data(), bytes.size()) || !closer.Close())
-            throw CFileError(CFileError::WRITE_FAILED, SystemText(errno), path);
-        return;
+    if (::lstat(target.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode)) {
+        throw CFileError(CFileError::WRITE_FAILED,
+                         S_ISDIR(existing.st_mode) ? SystemText(EISDIR) : GetString(IDS_FILE_NOT_REGULAR), path);
     }
+    // A writer holding the file for a read-modify-write finishes first.
+    CSetupFileLock lock;
+    lock.Lock(path);
 
-    const std::string target = ResolveTarget(path);
     std::string tempPath;
     const int fd = CreateTemporary(target, tempPath);
     if (fd < 0) throw CFileError(CFileError::WRITE_FAILED, SystemText(errno), path);
@@ -136,7 +134,7 @@ void WriteFileAtomically(const std::string& path, const std::string& bytes) {
         CFdCloser closer(fd);
         // A replaced file keeps its permissions.
         struct stat st;
-        if (::stat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+        if (::lstat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode))
             ::fchmod(fd, st.st_mode & 07777);
         if (!WriteAll(fd, bytes.data(), bytes.size())) fail(errno);
         if (::fsync(fd) != 0) fail(errno);
@@ -168,4 +166,22 @@ void DumpConfigFile(const CClockState& state, const std::string& path) {
     std::ostringstream out;
     state.Dump(out);
     WriteFileAtomically(path, out.str());
+}
+
+void CSetupFileLock::Lock(const std::string& path, unsigned waitMs) {
+    std::string target;
+    std::string reason;
+    if (!ResolveSaveTarget(path, target, reason)) throw CFileError(CFileError::WRITE_FAILED, reason, path);
+    switch (m_lock.Lock(target, waitMs, false)) {
+    case CFileLock::LOCKED:
+    case CFileLock::NO_FILE:  // a new file: nothing to keep from others yet
+        return;
+    case CFileLock::BUSY:
+        throw CFileError(CFileError::WRITE_FAILED, GetString(IDS_FILE_BUSY), path);
+    case CFileLock::NOT_REGULAR:
+        throw CFileError(CFileError::WRITE_FAILED, GetString(IDS_FILE_NOT_REGULAR), path);
+    case CFileLock::FAILED:
+        // Unreadable: the load or save that follows says why.
+        return;
+    }
 }

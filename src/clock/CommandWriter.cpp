@@ -16,7 +16,7 @@ constexpr int kDefaultCharDelayMs = 100;
 // Read afresh on every command, so a changed setting applies at once. A
 // negative value would mean an endless sleep on the old platform; none here.
 unsigned CharDelayMs() {
-    const int ms = GetProfileInt("Communication", "CharDelay", kDefaultCharDelayMs);
+    const int ms = GetProfileDelayMs("CharDelay", kDefaultCharDelayMs);
     return ms > 0 ? static_cast<unsigned>(ms) : 0;
 }
 

@@ -230,6 +230,14 @@ int RunSet(const CCommandLine&, const CCommandLine& args) {
         assignments.push_back(a);
     }
 
+    // Nobody else changes FILE between this load and the save below.
+    CSetupFileLock lock;
+    try {
+        lock.Lock(path);
+    } catch (const CFileError& e) {
+        ReportError(FileErrorText(e));
+        return CTL_FAILED;
+    }
     CClockState state;
     if (!LoadOrReport(state, path)) return CTL_FAILED;
     // All or nothing: the assignments go to a copy, saved only when every one

@@ -5,15 +5,19 @@
 #include <cstdlib>
 #include <filesystem>
 #include <mutex>
+#include <set>
 #include <string_view>
 #include <vector>
 
 #include <fcntl.h>
 #include <pwd.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "Prompts.h"
+#include "Resource.h"
+#include "SafeFile.h"
+#include "StringTable.h"
 #include "Trace.h"
 
 namespace {
@@ -118,9 +122,13 @@ constexpr std::size_t kMaxProfileBytes = 16u << 20;
 bool ReadFileBytes(const std::string& path, std::string& out, bool& exists) {
     out.clear();
     exists = false;
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return errno == ENOENT;
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return errno == ENOENT;
     exists = true;
+    // A pipe or device in its place is not read: it could block for good.
+    std::string reason;
+    int fd = OpenRegularFile(path, reason);
+    if (fd < 0) return false;
     char buf[65536];
     for (;;) {
         ssize_t n = ::read(fd, buf, sizeof buf);
@@ -257,30 +265,8 @@ bool WriteAll(int fd, const std::string& bytes) {
     return true;
 }
 
-// Serialises writers of the same profile across processes.
-class CFileLock {
-public:
-    explicit CFileLock(const std::string& path) {
-        m_fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-        if (m_fd < 0) return;
-        while (::flock(m_fd, LOCK_EX) != 0) {
-            if (errno != EINTR) {
-                ::close(m_fd);
-                m_fd = -1;
-                return;
-            }
-        }
-    }
-    ~CFileLock() {
-        if (m_fd >= 0) ::close(m_fd);  // closing releases the lock
-    }
-    CFileLock(const CFileLock&) = delete;
-    CFileLock& operator=(const CFileLock&) = delete;
-    bool IsLocked() const { return m_fd >= 0; }
-
-private:
-    int m_fd = -1;
-};
+// How long a write waits for another running copy to finish its own.
+constexpr unsigned kLockWaitMs = 10000;
 
 bool Store(const std::string& section, const std::string& key, const std::string& value) {
     if (!IsWritable(section, key, value)) {
@@ -289,15 +275,15 @@ bool Store(const std::string& section, const std::string& key, const std::string
     }
     std::lock_guard<std::mutex> lock(g_fileMutex);
     namespace fs = std::filesystem;
-    std::string path = GetProfilePath();
+    const std::string named = GetProfilePath();
+    std::string path;
 
-    // Write through a symbolic link rather than replacing the link itself.
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-        if (char* real = ::realpath(path.c_str(), nullptr)) {
-            path = real;
-            std::free(real);
-        }
+    // Write through a symbolic link rather than replacing the link itself,
+    // where the kernel would follow it.
+    std::string reason;
+    if (!ResolveSaveTarget(named, path, reason)) {
+        TRACE("WriteProfileString(): %s: %s\n", named.c_str(), reason.c_str());
+        return false;
     }
 
     std::error_code ec;
@@ -305,9 +291,12 @@ bool Store(const std::string& section, const std::string& key, const std::string
     if (!dir.empty()) fs::create_directories(dir, ec);
     if (ec) return false;
 
-    CFileLock fileLock(path + ".lock");
-    if (!fileLock.IsLocked()) return false;
+    // The profile itself is the lock (created empty when missing), so two
+    // running copies never tear it and no lock file is left beside it.
+    CFileLock fileLock;
+    if (fileLock.Lock(path, kLockWaitMs, true) != CFileLock::LOCKED) return false;
 
+    struct stat st {};
     std::string bytes;
     bool exists = false;
     if (!ReadFileBytes(path, bytes, exists)) return false;
@@ -409,6 +398,23 @@ std::string GetProfileString(const std::string& section, const std::string& key,
     std::string text;
     if (!LookUp(section, key, text)) return def;
     return text;
+}
+
+int GetProfileDelayMs(const std::string& key, int def) {
+    const int ms = GetProfileInt("Communication", key, def);
+    if (ms >= 0 && ms <= MAX_PROFILE_DELAY_MS) return ms;
+    const int used = ms < 0 ? 0 : MAX_PROFILE_DELAY_MS;
+    static std::mutex toldMutex;
+    static std::set<std::string> told;
+    bool tell = false;
+    {
+        std::lock_guard<std::mutex> lock(toldMutex);
+        tell = told.insert(key).second;
+    }
+    if (tell)
+        ShowMessageBox(FormatString(GetString(IDS_PROFILE_DELAY_CLAMPED).c_str(), key.c_str(), ms,
+                                    MAX_PROFILE_DELAY_MS, used));
+    return used;
 }
 
 bool WriteProfileInt(const std::string& section, const std::string& key, int value) {

@@ -21,6 +21,13 @@ int GetProfileInt(const std::string& section, const std::string& key, int def);
 std::string GetProfileString(const std::string& section, const std::string& key,
                              const std::string& def);
 
+// A pause or time-out in ms from section "Communication" ("CharDelay",
+// "ReadTimeOut", "WriteTimeOut"), held to 0..MAX_PROFILE_DELAY_MS so an edited
+// profile cannot freeze the program for hours. The first time a key is
+// clamped in a run the user is told once, by a message box naming it.
+constexpr int MAX_PROFILE_DELAY_MS = 5000;
+int GetProfileDelayMs(const std::string& key, int def);
+
 // Each write re-reads the file, changes one key and replaces the file atomically
 // (temporary file + rename) under a lock shared with other running copies.
 // Other sections, keys and comment lines are kept. False when the file could not

@@ -136,3 +136,10 @@ constexpr unsigned IDS_READ_FILE_OK = 57685;
 constexpr unsigned IDS_SAVED_FILE_OK = 57686;
 constexpr unsigned IDS_UNEXPECTED_VALUE = 57687;
 constexpr unsigned IDS_VERSION = 57688;
+
+// safe files and profile settings (58300-58399)
+constexpr unsigned IDS_FILE_NOT_REGULAR = 58300;
+constexpr unsigned IDS_FILE_LINK_REFUSED = 58301;
+constexpr unsigned IDS_FILE_BUSY = 58302;
+constexpr unsigned IDS_PROFILE_DELAY_CLAMPED = 58303;
+constexpr unsigned IDS_PROFILE_SETTING_REFUSED = 58304;

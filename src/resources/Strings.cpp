@@ -264,5 +264,14 @@ const TStringEntry g_stringTable[] = {
     {58006, "Waiting before resetting the clock."},
     {58007, "Reading the setup from the clock..."},
     {58008, "Writing the setup to the clock..."},
+
+    // safe files and profile settings: the user's files are never followed
+    // through another user's link, nor blocked on by a pipe; profile values
+    // that were refused or limited
+    {58300, "not a regular file"},
+    {58301, "a symbolic link in a shared folder that another user owns is not followed"},
+    {58302, "another program is changing this file; try again when it has finished"},
+    {58303, "The profile's setting %s=%d is outside 0 to %d ms; %d ms is used."},
+    {58304, "The profile's setting %s=%s in [Communication] was refused; it must be one of %s."},
 };
 const std::size_t g_stringTableSize = sizeof(g_stringTable) / sizeof(g_stringTable[0]);

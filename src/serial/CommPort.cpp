@@ -1,5 +1,6 @@
 #include "CommPort.h"
 
+#include <fcntl.h>
 #include <grp.h>
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -13,9 +14,9 @@
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
-#include <fstream>
 #include <iostream>
 #include <mutex>
+#include <sstream>
 #include <system_error>
 #include <utility>
 
@@ -50,9 +51,28 @@ long long NowMs() {
     return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
 }
 
-unsigned ProfileMs(const char* key) {
-    int ms = GetProfileInt(kSection, key, 1000);
-    return ms > 0 ? static_cast<unsigned>(ms) : 0;
+// Read afresh for every request, so an edited profile applies at once.
+unsigned ProfileMs(const char* key) { return static_cast<unsigned>(GetProfileDelayMs(key, 1000)); }
+
+// Replaces the report of a failed open. Never through a link, never into a
+// pipe or device, and never waiting on one: the file sits in whatever folder
+// the program was started from.
+void WriteErrorFile(const std::string& report) {
+    const int fd = ::open(kErrorFile, O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+    if (fd < 0) return;
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::ftruncate(fd, 0) == 0) {
+        const char* data = report.data();
+        std::size_t left = report.size();
+        while (left > 0) {
+            const ssize_t n = ::write(fd, data, left);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) break;
+            data += n;
+            left -= static_cast<std::size_t>(n);
+        }
+    }
+    ::close(fd);
 }
 
 std::shared_ptr<CSerialDevice> MakeTermiosDevice() { return std::make_shared<CTermiosDevice>(); }
@@ -211,9 +231,10 @@ bool CCommPort::FailOpen(const CWin32Err& err) {
     m_lastError = err.GetCode();
     std::string text;
     err.GetText(text);
-    {
-        std::ofstream out(kErrorFile, std::ios::out | std::ios::trunc);
-        DumpState(out, text.c_str());
+    if (m_writeErrorFile) {
+        std::ostringstream report;
+        DumpState(report, text.c_str());
+        WriteErrorFile(report.str());
     }
     NotifyStatus(-1, 0);
     Close();
@@ -285,6 +306,12 @@ bool CCommPort::Open(const std::string& name) {
     m_timeouts = COMMTIMEOUTS{};
     m_timeouts.ReadIntervalTimeout = MAXDWORD;
     if (!m_device->GetErrorCounts(m_errorBase)) m_errorBase = CSerialDevice::TErrorCounts{};
+
+    // Pauses the profile holds out of range are told now, once, before the
+    // first exchange with the clock rather than in the middle of one.
+    ProfileMs("ReadTimeOut");
+    ProfileMs("WriteTimeOut");
+    GetProfileDelayMs("CharDelay", 100);
 
     NotifyStatus(0, 0);
     m_name = portName;

@@ -75,7 +75,7 @@ public:
     CCommPort& operator=(const CCommPort&) = delete;
 
     // False: the port is closed, "commport_err.txt" in the current directory
-    // holds a report, WM_COMMSTATUS -1 was sent and, when verbose, a message
+    // holds a report (see SetErrorFile), WM_COMMSTATUS -1 was sent and, when verbose, a message
     // box shown.
     bool Open(const std::string& name);
     // Stops the reader, drains and purges, releases the device. Always true.
@@ -158,6 +158,9 @@ public:
     // reported and closes the port.
     bool RestoreLineSettings();
     void SetVerbose(bool verbose) { m_verbose = verbose; }
+    // Whether a failed Open writes "commport_err.txt" in the current folder
+    // (on by default; tarvelctl, whose standard error says why, turns it off).
+    void SetErrorFile(bool write) { m_writeErrorFile = write; }
 
     // The device path a port name stands for.
     static std::string DevicePath(const std::string& name);
@@ -191,6 +194,7 @@ private:
     bool m_verbose = true;
     bool m_autoOpen = true;
     bool m_storesProfile = true;
+    bool m_writeErrorFile = true;
     CMessageTarget* m_notifyWnd = nullptr;
     std::unique_ptr<std::thread> m_readerThread;
     std::shared_ptr<TReader> m_reader;     // state shared with the running thread

@@ -7,6 +7,7 @@
 #include "PortList.h"
 #include "Profile.h"
 #include "Prompts.h"
+#include "Resource.h"
 #include "StringTable.h"
 #include "Win32Err.h"
 
@@ -14,12 +15,6 @@ namespace {
 
 constexpr char kSection[] = "Communication";
 
-constexpr unsigned IDS_BAUD_FIRST = 40009, IDS_BAUD_LAST = 40015;
-constexpr unsigned IDS_DATA_FIRST = 40016, IDS_DATA_LAST = 40017;
-constexpr unsigned IDS_STOP_FIRST = 40018, IDS_STOP_LAST = 40019;
-constexpr unsigned IDS_PARITY_FIRST = 40020, IDS_PARITY_LAST = 40022;
-constexpr unsigned IDS_FLOW_FIRST = 40023, IDS_FLOW_LAST = 40024;
-constexpr unsigned IDS_FLOW_DATA_READY = 40025;
 constexpr unsigned IDS_DEFAULT_BAUD = 40012, IDS_DEFAULT_DATA = 40017, IDS_DEFAULT_PARITY = 40020,
                    IDS_DEFAULT_STOP = 40018, IDS_DEFAULT_FLOW = 40023;
 
@@ -223,26 +218,38 @@ bool CCommPort::RestoreLineSettings() {
         const char* failName;
         bool (CCommPort::*getDefault)(std::string&);
         bool (CCommPort::*set)(const std::string&);
+        bool (CCommPort::*list)(std::vector<std::string>&);
     };
     static const TRestore kRestore[] = {
-        {"Baud", "SetBaud", &CCommPort::GetDefaultBaud, &CCommPort::SetBaud},
-        {"DataLength", "SetDataLength", &CCommPort::GetDefaultDataLength, &CCommPort::SetDataLength},
-        {"Parity", "SetParity", &CCommPort::GetDefaultParity, &CCommPort::SetParity},
-        {"StopLength", "StopLength", &CCommPort::GetDefaultStopLength, &CCommPort::SetStopLength},
+        {"Baud", "SetBaud", &CCommPort::GetDefaultBaud, &CCommPort::SetBaud, &CCommPort::ListBauds},
+        {"DataLength", "SetDataLength", &CCommPort::GetDefaultDataLength, &CCommPort::SetDataLength,
+         &CCommPort::ListDataLengths},
+        {"Parity", "SetParity", &CCommPort::GetDefaultParity, &CCommPort::SetParity, &CCommPort::ListParities},
+        {"StopLength", "StopLength", &CCommPort::GetDefaultStopLength, &CCommPort::SetStopLength,
+         &CCommPort::ListStopLengths},
     };
     for (const auto& step : kRestore) {
         std::string def;
         (this->*step.getDefault)(def);
         const std::string text = GetProfileString(kSection, step.key, def);
         if (text.empty()) continue;
-        // A refusal without a device call carries no error code: no box then.
         m_lastError = 0;
         if (!(this->*step.set)(text)) {
             CWin32Err err(step.failName, m_lastError);
+            // Which stored setting was refused, and what it may hold.
+            std::vector<std::string> choices;
+            (this->*step.list)(choices);
+            std::string list;
+            for (std::size_t i = 0; i < choices.size(); ++i) list += (i ? ", " : "") + choices[i];
+            err.AppendHint(FormatString(GetString(IDS_PROFILE_SETTING_REFUSED).c_str(), step.key, text.c_str(),
+                                        list.c_str()));
             NotifyStatus(-1, 0);
             if (IsOpen()) Close();
             std::string message;
-            if (err.GetText(message) && m_verbose) ShowMessageBox(message);
+            err.GetText(message);
+            // Also a refusal without a device call (no error code), which
+            // once showed nothing at all and left the user guessing.
+            if (m_verbose) ShowMessageBox(message);
             return false;
         }
     }

@@ -1,17 +1,21 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <climits>
 #include <cstdlib>
 #include <filesystem>
+#include <future>
 #include <set>
 #include <sstream>
 #include <string>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include "Profile.h"
+#include "Prompts.h"
 #include "TestSupport.h"
 
 namespace {
@@ -153,11 +157,11 @@ TEST(Profile, WritesCreateSectionFileAndDirectory) {
     EXPECT_EQ(GetProfileString("a", "K", ""), "v");
     EXPECT_EQ(GetProfileString("b", "J", ""), "u");
 
-    // Only the profile and its lock file are left: no temporary files.
+    // Only the profile is left: no temporary files, no lock file.
     std::set<std::string> names;
     for (const auto& entry : std::filesystem::directory_iterator(profile.Dir() + "/new/deeper"))
         names.insert(entry.path().filename().string());
-    EXPECT_EQ(names, (std::set<std::string>{"tarvel.INI", "tarvel.INI.lock"}));
+    EXPECT_EQ(names, (std::set<std::string>{"tarvel.INI"}));
 }
 
 TEST(Profile, CrLfFilesKeepTheirLineEnds) {
@@ -294,4 +298,64 @@ TEST(Profile, TwoProcessesWritingAtOnceLoseNothing) {
     }
     EXPECT_EQ(seen, expected);
     EXPECT_EQ(GetProfileInt("race", "second199", 0), 199);
+}
+
+TEST(Profile, APipeInThePlaceOfTheProfileNeitherBlocksNorIsReplaced) {
+    CTestProfile profile;
+    ASSERT_EQ(::mkfifo(profile.Path().c_str(), 0600), 0);
+    // Nobody writes the pipe: a blocking open would wait for good. A version
+    // that does is set free after a generous wait, so the test fails instead.
+    auto reads = std::async(std::launch::async, [] {
+        return std::make_pair(GetProfileString("Communication", "Baud", "9600"),
+                              WriteProfileString("Communication", "Baud", "4800"));
+    });
+    if (reads.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
+        ADD_FAILURE() << "blocked on the pipe";
+        const int fd = ::open(profile.Path().c_str(), O_RDWR | O_NONBLOCK);
+        reads.wait();
+        if (fd >= 0) ::close(fd);
+        return;
+    }
+    const auto got = reads.get();
+    EXPECT_EQ(got.first, "9600");
+    EXPECT_FALSE(got.second);
+    EXPECT_TRUE(std::filesystem::is_fifo(profile.Path()));
+}
+
+TEST(Profile, AnotherUsersLinkInASharedFolderIsNotWrittenThrough) {
+    CTestProfile profile;
+    const std::string shared = profile.Dir() + "/shared";
+    std::filesystem::create_directory(shared);
+    ASSERT_EQ(::chmod(shared.c_str(), 01777), 0);
+    const std::string precious = profile.Dir() + "/precious";
+    WriteWholeFile(precious, "[S]\nk=1\n");
+    const std::string link = shared + "/tarvel.INI";
+    ASSERT_EQ(::symlink(precious.c_str(), link.c_str()), 0);
+    if (::geteuid() != 0 || ::lchown(link.c_str(), 65534, 65534) != 0)
+        GTEST_SKIP() << "needs root to plant another user's link";
+    SetProfilePath(link);
+    EXPECT_FALSE(WriteProfileInt("S", "k", 2));
+    EXPECT_EQ(ReadWholeFile(precious), "[S]\nk=1\n");
+    EXPECT_EQ(std::filesystem::directory_iterator(shared)->path().filename(), "tarvel.INI");
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
+
+    // Our own link there is written through.
+    ASSERT_EQ(::lchown(link.c_str(), 0, 0), 0);
+    EXPECT_TRUE(WriteProfileInt("S", "k", 3));
+    EXPECT_EQ(ReadWholeFile(precious), "[S]\nk=3\n");
+}
+
+TEST(Profile, DelaysAreHeldToAFewSecondsAndEachKeyIsToldOnce) {
+    CTestProfile profile;
+    CCapturedPrompts prompts;
+    WriteWholeFile(profile.Path(), "[Communication]\nCharDelay=100000\nReadTimeOut=-5\nWriteTimeOut=5000\n");
+    EXPECT_EQ(GetProfileDelayMs("CharDelay", 100), MAX_PROFILE_DELAY_MS);
+    EXPECT_EQ(GetProfileDelayMs("CharDelay", 100), MAX_PROFILE_DELAY_MS);
+    EXPECT_EQ(GetProfileDelayMs("ReadTimeOut", 1000), 0);
+    EXPECT_EQ(GetProfileDelayMs("WriteTimeOut", 1000), 5000);  // the largest allowed
+    EXPECT_EQ(GetProfileDelayMs("Missing", 100), 100);
+    EXPECT_EQ(prompts.boxes, (std::vector<std::string>{
+                                 "The profile's setting CharDelay=100000 is outside 0 to 5000 ms; 5000 ms is used.",
+                                 "The profile's setting ReadTimeOut=-5 is outside 0 to 5000 ms; 0 ms is used.",
+                             }));
 }

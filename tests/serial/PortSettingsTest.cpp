@@ -72,8 +72,11 @@ TEST_F(PortSettingsTest, UnknownParityTextStopsTheRestoreAndClosesThePort) {
     EXPECT_EQ(dcb.BaudRate, 19200u);
     EXPECT_EQ(dcb.ByteSize, 7);
     EXPECT_EQ(dcb.StopBits, ONESTOPBIT);  // never got that far
-    // A refusal without a device call carries no error code: no box.
-    EXPECT_TRUE(m_prompts.boxes.empty());
+    // The one box names the refused setting and what it may hold.
+    ASSERT_EQ(m_prompts.boxes.size(), 1u);
+    EXPECT_NE(m_prompts.boxes[0].find("SetParity"), std::string::npos) << m_prompts.boxes[0];
+    EXPECT_NE(m_prompts.boxes[0].find("Parity=no parity"), std::string::npos) << m_prompts.boxes[0];
+    EXPECT_NE(m_prompts.boxes[0].find("No Parity, Odd, Even"), std::string::npos) << m_prompts.boxes[0];
 
     CRecordingTarget notify;
     port->SetNotifyWnd(&notify);

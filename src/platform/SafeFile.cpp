@@ -1,0 +1,189 @@
+#include "SafeFile.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+#include "Resource.h"
+#include "StringTable.h"
+
+namespace {
+
+// Links in one chain; the kernel gives up after as many.
+constexpr int kMaxLinks = 40;
+
+std::string DirectoryOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// The files this thread holds a lock on, so a save inside a held
+// read-modify-write does not wait for itself.
+struct TFileId {
+    dev_t dev;
+    ino_t ino;
+    bool operator==(const TFileId&) const = default;
+};
+thread_local std::vector<TFileId> t_held;
+
+long long NowMs() {
+    timespec ts{};
+    ::clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+void PauseMs(long long ms) {
+    timespec ts{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
+    while (::nanosleep(&ts, &ts) != 0 && errno == EINTR) {
+    }
+}
+
+}  // namespace
+
+int OpenRegularFile(const std::string& path, std::string& reason) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        reason = std::strerror(errno);
+        return -1;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        reason = S_ISDIR(st.st_mode) ? std::strerror(EISDIR) : GetString(IDS_FILE_NOT_REGULAR);
+        ::close(fd);
+        errno = EINVAL;
+        return -1;
+    }
+    // Reads of a regular file never block; clear the flag all the same.
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    return fd;
+}
+
+bool ResolveSaveTarget(const std::string& path, std::string& target, std::string& reason) {
+    std::string current = path;
+    for (int hop = 0; hop <= kMaxLinks; ++hop) {
+        struct stat link {};
+        if (::lstat(current.c_str(), &link) != 0) {
+            if (errno == ENOENT) {
+                target = current;
+                return true;
+            }
+            reason = std::strerror(errno);
+            return false;
+        }
+        if (!S_ISLNK(link.st_mode)) {
+            target = current;
+            return true;
+        }
+        const std::string dir = DirectoryOf(current);
+        struct stat folder {};
+        if (::stat(dir.c_str(), &folder) != 0) {
+            reason = std::strerror(errno);
+            return false;
+        }
+        const bool shared = (folder.st_mode & S_ISVTX) && (folder.st_mode & S_IWOTH);
+        if (shared && link.st_uid != folder.st_uid && link.st_uid != ::geteuid()) {
+            reason = GetString(IDS_FILE_LINK_REFUSED);
+            return false;
+        }
+        std::vector<char> buf(static_cast<std::size_t>(std::max<off_t>(link.st_size, 255)) + 2);
+        const ssize_t n = ::readlink(current.c_str(), buf.data(), buf.size() - 1);
+        if (n < 0 || static_cast<std::size_t>(n) >= buf.size() - 1) {
+            reason = std::strerror(n < 0 ? errno : ENAMETOOLONG);
+            return false;
+        }
+        const std::string next(buf.data(), static_cast<std::size_t>(n));
+        if (next.empty()) {
+            reason = std::strerror(ENOENT);
+            return false;
+        }
+        current = next.front() == '/' ? next : (dir == "/" ? "/" : dir + "/") + next;
+    }
+    reason = std::strerror(ELOOP);
+    return false;
+}
+
+CFileLock::TResult CFileLock::Lock(const std::string& path, unsigned waitMs, bool create) {
+    Unlock();
+    m_error = 0;
+    const long long deadline = NowMs() + waitMs;
+    for (;;) {
+        int flags = O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC;
+        if (create) flags |= O_CREAT;
+        const int fd = ::open(path.c_str(), flags, 0666);
+        if (fd < 0) {
+            m_error = errno;
+            if (errno == ENOENT) return NO_FILE;
+            if (errno == ELOOP) return NOT_REGULAR;
+            return FAILED;
+        }
+        struct stat st {};
+        if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+            ::close(fd);
+            return NOT_REGULAR;
+        }
+        const TFileId id{st.st_dev, st.st_ino};
+        if (std::find(t_held.begin(), t_held.end(), id) != t_held.end()) {
+            ::close(fd);
+            m_nested = true;
+            return LOCKED;
+        }
+        bool locked = false;
+        for (;;) {
+            if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+                locked = true;
+                break;
+            }
+            if (errno == EINTR) continue;
+            if (errno != EWOULDBLOCK) break;
+            const long long left = deadline - NowMs();
+            if (left <= 0) {
+                ::close(fd);
+                return BUSY;
+            }
+            PauseMs(std::min(left, 10LL));
+        }
+        if (!locked) {
+            // A file system without locks: go on unlocked rather than refuse
+            // every save on it.
+            const int err = errno;
+            ::close(fd);
+            if (err == ENOLCK || err == EOPNOTSUPP || err == ENOSYS) {
+                m_nested = true;
+                return LOCKED;
+            }
+            m_error = err;
+            return FAILED;
+        }
+        // The holder before us may have renamed a new file over this one.
+        struct stat now {};
+        if (::lstat(path.c_str(), &now) == 0 && now.st_dev == st.st_dev && now.st_ino == st.st_ino) {
+            m_fd = fd;
+            m_dev = st.st_dev;
+            m_ino = st.st_ino;
+            t_held.push_back(id);
+            return LOCKED;
+        }
+        ::close(fd);
+        if (NowMs() >= deadline) return BUSY;
+    }
+}
+
+void CFileLock::Unlock() {
+    if (m_fd >= 0) {
+        const TFileId id{m_dev, m_ino};
+        const auto it = std::find(t_held.begin(), t_held.end(), id);
+        if (it != t_held.end()) t_held.erase(it);
+        ::close(m_fd);  // closing releases the lock
+        m_fd = -1;
+    }
+    m_nested = false;
+}

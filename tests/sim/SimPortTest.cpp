@@ -65,7 +65,7 @@ protected:
     void SetUp() override {
         RegisterSimPort();
         WriteProfileInt("Communication", "AutoOpen", 0);
-        WriteProfileInt("Communication", "CharDelay", 10);
+        WriteProfileInt("Communication", "CharDelay", 50);
         WriteProfileInt("Communication", "ReadTimeOut", 300);
         SetCountdownFactory([](int, int, int) { return std::make_unique<CAnswerAtOnce>(); });
     }

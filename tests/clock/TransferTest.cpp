@@ -42,8 +42,12 @@ public:
     bool QueuedInput(unsigned& count) override { return m_inner.QueuedInput(count); }
     bool GetErrorCounts(TErrorCounts& counts) override { return m_inner.GetErrorCounts(counts); }
 
+    // Returns once the clock has dealt with the bytes, as a clock does in its
+    // own time, so a loaded machine cannot make an echo late.
     ssize_t Write(const unsigned char* buf, std::size_t size) override {
+        const std::uint64_t before = sim ? sim->BytesAnswered() : 0;
         const ssize_t n = m_inner.Write(buf, size);
+        if (n > 0 && sim) sim->WaitAnswered(before + static_cast<std::uint64_t>(n), 10000);
         std::lock_guard lock(m_mutex);
         if (n > 0) m_written.append(reinterpret_cast<const char*>(buf), static_cast<std::size_t>(n));
         return n;
@@ -72,6 +76,8 @@ public:
         }
         return n;
     }
+
+    CSimClock* sim = nullptr;
 
     std::string Written() {
         std::lock_guard lock(m_mutex);
@@ -147,13 +153,14 @@ class Transfer : public ::testing::Test {
 protected:
     void SetUp() override {
         WriteProfileInt("Communication", "AutoOpen", 0);
-        WriteProfileInt("Communication", "CharDelay", 50);
+        WriteProfileInt("Communication", "CharDelay", 10);
         SetCountdownFactory([this](int lower, int upper, int step) -> std::unique_ptr<ICountdown> {
             m_countdown.calls.push_back("make " + std::to_string(lower) + ".." + std::to_string(upper) + "/" +
                                         std::to_string(step));
             return std::make_unique<CScriptedCountdown>(m_countdown);
         });
         ASSERT_TRUE(m_sim.Start()) << m_sim.LastError();
+        m_device->sim = &m_sim;
         m_port = std::make_unique<CCommPort>([this] { return m_device; });
         ASSERT_TRUE(m_port->Open(m_sim.DevicePath()));
     }

@@ -46,7 +46,9 @@ public:
     // Writes the command one byte at a time, each byte followed by the
     // profile's "CharDelay" pause and checked against the clock's echo, with
     // up to tries attempts per byte. A byte that is never echoed does not stop
-    // the command; true when the last byte's final attempt was echoed.
+    // the command. True only when every byte was sent once and its echo came
+    // back right: a byte that had to be sent again fails the command, since
+    // the clock may hold it twice.
     bool WriteCommand(CCommPort& port, TClockCommand command, int tries) const;
 
 private:

@@ -336,7 +336,7 @@ bool GetItemText(const TClockConfig& config, int item, std::string& text) {
     if (HasRealChoices(*r)) {
         int choice = 0;
         if (!GetItemChoice(config, item, choice)) return false;
-        return GetChoiceText(item, choice, text);
+        return GetChoiceText(item, choice - GetFirstChoiceValue(item), text);
     }
 
     const std::uint8_t* p = ConfigBytes(config) + r->offset;
@@ -349,6 +349,11 @@ bool GetItemText(const TClockConfig& config, int item, std::string& text) {
         case VALUE_S32: text = std::to_string(static_cast<std::int32_t>(GetBE32(p))); return true;
         default: return false;
     }
+}
+
+int GetFirstChoiceValue(int item) {
+    // The model is kept as its letter, 'A' to 'C'.
+    return item == 1 ? 'A' : 0;
 }
 
 bool GetItemKind(int item, int& kind) {

@@ -44,6 +44,10 @@ bool GetItemChoice(const TClockConfig& config, int item, int& choice);
 // the number otherwise.
 bool GetItemText(const TClockConfig& config, int item, std::string& text);
 
+// What SetItem takes for the first of the item's choices, and GetItemChoice
+// gives for it: 0, except for the model (item 1), kept as 'A' to 'C'.
+int GetFirstChoiceValue(int item);
+
 bool GetItemKind(int item, int& kind);
 bool GetItemLabel(int item, std::string& label);  // a format with at most one %s
 bool GetValueType(int item, int& type);

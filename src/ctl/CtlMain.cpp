@@ -9,6 +9,8 @@
 #include "CommandLine.h"
 #include "CtlCommand.h"
 #include "Prompts.h"
+#include "Resource.h"
+#include "StringTable.h"
 #include "SimPort.h"
 
 namespace {
@@ -74,6 +76,18 @@ void ReportError(const std::string& text) {
     std::fflush(stderr);
 }
 
+void UseDefaultMessageHook() {
+    SetMessageBoxHook([](const std::string& text) { ReportError(text); });
+}
+
+CFileNamingMessages::CFileNamingMessages(const std::string& path) {
+    SetMessageBoxHook([path](const std::string& text) {
+        ReportError(FormatString(GetString(IDS_CTL_FILE_REASON).c_str(), path.c_str(), text.c_str()));
+    });
+}
+
+CFileNamingMessages::~CFileNamingMessages() { UseDefaultMessageHook(); }
+
 int ReportUsage(const std::string& command, const std::string& reason) {
     ReportError(reason);
     std::fprintf(stderr, "Try 'tarvelctl %s--help'.\n", command.empty() ? "" : (command + " ").c_str());
@@ -83,7 +97,7 @@ int ReportUsage(const std::string& command, const std::string& reason) {
 int main(int argc, char** argv) {
     // Message boxes from the core (file refused, value out of range) are the
     // reason a command failed: one line each on stderr.
-    SetMessageBoxHook([](const std::string& text) { ReportError(text); });
+    UseDefaultMessageHook();
     // --port SIM: the simulated clock, for trying commands without hardware.
     RegisterSimPort();
 

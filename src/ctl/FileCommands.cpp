@@ -30,7 +30,8 @@ std::string FileErrorText(const CFileError& e) {
 // Loads the file; false (the reason already on stderr) when it cannot be used.
 bool LoadOrReport(CClockState& state, const std::string& path) {
     try {
-        // A refused file has told why through the message box hook.
+        // A refused file tells why through the message box hook, naming it.
+        CFileNamingMessages naming(path);
         return LoadConfigFile(state, path) == TLoadResult::Loaded;
     } catch (const CFileError& e) {
         ReportError(FileErrorText(e));
@@ -186,33 +187,46 @@ struct TAssignment {
     std::string value;
 };
 
+// "item 3: '12345' is not one of "1200", ... nor a number from 0 to 4".
+void ReportNotAChoice(const TAssignment& a, const std::vector<std::string>& choices) {
+    std::string list;
+    for (std::size_t i = 0; i < choices.size(); ++i) list += (i ? ", \"" : "\"") + choices[i] + "\"";
+    int min = 0, max = 0;
+    GetItemRange(a.item, min, max);
+    ReportError(FormatString(GetString(IDS_CTL_NOT_A_CHOICE).c_str(), a.item, a.value.c_str(), list.c_str(), min, max));
+}
+
 // The number SetItem takes: a choice text (any case) wins over a number of the
-// same spelling, so what get prints can be given back to set.
+// same spelling, so what get prints can be given back to set. The model also
+// takes its letter alone. A number for a choice item must be one it accepts,
+// or the choices are listed.
 bool ResolveValue(const TAssignment& a, int& value) {
     std::vector<std::string> choices;
-    if (GetChoiceList(a.item, choices)) {
-        for (std::size_t i = 0; i < choices.size(); ++i) {
-            if (EqualNoCase(choices[i], a.value)) {
-                value = static_cast<int>(i);
-                return true;
-            }
+    const bool hasChoices = GetChoiceList(a.item, choices);
+    const int first = GetFirstChoiceValue(a.item);
+    for (std::size_t i = 0; i < choices.size(); ++i) {
+        if (EqualNoCase(choices[i], a.value)) {
+            value = first + static_cast<int>(i);
+            return true;
+        }
+    }
+    if (hasChoices && first == 'A' && a.value.size() == 1) {
+        const int letter = a.value[0] >= 'a' && a.value[0] <= 'z' ? a.value[0] - 'a' + 'A' : a.value[0];
+        if (letter >= 'A' && letter < 'A' + static_cast<int>(choices.size())) {
+            value = letter;
+            return true;
         }
     }
     long long number = 0;
-    if (ParseNumber(a.value, INT32_MIN, INT32_MAX, number)) {
+    if (ParseNumber(a.value, INT32_MIN, INT32_MAX, number) &&
+        (!hasChoices || CheckItemValue(a.item, static_cast<int>(number)))) {
         value = static_cast<int>(number);
         return true;
     }
-    std::string reason = "item " + std::to_string(a.item) + ": '" + a.value + "' is not ";
-    if (choices.empty()) {
-        reason += "a whole number";
-    } else {
-        reason += "one of";
-        for (std::size_t i = 0; i < choices.size(); ++i)
-            reason += (i ? ", \"" : " \"") + choices[i] + "\"";
-        reason += " nor a number";
-    }
-    ReportError(reason);
+    if (hasChoices)
+        ReportNotAChoice(a, choices);
+    else
+        ReportError("item " + std::to_string(a.item) + ": '" + a.value + "' is not a whole number");
     return false;
 }
 

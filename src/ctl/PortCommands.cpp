@@ -113,7 +113,7 @@ int FinishStdout() {
 
 int RunRead(const CCommandLine& global, const CCommandLine& args) {
     const std::string out = args.GetValue("output");
-    if (out.empty()) return ReportUsage("read", "missing -o FILE");
+    if (out.empty() || !args.GetArgs().empty()) return ReportUsage("read", GetString(IDS_CTL_READ_NEEDS_OUTPUT));
     CPortSession session;
     if (const int rc = OpenSession("read", global, args, session); rc != CTL_DONE) return rc;
     if (!session.State().Read(session.Port(), true)) {
@@ -138,7 +138,8 @@ int RunWrite(const CCommandLine& global, const CCommandLine& args) {
     CClockState loaded;
     const std::string& path = args.GetArgs()[0];
     try {
-        // A refused file has said why through the message box hook.
+        // A refused file says why through the message box hook, naming it.
+        CFileNamingMessages naming(path);
         if (LoadConfigFile(loaded, path) != TLoadResult::Loaded) return CTL_FAILED;
     } catch (const CFileError& e) {
         ReportError(GetString(IDS_ERROR_OPENING_FILE) + " " + e.GetPath() + ": " + e.GetReason());
@@ -162,31 +163,43 @@ int RunWrite(const CCommandLine& global, const CCommandLine& args) {
     return CTL_DONE;
 }
 
+// What the clock sent after a time command, up to the line end; shown bytes
+// only. True when it refused the command with '?'.
+bool TakeTimeReply(CCommPort& port, std::string& line, bool& refused) {
+    SleepMs(kTimeReplyWaitMs);
+    unsigned char reply[64] = {};
+    unsigned count = sizeof reply - 1;
+    if (!port.Read(reply, count)) return false;
+    refused = std::find(reply, reply + count, '?') != reply + count;
+    line.clear();
+    for (unsigned i = 0; i < count && reply[i] != '\r' && reply[i] != '\n'; ++i)
+        if (IsShown(reply[i])) line += static_cast<char>(reply[i]);
+    return true;
+}
+
 int RunTime(const CCommandLine& global, const CCommandLine& args) {
     const std::string& what = args.GetArgs()[0];
     if (what != "get" && what != "set") return ReportUsage("time", "'" + what + "' is neither get nor set");
     CPortSession session;
     if (const int rc = OpenSession("time", global, args, session); rc != CTL_DONE) return rc;
 
-    if (what == "set") {
-        if (session.State().SendCommand(session.Port(), SET_UTC_TIME)) return CTL_DONE;
-        ReportError("time set: the clock did not take the command (no echo)");
+    const TClockCommand command = what == "set" ? SET_UTC_TIME : GET_UTC_TIME;
+    if (!session.State().SendCommand(session.Port(), command)) {
+        ReportError("time " + what + ": the clock did not take the command (its echo was missing or wrong)");
         return CTL_FAILED;
     }
-    if (!session.State().SendCommand(session.Port(), GET_UTC_TIME)) {
-        ReportError("time get: the clock did not take the command (no echo)");
-        return CTL_FAILED;
-    }
-    SleepMs(kTimeReplyWaitMs);
-    unsigned char reply[64] = {};
-    unsigned count = sizeof reply - 1;
-    if (!session.Port().Read(reply, count)) {
-        ReportError("time get: reading the reply failed");
-        return CTL_FAILED;
-    }
+    // A clock that did not understand answers '?', also to the set command.
     std::string line;
-    for (unsigned i = 0; i < count && reply[i] != '\r' && reply[i] != '\n'; ++i)
-        if (IsShown(reply[i])) line += static_cast<char>(reply[i]);
+    bool refused = false;
+    if (!TakeTimeReply(session.Port(), line, refused)) {
+        ReportError("time " + what + ": reading the reply failed");
+        return CTL_FAILED;
+    }
+    if (refused) {
+        ReportError(FormatString(GetString(IDS_CTL_TIME_REFUSED).c_str(), what.c_str()));
+        return CTL_FAILED;
+    }
+    if (what == "set") return CTL_DONE;
     if (line.empty()) {
         ReportError("time get: no reply from the clock");
         return CTL_FAILED;
@@ -244,17 +257,19 @@ void AddPortOptions(std::vector<TCtlOption>& options) {
 
 void AddPortCommands(std::vector<TCtlCommand>& table) {
     table.push_back({"read", "-o FILE", "Read the clock's setup into a setup file.",
-                     "Has the clock load its stored setup, then reads and checks it (about 1.5 s).\n"
-                     "FILE is replaced only once the whole setup was read.\n",
-                     WithPortOptions({{"output", 'o', "FILE", "the setup file to write"}}), 0, 0, RunRead});
+                     "Has the clock load its stored setup, then reads and checks it (about 3 s with\n"
+                     "the default CharDelay of 100 ms). FILE is replaced only once the whole setup\n"
+                     "was read.\n",
+                     WithPortOptions({{"output", 'o', "FILE", "the setup file to write"}}), 0, 1, RunRead});
     table.push_back({"write", "FILE", "Write a setup file into the clock, verify it, store it, reset.",
                      "Before verifying, storing and resetting the clock a countdown runs on stderr\n"
-                     "while the clock works; Ctrl-C during a countdown ends the write there, as\n"
-                     "done, with the later steps left out.\n",
+                     "while the clock works. Ctrl-C during a countdown ends the write there: the\n"
+                     "later steps are left out, stderr says which, and the exit status is 1.\n",
                      WithPortOptions({{"countdown", 0, "N", "seconds of each countdown (default 10)"}}), 1, 1,
                      RunWrite});
     table.push_back({"time", "get|set", "Print the clock's UTC time, or set it from this PC's local time.",
-                     "get prints the clock's reply: day of year, hours, minutes and seconds.\n",
+                     "get prints the clock's reply: day of year, hours, minutes and seconds.\n"
+                     "A clock that answers '?' refused the command: exit status 1.\n",
                      WithPortOptions({}), 1, 1, RunTime});
     table.push_back({"send", "TEXT", "Send TEXT to the clock and print what comes back.",
                      "TEXT goes out as the Console page sends a line: without a line ending, at most\n"

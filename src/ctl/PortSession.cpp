@@ -5,8 +5,14 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
+#include <set>
+#include <string>
 
 #include "CtlCommand.h"
+#include "Prompts.h"
+#include "Resource.h"
+#include "StringTable.h"
 
 namespace {
 
@@ -40,6 +46,35 @@ void InstallHandler() {
     if (::sigaction(SIGINT, &action, &g_previousAction) == 0) g_handlerInstalled = true;
 }
 
+// A port error arrives as the failed call's name, then the system's text, one
+// a line; while a clock does not answer or the device is gone the same error
+// comes for every attempt at every byte. Each reason is said once, in one
+// line, and a device that went away is said so.
+std::set<std::string> g_said;
+
+bool MeansDeviceGone(const std::string& reason) {
+    for (int code : {EIO, ENXIO, ENODEV})
+        if (reason == std::strerror(code)) return true;
+    return false;
+}
+
+void SayOnce(const std::string& text) {
+    std::string line;
+    std::string reason;
+    std::size_t start = 0;
+    for (int n = 0; start < text.size(); ++n) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        const std::string part = text.substr(start, end - start);
+        start = end + 1;
+        if (part.empty()) continue;
+        if (n == 1) reason = part;
+        line += (line.empty() ? "" : ": ") + part;
+    }
+    if (MeansDeviceGone(reason)) line = FormatString(GetString(IDS_CTL_DEVICE_GONE).c_str(), reason.c_str());
+    if (g_said.insert(line).second) ReportError(line);
+}
+
 void RemoveHandler() {
     if (!g_handlerInstalled) return;
     ::sigaction(SIGINT, &g_previousAction, nullptr);
@@ -51,6 +86,7 @@ void RemoveHandler() {
 CPortSession::~CPortSession() {
     m_port.reset();
     RemoveHandler();
+    UseDefaultMessageHook();
 }
 
 bool CPortSession::Open(const std::string& portName, int model) {
@@ -68,6 +104,8 @@ bool CPortSession::Open(const std::string& portName, int model) {
         ReportError("opening port " + portName + " failed");
         return false;
     }
+    g_said.clear();
+    SetMessageBoxHook(SayOnce);
     return true;
 }
 

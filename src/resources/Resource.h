@@ -128,6 +128,12 @@ constexpr unsigned IDS_STAGE_BEFORE_STORE = 58005;
 constexpr unsigned IDS_STAGE_BEFORE_RESET = 58006;
 constexpr unsigned IDS_READING_FROM_CLOCK = 58007;
 constexpr unsigned IDS_WRITING_TO_CLOCK = 58008;
+// tarvelctl's texts, 58200 on
+constexpr unsigned IDS_CTL_NOT_A_CHOICE = 58200;
+constexpr unsigned IDS_CTL_TIME_REFUSED = 58201;
+constexpr unsigned IDS_CTL_READ_NEEDS_OUTPUT = 58202;
+constexpr unsigned IDS_CTL_DEVICE_GONE = 58203;
+constexpr unsigned IDS_CTL_FILE_REASON = 58204;
 constexpr unsigned IDS_READ_FAILED = 57681;
 constexpr unsigned IDS_COUNTDOWN = 57682;
 constexpr unsigned IDS_SENT_TO_CLOCK = 57683;

@@ -265,6 +265,14 @@ const TStringEntry g_stringTable[] = {
     {58007, "Reading the setup from the clock..."},
     {58008, "Writing the setup to the clock..."},
 
+    // tarvelctl: refusals by the clock, values and files named, a port whose
+    // device has gone
+    {58200, "item %d: '%s' is not one of %s nor a number from %d to %d"},
+    {58201, "time %s: the clock refused the command (it answered '?')"},
+    {58202, "read needs -o FILE: the setup file the clock's setup is written to"},
+    {58203, "the port's device has gone (%s); run the command again once it is back"},
+    {58204, "%s: %s"},
+
     // safe files and profile settings: the user's files are never followed
     // through another user's link, nor blocked on by a pipe; profile values
     // that were refused or limited

@@ -244,14 +244,41 @@ bool CSimClock::Start() {
     m_output.clear();
     m_lineFree = TClock::now();
     m_lastInput = TClock::now();
+    m_bytesRead = 0;
+    {
+        std::lock_guard lock(m_answerMutex);
+        m_bytesAnswered = 0;
+        m_serving = true;
+    }
     try {
         m_thread = std::thread(&CSimClock::Serve, this);
     } catch (const std::system_error& e) {
         m_lastError = e.what();
+        SetServing(false);
         CloseAll();
         return false;
     }
     return true;
+}
+
+void CSimClock::SetServing(bool serving) {
+    {
+        std::lock_guard lock(m_answerMutex);
+        m_serving = serving;
+    }
+    m_answerCv.notify_all();
+}
+
+std::uint64_t CSimClock::BytesAnswered() const {
+    std::lock_guard lock(m_answerMutex);
+    return m_bytesAnswered;
+}
+
+bool CSimClock::WaitAnswered(std::uint64_t count, int timeoutMs) const {
+    std::unique_lock lock(m_answerMutex);
+    return m_answerCv.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                               [&] { return m_bytesAnswered >= count || !m_serving; }) &&
+           m_bytesAnswered >= count;
 }
 
 void CSimClock::Stop() {
@@ -261,6 +288,7 @@ void CSimClock::Stop() {
         [[maybe_unused]] ssize_t n = ::write(m_wakeFd, &one, sizeof(one));
         m_thread.join();
     }
+    SetServing(false);
     CloseAll();
 }
 
@@ -278,6 +306,13 @@ void CSimClock::Serve() {
         TClock::time_point now = TClock::now();
         CheckTimeouts(now);
         const bool blocked = WriteDueOutput(now);
+        {
+            std::lock_guard lock(m_answerMutex);
+            if (m_bytesAnswered != m_bytesRead) {
+                m_bytesAnswered = m_bytesRead;
+                m_answerCv.notify_all();
+            }
+        }
 
         // Sleep until input, a stop, or the next thing that falls due.
         std::optional<TClock::time_point> wake;
@@ -313,6 +348,7 @@ void CSimClock::Serve() {
             for (;;) {
                 const ssize_t n = ::read(m_masterFd, buf, sizeof(buf));
                 if (n <= 0) break;
+                m_bytesRead += static_cast<std::uint64_t>(n);
                 HandleInput(buf, static_cast<std::size_t>(n));
             }
         } else if (fds[1].revents & (POLLHUP | POLLERR)) {

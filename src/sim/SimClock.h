@@ -6,6 +6,7 @@
 #pragma once
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <ctime>
 #include <deque>
@@ -64,6 +65,13 @@ public:
     std::string GetRomDate() const;
     void SetRomDate(const std::string& line);
 
+    // Bytes taken from the line and dealt with, the answers due at once (the
+    // echoes) written back; counted from Start.
+    std::uint64_t BytesAnswered() const;
+    // Waits until BytesAnswered() reaches count; false when timeoutMs ran out
+    // or the clock stopped first.
+    bool WaitAnswered(std::uint64_t count, int timeoutMs) const;
+
     // How long a partial command, or the records after "XR", may wait for
     // their next byte before they are dropped.
     void SetCommandTimeoutMs(int ms);
@@ -86,6 +94,7 @@ private:
 
     void Serve();
     void CloseAll();
+    void SetServing(bool serving);
     void HandleInput(const char* data, std::size_t size);
     void HandleCommandByte(char c, const TSimFaults& faults);
     void HandleRecordByte(char c, const TSimFaults& faults);
@@ -132,5 +141,12 @@ private:
     std::uint64_t m_commandBytes = 0;  // since the faults were last set
     std::uint64_t m_seenGeneration = 0;
     std::deque<TOutByte> m_output;
+    std::uint64_t m_bytesRead = 0;
+
+    // What the serving thread has answered, for WaitAnswered.
+    mutable std::mutex m_answerMutex;
+    mutable std::condition_variable m_answerCv;
+    std::uint64_t m_bytesAnswered = 0;
+    bool m_serving = false;
     TClock::time_point m_lineFree;  // when the last queued character has left
 };

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -131,6 +132,16 @@ public:
         if (!m_haveOnDisk || !SameRecord(eeprom, m_onDisk)) SaveLocked(eeprom);
     }
 
+    // Writes through write and waits (at most timeoutMs) until the running
+    // clock has dealt with the bytes.
+    ssize_t WriteAnswered(const std::function<ssize_t()>& write, int timeoutMs) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        const std::uint64_t before = m_clock ? m_clock->BytesAnswered() : 0;
+        const ssize_t n = write();
+        if (n > 0 && m_clock) m_clock->WaitAnswered(before + static_cast<std::uint64_t>(n), timeoutMs);
+        return n;
+    }
+
 private:
     // Starts the clock from its file, or from the factory setup.
     void PrepareFile(CSimClock& clock) {
@@ -216,6 +227,12 @@ bool CSimPort::Open(const std::string& /*path*/) {
         return false;
     }
     return CTermiosDevice::Open(clock->DevicePath());
+}
+
+ssize_t CSimPort::Write(const unsigned char* buf, std::size_t size) {
+    // Generous: only a clock that stopped serving makes it run out.
+    constexpr int kAnswerWaitMs = 5000;
+    return Shared().WriteAnswered([&] { return CTermiosDevice::Write(buf, size); }, kAnswerWaitMs);
 }
 
 CSimClock* CSimPort::GetClock() {

@@ -25,6 +25,10 @@ public:
     // device; the path given is not used. False with errno set when no
     // pseudo-terminal could be had.
     bool Open(const std::string& path) override;
+    // Returns once the clock has dealt with what was written: a clock answers
+    // in its own time whatever load the PC is under, so its echoes are on the
+    // line before the writer starts waiting for them.
+    ssize_t Write(const unsigned char* buf, std::size_t size) override;
 
     // The clock behind the port, started on first use; nullptr when it could
     // not start. Valid until Shutdown.

@@ -159,6 +159,23 @@ TEST(SetupItems, UnexpectedAndPlaceholderValues) {
     EXPECT_EQ(c.analog[2].range, 255);
 }
 
+TEST(SetupItems, TheModelIsKeptAsItsLetterAndShownByName) {
+    TClockConfig c = Filled();
+    // The record keeps 'A' to 'C'; the choice index alone is refused.
+    EXPECT_FALSE(SetItem(c, 1, 0, false));
+    for (int letter : {'A', 'B', 'C'}) {
+        ASSERT_TRUE(SetItem(c, 1, letter, false));
+        EXPECT_EQ(c.model, letter);
+        EXPECT_EQ(Text(c, 1), std::string("Model ") + char(letter));
+    }
+    for (std::uint8_t stored : {0, 64, 68, 255}) {
+        c.model = stored;
+        EXPECT_EQ(Text(c, 1), UNEXPECTED) << int(stored);
+    }
+    EXPECT_EQ(GetFirstChoiceValue(1), 'A');
+    EXPECT_EQ(GetFirstChoiceValue(3), 0);
+}
+
 TEST(SetupItems, ItemsWithoutAFieldFailWithoutEffect) {
     CCapturedPrompts prompts;
     TClockConfig c = Filled();
@@ -223,13 +240,16 @@ TEST(SetupItems, EveryChoiceCountMatchesItsList) {
         ASSERT_TRUE(GetChoiceText(item, count, s));
         EXPECT_EQ(s, UNEXPECTED) << item;
         std::vector<std::string> list;
-        if (!GetChoiceList(item, list) || item == 1) continue;
+        if (!GetChoiceList(item, list)) continue;
         ASSERT_EQ(int(list.size()), count) << item;
-        // The page stores a picked entry by its index, so the last one must be accepted.
+        // A picked entry is stored by its index (from the item's first value),
+        // so the last one must be accepted and shown with its own text.
         TClockConfig c = Filled();
+        const int last = GetFirstChoiceValue(item) + count - 1;
         int choice = -1;
-        EXPECT_TRUE(SetItem(c, item, count - 1, false) && GetItemChoice(c, item, choice)) << item;
-        EXPECT_EQ(choice, count - 1) << item;
+        EXPECT_TRUE(SetItem(c, item, last, false) && GetItemChoice(c, item, choice)) << item;
+        EXPECT_EQ(choice, last) << item;
+        EXPECT_EQ(Text(c, item), list.back()) << item;
     }
     EXPECT_EQ(withCounts, 53);
 }
@@ -264,9 +284,7 @@ TEST(SetupItems, EveryItemKeepsToItsOwnField) {
         int choice = -1;
         if (GetChoiceList(item, list)) {
             EXPECT_TRUE(GetItemChoice(g.config, item, choice) && choice == v) << item;
-            if (item != 1) {
-                EXPECT_EQ(Text(g.config, item), list[std::size_t(v)]) << item;
-            }
+            EXPECT_EQ(Text(g.config, item), list[std::size_t(v - GetFirstChoiceValue(item))]) << item;
         } else {
             EXPECT_EQ(Text(g.config, item), std::to_string(v)) << item;
         }

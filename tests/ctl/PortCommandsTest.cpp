@@ -49,7 +49,7 @@ protected:
 #endif
         std::filesystem::create_directories(m_dir.File("config"));
         std::filesystem::create_directories(m_dir.File("tmp"));
-        WriteProfile("[Communication]\nCharDelay=10\n");
+        WriteProfile("[Communication]\nCharDelay=50\n");
         ASSERT_TRUE(m_sim.Start()) << m_sim.LastError();
     }
 
@@ -138,7 +138,7 @@ TEST_F(PortCommands, ReadSavesTheClocksSetupAndLeavesTheSettingsAlone) {
 }
 
 TEST_F(PortCommands, WriteRunsItsCountdownsAndStoresTheSetup) {
-    WriteProfile("[Communication]\nCharDelay=10\nModel=K205\nCommPort=" + m_sim.DevicePath() + "\n");
+    WriteProfile("[Communication]\nCharDelay=50\nModel=K205\nCommPort=" + m_sim.DevicePath() + "\n");
     CClockState state;
     *state.GetConfig() = ChangedSetup();
     const std::string file = m_dir.File("new.hcs");
@@ -167,8 +167,13 @@ TEST_F(PortCommands, CtrlCDuringACountdownEndsTheWriteThere) {
     kill(pid, SIGINT);
     const TRun r = Finish(pid);
 
-    EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_NE(r.err.find("cancelled"), std::string::npos) << r.err;
+    // Cancelled is not done: the sentence says what was left out.
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_NE(r.err.find("\ntarvelctl: Write to clock cancelled: the setup was sent but not verified, "
+                         "stored or the clock reset.\n"),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(r.out, "");
     EXPECT_EQ(m_sim.GetCommandLog(), (std::vector<std::string>{"1,K201XR"}));
     EXPECT_TRUE(Same(m_sim.GetEeprom(), CSimClock::MakeFactorySetup()));
     EXPECT_TRUE(TempIsEmpty());
@@ -207,6 +212,59 @@ TEST_F(PortCommands, TimeAndSendTalkToTheClock) {
     EXPECT_NE(r.err.find("cannot write to standard output"), std::string::npos) << r.err;
 }
 
+TEST_F(PortCommands, AnEchoLostMidCommandFailsTheWriteAndTheTimeSet) {
+    CClockState state;
+    *state.GetConfig() = ChangedSetup();
+    const std::string file = m_dir.File("new.hcs");
+    SaveConfigFile(state, file);
+
+    // The 23rd command byte is the "X" of the store command: sent again, it
+    // reaches the clock doubled, and the store never happens.
+    TSimFaults faults;
+    faults.dropEchoEvery = 23;
+    m_sim.SetFaults(faults);
+    TRun r = Run({"--port", m_sim.DevicePath(), "write", file, "--countdown", "0"});
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_NE(r.err.find("Error writing to comm device."), std::string::npos) << r.err;
+    EXPECT_TRUE(Same(m_sim.GetEeprom(), CSimClock::MakeFactorySetup()));
+
+    faults.dropEchoEvery = 3;
+    m_sim.SetFaults(faults);
+    r = Run({"--port", m_sim.DevicePath(), "time", "set"});
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_NE(r.err.find("time set: the clock did not take the command"), std::string::npos) << r.err;
+}
+
+TEST_F(PortCommands, AQuestionMarkAnswerIsARefusal) {
+    TSimFaults faults;
+    faults.answerQuestion = true;
+    m_sim.SetFaults(faults);
+    for (const char* what : {"get", "set"}) {
+        const TRun r = Run({"--port", m_sim.DevicePath(), "time", what});
+        EXPECT_EQ(r.status, 1) << what;
+        EXPECT_EQ(r.err, std::string("tarvelctl: time ") + what + ": the clock refused the command (it answered '?')\n");
+        EXPECT_EQ(r.out, "");
+    }
+}
+
+TEST_F(PortCommands, AnUnpluggedDeviceIsReportedOnce) {
+    const std::string file = m_dir.File("never.hcs");
+    const pid_t pid = Start({"--port", m_sim.DevicePath(), "read", "-o", file});
+    ASSERT_GT(pid, 0);
+    // Pulled once the first command was taken, while the second goes out.
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+    while (m_sim.GetCommandLog().empty() && std::chrono::steady_clock::now() < end)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    m_sim.Stop();
+    const TRun r = Finish(pid);
+
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err,
+              "tarvelctl: the port's device has gone (Input/output error); run the command again once it is back\n"
+              "tarvelctl: reading the setup from the clock failed: Error reading from comm port.\n");
+    EXPECT_FALSE(std::filesystem::exists(file));
+}
+
 TEST_F(PortCommands, FailuresAndUsageErrors) {
     const std::string file = m_dir.File("never.hcs");
     TRun r = Run({"--port", m_dir.File("no-such-device"), "read", "-o", file});
@@ -227,7 +285,18 @@ TEST_F(PortCommands, FailuresAndUsageErrors) {
 
     EXPECT_EQ(Run({"--port", m_sim.DevicePath(), "--model", "K207", "time", "get"}).status, 2);
     EXPECT_EQ(Run({"--port", m_sim.DevicePath(), "time", "now"}).status, 2);
-    EXPECT_EQ(Run({"--port", m_sim.DevicePath(), "read"}).status, 2);
+    // The file to read into is only taken with -o, and the usage says so.
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"read"}, std::vector<std::string>{"read", file}}) {
+        std::vector<std::string> withPort = {"--port", m_sim.DevicePath()};
+        withPort.insert(withPort.end(), args.begin(), args.end());
+        r = Run(withPort);
+        EXPECT_EQ(r.status, 2);
+        EXPECT_EQ(r.err.rfind("tarvelctl: read needs -o FILE", 0), 0u) << r.err;
+    }
+    EXPECT_FALSE(std::filesystem::exists(file));
+    r = Run({"read", "--help"});
+    EXPECT_NE(r.out.find("(about 3 s with"), std::string::npos) << r.out;
     EXPECT_EQ(Run({"write", file, "--countdown", "soon"}).status, 2);
     r = Run({"send", "--help"});
     EXPECT_EQ(r.status, 0);

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <sstream>
@@ -15,6 +16,7 @@
 
 #include "ClockState.h"
 #include "HexCodec.h"
+#include "SetupItems.h"
 #include "TestSupport.h"
 
 extern char** environ;
@@ -139,7 +141,66 @@ TEST_F(TarvelCtl, RefusedAssignmentLeavesTheFileByteIdentical) {
     }
     r = Run({"set", path, "6=sometimes"});
     EXPECT_NE(r.err.find("\"No Parity\", \"Even\", \"Odd\""), std::string::npos) << r.err;
+    // A number a choice item does not take lists the choices, as a wrong text does.
+    r = Run({"set", path, "3=12345"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "tarvelctl: item 3: '12345' is not one of \"1200\", \"2400\", \"4800\", \"9600\", "
+                     "\"19200\" nor a number from 0 to 4\n");
+    r = Run({"set", path, "1=1"});
+    EXPECT_NE(r.err.find("\"Model A\", \"Model B\", \"Model C\" nor a number from 65 to 67"), std::string::npos)
+        << r.err;
+    EXPECT_EQ(ReadWholeFile(path), before);
     EXPECT_EQ(Run({"get", path, "18"}).out, "100\n");
+}
+
+TEST_F(TarvelCtl, EveryChoiceOfEveryChoiceItemRoundTripsThroughGetAndSet) {
+    const std::string path = NewFile("a.hcs");
+    // Round k sets every choice item that has a k-th choice to it by its
+    // text, reads them all back, and sets what get printed: the file stays.
+    std::vector<std::pair<int, std::vector<std::string>>> items;
+    std::size_t rounds = 0;
+    for (int item = 1; item < ITEM_COUNT; ++item) {
+        std::vector<std::string> choices;
+        if (!GetChoiceList(item, choices)) continue;
+        rounds = std::max(rounds, choices.size());
+        items.emplace_back(item, choices);
+    }
+    ASSERT_EQ(items.size(), 36u);  // 53 with choices, less 17 with only the placeholder
+    for (std::size_t k = 0; k < rounds; ++k) {
+        std::vector<std::string> set = {"set", path}, get = {"get", path};
+        std::string expected;
+        for (const auto& [item, choices] : items) {
+            if (k >= choices.size()) continue;
+            set.push_back(std::to_string(item) + "=" + choices[k]);
+            get.push_back(std::to_string(item));
+            expected += choices[k] + "\n";
+        }
+        TRun r = Run(set);
+        ASSERT_EQ(r.status, 0) << "round " << k << ": " << r.err;
+        const std::string stored = ReadWholeFile(path);
+        r = Run(get);
+        ASSERT_EQ(r.status, 0) << "round " << k << ": " << r.err;
+        EXPECT_EQ(r.out, expected) << "round " << k;
+
+        std::vector<std::string> again = {"set", path};
+        std::istringstream lines(r.out);
+        std::string value;
+        for (std::size_t i = 2; i < get.size() && std::getline(lines, value); ++i)
+            again.push_back(get[i] + "=" + value);
+        ASSERT_EQ(Run(again).status, 0) << "round " << k;
+        EXPECT_EQ(ReadWholeFile(path), stored) << "round " << k;
+        // The model keeps its letter in the record.
+        if (k < 3) {
+            EXPECT_EQ(stored[24], 'A' + static_cast<int>(k));
+        }
+    }
+
+    // The model also takes its letter alone, in any case.
+    ASSERT_EQ(Run({"set", path, "1=b"}).status, 0);
+    EXPECT_EQ(ReadWholeFile(path)[24], 'B');
+    EXPECT_EQ(Run({"get", path, "1"}).out, "Model B\n");
+    EXPECT_EQ(Run({"set", path, "1=D"}).status, 1);
+    EXPECT_EQ(Run({"get", path, "1"}).out, "Model B\n");
 }
 
 TEST_F(TarvelCtl, DumpAndHexGiveTheCoreBytes) {
@@ -202,7 +263,7 @@ TEST_F(TarvelCtl, UnusableFilesFailWithOneLineReason) {
     WriteWholeFile(File("foreign.hcs"), std::string(200, 'x'));
     r = Run({"dump", File("foreign.hcs")});
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "tarvelctl: Unknown file type!\n");
+    EXPECT_EQ(r.err, "tarvelctl: " + File("foreign.hcs") + ": Unknown file type!\n");
     EXPECT_EQ(r.out, "");
 
     WriteWholeFile(File("short.hcs"), ZeroFile().substr(0, 100));

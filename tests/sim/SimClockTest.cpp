@@ -41,6 +41,13 @@ protected:
         ASSERT_TRUE(sim.Start()) << sim.LastError();
         ASSERT_TRUE(line.Open(sim.DevicePath()));
     }
+    // Writes bytes and waits (generously) until the clock has dealt with them,
+    // so what it answers at once is on the line and its state is settled.
+    void Sent(const std::string& bytes) {
+        const std::uint64_t before = sim.BytesAnswered();
+        ASSERT_TRUE(line.Write(bytes));
+        ASSERT_TRUE(sim.WaitAnswered(before + bytes.size(), 10000));
+    }
     // A command with its echo checked, as the program sends it.
     void Command(const std::string& text) { ASSERT_EQ(line.SendEchoed(text), text); }
     void SetFault(void (*change)(TSimFaults&)) {
@@ -70,11 +77,10 @@ TEST_F(SimClockTest, TakesRecordsInPiecesAndStoresThemOnRequest) {
     const std::string text = RawText(ChangedSetup());
     Command("1,K205XR");
     // Not echoed, and taken however it is cut up.
-    ASSERT_TRUE(line.Write(text.substr(0, 100)));
-    std::this_thread::sleep_for(milliseconds(30));
-    ASSERT_TRUE(line.Write(text.substr(100, 1)));
-    ASSERT_TRUE(line.Write(text.substr(101)));
-    EXPECT_EQ(line.ReadFor(150), "");
+    Sent(text.substr(0, 100));
+    Sent(text.substr(100, 1));
+    Sent(text.substr(101));
+    EXPECT_EQ(line.ReadFor(20), "");
     EXPECT_TRUE(Same(sim.GetActive(), ChangedSetup()));
     EXPECT_TRUE(Same(sim.GetEeprom(), factory));
 
@@ -189,8 +195,8 @@ TEST_F(SimClockTest, AnswersItsTimeAndTakesAValidNewOne) {
 TEST_F(SimClockTest, FaultsOfTheEcho) {
     sim.SetEeprom(ChangedSetup());
     SetFault([](TSimFaults& f) { f.noEcho = true; });
-    ASSERT_TRUE(line.Write("1,K202XO"));
-    EXPECT_EQ(line.ReadFor(200), "");
+    Sent("1,K202XO");
+    EXPECT_EQ(line.ReadFor(20), "");
     // Carried out all the same; only the echo is missing.
     EXPECT_TRUE(Same(sim.GetActive(), ChangedSetup()));
 
@@ -201,8 +207,8 @@ TEST_F(SimClockTest, FaultsOfTheEcho) {
     line.ReadFor(100);
 
     SetFault([](TSimFaults& f) { f.dropEchoEvery = 3; });
-    ASSERT_TRUE(line.Write("1,K202XO"));
-    EXPECT_EQ(line.ReadFor(200), "1,20XO");  // bytes 3 and 6 lose their echo
+    Sent("1,K202XO");
+    EXPECT_EQ(line.ReadFor(20), "1,20XO");  // bytes 3 and 6 lose their echo
 }
 
 TEST_F(SimClockTest, FaultsOfTheAnswers) {

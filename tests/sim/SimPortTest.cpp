@@ -2,10 +2,12 @@
 // its EEPROM kept in a file under the data directory across clock starts.
 #include <gtest/gtest.h>
 
+#include <poll.h>
 #include <sys/stat.h>
 
 #include <cstdlib>
 #include <cstring>
+#include <chrono>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -13,6 +15,7 @@
 
 #include "ClockState.h"
 #include "CommPort.h"
+#include "HexCodec.h"
 #include "Messages.h"
 #include "Profile.h"
 #include "Prompts.h"
@@ -117,6 +120,33 @@ TEST_F(SimPortTest, FreshClockStartsFromTheFactoryAndKeepsItsStoresInTheFile) {
     ASSERT_TRUE(ReadFromSim(again));
     EXPECT_TRUE(Same(*again.GetConfig(), *state.GetConfig()));
     EXPECT_TRUE(m_prompts.boxes.empty());
+}
+
+TEST_F(SimPortTest, AWriteReturnsWithTheClocksEchoAlreadyOnTheLine) {
+    // However loaded the machine, the echo is there at once: no wait between
+    // the write and the read.
+    CSimPort device;
+    ASSERT_TRUE(device.Open("SIM"));
+    for (char c : std::string("1,K202XT")) {
+        const unsigned char byte = static_cast<unsigned char>(c);
+        ASSERT_EQ(device.Write(&byte, 1), 1);
+        unsigned char echo = 0;
+        ASSERT_EQ(device.Read(&echo, 1), 1) << c;
+        EXPECT_EQ(echo, byte);
+    }
+    // The records the command asked for are written right after its last
+    // echo; the whole text follows.
+    std::string text;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (text.size() < RAW_TEXT_SIZE && std::chrono::steady_clock::now() < end) {
+        unsigned char buf[512];
+        const ssize_t n = device.Read(buf, sizeof buf);
+        if (n > 0) text.append(reinterpret_cast<const char*>(buf), static_cast<std::size_t>(n));
+        else device.Poll(POLLIN, 100);
+    }
+    EXPECT_EQ(text.size(), RAW_TEXT_SIZE);
+    EXPECT_TRUE(VerifyChecksums(text.data(), text.size()));
+    device.Close();
 }
 
 TEST_F(SimPortTest, ChangesMadeDirectlyAreSavedAtShutdownAndAnUnchangedFileIsLeftAlone) {

@@ -15,7 +15,7 @@
 
 #include "ClockFile.h"
 #include "ClockState.h"
-#include "CommPort.h"
+#include "PortCatalogue.h"
 #include "Profile.h"
 #include "SimClock.h"
 
@@ -215,7 +215,7 @@ bool CSimPort::Open(const std::string& /*path*/) {
         errno = err;
         return false;
     }
-    return CTermiosDevice::Open(clock->DevicePath());
+    return m_line.Open(clock->DevicePath());
 }
 
 CSimClock* CSimPort::GetClock() {
@@ -250,6 +250,6 @@ std::string CSimPort::EepromPath() {
 }
 
 void RegisterSimPort() {
-    CCommPort::RegisterVirtualPort(CSimPort::NAME, CSimPort::DESCRIPTION,
-                                   [] { return std::make_shared<CSimPort>(); });
+    CPortCatalogue::RegisterVirtualPort(CSimPort::NAME, CSimPort::DESCRIPTION,
+                                        [] { return std::make_shared<CSimPort>(); });
 }

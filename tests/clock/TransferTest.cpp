@@ -151,7 +151,7 @@ protected:
             return std::make_unique<CScriptedCountdown>(m_countdown);
         });
         ASSERT_TRUE(m_sim.Start()) << m_sim.LastError();
-        m_port = std::make_unique<CCommPort>([this] { return m_device; });
+        m_port = std::make_unique<CCommPort>(nullptr, [this] { return m_device; });
         ASSERT_TRUE(m_port->Open(m_sim.DevicePath()));
     }
     void TearDown() override {

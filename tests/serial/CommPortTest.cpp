@@ -10,6 +10,7 @@
 #include <sstream>
 #include <thread>
 
+#include "PortCatalogue.h"
 #include "SerialTestSupport.h"
 #include "StringTable.h"
 
@@ -39,7 +40,7 @@ class CommPortTest : public CSerialTest {};
 
 TEST_F(CommPortTest, OpenOfMissingDeviceFailsAndLeavesAReport) {
     WriteProfileInt("Debug", "Verbose", 1);
-    CCommPort port;
+    CCommPort port(&m_reporter);
     CRecordingTarget notify;
     port.SetNotifyWnd(&notify);
 
@@ -71,7 +72,7 @@ TEST_F(CommPortTest, OpenOfMissingDeviceFailsAndLeavesAReport) {
 TEST_F(CommPortTest, DeviceIsExclusiveAndAFailedOpenReleasesTheOldOne) {
     CPseudoTerminal pty;
     ASSERT_TRUE(pty.Ok());
-    CCommPort first, second;
+    CCommPort first(&m_reporter), second(&m_reporter);
     ASSERT_TRUE(first.Open(pty.Path()));
     EXPECT_FALSE(second.Open(pty.Path()));  // even for root
     EXPECT_TRUE(first.IsOpen());
@@ -113,7 +114,7 @@ TEST_F(CommPortTest, PseudoTerminalKeepingEightBitsIsAMismatch) {
     ASSERT_TRUE(pty.Ok());
     WriteProfileString("Communication", "Mode", "baud=4800 parity=e data=7 stop=2");
     WriteProfileInt("Debug", "Verbose", 1);
-    CCommPort port;
+    CCommPort port(&m_reporter);
     EXPECT_FALSE(port.Open(pty.Path()));
     ASSERT_EQ(m_prompts.boxes.size(), 1u);
     EXPECT_EQ(m_prompts.boxes[0], "GetCommState() returned a different comm state from SetCommState()!\n");
@@ -128,17 +129,15 @@ TEST_F(CommPortTest, PseudoTerminalKeepingEightBitsIsAMismatch) {
 TEST_F(CommPortTest, OpenReadAndWriteThroughAPseudoTerminal) {
     CPseudoTerminal pty;
     ASSERT_TRUE(pty.Ok());
-    CCommPort port;
-    CRecordingTarget notify, mainWindow;
+    int stateChanges = 0;
+    CPortReporter reporter({}, [&] { ++stateChanges; });
+    CCommPort port(&reporter);
+    CRecordingTarget notify;
     port.SetNotifyWnd(&notify);
-    SetMainTarget(&mainWindow);
-    const bool opened = port.Open(pty.Path());
-    SetMainTarget(nullptr);
-    ASSERT_TRUE(opened);
+    ASSERT_TRUE(port.Open(pty.Path()));
     ASSERT_EQ(notify.Messages().size(), 1u);
     EXPECT_EQ(notify.Messages()[0].Code(), 0);
-    ASSERT_EQ(mainWindow.Messages().size(), 1u);
-    EXPECT_EQ(mainWindow.Messages()[0].msg, WM_PORTSTATECHANGED);
+    EXPECT_EQ(stateChanges, 1);
     notify.Clear();
 
     unsigned char buf[64];
@@ -169,7 +168,7 @@ TEST_F(CommPortTest, WriteNobodyReadsTimesOutWithStatusFour) {
     CPseudoTerminal pty;
     ASSERT_TRUE(pty.Ok());
     WriteProfileInt("Communication", "WriteTimeOut", 100);
-    CCommPort port;
+    CCommPort port(&m_reporter);
     CRecordingTarget notify;
     port.SetNotifyWnd(&notify);
     ASSERT_TRUE(port.Open(pty.Path()));
@@ -191,7 +190,7 @@ TEST_F(CommPortTest, WriteNobodyReadsTimesOutWithStatusFour) {
 
 TEST_F(CommPortTest, ClosedPortRefusesQuietlyExceptReadAndWrite) {
     WriteProfileInt("Debug", "Verbose", 1);
-    CCommPort port;
+    CCommPort port(&m_reporter);
     CRecordingTarget notify;
     port.SetNotifyWnd(&notify);
     DCB dcb{};
@@ -375,10 +374,10 @@ TEST_F(CommPortTest, AccessDeniedNamesTheGroupThatOwnsTheDevice) {
 }
 
 TEST(CommPortNames, ComNamesStandForTheFirstFourSerialPorts) {
-    EXPECT_EQ(CCommPort::DevicePath("COM1"), "/dev/ttyS0");
-    EXPECT_EQ(CCommPort::DevicePath("com4"), "/dev/ttyS3");
-    EXPECT_EQ(CCommPort::DevicePath("COM5"), "COM5");
-    EXPECT_EQ(CCommPort::DevicePath("/dev/ttyUSB0"), "/dev/ttyUSB0");
+    EXPECT_EQ(CPortCatalogue::DevicePath("COM1"), "/dev/ttyS0");
+    EXPECT_EQ(CPortCatalogue::DevicePath("com4"), "/dev/ttyS3");
+    EXPECT_EQ(CPortCatalogue::DevicePath("COM5"), "COM5");
+    EXPECT_EQ(CPortCatalogue::DevicePath("/dev/ttyUSB0"), "/dev/ttyUSB0");
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <sstream>
 
+#include "PortCatalogue.h"
 #include "SerialTestSupport.h"
 
 namespace {
@@ -14,9 +15,9 @@ const char kMissingLine[] = "No such device. Is the clock's cable or USB adapter
 class CVirtualPortGuard {
 public:
     explicit CVirtualPortGuard(std::shared_ptr<CFakeSerialDevice> device) {
-        CCommPort::RegisterVirtualPort("VIRT", "test line", [device] { return device; });
+        CPortCatalogue::RegisterVirtualPort("VIRT", "test line", [device] { return device; });
     }
-    ~CVirtualPortGuard() { CCommPort::UnregisterVirtualPort("VIRT"); }
+    ~CVirtualPortGuard() { CPortCatalogue::UnregisterVirtualPort("VIRT"); }
 };
 
 std::vector<std::string> Lines(const std::string& text) {
@@ -62,8 +63,8 @@ TEST_F(VirtualPortTest, ListedAfterTheSerialPortsAndOpenedByNameOrListedText) {
     // Anything else is a device path on the port's own devices.
     ASSERT_TRUE(port->Open("VIRTUAL"));
     EXPECT_EQ(m_fake->LastPath(), "VIRTUAL");
-    EXPECT_EQ(CCommPort::VirtualPortName("virt (TEST LINE)"), "VIRT");
-    EXPECT_EQ(CCommPort::VirtualPortName("VIRT (test"), "");
+    EXPECT_EQ(CPortCatalogue::VirtualPortName("virt (TEST LINE)"), "VIRT");
+    EXPECT_EQ(CPortCatalogue::VirtualPortName("VIRT (test"), "");
 }
 
 TEST_F(VirtualPortTest, StoredByNameAndReopenedAtStart) {
@@ -138,7 +139,7 @@ TEST_F(VirtualPortTest, SecondOpenerOfARealLineIsToldItIsBusy) {
     CPseudoTerminal pty;
     ASSERT_TRUE(pty.Ok());
     WriteProfileInt("Debug", "Verbose", 1);
-    CCommPort first, second;
+    CCommPort first(&m_reporter), second(&m_reporter);
     ASSERT_TRUE(first.Open(pty.Path()));
     EXPECT_FALSE(second.Open(pty.Path()));
     ASSERT_EQ(m_prompts.boxes.size(), 1u);

@@ -14,6 +14,7 @@
 #include "ClockState.h"
 #include "CommPort.h"
 #include "Messages.h"
+#include "PortCatalogue.h"
 #include "Profile.h"
 #include "Prompts.h"
 #include "SimClock.h"
@@ -72,7 +73,7 @@ protected:
     void TearDown() override {
         CSimPort::Shutdown();
         SetCountdownFactory(nullptr);
-        CCommPort::UnregisterVirtualPort(CSimPort::NAME);
+        CPortCatalogue::UnregisterVirtualPort(CSimPort::NAME);
     }
     std::string EepromFile() const { return m_data.Path() + "/tarvel/sim-eeprom.hcs"; }
     // Reads the clock's setup through a port opened on "SIM".

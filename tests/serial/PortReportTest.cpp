@@ -84,10 +84,12 @@ TEST_F(PortReportTest, ReporterDecidesWhereTheReportGoes) {
     silent.SetVerbose(true);
     EXPECT_FALSE(silent.Open("/dev/ttyUSB7"));
     EXPECT_FALSE(std::filesystem::exists(m_dir.File("commport_err.txt")));
-    EXPECT_TRUE(m_prompts.boxes.empty());
+    EXPECT_TRUE(m_boxes.empty());
 }
 
 TEST_F(PortReportTest, HugeWriteTimeOutIsHeldToAFewSecondsAndToldOnce) {
+    // The profile tells of the clamp through the prompt hook, not the port.
+    CCapturedPrompts prompts;
     // Days, as an edited profile may ask for.
     WriteProfileInt("Communication", "WriteTimeOut", 2000000000);
     auto port = MakeFakePort();
@@ -101,9 +103,10 @@ TEST_F(PortReportTest, HugeWriteTimeOutIsHeldToAFewSecondsAndToldOnce) {
     EXPECT_LT(waited, 60000);
 
     // Told once, at the open, naming the key; not again for each write.
-    ASSERT_EQ(m_prompts.boxes.size(), 1u);
-    EXPECT_NE(m_prompts.boxes[0].find("WriteTimeOut=2000000000"), std::string::npos) << m_prompts.boxes[0];
-    EXPECT_NE(m_prompts.boxes[0].find("5000 ms is used"), std::string::npos) << m_prompts.boxes[0];
+    ASSERT_EQ(prompts.boxes.size(), 1u);
+    EXPECT_NE(prompts.boxes[0].find("WriteTimeOut=2000000000"), std::string::npos) << prompts.boxes[0];
+    EXPECT_NE(prompts.boxes[0].find("5000 ms is used"), std::string::npos) << prompts.boxes[0];
+    EXPECT_TRUE(m_boxes.empty());
 }
 
 TEST_F(PortReportTest, RefusedStoredStopBitsNameTheKeyAndTheChoices) {
@@ -113,9 +116,9 @@ TEST_F(PortReportTest, RefusedStoredStopBitsNameTheKeyAndTheChoices) {
     WriteProfileString("Communication", "StopLength", "3");
     auto port = MakeFakePort();
     EXPECT_FALSE(port->IsOpen());
-    ASSERT_EQ(m_prompts.boxes.size(), 1u);
-    EXPECT_NE(m_prompts.boxes[0].find("StopLength=3"), std::string::npos) << m_prompts.boxes[0];
-    EXPECT_NE(m_prompts.boxes[0].find("one of 1, 2."), std::string::npos) << m_prompts.boxes[0];
+    ASSERT_EQ(m_boxes.size(), 1u);
+    EXPECT_NE(m_boxes[0].find("StopLength=3"), std::string::npos) << m_boxes[0];
+    EXPECT_NE(m_boxes[0].find("one of 1, 2."), std::string::npos) << m_boxes[0];
 }
 
 }  // namespace

@@ -302,8 +302,8 @@ TEST_F(ReaderThreadTest, VanishedDeviceEndsTheThreadWithOneReport) {
     auto status = notify.Messages(WM_COMMSTATUS);
     ASSERT_EQ(status.size(), 1u);
     EXPECT_EQ(status[0].Code(), -1);
-    ASSERT_EQ(m_prompts.boxes.size(), 1u);
-    EXPECT_EQ(m_prompts.boxes[0].rfind("ReadFile\n", 0), 0u);
+    ASSERT_EQ(m_boxes.size(), 1u);
+    EXPECT_EQ(m_boxes[0].rfind("ReadFile\n", 0), 0u);
 
     // The device comes back (here: a new one); it opens and delivers again.
     pty = std::make_unique<CPseudoTerminal>();

@@ -213,8 +213,9 @@ protected:
 
     CTestProfile m_profile;
     CTempDir m_dir;
-    CCapturedPrompts m_prompts;
-    CErrorFileReporter m_reporter{[this](const std::string& text) { m_prompts.boxes.push_back(text); }};
+    // What the port's reporter was given to show; no prompt hook is installed.
+    std::vector<std::string> m_boxes;
+    CErrorFileReporter m_reporter{[this](const std::string& text) { m_boxes.push_back(text); }};
     std::shared_ptr<CFakeSerialDevice> m_fake = std::make_shared<CFakeSerialDevice>();
     std::filesystem::path m_oldDir;
 };

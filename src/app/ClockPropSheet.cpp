@@ -31,11 +31,10 @@
 #include "Resource.h"
 #include "StringTable.h"
 #include "TarvelApp.h"
+#include "TextUtil.h"
 #include "WaitCursor.h"
 
 namespace {
-
-std::string FirstLine(const std::string& text) { return text.substr(0, text.find('\n')); }
 
 // File names as the system spells them.
 std::string LocalPath(const QString& path) { return QFile::encodeName(path).toStdString(); }
@@ -48,7 +47,12 @@ CClockPropSheet::CClockPropSheet(unsigned captionId, QWidget* parent, int select
     : QDialog(parent),
       m_target([this](unsigned msg, std::uintptr_t wParam, std::intptr_t lParam) {
           return OnMessage(msg, wParam, lParam);
-      }) {
+      }),
+      m_portReporter([](const std::string& text) { ShowMessageBox(text); },
+                     [] {
+                         if (CMessageTarget* main = GetMainTarget()) main->Send(WM_PORTSTATECHANGED, 0, 0);
+                     }),
+      m_port(&m_portReporter) {
     // A new main window: calls from the reader thread are welcome again.
     CGuiCall::SetOpen(true);
     CQtPromptHooks::SetClosePending(false);

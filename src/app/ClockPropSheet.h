@@ -18,6 +18,7 @@
 #include "ConsoleDlg.h"
 #include "FloatStatus.h"
 #include "LocationDlg.h"
+#include "PortReporter.h"
 #include "QtMessageTarget.h"
 #include "SetupDlg.h"
 
@@ -114,6 +115,9 @@ private:
     CConsoleDlg m_consolePage;
     CCommonPage m_commonPage;
     std::unique_ptr<CFloatStatus> m_pFloatStatus;
+    // A failed open's report into commport_err.txt, the port's error boxes,
+    // and a newly opened port to the main window.
+    CErrorFileReporter m_portReporter;
     CCommPort m_port;
     CClockState m_clockState;
 };

@@ -96,9 +96,8 @@ bool CPortSession::Open(const std::string& portName, int model) {
         return false;
     }
     InstallHandler();
-    m_port = std::make_unique<CCommPort>(CCommPort::DeviceFactory(), CCommPort::TProfileUse::ReadOnly);
+    m_port = std::make_unique<CCommPort>(&m_reporter, CCommPort::DeviceFactory(), CCommPort::TProfileUse::ReadOnly);
     m_port->SetVerbose(true);
-    m_port->SetErrorFile(false);  // the reason goes to stderr instead
     // Failures have been reported through the message box hook.
     if (!m_port->Open(portName) || !m_port->RestoreLineSettings()) {
         ReportError("opening port " + portName + " failed");

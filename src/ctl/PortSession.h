@@ -15,6 +15,8 @@
 
 #include "ClockState.h"
 #include "CommPort.h"
+#include "PortReporter.h"
+#include "Prompts.h"
 
 class CPortSession {
 public:
@@ -34,6 +36,8 @@ public:
     static void EndCountdown();
 
 private:
+    // The reasons go to stderr through the message box; no report file.
+    CPortReporter m_reporter{[](const std::string& text) { ShowMessageBox(text); }};
     std::unique_ptr<CCommPort> m_port;
     CClockState m_state;
 };

@@ -16,13 +16,15 @@
 #include "CommPort.h"
 #include "MessageTarget.h"
 #include "Messages.h"
+#include "PortProfile.h"
 #include "Profile.h"
+#include "ProfileKeys.h"
 #include "Resource.h"
 #include "WaitCursor.h"
 
 namespace {
 
-constexpr char kSection[] = "Communication";
+constexpr const char* kSection = ProfileKeys::COMMUNICATION;
 
 void SetUpCombo(QComboBox* combo, unsigned id, bool editable) {
     CToolTipPage::TagControl(combo, static_cast<int>(id));
@@ -161,26 +163,26 @@ void CSetupDlg::LoadSettings() {
     std::vector<std::string> models;
     if (state) state->GetModelList(models);
     def = models.empty() ? std::string() : models.front();
-    const int model = FindPrefix(m_comboModel, GetProfileString(kSection, "Model", def));
+    const int model = FindPrefix(m_comboModel, GetProfileString(kSection, ProfileKeys::MODEL, def));
     if (model >= 0 && state) state->SetModel(model);
     m_comboModel->setCurrentIndex(model);
 
     CCommPort* port = GetPort();
     def.clear();
     if (port) port->GetDefaultPort(def);
-    Preselect(m_comboPort, "CommPort", def);
+    Preselect(m_comboPort, ProfileKeys::COMM_PORT, def);
     def.clear();
     if (port) port->GetDefaultBaud(def);
-    Preselect(m_comboBaud, "Baud", def);
+    Preselect(m_comboBaud, ProfileKeys::BAUD, def);
     def.clear();
     if (port) port->GetDefaultDataLength(def);
-    Preselect(m_comboDataBits, "DataLength", def);
+    Preselect(m_comboDataBits, ProfileKeys::DATA_LENGTH, def);
     def.clear();
     if (port) port->GetDefaultParity(def);
-    Preselect(m_comboParity, "Parity", def);
+    Preselect(m_comboParity, ProfileKeys::PARITY, def);
     def.clear();
     if (port) port->GetDefaultStopLength(def);
-    Preselect(m_comboStopBits, "StopLength", def);
+    Preselect(m_comboStopBits, ProfileKeys::STOP_LENGTH, def);
 }
 
 void CSetupDlg::UpdateData() {
@@ -218,15 +220,8 @@ void CSetupDlg::SaveSettings() {
     std::string text;
     // A model outside the list has no name; the stored one is kept then.
     if (CClockState* state = GetClockState(); state && state->GetModelName(text))
-        WriteProfileString(kSection, "Model", text);
-    CCommPort* port = GetPort();
-    if (!port) return;
-    if (port->GetPortName(text)) WriteProfileString(kSection, "CommPort", text);
-    // A closed port reads nothing: those keys stay as they are.
-    if (port->GetBaud(text)) WriteProfileString(kSection, "Baud", text);
-    if (port->GetDataLength(text)) WriteProfileString(kSection, "DataLength", text);
-    if (port->GetParity(text)) WriteProfileString(kSection, "Parity", text);
-    if (port->GetStopLength(text)) WriteProfileString(kSection, "StopLength", text);
+        WriteProfileString(kSection, ProfileKeys::MODEL, text);
+    if (CCommPort* port = GetPort()) StorePortSettings(*port);
 }
 
 void CSetupDlg::OnDestroyPage() {

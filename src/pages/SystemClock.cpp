@@ -10,6 +10,8 @@
 #include <cstring>
 #include <ctime>
 
+#include "TextUtil.h"
+
 namespace {
 
 const char kService[] = "org.freedesktop.timedate1";
@@ -22,8 +24,6 @@ constexpr int kCallTimeoutMs = 120000;
 bool StartsWith(const std::string& text, const char* prefix) {
     return text.compare(0, std::strlen(prefix), prefix) == 0;
 }
-
-std::string FirstLine(const std::string& text) { return text.substr(0, text.find('\n')); }
 
 }  // namespace
 

@@ -14,10 +14,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "ProfileKeys.h"
 #include "Prompts.h"
 #include "Resource.h"
 #include "SafeFile.h"
 #include "StringTable.h"
+#include "TextUtil.h"
 #include "Trace.h"
 
 namespace {
@@ -29,12 +31,6 @@ std::string g_overridePath;
 unsigned g_tempSerial = 0;
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
-
-std::string_view Trim(std::string_view s) {
-    while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
-    while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
-    return s;
-}
 
 bool EqualNoCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
@@ -401,7 +397,7 @@ std::string GetProfileString(const std::string& section, const std::string& key,
 }
 
 int GetProfileDelayMs(const std::string& key, int def) {
-    const int ms = GetProfileInt("Communication", key, def);
+    const int ms = GetProfileInt(ProfileKeys::COMMUNICATION, key, def);
     if (ms >= 0 && ms <= MAX_PROFILE_DELAY_MS) return ms;
     const int used = ms < 0 ? 0 : MAX_PROFILE_DELAY_MS;
     static std::mutex toldMutex;

@@ -13,6 +13,7 @@
 
 #include "Resource.h"
 #include "StringTable.h"
+#include "TextUtil.h"
 
 namespace {
 
@@ -33,12 +34,6 @@ struct TFileId {
     bool operator==(const TFileId&) const = default;
 };
 thread_local std::vector<TFileId> t_held;
-
-long long NowMs() {
-    timespec ts{};
-    ::clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
 
 void PauseMs(long long ms) {
     timespec ts{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};

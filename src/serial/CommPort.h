@@ -3,86 +3,70 @@
 // as display texts, the profile switches, and the reader thread that hands
 // unasked input to the Console page.
 //
-// Port names: "COM1".."COM4" (any case) stand for /dev/ttyS0../dev/ttyS3;
-// a registered virtual port (the simulated clock, "SIM") is opened through its
-// own device factory; every other name is a device path such as "/dev/ttyUSB0".
+// In parts, each in its own files: the port itself (CommPort.cpp), its line
+// settings as display texts (PortSettings.cpp), its profile with the
+// constructors and destructor that read and store it (PortProfile.cpp), the
+// port catalogue (PortCatalogue.h: names, the port list, virtual ports, open
+// hints), the reader thread (ReaderThread.h), and the reporter the port tells
+// of failures and state changes (PortReporter.h).
 //
 // Messages sent (synchronously, CMessageTarget::Send):
 //   WM_COMMSTATUS (code, value) to the notify target:
 //      0 open succeeded, 1 read n bytes, 2 wrote n bytes, 4 time-out,
 //     -1 the port is or is being closed after a failure, or the device vanished.
 //   WM_STATUSTEXT (string id, 0) to the notify target: line errors from Reset.
-//   WM_PORTSTATECHANGED (0, 0) to GetMainTarget() after a successful Open.
 //   WM_COMMDATA (n, address of the bytes) to the ReadStart target, from the
 //     reader thread; the bytes are only valid during the Send.
+// The reporter hears of a failed open, of failures to show (when verbose,
+// also from the reader thread), and of each successful open.
 //
-// Threads. Everything runs on the user-interface thread except the reader
-// thread, which calls Send on the notify target (WM_COMMSTATUS) and on the
-// reader target (WM_COMMDATA), and ShowMessageBox when verbose. So:
-//  - A Send from the reader thread may block until the receiver's thread has
-//    handled it (a blocking queued call in the GUI). ReadStop therefore waits
-//    for the thread while calling PumpWaitingMessages(), which must dispatch
-//    those pending sends.
-//  - When PumpWaitingMessages() returns false (the application is closing)
-//    ReadStop stops waiting and leaves the thread to end on its own. The
-//    thread then never sends again: it checks the stop request before every
-//    Send, and touches neither this object nor its members any more; it owns
-//    what it still uses (device, buffer, stop descriptor), and the device is
-//    closed when the thread ends. The one thing the receiver must guarantee:
-//    a Send that is already waiting returns (undelivered) once its receiver
-//    is destroyed or its thread stops dispatching for good, as Qt's blocking
-//    queued calls do when the receiver is deleted. Until then the device
-//    stays open, so an Open of the same device in that window fails.
-//  - Handlers dispatched while ReadStop waits may call ReadStop, ReadStart,
-//    Open or Close again; a device still polled by the stopping thread is
-//    closed by that thread when it ends.
-//  - SetNotifyWnd and the line settings may change while the reader runs;
-//    the thread keeps the targets it was started with.
-//  - ShowMessageBox may be called from the reader thread (verbose only).
+// Threads: everything runs on the user-interface thread except the reader
+// thread (see ReaderThread.h). SetNotifyWnd, SetReporter and the line
+// settings may change while the reader runs; it keeps what it started with.
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <ostream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "Dcb.h"
+#include "ReaderThread.h"
 #include "SerialDevice.h"
 
 class CMessageTarget;
 class CWin32Err;
+class IPortReporter;
 
 class CCommPort {
 public:
-    // Makes a fresh, unopened device for every Open.
-    using DeviceFactory = std::function<std::shared_ptr<CSerialDevice>()>;
+    using DeviceFactory = SerialDeviceFactory;
+    // ReadOnly, for tools that use the stored settings but must leave the
+    // profile as it is (tarvelctl): nothing is opened at construction and
+    // nothing stored at the end; open with Open, then RestoreLineSettings.
+    enum class TProfileUse { ReadAndStore, ReadOnly };
 
     // Reads the profile and, when "AutoOpen" is on, opens the stored port.
+    // reporter: told of failures and state changes, nullptr for nobody; it
+    // must outlive the port. factory: the devices to open (termios when empty).
     CCommPort();
-    // The same on the given devices (tests, the demo port).
-    explicit CCommPort(DeviceFactory factory);
-    // For tools that use the stored settings but must leave the profile as it
-    // is (tarvelctl): nothing is opened at construction and nothing stored at
-    // the end; open with Open, then RestoreLineSettings.
-    enum class TProfileUse { ReadAndStore, ReadOnly };
-    CCommPort(DeviceFactory factory, TProfileUse use);
+    explicit CCommPort(IPortReporter* reporter, DeviceFactory factory = {},
+                       TProfileUse use = TProfileUse::ReadAndStore);
     // Stores the settings in the profile, closes the port, stops the reader.
     ~CCommPort();
     CCommPort(const CCommPort&) = delete;
     CCommPort& operator=(const CCommPort&) = delete;
 
-    // False: the port is closed, "commport_err.txt" in the current directory
-    // holds a report (see SetErrorFile), WM_COMMSTATUS -1 was sent and, when verbose, a message
-    // box shown.
+    // False: the port is closed, the reporter has the failure (and, when
+    // verbose, the text to show) and WM_COMMSTATUS -1 was sent.
     bool Open(const std::string& name);
     // Stops the reader, drains and purges, releases the device. Always true.
     bool Close();
     bool IsOpen() const;
     // nullptr: nobody is told.
     void SetNotifyWnd(CMessageTarget* target);
+    void SetReporter(IPortReporter* reporter) { m_reporter = reporter; }
 
     // Takes what is queued, up to count bytes (with the time-outs set at open
     // it never waits); count always receives the number read. On a closed
@@ -103,8 +87,8 @@ public:
     // Starts the reader thread for target, when the port is open and no
     // reader runs (a running one keeps its target).
     void ReadStart(CMessageTarget* target);
-    // Ends the reader thread; see the thread notes above.
-    void ReadStop();
+    // Ends the reader thread; see ReaderThread.h.
+    void ReadStop() { m_reader.Stop(); }
 
     bool GetDCB(DCB& dcb);
     // Applies line settings; a refusal closes the port (WM_COMMSTATUS -1).
@@ -125,7 +109,7 @@ public:
     void NotifyStatus(int code, int value);
     void ShowStatusText(unsigned id);
 
-    // Settings as display texts. The List operations append.
+    // Settings as display texts (PortSettings.cpp). The List operations append.
     bool ListPorts(std::vector<std::string>& ports);
     bool ListBauds(std::vector<std::string>& bauds);
     bool ListDataLengths(std::vector<std::string>& lengths);
@@ -150,7 +134,7 @@ public:
     bool GetStopLength(std::string& text);
     bool GetFlowControl(std::string& text);
 
-    // Run by the constructor and the destructor.
+    // The profile (PortProfile.cpp); run by the constructor and the destructor.
     bool LoadProfile();
     bool SaveProfile();
     // Applies the stored baud rate, data bits, parity and stop bits to the
@@ -158,35 +142,15 @@ public:
     // reported and closes the port.
     bool RestoreLineSettings();
     void SetVerbose(bool verbose) { m_verbose = verbose; }
-    // Whether a failed Open writes "commport_err.txt" in the current folder
-    // (on by default; tarvelctl, whose standard error says why, turns it off).
-    void SetErrorFile(bool write) { m_writeErrorFile = write; }
-
-    // The device path a port name stands for.
-    static std::string DevicePath(const std::string& name);
-
-    // A port that is no device file, such as a simulated clock. ListPorts
-    // offers it as "NAME (description)" after the serial ports; Open takes
-    // the name in any case or that listed text, and keeps NAME as the port
-    // name. Its factory makes a fresh device per Open, whose Open is given
-    // NAME as the path. Registering a name again replaces the entry.
-    static void RegisterVirtualPort(const std::string& name, const std::string& description,
-                                    DeviceFactory factory);
-    static void UnregisterVirtualPort(const std::string& name);
-    // The registered name text stands for, or empty.
-    static std::string VirtualPortName(const std::string& text);
 
 private:
-    struct TReader;
-
-    // The listed texts of the virtual ports, appended in registration order.
-    static void ListVirtualPorts(std::vector<std::string>& texts);
-
-    void Report(const CWin32Err& err);
-    void ReportAndClose(const CWin32Err& err);
+    // Remembers the failure's code and hands its text to the reporter when
+    // verbose and it has a code (or evenWithoutCode).
+    void Report(const CWin32Err& err, bool evenWithoutCode = false);
+    // The same, after WM_COMMSTATUS -1 and closing the port.
+    void ReportAndClose(const CWin32Err& err, bool evenWithoutCode = false);
     bool FailOpen(const CWin32Err& err);
     bool ReadWithTimeouts(unsigned char* buf, unsigned capacity, unsigned& got);
-    static void ReaderThreadProc(std::shared_ptr<TReader> reader);
 
     DeviceFactory m_factory;
     std::shared_ptr<CSerialDevice> m_device;  // null while closed
@@ -194,13 +158,9 @@ private:
     bool m_verbose = true;
     bool m_autoOpen = true;
     bool m_storesProfile = true;
-    bool m_writeErrorFile = true;
+    IPortReporter* m_reporter = nullptr;
     CMessageTarget* m_notifyWnd = nullptr;
-    std::unique_ptr<std::thread> m_readerThread;
-    std::shared_ptr<TReader> m_reader;     // state shared with the running thread
-    std::shared_ptr<TReader> m_stopping;   // the reader ReadStop is waiting for
-    std::shared_ptr<TReader> m_abandoned;  // a reader left running by ReadStop
-    CMessageTarget* m_readerWnd = nullptr;
+    CReaderThread m_reader;
     COMMTIMEOUTS m_timeouts;
     CSerialDevice::TErrorCounts m_errorBase;  // counters at open or the last Reset
     int m_lastError = 0;                      // code of the last reported failure

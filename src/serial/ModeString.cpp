@@ -5,6 +5,8 @@
 #include <string_view>
 #include <vector>
 
+#include "TextUtil.h"
+
 namespace {
 
 constexpr std::uint32_t kDcbLength = 28;
@@ -22,15 +24,6 @@ bool SameText(std::string_view a, std::string_view b)
             return false;
     }
     return true;
-}
-
-std::string_view Trim(std::string_view s)
-{
-    while (!s.empty() && IsBlank(s.front()))
-        s.remove_prefix(1);
-    while (!s.empty() && IsBlank(s.back()))
-        s.remove_suffix(1);
-    return s;
 }
 
 // Digits only: no sign, no blanks, nothing after, and it must fit.

@@ -1,19 +1,14 @@
-// CCommPort's line settings as display texts, and its profile switches.
+// CCommPort's line settings as display texts: the choice lists, their
+// defaults, and setters and getters over the device's line state.
 #include <cctype>
 #include <climits>
 
 #include "CommPort.h"
-#include "Messages.h"
-#include "PortList.h"
-#include "Profile.h"
-#include "Prompts.h"
+#include "PortCatalogue.h"
 #include "Resource.h"
 #include "StringTable.h"
-#include "Win32Err.h"
 
 namespace {
-
-constexpr char kSection[] = "Communication";
 
 constexpr unsigned IDS_DEFAULT_BAUD = 40012, IDS_DEFAULT_DATA = 40017, IDS_DEFAULT_PARITY = 40020,
                    IDS_DEFAULT_STOP = 40018, IDS_DEFAULT_FLOW = 40023;
@@ -43,9 +38,7 @@ long LeadingNumber(const std::string& text) {
 }  // namespace
 
 bool CCommPort::ListPorts(std::vector<std::string>& ports) {
-    for (int n = 1; n <= 4; ++n) ports.push_back(FormatString("COM%d", n));
-    for (const auto& path : CPortList::FindSerialDevices()) ports.push_back(path);
-    ListVirtualPorts(ports);
+    for (auto& port : CPortCatalogue::ListPorts()) ports.push_back(std::move(port));
     return true;
 }
 
@@ -197,76 +190,4 @@ bool CCommPort::GetFlowControl(std::string& text) {
     }
     if (dcb.fDtrControl != DTR_CONTROL_DISABLE) return LoadString(IDS_FLOW_DATA_READY, text);
     return false;
-}
-
-bool CCommPort::LoadProfile() {
-    if (GetProfilePath().empty()) return false;
-    m_verbose = GetProfileInt("Debug", "Verbose", 0) != 0;
-    m_autoOpen = GetProfileInt(kSection, "AutoOpen", 1) != 0;
-    std::string defaultPort;
-    GetDefaultPort(defaultPort);
-    const std::string name = GetProfileString(kSection, "CommPort", defaultPort);
-    if (name.empty()) return false;
-    if (!m_autoOpen) return true;
-    if (!Open(name)) return false;
-    return RestoreLineSettings();
-}
-
-bool CCommPort::RestoreLineSettings() {
-    struct TRestore {
-        const char* key;
-        const char* failName;
-        bool (CCommPort::*getDefault)(std::string&);
-        bool (CCommPort::*set)(const std::string&);
-        bool (CCommPort::*list)(std::vector<std::string>&);
-    };
-    static const TRestore kRestore[] = {
-        {"Baud", "SetBaud", &CCommPort::GetDefaultBaud, &CCommPort::SetBaud, &CCommPort::ListBauds},
-        {"DataLength", "SetDataLength", &CCommPort::GetDefaultDataLength, &CCommPort::SetDataLength,
-         &CCommPort::ListDataLengths},
-        {"Parity", "SetParity", &CCommPort::GetDefaultParity, &CCommPort::SetParity, &CCommPort::ListParities},
-        {"StopLength", "StopLength", &CCommPort::GetDefaultStopLength, &CCommPort::SetStopLength,
-         &CCommPort::ListStopLengths},
-    };
-    for (const auto& step : kRestore) {
-        std::string def;
-        (this->*step.getDefault)(def);
-        const std::string text = GetProfileString(kSection, step.key, def);
-        if (text.empty()) continue;
-        m_lastError = 0;
-        if (!(this->*step.set)(text)) {
-            CWin32Err err(step.failName, m_lastError);
-            // Which stored setting was refused, and what it may hold.
-            std::vector<std::string> choices;
-            (this->*step.list)(choices);
-            std::string list;
-            for (std::size_t i = 0; i < choices.size(); ++i) list += (i ? ", " : "") + choices[i];
-            err.AppendHint(FormatString(GetString(IDS_PROFILE_SETTING_REFUSED).c_str(), step.key, text.c_str(),
-                                        list.c_str()));
-            NotifyStatus(-1, 0);
-            if (IsOpen()) Close();
-            std::string message;
-            err.GetText(message);
-            // Also a refusal without a device call (no error code), which
-            // once showed nothing at all and left the user guessing.
-            if (m_verbose) ShowMessageBox(message);
-            return false;
-        }
-    }
-    return true;
-}
-
-bool CCommPort::SaveProfile() {
-    WriteProfileInt("Debug", "Verbose", m_verbose ? 1 : 0);
-    // Read from "Communication", kept under "Intelligence": the program has
-    // always done so, and profiles in use carry it there.
-    WriteProfileInt("Intelligence", "AutoOpen", m_autoOpen ? 1 : 0);
-    if (!IsOpen()) return true;
-    std::string text;
-    if (GetPortName(text)) WriteProfileString(kSection, "CommPort", text);
-    if (GetBaud(text)) WriteProfileString(kSection, "Baud", text);
-    if (GetDataLength(text)) WriteProfileString(kSection, "DataLength", text);
-    if (GetParity(text)) WriteProfileString(kSection, "Parity", text);
-    if (GetStopLength(text)) WriteProfileString(kSection, "StopLength", text);
-    return true;
 }

@@ -12,6 +12,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 
 #include "Dcb.h"
@@ -64,3 +66,6 @@ public:
     // A driver that keeps no counters gives zeros and true.
     virtual bool GetErrorCounts(TErrorCounts& counts) = 0;
 };
+
+// Makes a fresh, unopened device; one for every Open of a port.
+using SerialDeviceFactory = std::function<std::shared_ptr<CSerialDevice>()>;

@@ -5,53 +5,15 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
 
 #include "Prompts.h"
+#include "TermiosLine.h"
+#include "TextUtil.h"
 
 namespace {
-
-struct TSpeed {
-    std::uint32_t rate;
-    speed_t code;
-};
-
-const TSpeed kSpeeds[] = {
-    {50, B50},          {75, B75},          {110, B110},        {134, B134},
-    {150, B150},        {200, B200},        {300, B300},        {600, B600},
-    {1200, B1200},      {1800, B1800},      {2400, B2400},      {4800, B4800},
-    {9600, B9600},      {19200, B19200},    {38400, B38400},    {57600, B57600},
-    {115200, B115200},  {230400, B230400},  {460800, B460800},  {500000, B500000},
-    {576000, B576000},  {921600, B921600},  {1000000, B1000000}, {1152000, B1152000},
-    {1500000, B1500000}, {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000},
-    {3500000, B3500000}, {4000000, B4000000},
-};
-
-bool RateToSpeed(std::uint32_t rate, speed_t& code) {
-    for (const auto& s : kSpeeds) {
-        if (s.rate == rate) {
-            code = s.code;
-            return true;
-        }
-    }
-    return false;
-}
-
-std::uint32_t SpeedToRate(speed_t code) {
-    for (const auto& s : kSpeeds) {
-        if (s.code == code) return s.rate;
-    }
-    return 0;
-}
-
-long long NowMs() {
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
 
 // Ioctls a driver may simply not have.
 bool NotSupported(int err) { return err == ENOTTY || err == EINVAL || err == ENOSYS || err == EOPNOTSUPP; }
@@ -79,10 +41,7 @@ bool CTermiosDevice::Open(const std::string& path) {
     m_saved = tio;
     m_haveSaved = true;
     // Always raw: no echo, no line editing, no CR/LF translation, reads never wait.
-    ::cfmakeraw(&tio);
-    tio.c_cflag |= CLOCAL | CREAD;
-    tio.c_cc[VMIN] = 0;
-    tio.c_cc[VTIME] = 0;
+    MakeRawLine(tio);
     if (::tcsetattr(fd, TCSANOW, &tio) < 0) {
         int err = errno;
         ::ioctl(fd, TIOCNXCL);
@@ -115,6 +74,13 @@ void CTermiosDevice::Close() {
 
 bool CTermiosDevice::IsOpen() const { return m_fd >= 0; }
 
+bool CTermiosDevice::OpenFd(int& fd) const {
+    fd = m_fd;
+    if (fd >= 0) return true;
+    errno = EBADF;
+    return false;
+}
+
 bool CTermiosDevice::DcbToTermios(const DCB& dcb, termios& tio) {
     speed_t speed;
     if (!RateToSpeed(dcb.BaudRate, speed)) return false;
@@ -133,10 +99,10 @@ bool CTermiosDevice::DcbToTermios(const DCB& dcb, termios& tio) {
     if (dcb.Parity > SPACEPARITY) return false;
     if (dcb.fDtrControl > DTR_CONTROL_HANDSHAKE || dcb.fRtsControl > RTS_CONTROL_TOGGLE) return false;
 
-    ::cfmakeraw(&tio);
+    MakeRawLine(tio);
     tio.c_iflag &= ~(IXON | IXOFF | IXANY | INPCK | IGNPAR);
     tio.c_cflag &= ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
-    tio.c_cflag |= CLOCAL | CREAD | size;
+    tio.c_cflag |= size;
     switch (dcb.Parity) {
     case ODDPARITY: tio.c_cflag |= PARENB | PARODD; break;
     case EVENPARITY: tio.c_cflag |= PARENB; break;
@@ -151,8 +117,6 @@ bool CTermiosDevice::DcbToTermios(const DCB& dcb, termios& tio) {
     if (dcb.fInX) tio.c_iflag |= IXOFF;
     tio.c_cc[VSTART] = static_cast<cc_t>(dcb.XonChar);
     tio.c_cc[VSTOP] = static_cast<cc_t>(dcb.XoffChar);
-    tio.c_cc[VMIN] = 0;
-    tio.c_cc[VTIME] = 0;
     ::cfsetispeed(&tio, speed);
     ::cfsetospeed(&tio, speed);
     return true;
@@ -187,11 +151,8 @@ void CTermiosDevice::TermiosToDcb(const termios& tio, DCB& dcb) {
 }
 
 bool CTermiosDevice::GetLineState(DCB& dcb) {
-    int fd = m_fd;
-    if (fd < 0) {
-        errno = EBADF;
-        return false;
-    }
+    int fd;
+    if (!OpenFd(fd)) return false;
     std::lock_guard<std::mutex> lock(m_lineMutex);
     termios tio{};
     if (::tcgetattr(fd, &tio) < 0) return false;
@@ -203,11 +164,8 @@ bool CTermiosDevice::GetLineState(DCB& dcb) {
 }
 
 bool CTermiosDevice::SetLineState(const DCB& dcb) {
-    int fd = m_fd;
-    if (fd < 0) {
-        errno = EBADF;
-        return false;
-    }
+    int fd;
+    if (!OpenFd(fd)) return false;
     std::lock_guard<std::mutex> lock(m_lineMutex);
     termios tio{};
     if (::tcgetattr(fd, &tio) < 0) return false;
@@ -230,29 +188,20 @@ bool CTermiosDevice::SetLineState(const DCB& dcb) {
 }
 
 ssize_t CTermiosDevice::Read(unsigned char* buf, std::size_t size) {
-    int fd = m_fd;
-    if (fd < 0) {
-        errno = EBADF;
-        return -1;
-    }
+    int fd;
+    if (!OpenFd(fd)) return -1;
     return ::read(fd, buf, size);
 }
 
 ssize_t CTermiosDevice::Write(const unsigned char* buf, std::size_t size) {
-    int fd = m_fd;
-    if (fd < 0) {
-        errno = EBADF;
-        return -1;
-    }
+    int fd;
+    if (!OpenFd(fd)) return -1;
     return ::write(fd, buf, size);
 }
 
 int CTermiosDevice::Poll(short events, int timeoutMs) {
-    int fd = m_fd;
-    if (fd < 0) {
-        errno = EBADF;
-        return -1;
-    }
+    int fd;
+    if (!OpenFd(fd)) return -1;
     long long deadline = timeoutMs < 0 ? 0 : NowMs() + timeoutMs;
     for (;;) {
         pollfd p{fd, events, 0};
@@ -271,11 +220,8 @@ int CTermiosDevice::Poll(short events, int timeoutMs) {
 int CTermiosDevice::PollFd() const { return m_fd; }
 
 bool CTermiosDevice::Drain(unsigned stallMs) {
-    int fd = m_fd;
-    if (fd < 0) {
-        errno = EBADF;
-        return false;
-    }
+    int fd;
+    if (!OpenFd(fd)) return false;
     // tcdrain alone can wait for ever on a line held by flow control; watch
     // the output queue instead and give up only when it stops moving.
     int last = -1;
@@ -305,30 +251,21 @@ bool CTermiosDevice::Drain(unsigned stallMs) {
 }
 
 bool CTermiosDevice::Purge(bool input, bool output) {
-    int fd = m_fd;
-    if (fd < 0) {
-        errno = EBADF;
-        return false;
-    }
+    int fd;
+    if (!OpenFd(fd)) return false;
     if (!input && !output) return true;
     return ::tcflush(fd, input && output ? TCIOFLUSH : input ? TCIFLUSH : TCOFLUSH) == 0;
 }
 
 bool CTermiosDevice::SetBreak(bool on) {
-    int fd = m_fd;
-    if (fd < 0) {
-        errno = EBADF;
-        return false;
-    }
+    int fd;
+    if (!OpenFd(fd)) return false;
     return ::ioctl(fd, on ? TIOCSBRK : TIOCCBRK) == 0;
 }
 
 bool CTermiosDevice::QueuedInput(unsigned& count) {
-    int fd = m_fd;
-    if (fd < 0) {
-        errno = EBADF;
-        return false;
-    }
+    int fd;
+    if (!OpenFd(fd)) return false;
     int n = 0;
     if (::ioctl(fd, FIONREAD, &n) < 0) return false;
     count = n > 0 ? static_cast<unsigned>(n) : 0;
@@ -336,11 +273,8 @@ bool CTermiosDevice::QueuedInput(unsigned& count) {
 }
 
 bool CTermiosDevice::GetErrorCounts(TErrorCounts& counts) {
-    int fd = m_fd;
-    if (fd < 0) {
-        errno = EBADF;
-        return false;
-    }
+    int fd;
+    if (!OpenFd(fd)) return false;
     serial_icounter_struct ic{};
     if (::ioctl(fd, TIOCGICOUNT, &ic) < 0) {
         if (!NotSupported(errno)) return false;

@@ -35,6 +35,9 @@ public:
     static void TermiosToDcb(const termios& tio, DCB& dcb);
 
 private:
+    // The descriptor of the open device; false with EBADF once closed.
+    bool OpenFd(int& fd) const;
+
     std::atomic<int> m_fd{-1};
     termios m_saved{};       // as found at open, restored at close
     bool m_haveSaved = false;

@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include "HexCodec.h"
+#include "TermiosLine.h"
 
 namespace {
 
@@ -27,30 +28,6 @@ constexpr std::size_t MAX_LOGGED_COMMANDS = 1000;
 void CloseFd(int& fd) {
     if (fd >= 0) ::close(fd);
     fd = -1;
-}
-
-int BaudOf(speed_t speed) {
-    switch (speed) {
-    case B50: return 50;
-    case B75: return 75;
-    case B110: return 110;
-    case B134: return 134;
-    case B150: return 150;
-    case B200: return 200;
-    case B300: return 300;
-    case B600: return 600;
-    case B1200: return 1200;
-    case B1800: return 1800;
-    case B2400: return 2400;
-    case B4800: return 4800;
-    case B9600: return 9600;
-    case B19200: return 19200;
-    case B38400: return 38400;
-    case B57600: return 57600;
-    case B115200: return 115200;
-    case B230400: return 230400;
-    default: return 0;  // B0 or an exotic rate: no pacing
-    }
 }
 
 void SetArcPosition(std::uint8_t* msec, std::int8_t& sign, std::uint8_t* deg, std::uint8_t* min,
@@ -217,10 +194,7 @@ bool CSimClock::Start() {
     if (m_slaveFd < 0) return fail("open slave");
     termios tio{};
     if (::tcgetattr(m_slaveFd, &tio) != 0) return fail("tcgetattr");
-    ::cfmakeraw(&tio);
-    tio.c_cflag |= CLOCAL | CREAD;
-    tio.c_cc[VMIN] = 0;
-    tio.c_cc[VTIME] = 0;
+    MakeRawLine(tio);
     ::cfsetispeed(&tio, B9600);
     ::cfsetospeed(&tio, B9600);
     if (::tcsetattr(m_slaveFd, TCSANOW, &tio) != 0) return fail("tcsetattr");
@@ -560,7 +534,8 @@ CSimClock::TClock::duration CSimClock::CharTime() const {
     if (!GetFaults().realisticPace) return TClock::duration::zero();
     termios tio{};
     if (::tcgetattr(m_slaveFd, &tio) != 0) return TClock::duration::zero();
-    const int baud = BaudOf(::cfgetospeed(&tio));
+    // B0 or a rate outside the table: no pacing.
+    const long long baud = SpeedToRate(::cfgetospeed(&tio));
     if (baud <= 0) return TClock::duration::zero();
     // Start bit, eight data bits, stop bit.
     return std::chrono::duration_cast<TClock::duration>(std::chrono::nanoseconds(10'000'000'000LL / baud));

@@ -16,7 +16,7 @@
 
 #include "ClockFile.h"
 #include "ClockState.h"
-#include "CommPort.h"
+#include "PortCatalogue.h"
 #include "Profile.h"
 #include "SimClock.h"
 
@@ -226,13 +226,13 @@ bool CSimPort::Open(const std::string& /*path*/) {
         errno = err;
         return false;
     }
-    return CTermiosDevice::Open(clock->DevicePath());
+    return m_line.Open(clock->DevicePath());
 }
 
 ssize_t CSimPort::Write(const unsigned char* buf, std::size_t size) {
     // Generous: only a clock that stopped serving makes it run out.
     constexpr int kAnswerWaitMs = 5000;
-    return Shared().WriteAnswered([&] { return CTermiosDevice::Write(buf, size); }, kAnswerWaitMs);
+    return Shared().WriteAnswered([&] { return m_line.Write(buf, size); }, kAnswerWaitMs);
 }
 
 CSimClock* CSimPort::GetClock() {
@@ -267,6 +267,6 @@ std::string CSimPort::EepromPath() {
 }
 
 void RegisterSimPort() {
-    CCommPort::RegisterVirtualPort(CSimPort::NAME, CSimPort::DESCRIPTION,
-                                   [] { return std::make_shared<CSimPort>(); });
+    CPortCatalogue::RegisterVirtualPort(CSimPort::NAME, CSimPort::DESCRIPTION,
+                                        [] { return std::make_shared<CSimPort>(); });
 }

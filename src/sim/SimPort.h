@@ -12,11 +12,14 @@
 
 #include <string>
 
+#include "SerialDevice.h"
 #include "TermiosDevice.h"
 
 class CSimClock;
 
-class CSimPort : public CTermiosDevice {
+// A device like any other to the port: the simulated clock's line through
+// a termios device of its own, which every operation but Open goes to.
+class CSimPort : public CSerialDevice {
 public:
     static constexpr const char* NAME = "SIM";
     static constexpr const char* DESCRIPTION = "simulated clock";
@@ -25,10 +28,22 @@ public:
     // device; the path given is not used. False with errno set when no
     // pseudo-terminal could be had.
     bool Open(const std::string& path) override;
+    void Close() override { m_line.Close(); }
+    bool IsOpen() const override { return m_line.IsOpen(); }
+    bool GetLineState(DCB& dcb) override { return m_line.GetLineState(dcb); }
+    bool SetLineState(const DCB& dcb) override { return m_line.SetLineState(dcb); }
+    ssize_t Read(unsigned char* buf, std::size_t size) override { return m_line.Read(buf, size); }
     // Returns once the clock has dealt with what was written: a clock answers
     // in its own time whatever load the PC is under, so its echoes are on the
     // line before the writer starts waiting for them.
     ssize_t Write(const unsigned char* buf, std::size_t size) override;
+    int Poll(short events, int timeoutMs) override { return m_line.Poll(events, timeoutMs); }
+    int PollFd() const override { return m_line.PollFd(); }
+    bool Drain(unsigned stallMs) override { return m_line.Drain(stallMs); }
+    bool Purge(bool input, bool output) override { return m_line.Purge(input, output); }
+    bool SetBreak(bool on) override { return m_line.SetBreak(on); }
+    bool QueuedInput(unsigned& count) override { return m_line.QueuedInput(count); }
+    bool GetErrorCounts(TErrorCounts& counts) override { return m_line.GetErrorCounts(counts); }
 
     // The clock behind the port, started on first use; nullptr when it could
     // not start. Valid until Shutdown.
@@ -38,6 +53,9 @@ public:
     static void Shutdown();
     // The EEPROM file; empty when there is no home directory to keep it in.
     static std::string EepromPath();
+
+private:
+    CTermiosDevice m_line;
 };
 
 // Offers the simulated clock among the ports; call before any port is made.

@@ -161,7 +161,7 @@ protected:
         });
         ASSERT_TRUE(m_sim.Start()) << m_sim.LastError();
         m_device->sim = &m_sim;
-        m_port = std::make_unique<CCommPort>([this] { return m_device; });
+        m_port = std::make_unique<CCommPort>(nullptr, [this] { return m_device; });
         ASSERT_TRUE(m_port->Open(m_sim.DevicePath()));
     }
     void TearDown() override {
@@ -416,7 +416,7 @@ protected:
         SetCountdownFactory([](int, int, int) -> std::unique_ptr<ICountdown> {
             return std::make_unique<CScriptedCountdown>(s_countdown);
         });
-        m_port = std::make_unique<CCommPort>([this] { return m_clock; });
+        m_port = std::make_unique<CCommPort>(nullptr, [this] { return m_clock; });
         ASSERT_TRUE(m_port->Open("fake"));
         *m_state.GetConfig() = ChangedSetup();
     }

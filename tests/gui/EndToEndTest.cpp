@@ -20,6 +20,7 @@
 #include "ClockPropSheet.h"
 #include "GuiTestSupport.h"
 #include "Messages.h"
+#include "PortCatalogue.h"
 #include "Profile.h"
 #include "Prompts.h"
 #include "Resource.h"
@@ -60,7 +61,7 @@ public:
     ~CSession() {
         SetCountdownFactory(nullptr);
         CSimPort::Shutdown();
-        CCommPort::UnregisterVirtualPort(CSimPort::NAME);
+        CPortCatalogue::UnregisterVirtualPort(CSimPort::NAME);
         Restore("XDG_CONFIG_HOME", m_oldConfig);
         Restore("XDG_DATA_HOME", m_oldData);
     }

@@ -9,6 +9,7 @@
 
 #include "ClockPropSheet.h"
 #include "CommPort.h"
+#include "PortCatalogue.h"
 #include "GuiTestSupport.h"
 #include "Resource.h"
 
@@ -165,10 +166,10 @@ void CSetupPageTest::PortListIsReadAgainWhenItDropsDown() {
     const int before = ports->count();
 
     // A port that appears while the program runs, as a USB adapter does.
-    CCommPort::RegisterVirtualPort("PLUGGED", "just plugged in", [] { return std::shared_ptr<CSerialDevice>(); });
+    CPortCatalogue::RegisterVirtualPort("PLUGGED", "just plugged in", [] { return std::shared_ptr<CSerialDevice>(); });
     ports->showPopup();
     ports->hidePopup();
-    CCommPort::UnregisterVirtualPort("PLUGGED");
+    CPortCatalogue::UnregisterVirtualPort("PLUGGED");
 
     QCOMPARE(ports->count(), before + 1);
     QVERIFY(ports->findText(QStringLiteral("PLUGGED"), Qt::MatchStartsWith) >= 0);

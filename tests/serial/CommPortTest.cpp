@@ -10,6 +10,7 @@
 #include <sstream>
 #include <thread>
 
+#include "PortCatalogue.h"
 #include "SerialTestSupport.h"
 #include "StringTable.h"
 
@@ -39,7 +40,7 @@ class CommPortTest : public CSerialTest {};
 
 TEST_F(CommPortTest, OpenOfMissingDeviceFailsAndLeavesAReport) {
     WriteProfileInt("Debug", "Verbose", 1);
-    CCommPort port;
+    CCommPort port(&m_reporter);
     CRecordingTarget notify;
     port.SetNotifyWnd(&notify);
 
@@ -51,11 +52,11 @@ TEST_F(CommPortTest, OpenOfMissingDeviceFailsAndLeavesAReport) {
     EXPECT_EQ(status[0].Code(), -1);
 
     const std::string sysText = std::strerror(ENOENT);
-    ASSERT_EQ(m_prompts.boxes.size(), 1u);
+    ASSERT_EQ(m_boxes.size(), 1u);
     // Then what to do about it: two lines (plug it in; the ports there are).
     const std::string head = "CreateFile\n" + sysText + "\nNo such device. ";
-    EXPECT_EQ(m_prompts.boxes[0].substr(0, head.size()), head);
-    EXPECT_EQ(Lines(m_prompts.boxes[0]).size(), 4u);
+    EXPECT_EQ(m_boxes[0].substr(0, head.size()), head);
+    EXPECT_EQ(Lines(m_boxes[0]).size(), 4u);
 
     // Error text with its hint, the last port opened (none yet), the open
     // flag and the line settings of a closed port.
@@ -71,12 +72,12 @@ TEST_F(CommPortTest, OpenOfMissingDeviceFailsAndLeavesAReport) {
 TEST_F(CommPortTest, DeviceIsExclusiveAndAFailedOpenReleasesTheOldOne) {
     CPseudoTerminal pty;
     ASSERT_TRUE(pty.Ok());
-    CCommPort first, second;
+    CCommPort first(&m_reporter), second(&m_reporter);
     ASSERT_TRUE(first.Open(pty.Path()));
     EXPECT_FALSE(second.Open(pty.Path()));  // even for root
     EXPECT_TRUE(first.IsOpen());
     EXPECT_EQ(Lines(ErrorFile()).at(0), "CreateFile");
-    EXPECT_TRUE(m_prompts.boxes.empty());  // not verbose: no box, but the report
+    EXPECT_TRUE(m_boxes.empty());  // not verbose: no box, but the report
 
     EXPECT_FALSE(first.Open("/dev/tarvel-no-such-tty"));
     auto lines = Lines(ErrorFile());
@@ -101,8 +102,8 @@ TEST_F(CommPortTest, ModeStringDecidesTheLineAtOpen) {
     WriteProfileInt("Debug", "Verbose", 1);
     port->LoadProfile();
     EXPECT_FALSE(port->Open("COM2"));
-    ASSERT_EQ(m_prompts.boxes.size(), 1u);
-    EXPECT_EQ(m_prompts.boxes[0].rfind("BuildCommDCB\n", 0), 0u);
+    ASSERT_EQ(m_boxes.size(), 1u);
+    EXPECT_EQ(m_boxes[0].rfind("BuildCommDCB\n", 0), 0u);
     EXPECT_FALSE(port->IsOpen());
 }
 
@@ -113,10 +114,10 @@ TEST_F(CommPortTest, PseudoTerminalKeepingEightBitsIsAMismatch) {
     ASSERT_TRUE(pty.Ok());
     WriteProfileString("Communication", "Mode", "baud=4800 parity=e data=7 stop=2");
     WriteProfileInt("Debug", "Verbose", 1);
-    CCommPort port;
+    CCommPort port(&m_reporter);
     EXPECT_FALSE(port.Open(pty.Path()));
-    ASSERT_EQ(m_prompts.boxes.size(), 1u);
-    EXPECT_EQ(m_prompts.boxes[0], "GetCommState() returned a different comm state from SetCommState()!\n");
+    ASSERT_EQ(m_boxes.size(), 1u);
+    EXPECT_EQ(m_boxes[0], "GetCommState() returned a different comm state from SetCommState()!\n");
     // The report shows the device as it was when the open failed.
     auto lines = Lines(ErrorFile());
     ASSERT_EQ(lines.size(), 8u);
@@ -128,17 +129,15 @@ TEST_F(CommPortTest, PseudoTerminalKeepingEightBitsIsAMismatch) {
 TEST_F(CommPortTest, OpenReadAndWriteThroughAPseudoTerminal) {
     CPseudoTerminal pty;
     ASSERT_TRUE(pty.Ok());
-    CCommPort port;
-    CRecordingTarget notify, mainWindow;
+    int stateChanges = 0;
+    CPortReporter reporter({}, [&] { ++stateChanges; });
+    CCommPort port(&reporter);
+    CRecordingTarget notify;
     port.SetNotifyWnd(&notify);
-    SetMainTarget(&mainWindow);
-    const bool opened = port.Open(pty.Path());
-    SetMainTarget(nullptr);
-    ASSERT_TRUE(opened);
+    ASSERT_TRUE(port.Open(pty.Path()));
     ASSERT_EQ(notify.Messages().size(), 1u);
     EXPECT_EQ(notify.Messages()[0].Code(), 0);
-    ASSERT_EQ(mainWindow.Messages().size(), 1u);
-    EXPECT_EQ(mainWindow.Messages()[0].msg, WM_PORTSTATECHANGED);
+    EXPECT_EQ(stateChanges, 1);
     notify.Clear();
 
     unsigned char buf[64];
@@ -169,7 +168,7 @@ TEST_F(CommPortTest, WriteNobodyReadsTimesOutWithStatusFour) {
     CPseudoTerminal pty;
     ASSERT_TRUE(pty.Ok());
     WriteProfileInt("Communication", "WriteTimeOut", 100);
-    CCommPort port;
+    CCommPort port(&m_reporter);
     CRecordingTarget notify;
     port.SetNotifyWnd(&notify);
     ASSERT_TRUE(port.Open(pty.Path()));
@@ -186,12 +185,12 @@ TEST_F(CommPortTest, WriteNobodyReadsTimesOutWithStatusFour) {
     ASSERT_EQ(status.size(), 1u);
     EXPECT_EQ(status[0].Code(), 4);
     EXPECT_TRUE(port.IsOpen());
-    EXPECT_TRUE(m_prompts.boxes.empty());
+    EXPECT_TRUE(m_boxes.empty());
 }
 
 TEST_F(CommPortTest, ClosedPortRefusesQuietlyExceptReadAndWrite) {
     WriteProfileInt("Debug", "Verbose", 1);
-    CCommPort port;
+    CCommPort port(&m_reporter);
     CRecordingTarget notify;
     port.SetNotifyWnd(&notify);
     DCB dcb{};
@@ -203,16 +202,16 @@ TEST_F(CommPortTest, ClosedPortRefusesQuietlyExceptReadAndWrite) {
     EXPECT_FALSE(port.SetDCB(dcb));
     EXPECT_FALSE(port.SetTimeouts(timeouts));
     EXPECT_TRUE(notify.Messages().empty());
-    EXPECT_TRUE(m_prompts.boxes.empty());
+    EXPECT_TRUE(m_boxes.empty());
 
     unsigned char buf[16];
     unsigned count = sizeof buf;
     EXPECT_FALSE(port.Read(buf, count));
     EXPECT_EQ(count, 0u);
     EXPECT_FALSE(port.Write(buf, 4));
-    ASSERT_EQ(m_prompts.boxes.size(), 2u);
-    EXPECT_EQ(m_prompts.boxes[0].rfind("ReadFile\n", 0), 0u);
-    EXPECT_EQ(m_prompts.boxes[1].rfind("GetLastError()\n", 0), 0u);
+    ASSERT_EQ(m_boxes.size(), 2u);
+    EXPECT_EQ(m_boxes[0].rfind("ReadFile\n", 0), 0u);
+    EXPECT_EQ(m_boxes[1].rfind("GetLastError()\n", 0), 0u);
     EXPECT_TRUE(notify.Messages().empty());
 }
 
@@ -245,8 +244,8 @@ TEST_F(CommPortTest, FlushWritesFlagsChooseDrainAndPurgeAndBreakIsSetThenCleared
     m_fake->SetDrainError(ETIMEDOUT);
     EXPECT_FALSE(port->FlushWrites(3));
     EXPECT_EQ(m_fake->PurgeCalls(), purges);
-    ASSERT_EQ(m_prompts.boxes.size(), 1u);
-    EXPECT_EQ(m_prompts.boxes[0], std::string("FlushWrites()\n") + std::strerror(ETIMEDOUT) + "\n");
+    ASSERT_EQ(m_boxes.size(), 1u);
+    EXPECT_EQ(m_boxes[0], std::string("FlushWrites()\n") + std::strerror(ETIMEDOUT) + "\n");
     EXPECT_TRUE(port->IsOpen());
 }
 
@@ -296,8 +295,8 @@ TEST_F(CommPortTest, FailedLineStateCallsCloseThePort) {
     auto status = notify.Messages(WM_COMMSTATUS);
     ASSERT_EQ(status.size(), 1u);
     EXPECT_EQ(status[0].Code(), -1);
-    ASSERT_EQ(m_prompts.boxes.size(), 1u);
-    EXPECT_EQ(m_prompts.boxes[0].rfind("SetCommState\n", 0), 0u);
+    ASSERT_EQ(m_boxes.size(), 1u);
+    EXPECT_EQ(m_boxes[0].rfind("SetCommState\n", 0), 0u);
 }
 
 TEST_F(CommPortTest, ReadTimeoutsDecideHowLongARead) {
@@ -368,17 +367,17 @@ TEST_F(CommPortTest, AccessDeniedNamesTheGroupThatOwnsTheDevice) {
     m_fake->SetOpenError(EACCES);
     auto port = MakeFakePort();
     EXPECT_FALSE(port->Open(path));
-    ASSERT_EQ(m_prompts.boxes.size(), 1u);
-    EXPECT_EQ(m_prompts.boxes[0], std::string("CreateFile\n") + std::strerror(EACCES) +
+    ASSERT_EQ(m_boxes.size(), 1u);
+    EXPECT_EQ(m_boxes[0], std::string("CreateFile\n") + std::strerror(EACCES) +
                                       "\nAdd yourself to the group \"dialout\" (sudo usermod -aG dialout $USER), "
                                       "then log out and in again.\n");
 }
 
 TEST(CommPortNames, ComNamesStandForTheFirstFourSerialPorts) {
-    EXPECT_EQ(CCommPort::DevicePath("COM1"), "/dev/ttyS0");
-    EXPECT_EQ(CCommPort::DevicePath("com4"), "/dev/ttyS3");
-    EXPECT_EQ(CCommPort::DevicePath("COM5"), "COM5");
-    EXPECT_EQ(CCommPort::DevicePath("/dev/ttyUSB0"), "/dev/ttyUSB0");
+    EXPECT_EQ(CPortCatalogue::DevicePath("COM1"), "/dev/ttyS0");
+    EXPECT_EQ(CPortCatalogue::DevicePath("com4"), "/dev/ttyS3");
+    EXPECT_EQ(CPortCatalogue::DevicePath("COM5"), "COM5");
+    EXPECT_EQ(CPortCatalogue::DevicePath("/dev/ttyUSB0"), "/dev/ttyUSB0");
 }
 
 }  // namespace

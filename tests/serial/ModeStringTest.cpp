@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <ostream>
 #include <tuple>
 
 #include "ModeString.h"
@@ -31,21 +33,6 @@ DCB Sentinel()
 
 } // namespace
 
-TEST(ModeString, DefaultStringOnZeroedDcb)
-{
-    DCB d; // as the port prepares it: zero-filled
-    ASSERT_TRUE(BuildCommDCB("baud=9600 parity=n data=8 stop=1", d));
-    EXPECT_EQ(d.DCBlength, 28u);
-    EXPECT_TRUE(d.fBinary);
-    EXPECT_EQ(d.BaudRate, 9600u);
-    EXPECT_EQ(d.Parity, NOPARITY);
-    EXPECT_EQ(d.ByteSize, 8);
-    EXPECT_EQ(d.StopBits, ONESTOPBIT);
-    EXPECT_EQ(d.fDtrControl, DTR_CONTROL_DISABLE);
-    EXPECT_EQ(d.fRtsControl, RTS_CONTROL_DISABLE);
-    EXPECT_FALSE(d.fOutX || d.fInX || d.fOutxCtsFlow || d.fOutxDsrFlow);
-}
-
 TEST(ModeString, NewFormChangesOnlyNamedFieldsButDefaultsStopBits)
 {
     DCB d = Sentinel();
@@ -59,15 +46,7 @@ TEST(ModeString, NewFormChangesOnlyNamedFieldsButDefaultsStopBits)
     EXPECT_EQ(d.fRtsControl, RTS_CONTROL_TOGGLE);
 
     d = Sentinel();
-    ASSERT_TRUE(BuildCommDCB("baud=110", d));
-    EXPECT_EQ(d.StopBits, TWOSTOPBITS);
-    d = Sentinel();
-    ASSERT_TRUE(BuildCommDCB("baud=11 data=7", d)); // shorthand for 110
-    EXPECT_EQ(d.BaudRate, 110u);
-    EXPECT_EQ(d.StopBits, TWOSTOPBITS);
-    d = Sentinel();
-    ASSERT_TRUE(BuildCommDCB("stop=1 baud=110", d));
-    EXPECT_EQ(d.StopBits, ONESTOPBIT);
+    d.BaudRate = 110;
     d.StopBits = TWOSTOPBITS;
     ASSERT_TRUE(BuildCommDCB("data=8", d)); // 110 already there, not asked for
     EXPECT_EQ(d.StopBits, ONESTOPBIT);
@@ -75,97 +54,91 @@ TEST(ModeString, NewFormChangesOnlyNamedFieldsButDefaultsStopBits)
     ASSERT_TRUE(BuildCommDCB("data=8 stop=1.5", d)); // the driver judges the pair
     EXPECT_EQ(d.StopBits, ONE5STOPBITS);
     EXPECT_EQ(d.BaudRate, 1234u);
-    // The last of a repeated key counts.
-    ASSERT_TRUE(BuildCommDCB("baud=1200 baud=2400", d));
-    EXPECT_EQ(d.BaudRate, 2400u);
 }
 
-TEST(ModeString, EvenSevenTwoAt4800InBothForms)
-{
-    for (const char* mode : {"baud=4800 parity=e data=7 stop=2", "4800,e,7,2", "48,E,7,2", "COM2: baud=4800 parity=e data=7 stop=2"}) {
-        DCB d;
-        ASSERT_TRUE(BuildCommDCB(mode, d)) << mode;
-        EXPECT_EQ(d.BaudRate, 4800u) << mode;
-        EXPECT_EQ(d.Parity, EVENPARITY) << mode;
-        EXPECT_EQ(d.ByteSize, 7) << mode;
-        EXPECT_EQ(d.StopBits, TWOSTOPBITS) << mode;
-    }
-}
+// Rows of a mode string and the line it gives on a zero-filled DCB, as the
+// port prepares it. Columns: rate, parity, data bits, stop bits, then
+// xon/xoff in and out, DSR and CTS output flow, DTR and RTS control.
+struct TModeRow {
+    const char* mode;
+    std::uint32_t baud;
+    std::uint8_t parity, data, stop;
+    bool inX, outX, dsrFlow, ctsFlow;
+    std::uint8_t dtr, rts;
+};
 
-TEST(ModeString, KeysAndValuesIgnoreCaseIncludingMarkAndSpace)
+void PrintTo(const TModeRow& row, std::ostream* out) { *out << '"' << row.mode << '"'; }
+
+constexpr std::uint8_t N = NOPARITY, O = ODDPARITY, E = EVENPARITY, M = MARKPARITY, S = SPACEPARITY;
+constexpr std::uint8_t S1 = ONESTOPBIT, S15 = ONE5STOPBITS, S2 = TWOSTOPBITS;
+constexpr std::uint8_t OFF = 0, ON = 1, HS = 2, TG = 3;
+
+const TModeRow kModeRows[] = {
+    // The new form: only what is named, stop bits 1 unless named (2 at 110 baud).
+    {"baud=9600 parity=n data=8 stop=1",            9600,   N, 8, S1,  false, false, false, false, OFF, OFF},
+    {"baud=4800 parity=e data=7 stop=2",            4800,   E, 7, S2,  false, false, false, false, OFF, OFF},
+    {"COM2: baud=4800 parity=e data=7 stop=2",      4800,   E, 7, S2,  false, false, false, false, OFF, OFF},
+    {"  BAUD=2400\tParity=O Data=5 STOP=1.5 XON=On DTR=HS RTS=Tg IDSR=ON to=OFF ",
+                                                    2400,   O, 5, S15, true,  true,  false, false, HS,  TG},
+    {"parity=M",                                    0,      M, 0, S1,  false, false, false, false, OFF, OFF},
+    {"xon=on odsr=on octs=on dtr=on rts=hs idsr=on", 0,     N, 0, S1,  true,  true,  true,  true,  ON,  HS},
+    {"xon=off odsr=off octs=off dtr=off rts=on",    0,      N, 0, S1,  false, false, false, false, OFF, ON},
+    {"baud=110",                                    110,    N, 0, S2,  false, false, false, false, OFF, OFF},
+    {"baud=11 data=7",                              110,    N, 7, S2,  false, false, false, false, OFF, OFF},
+    {"stop=1 baud=110",                             110,    N, 0, S1,  false, false, false, false, OFF, OFF},
+    {"data=8 stop=1.5",                             0,      N, 8, S15, false, false, false, false, OFF, OFF},
+    {"baud=1200 baud=2400",                         2400,   N, 0, S1,  false, false, false, false, OFF, OFF},
+    // The old form: the last field sets the flow control, DTR and RTS.
+    {"9600,n,8,1",                                  9600,   N, 8, S1,  false, false, false, false, ON,  ON},
+    {"4800,e,7,2",                                  4800,   E, 7, S2,  false, false, false, false, ON,  ON},
+    {"48,E,7,2",                                    4800,   E, 7, S2,  false, false, false, false, ON,  ON},
+    {"1200 , s , 8 , 1",                            1200,   S, 8, S1,  false, false, false, false, ON,  ON},
+    {"com1:19,o,7,2,X",                             19200,  O, 7, S2,  true,  true,  false, false, ON,  ON},
+    {"38400, e, 8, 1 , p ",                         38400,  E, 8, S1,  false, false, true,  true,  HS,  HS},
+};
+
+class ModeStringRows : public ::testing::TestWithParam<TModeRow> {};
+
+TEST_P(ModeStringRows, GivesTheLineOfItsRow)
 {
+    const TModeRow& row = GetParam();
     DCB d;
-    ASSERT_TRUE(BuildCommDCB("  BAUD=2400\tParity=O Data=5 STOP=1.5 XON=On DTR=HS RTS=Tg IDSR=ON to=OFF ", d));
-    EXPECT_EQ(d.BaudRate, 2400u);
-    EXPECT_EQ(d.Parity, ODDPARITY);
-    EXPECT_EQ(d.ByteSize, 5);
-    EXPECT_EQ(d.StopBits, ONE5STOPBITS);
-    EXPECT_TRUE(d.fOutX && d.fInX && d.fDsrSensitivity);
-    EXPECT_EQ(d.fDtrControl, DTR_CONTROL_HANDSHAKE);
-    EXPECT_EQ(d.fRtsControl, RTS_CONTROL_TOGGLE);
-    ASSERT_TRUE(BuildCommDCB("parity=M", d));
-    EXPECT_EQ(d.Parity, MARKPARITY);
-    ASSERT_TRUE(BuildCommDCB("1200 , s , 8 , 1", d));
-    EXPECT_EQ(d.Parity, SPACEPARITY);
+    ASSERT_TRUE(BuildCommDCB(row.mode, d));
+    EXPECT_EQ(d.DCBlength, 28u);
+    EXPECT_TRUE(d.fBinary);
+    EXPECT_EQ(std::make_tuple(d.BaudRate, d.Parity, d.ByteSize, d.StopBits),
+              std::make_tuple(row.baud, row.parity, row.data, row.stop));
+    EXPECT_EQ(std::make_tuple(d.fInX, d.fOutX, d.fOutxDsrFlow, d.fOutxCtsFlow, d.fDtrControl, d.fRtsControl),
+              std::make_tuple(row.inX, row.outX, row.dsrFlow, row.ctsFlow, row.dtr, row.rts));
 }
 
-TEST(ModeString, FlowKeysSetTheirFields)
-{
-    DCB d;
-    ASSERT_TRUE(BuildCommDCB("xon=on odsr=on octs=on dtr=on rts=hs idsr=on", d));
-    EXPECT_TRUE(d.fInX && d.fOutX && d.fOutxDsrFlow && d.fOutxCtsFlow && d.fDsrSensitivity);
-    EXPECT_EQ(d.fDtrControl, DTR_CONTROL_ENABLE);
-    EXPECT_EQ(d.fRtsControl, RTS_CONTROL_HANDSHAKE);
-    ASSERT_TRUE(BuildCommDCB("xon=off odsr=off octs=off dtr=off rts=on idsr=off", d));
-    EXPECT_FALSE(d.fInX || d.fOutX || d.fOutxDsrFlow || d.fOutxCtsFlow || d.fDsrSensitivity);
-    EXPECT_EQ(d.fDtrControl, DTR_CONTROL_DISABLE);
-    EXPECT_EQ(d.fRtsControl, RTS_CONTROL_ENABLE);
-    ASSERT_TRUE(BuildCommDCB("rts=off", d));
-    EXPECT_EQ(d.fRtsControl, RTS_CONTROL_DISABLE);
-}
+INSTANTIATE_TEST_SUITE_P(Table, ModeStringRows, ::testing::ValuesIn(kModeRows));
 
-TEST(ModeString, OldFormSetsFlowControlFromLastField)
+// Rows of mode strings that are refused; the DCB keeps every field.
+const char* const kRefusedModes[] = {
+    "", "   ", "COM1", "COM1:", "COM0: baud=9600", "COM1baud=9600",
+    "baud=9600 parity=n data=8 stop=1 junk", "speed=9600", "baud = 9600", "baud=",
+    "baud=96o0", "baud=-9600", "baud=+9600", "baud=0", "baud=99999999999",
+    "parity=x", "parity=none", "parity=", "data=4", "data=9", "data=8bits",
+    "stop=0", "stop=3", "stop=1.50", "stop=one", "to=maybe", "xon=yes", "odsr=1",
+    "octs=", "dtr=tg", "rts=hs2", "idsr=onn",
+    "baud=9600,parity=n", "9600,n,8", "9600,n,8,1,", "9600,n,8,1,r", "9600,n,8,1,xp", "9600,n,8,1,x,p",
+    "9600,n,8,1 xon=on", "96 00,n,8,1", "9600,,8,1", "9600,n,9,1", "0,n,8,1", "9600,n,8,1.5x",
+};
+
+class RefusedModeStrings : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(RefusedModeStrings, LeaveTheDcbUntouched)
 {
     DCB d = Sentinel();
-    ASSERT_TRUE(BuildCommDCB("9600,n,8,1", d));
-    EXPECT_EQ(d.BaudRate, 9600u);
-    EXPECT_FALSE(d.fInX || d.fOutX || d.fOutxDsrFlow || d.fOutxCtsFlow);
-    EXPECT_EQ(d.fDtrControl, DTR_CONTROL_ENABLE);
-    EXPECT_EQ(d.fRtsControl, RTS_CONTROL_ENABLE);
-
-    d = Sentinel();
-    ASSERT_TRUE(BuildCommDCB("com1:19,o,7,2,X", d));
-    EXPECT_EQ(d.BaudRate, 19200u);
-    EXPECT_TRUE(d.fInX && d.fOutX);
-    EXPECT_FALSE(d.fOutxDsrFlow || d.fOutxCtsFlow);
-    EXPECT_EQ(d.fDtrControl, DTR_CONTROL_ENABLE);
-
-    d = DCB();
-    ASSERT_TRUE(BuildCommDCB("38400, e, 8, 1 , p ", d));
-    EXPECT_EQ(d.BaudRate, 38400u);
-    EXPECT_FALSE(d.fInX || d.fOutX);
-    EXPECT_TRUE(d.fOutxDsrFlow && d.fOutxCtsFlow);
-    EXPECT_EQ(d.fDtrControl, DTR_CONTROL_HANDSHAKE);
-    EXPECT_EQ(d.fRtsControl, RTS_CONTROL_HANDSHAKE);
+    EXPECT_FALSE(BuildCommDCB(GetParam(), d));
+    EXPECT_EQ(Fields(d), Fields(Sentinel()));
 }
 
-TEST(ModeString, RefusalsLeaveDcbUntouched)
+INSTANTIATE_TEST_SUITE_P(Table, RefusedModeStrings, ::testing::ValuesIn(kRefusedModes));
+
+TEST(ModeString, NullIsRefused)
 {
-    const char* const refused[] = {
-        "", "   ", "COM1", "COM1:", "COM0: baud=9600", "COM1baud=9600",
-        "baud=9600 parity=n data=8 stop=1 junk", "speed=9600", "baud = 9600", "baud=",
-        "baud=96o0", "baud=-9600", "baud=+9600", "baud=0", "baud=99999999999",
-        "parity=x", "parity=none", "parity=", "data=4", "data=9", "data=8bits",
-        "stop=0", "stop=3", "stop=1.50", "stop=one", "to=maybe", "xon=yes", "odsr=1",
-        "octs=", "dtr=tg", "rts=hs2", "idsr=onn",
-        "baud=9600,parity=n", "9600,n,8", "9600,n,8,1,", "9600,n,8,1,r", "9600,n,8,1,xp", "9600,n,8,1,x,p",
-        "9600,n,8,1 xon=on", "96 00,n,8,1", "9600,,8,1", "9600,n,9,1", "0,n,8,1", "9600,n,8,1.5x",
-    };
-    for (const char* mode : refused) {
-        DCB d = Sentinel();
-        EXPECT_FALSE(BuildCommDCB(mode, d)) << '"' << mode << '"';
-        EXPECT_EQ(Fields(d), Fields(Sentinel())) << '"' << mode << '"';
-    }
     DCB d = Sentinel();
     EXPECT_FALSE(BuildCommDCB(nullptr, d));
     EXPECT_EQ(Fields(d), Fields(Sentinel()));

@@ -54,19 +54,42 @@ TEST_F(PortReportTest, ReportIsNeverWrittenThroughALinkNorIntoAPipe) {
     EXPECT_EQ(report.find('x'), std::string::npos);
 }
 
-TEST_F(PortReportTest, ReportCanBeSwitchedOff) {
-    auto port = MakeFakePort();
-    port->SetErrorFile(false);
-    port->SetVerbose(true);
+TEST_F(PortReportTest, ReporterDecidesWhereTheReportGoes) {
+    // As tarvelctl reports: the reason as text, no file.
+    std::vector<std::string> reasons, texts;
+    class CRecordingReporter : public CPortReporter {
+    public:
+        CRecordingReporter(std::vector<std::string>& reasons, std::vector<std::string>& texts)
+            : CPortReporter([&texts](const std::string& t) { texts.push_back(t); }), m_reasons(reasons) {}
+        void OpenFailed(const std::string& reason, const std::function<std::string()>&) override {
+            m_reasons.push_back(reason);
+        }
+
+    private:
+        std::vector<std::string>& m_reasons;
+    } reporter(reasons, texts);
+    auto fake = m_fake;
+    CCommPort port(&reporter, [fake] { return fake; });
+    port.SetVerbose(true);
     m_fake->SetOpenError(EACCES);
-    EXPECT_FALSE(port->Open("/dev/ttyUSB7"));
+    EXPECT_FALSE(port.Open("/dev/ttyUSB7"));
     EXPECT_FALSE(std::filesystem::exists(m_dir.File("commport_err.txt")));
-    // The reason still reaches whoever listens.
-    ASSERT_EQ(m_prompts.boxes.size(), 1u);
-    EXPECT_EQ(m_prompts.boxes[0].rfind("CreateFile\n", 0), 0u);
+    ASSERT_EQ(reasons.size(), 1u);
+    EXPECT_EQ(reasons[0].rfind("CreateFile\n", 0), 0u);
+    ASSERT_EQ(texts.size(), 1u);
+    EXPECT_EQ(texts[0], reasons[0]);
+
+    // Without a reporter nobody hears of it, and nothing is written.
+    CCommPort silent(nullptr, [fake] { return fake; });
+    silent.SetVerbose(true);
+    EXPECT_FALSE(silent.Open("/dev/ttyUSB7"));
+    EXPECT_FALSE(std::filesystem::exists(m_dir.File("commport_err.txt")));
+    EXPECT_TRUE(m_boxes.empty());
 }
 
 TEST_F(PortReportTest, HugeWriteTimeOutIsHeldToAFewSecondsAndToldOnce) {
+    // The profile tells of the clamp through the prompt hook, not the port.
+    CCapturedPrompts prompts;
     // Days, as an edited profile may ask for.
     WriteProfileInt("Communication", "WriteTimeOut", 2000000000);
     auto port = MakeFakePort();
@@ -80,9 +103,10 @@ TEST_F(PortReportTest, HugeWriteTimeOutIsHeldToAFewSecondsAndToldOnce) {
     EXPECT_LT(waited, 60000);
 
     // Told once, at the open, naming the key; not again for each write.
-    ASSERT_EQ(m_prompts.boxes.size(), 1u);
-    EXPECT_NE(m_prompts.boxes[0].find("WriteTimeOut=2000000000"), std::string::npos) << m_prompts.boxes[0];
-    EXPECT_NE(m_prompts.boxes[0].find("5000 ms is used"), std::string::npos) << m_prompts.boxes[0];
+    ASSERT_EQ(prompts.boxes.size(), 1u);
+    EXPECT_NE(prompts.boxes[0].find("WriteTimeOut=2000000000"), std::string::npos) << prompts.boxes[0];
+    EXPECT_NE(prompts.boxes[0].find("5000 ms is used"), std::string::npos) << prompts.boxes[0];
+    EXPECT_TRUE(m_boxes.empty());
 }
 
 TEST_F(PortReportTest, RefusedStoredStopBitsNameTheKeyAndTheChoices) {
@@ -92,9 +116,9 @@ TEST_F(PortReportTest, RefusedStoredStopBitsNameTheKeyAndTheChoices) {
     WriteProfileString("Communication", "StopLength", "3");
     auto port = MakeFakePort();
     EXPECT_FALSE(port->IsOpen());
-    ASSERT_EQ(m_prompts.boxes.size(), 1u);
-    EXPECT_NE(m_prompts.boxes[0].find("StopLength=3"), std::string::npos) << m_prompts.boxes[0];
-    EXPECT_NE(m_prompts.boxes[0].find("one of 1, 2."), std::string::npos) << m_prompts.boxes[0];
+    ASSERT_EQ(m_boxes.size(), 1u);
+    EXPECT_NE(m_boxes[0].find("StopLength=3"), std::string::npos) << m_boxes[0];
+    EXPECT_NE(m_boxes[0].find("one of 1, 2."), std::string::npos) << m_boxes[0];
 }
 
 }  // namespace

@@ -73,10 +73,10 @@ TEST_F(PortSettingsTest, UnknownParityTextStopsTheRestoreAndClosesThePort) {
     EXPECT_EQ(dcb.ByteSize, 7);
     EXPECT_EQ(dcb.StopBits, ONESTOPBIT);  // never got that far
     // The one box names the refused setting and what it may hold.
-    ASSERT_EQ(m_prompts.boxes.size(), 1u);
-    EXPECT_NE(m_prompts.boxes[0].find("SetParity"), std::string::npos) << m_prompts.boxes[0];
-    EXPECT_NE(m_prompts.boxes[0].find("Parity=no parity"), std::string::npos) << m_prompts.boxes[0];
-    EXPECT_NE(m_prompts.boxes[0].find("No Parity, Odd, Even"), std::string::npos) << m_prompts.boxes[0];
+    ASSERT_EQ(m_boxes.size(), 1u);
+    EXPECT_NE(m_boxes[0].find("SetParity"), std::string::npos) << m_boxes[0];
+    EXPECT_NE(m_boxes[0].find("Parity=no parity"), std::string::npos) << m_boxes[0];
+    EXPECT_NE(m_boxes[0].find("No Parity, Odd, Even"), std::string::npos) << m_boxes[0];
 
     CRecordingTarget notify;
     port->SetNotifyWnd(&notify);
@@ -93,9 +93,9 @@ TEST_F(PortSettingsTest, DeviceRefusingARestoredSettingIsReportedTwice) {
     WriteProfileString("Communication", "Baud", "12345");
     auto port = MakeFakePort();
     EXPECT_FALSE(port->IsOpen());
-    ASSERT_EQ(m_prompts.boxes.size(), 2u);
-    EXPECT_EQ(m_prompts.boxes[0].rfind("SetCommState\n", 0), 0u);
-    EXPECT_EQ(m_prompts.boxes[1].rfind("SetBaud\n", 0), 0u);
+    ASSERT_EQ(m_boxes.size(), 2u);
+    EXPECT_EQ(m_boxes[0].rfind("SetCommState\n", 0), 0u);
+    EXPECT_EQ(m_boxes[1].rfind("SetBaud\n", 0), 0u);
 }
 
 TEST_F(PortSettingsTest, MarkParityFromModeIsStoredAsResourceErrorAndFailsNextTime) {

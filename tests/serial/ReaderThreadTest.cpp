@@ -91,7 +91,7 @@ protected:
 };
 
 TEST_F(ReaderThreadTest, NothingStartsOnAClosedPort) {
-    CCommPort port;
+    CCommPort port(&m_reporter);
     CRecordingTarget target;
     port.ReadStart(&target);
     port.ReadStop();
@@ -101,7 +101,7 @@ TEST_F(ReaderThreadTest, NothingStartsOnAClosedPort) {
 TEST_F(ReaderThreadTest, LargeStreamArrivesInOrderWithNothingLost) {
     CPseudoTerminal pty;
     ASSERT_TRUE(pty.Ok());
-    CCommPort port;
+    CCommPort port(&m_reporter);
     CRecordingTarget notify, console;
     port.SetNotifyWnd(&notify);
     ASSERT_TRUE(port.Open(pty.Path()));
@@ -143,7 +143,7 @@ TEST_F(ReaderThreadTest, EverythingQueuedComesAsOneBlock) {
 TEST_F(ReaderThreadTest, SecondStartKeepsTheFirstTarget) {
     CPseudoTerminal pty;
     ASSERT_TRUE(pty.Ok());
-    CCommPort port;
+    CCommPort port(&m_reporter);
     CRecordingTarget first, second;
     ASSERT_TRUE(port.Open(pty.Path()));
     port.ReadStart(&first);
@@ -158,7 +158,7 @@ TEST_F(ReaderThreadTest, SecondStartKeepsTheFirstTarget) {
 TEST_F(ReaderThreadTest, NothingIsDeliveredAfterReadStopWhileStreaming) {
     CPseudoTerminal pty;
     ASSERT_TRUE(pty.Ok());
-    CCommPort port;
+    CCommPort port(&m_reporter);
     CRecordingTarget console;
     ASSERT_TRUE(port.Open(pty.Path()));
     port.ReadStart(&console);
@@ -185,7 +185,7 @@ TEST_F(ReaderThreadTest, NothingIsDeliveredAfterReadStopWhileStreaming) {
 TEST_F(ReaderThreadTest, ReadStopDispatchesTheSendItIsWaitingFor) {
     CPseudoTerminal pty;
     ASSERT_TRUE(pty.Ok());
-    CCommPort port;
+    CCommPort port(&m_reporter);
     CQueuedTarget console;  // owned by this thread, like a page
     ASSERT_TRUE(port.Open(pty.Path()));
     int pumps = 0;
@@ -289,7 +289,7 @@ TEST_F(ReaderThreadTest, VanishedDeviceEndsTheThreadWithOneReport) {
     auto pty = std::make_unique<CPseudoTerminal>();
     ASSERT_TRUE(pty->Ok());
     WriteProfileInt("Debug", "Verbose", 1);
-    CCommPort port;
+    CCommPort port(&m_reporter);
     CRecordingTarget notify, console;
     port.SetNotifyWnd(&notify);
     ASSERT_TRUE(port.Open(pty->Path()));
@@ -302,8 +302,8 @@ TEST_F(ReaderThreadTest, VanishedDeviceEndsTheThreadWithOneReport) {
     auto status = notify.Messages(WM_COMMSTATUS);
     ASSERT_EQ(status.size(), 1u);
     EXPECT_EQ(status[0].Code(), -1);
-    ASSERT_EQ(m_prompts.boxes.size(), 1u);
-    EXPECT_EQ(m_prompts.boxes[0].rfind("ReadFile\n", 0), 0u);
+    ASSERT_EQ(m_boxes.size(), 1u);
+    EXPECT_EQ(m_boxes[0].rfind("ReadFile\n", 0), 0u);
 
     // The device comes back (here: a new one); it opens and delivers again.
     pty = std::make_unique<CPseudoTerminal>();
@@ -339,7 +339,7 @@ TEST_F(ReaderThreadTest, ThreadEndedByFailureCanBeStartedAgain) {
 TEST_F(ReaderThreadTest, IdleReaderUsesAlmostNoProcessorTime) {
     CPseudoTerminal pty;
     ASSERT_TRUE(pty.Ok());
-    CCommPort port;
+    CCommPort port(&m_reporter);
     CRecordingTarget console;
     ASSERT_TRUE(port.Open(pty.Path()));
     std::vector<long long> cpuNs;

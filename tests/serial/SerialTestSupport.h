@@ -26,6 +26,7 @@
 #include "FakeSerialDevice.h"
 #include "MessageTarget.h"
 #include "Messages.h"
+#include "PortReporter.h"
 #include "Profile.h"
 #include "Prompts.h"
 #include "TestSupport.h"
@@ -190,7 +191,8 @@ private:
 };
 
 // Profile and working directory of one test; a port made here opens only
-// what the test asks for.
+// what the test asks for, and reports as the program's window does: the
+// report of a failed open in commport_err.txt, error texts as boxes.
 class CSerialTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -205,13 +207,15 @@ protected:
     // A port on the fake device (constructed after the profile is written).
     std::unique_ptr<CCommPort> MakeFakePort() {
         auto fake = m_fake;
-        return std::make_unique<CCommPort>([fake] { return fake; });
+        return std::make_unique<CCommPort>(&m_reporter, [fake] { return fake; });
     }
     std::string ErrorFile() const { return ReadWholeFile(m_dir.File("commport_err.txt")); }
 
     CTestProfile m_profile;
     CTempDir m_dir;
-    CCapturedPrompts m_prompts;
+    // What the port's reporter was given to show; no prompt hook is installed.
+    std::vector<std::string> m_boxes;
+    CErrorFileReporter m_reporter{[this](const std::string& text) { m_boxes.push_back(text); }};
     std::shared_ptr<CFakeSerialDevice> m_fake = std::make_shared<CFakeSerialDevice>();
     std::filesystem::path m_oldDir;
 };

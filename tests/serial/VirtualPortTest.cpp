@@ -4,6 +4,7 @@
 #include <cstring>
 #include <sstream>
 
+#include "PortCatalogue.h"
 #include "SerialTestSupport.h"
 
 namespace {
@@ -14,9 +15,9 @@ const char kMissingLine[] = "No such device. Is the clock's cable or USB adapter
 class CVirtualPortGuard {
 public:
     explicit CVirtualPortGuard(std::shared_ptr<CFakeSerialDevice> device) {
-        CCommPort::RegisterVirtualPort("VIRT", "test line", [device] { return device; });
+        CPortCatalogue::RegisterVirtualPort("VIRT", "test line", [device] { return device; });
     }
-    ~CVirtualPortGuard() { CCommPort::UnregisterVirtualPort("VIRT"); }
+    ~CVirtualPortGuard() { CPortCatalogue::UnregisterVirtualPort("VIRT"); }
 };
 
 std::vector<std::string> Lines(const std::string& text) {
@@ -30,12 +31,12 @@ class VirtualPortTest : public CSerialTest {
 protected:
     // The message box of a failed open on the ordinary device, split in lines.
     std::vector<std::string> FailedOpenLines(int err, const std::string& name) {
-        m_prompts.boxes.clear();
+        m_boxes.clear();
         m_fake->SetOpenError(err);
         auto port = MakeFakePort();
         EXPECT_FALSE(port->Open(name));
         m_fake->SetOpenError(0);
-        return m_prompts.boxes.size() == 1 ? Lines(m_prompts.boxes[0]) : std::vector<std::string>{};
+        return m_boxes.size() == 1 ? Lines(m_boxes[0]) : std::vector<std::string>{};
     }
     std::shared_ptr<CFakeSerialDevice> m_virtual = std::make_shared<CFakeSerialDevice>();
 };
@@ -62,8 +63,8 @@ TEST_F(VirtualPortTest, ListedAfterTheSerialPortsAndOpenedByNameOrListedText) {
     // Anything else is a device path on the port's own devices.
     ASSERT_TRUE(port->Open("VIRTUAL"));
     EXPECT_EQ(m_fake->LastPath(), "VIRTUAL");
-    EXPECT_EQ(CCommPort::VirtualPortName("virt (TEST LINE)"), "VIRT");
-    EXPECT_EQ(CCommPort::VirtualPortName("VIRT (test"), "");
+    EXPECT_EQ(CPortCatalogue::VirtualPortName("virt (TEST LINE)"), "VIRT");
+    EXPECT_EQ(CPortCatalogue::VirtualPortName("VIRT (test"), "");
 }
 
 TEST_F(VirtualPortTest, StoredByNameAndReopenedAtStart) {
@@ -89,8 +90,8 @@ TEST_F(VirtualPortTest, FailedOpenOfAVirtualPortGetsNoDeviceHint) {
     auto port = MakeFakePort();
     EXPECT_FALSE(port->Open("VIRT"));
     EXPECT_FALSE(port->IsOpen());
-    ASSERT_EQ(m_prompts.boxes.size(), 1u);
-    EXPECT_EQ(m_prompts.boxes[0], std::string("CreateFile\n") + std::strerror(ENOENT) + "\n");
+    ASSERT_EQ(m_boxes.size(), 1u);
+    EXPECT_EQ(m_boxes[0], std::string("CreateFile\n") + std::strerror(ENOENT) + "\n");
     std::string name;
     EXPECT_FALSE(port->GetPortName(name));  // never opened
 }
@@ -138,11 +139,11 @@ TEST_F(VirtualPortTest, SecondOpenerOfARealLineIsToldItIsBusy) {
     CPseudoTerminal pty;
     ASSERT_TRUE(pty.Ok());
     WriteProfileInt("Debug", "Verbose", 1);
-    CCommPort first, second;
+    CCommPort first(&m_reporter), second(&m_reporter);
     ASSERT_TRUE(first.Open(pty.Path()));
     EXPECT_FALSE(second.Open(pty.Path()));
-    ASSERT_EQ(m_prompts.boxes.size(), 1u);
-    const auto lines = Lines(m_prompts.boxes[0]);
+    ASSERT_EQ(m_boxes.size(), 1u);
+    const auto lines = Lines(m_boxes[0]);
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_EQ(lines[0], "CreateFile");
     EXPECT_EQ(lines[2], "The port is in use by another program.");

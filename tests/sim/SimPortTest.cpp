@@ -17,6 +17,7 @@
 #include "CommPort.h"
 #include "HexCodec.h"
 #include "Messages.h"
+#include "PortCatalogue.h"
 #include "Profile.h"
 #include "Prompts.h"
 #include "SimClock.h"
@@ -75,7 +76,7 @@ protected:
     void TearDown() override {
         CSimPort::Shutdown();
         SetCountdownFactory(nullptr);
-        CCommPort::UnregisterVirtualPort(CSimPort::NAME);
+        CPortCatalogue::UnregisterVirtualPort(CSimPort::NAME);
     }
     std::string EepromFile() const { return m_data.Path() + "/tarvel/sim-eeprom.hcs"; }
     // Reads the clock's setup through a port opened on "SIM".

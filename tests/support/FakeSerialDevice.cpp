@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <set>
 
 #include "TermiosDevice.h"
 
@@ -28,6 +29,20 @@ bool Fail(int err) {
     return false;
 }
 
+// Paths held open by some fake: a second opener is refused, as by a tty.
+std::mutex g_pathsMutex;
+std::set<std::string> g_openPaths;
+
+bool TakePath(const std::string& path) {
+    std::lock_guard<std::mutex> lock(g_pathsMutex);
+    return g_openPaths.insert(path).second;
+}
+
+void ReleasePath(const std::string& path) {
+    std::lock_guard<std::mutex> lock(g_pathsMutex);
+    g_openPaths.erase(path);
+}
+
 }  // namespace
 
 CFakeSerialDevice::CFakeSerialDevice() : m_dcb(DriverDefault()) {}
@@ -41,9 +56,13 @@ bool CFakeSerialDevice::Open(const std::string& path) {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_path = path;
     if (m_openError) return Fail(m_openError);
-    if (m_fd >= 0) return Fail(EBUSY);
+    if (m_fd >= 0 || !TakePath(path)) return Fail(EBUSY);
     int pair[2];
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) < 0) return false;
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) < 0) {
+        const int err = errno;
+        ReleasePath(path);
+        return Fail(err);
+    }
     ::fcntl(pair[0], F_SETFL, O_NONBLOCK);
     ::fcntl(pair[1], F_SETFL, O_NONBLOCK);
     if (m_sendBuffer > 0) {
@@ -53,6 +72,7 @@ bool CFakeSerialDevice::Open(const std::string& path) {
     if (m_peerFd >= 0) ::close(m_peerFd);
     m_fd = pair[0];
     m_peerFd = pair[1];
+    m_openPath = path;
     m_dcb = DriverDefault();
     ++m_opens;
     return true;
@@ -63,6 +83,7 @@ void CFakeSerialDevice::Close() {
     if (m_fd < 0) return;
     ::close(m_fd);
     m_fd = -1;
+    ReleasePath(m_openPath);
     m_closedCv.notify_all();
 }
 

@@ -1,6 +1,7 @@
 // A serial device for the tests, for what a pseudo-terminal cannot do: any
 // data bits and parity, refused settings, line error counters, breaks and
-// purges that can be seen. The line itself is a socket pair: the test holds
+// purges that can be seen. Like a tty, a path is open in one device at a
+// time. The line itself is a socket pair: the test holds
 // the far end (the clock's side) and can hang it up.
 #pragma once
 
@@ -68,7 +69,8 @@ private:
     int m_peerFd = -1;
     int m_sendBuffer = 0;
     int m_openError = 0, m_setError = 0, m_getError = 0, m_drainError = 0;
-    std::string m_path;
+    std::string m_path;      // last asked for
+    std::string m_openPath;  // held while open
     DCB m_dcb;
     TErrorCounts m_counts;
     std::vector<bool> m_breaks;

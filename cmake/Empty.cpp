@@ -1,1 +1,0 @@
-// Lets a layer library exist before its first source file.

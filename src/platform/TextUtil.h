@@ -1,0 +1,14 @@
+// Small text and time helpers the layers share; one copy of each.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+// Milliseconds of the monotonic clock: for deadlines, never for dates.
+long long NowMs();
+
+// The text without the blanks and tabs at either end.
+std::string_view Trim(std::string_view text);
+
+// The text up to its first line feed (all of it when it has none).
+std::string FirstLine(const std::string& text);

@@ -211,6 +211,21 @@ bool CCommPort::FailOpen(const CWin32Err& err) {
     m_lastError = err.GetCode();
     std::string text;
     err.GetText(text);
+    // The reason and the hint, each line a sentence of its own.
+    m_openFailure = m_opening + ":";
+    std::string line;
+    for (std::size_t i = 0; i <= err.GetMessage().size(); ++i) {
+        const char c = i < err.GetMessage().size() ? err.GetMessage()[i] : '\n';
+        if (c != '\n') {
+            line += c;
+            continue;
+        }
+        if (line.empty()) continue;
+        if (line.back() != '.' && line.back() != '?' && line.back() != '!') line += '.';
+        m_openFailure += " " + line;
+        line.clear();
+    }
+    if (err.GetMessage().empty()) m_openFailure += " " + err.GetWhat();
     {
         std::ofstream out(kErrorFile, std::ios::out | std::ios::trunc);
         DumpState(out, text.c_str());
@@ -260,6 +275,7 @@ bool CCommPort::Open(const std::string& name) {
     const std::string portName = isVirtual ? virtualPort.name : name;
     const std::string path = isVirtual ? virtualPort.name : DevicePath(name);
     std::shared_ptr<CSerialDevice> device = isVirtual ? virtualPort.factory() : m_factory();
+    m_opening = path == portName ? portName : portName + " (" + path + ")";
     errno = ENODEV;
     if (!device || !device->Open(path)) {
         CWin32Err err("CreateFile");
@@ -286,6 +302,7 @@ bool CCommPort::Open(const std::string& name) {
     m_timeouts.ReadIntervalTimeout = MAXDWORD;
     if (!m_device->GetErrorCounts(m_errorBase)) m_errorBase = CSerialDevice::TErrorCounts{};
 
+    m_openFailure.clear();
     NotifyStatus(0, 0);
     m_name = portName;
     if (CMessageTarget* main = GetMainTarget()) main->Send(WM_PORTSTATECHANGED, 0, 0);

@@ -8,6 +8,8 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenu>
@@ -18,6 +20,8 @@
 #include <QTextEdit>
 #include <QUrl>
 #include <QVBoxLayout>
+
+#include <climits>
 
 
 #include "AboutDlg.h"
@@ -38,6 +42,16 @@ namespace {
 
 // File names as the system spells them.
 std::string LocalPath(const QString& path) { return QFile::encodeName(path).toStdString(); }
+
+constexpr char kWindowSection[] = "Window";
+
+// The manual's start page below a manual directory.
+constexpr char kManualStart[] = "index.html";
+
+CClockPropSheet::UrlOpener& UrlOpenerHook() {
+    static CClockPropSheet::UrlOpener opener;
+    return opener;
+}
 
 }  // namespace
 
@@ -82,6 +96,10 @@ CClockPropSheet::CClockPropSheet(unsigned captionId, QWidget* parent, int select
     m_pFloatStatus->Create(this, docked);
     if (docked) layout->addWidget(m_pFloatStatus.get());
 
+    // The countdowns and message boxes belong to this window.
+    CQtPromptHooks::SetOwner(this);
+    RestoreWindowPlacement();
+
     m_port.SetNotifyWnd(&m_target);
     OnStatusText(IDS_START_PROMPT);
     // The port may have opened during construction: the menu starts from its real state.
@@ -93,6 +111,8 @@ CClockPropSheet::CClockPropSheet(unsigned captionId, QWidget* parent, int select
 }
 
 CClockPropSheet::~CClockPropSheet() {
+    if (m_wasShown) SaveWindowPlacement();
+    if (CQtPromptHooks::GetOwner() == this) CQtPromptHooks::SetOwner(nullptr);
     // The Comm Port page saves its settings as its window goes, while the
     // port and the configuration (destroyed before the pages) still exist.
     m_setupPage.OnDestroyPage();
@@ -138,8 +158,11 @@ void CClockPropSheet::BuildMenu() {
     file->menuAction()->setData(0u);
     help->menuAction()->setData(1u);
     for (QMenu* menu : {file, load, save, help}) WatchMenu(menu);
-    connect(m_menuBar, &QMenuBar::hovered, this,
-            [this](QAction* action) { OnMenuSelect(action->data().toUInt()); });
+    // A pass of the mouse over the bar selects nothing: only with a menu
+    // open does a highlighted title count.
+    connect(m_menuBar, &QMenuBar::hovered, this, [this](QAction* action) {
+        if (QApplication::activePopupWidget()) OnMenuSelect(action->data().toUInt());
+    });
 
     // Until the first notification only loading a file, Exit and Help work.
     for (unsigned id : {ID_FILE_LOAD_COMM, ID_FILE_SAVE_COMM, ID_FILE_SAVE_FILE, ID_FILE_DUMP})
@@ -150,7 +173,10 @@ QAction* CClockPropSheet::AddCommand(QMenu* menu, const char* text, unsigned id,
                                      void (CClockPropSheet::*handler)()) {
     QAction* action = menu->addAction(QString::fromLatin1(text));
     action->setData(id);
-    connect(action, &QAction::triggered, this, handler);
+    // While a command runs (its pauses paint the window) no other may start.
+    connect(action, &QAction::triggered, this, [this, handler] {
+        if (!m_busy) (this->*handler)();
+    });
     m_actions[id] = action;
     return action;
 }
@@ -216,16 +242,26 @@ void CClockPropSheet::OnCommStatus(std::uintptr_t code, std::intptr_t value) {
     std::string text;
     switch (status) {
     case -1:
-        text = GetString(IDS_PORT_INVALID);
+        if (CQtMessageTarget::IsFromOtherThread()) {
+            // Only the reader reports from its thread: the device went away.
+            // The port is closed once the reader is out of this Send.
+            text = GetString(IDS_PORT_DEVICE_GONE);
+            QMetaObject::invokeMethod(this, [this] { OnDeviceGone(); }, Qt::QueuedConnection);
+        } else {
+            text = GetString(IDS_PORT_INVALID);
+            QueuePortStateLine();
+        }
         break;
     case 0:
         text = GetString(IDS_PORT_IDLE);
+        QueuePortStateLine();
         break;
     case 1:
-        text = FormatString(GetString(IDS_PORT_READ).c_str(), count);
-        break;
     case 2:
-        text = FormatString(GetString(IDS_PORT_WROTE).c_str(), count);
+        // During a transfer the line says what the transfer is doing; the
+        // byte counts of its every command character would only flicker.
+        if (m_busy) return;
+        text = FormatString(GetString(status == 1 ? IDS_PORT_READ : IDS_PORT_WROTE).c_str(), count);
         break;
     case 3:
         text = GetString(IDS_PORT_ERROR);
@@ -239,6 +275,16 @@ void CClockPropSheet::OnCommStatus(std::uintptr_t code, std::intptr_t value) {
         break;
     }
     SetStatus(text);
+}
+
+void CClockPropSheet::OnDeviceGone() {
+    // Its device is gone for good: a new one comes with the next Open.
+    if (m_port.IsOpen()) m_port.Close();
+    OnPortStateChanged(0, 0);
+}
+
+void CClockPropSheet::QueuePortStateLine() {
+    QMetaObject::invokeMethod(this, [this] { m_setupPage.ShowPortState(); }, Qt::QueuedConnection);
 }
 
 void CClockPropSheet::OnStatusText(unsigned id) {
@@ -269,6 +315,8 @@ void CClockPropSheet::OnPortStateChanged(std::uintptr_t wParam, std::intptr_t lP
     EnableMenuCommand(ID_FILE_LOAD_COMM, open);
     EnableMenuCommand(ID_FILE_SAVE_COMM, open && present);
     RelayToPages(WM_PORTSTATECHANGED, wParam, lParam);
+    // Not a relay: the Comm Port page's state line simply follows the port.
+    m_setupPage.ShowPortState();
 }
 
 void CClockPropSheet::OnClockStateChanged(std::uintptr_t wParam, std::intptr_t lParam) {
@@ -308,31 +356,53 @@ void CClockPropSheet::OnExit() {
     QMetaObject::invokeMethod(this, [this] { close(); }, Qt::QueuedConnection);
 }
 
-void CClockPropSheet::OnLoadFromCommPort() {
-    bool read = false;
-    {
-        CWaitCursor wait;
-        read = m_clockState.Read(m_port, true);
+bool CClockPropSheet::RunClockCommand(unsigned busyText, const std::function<void()>& command) {
+    if (m_busy) return false;
+    m_busy = true;
+    CQtPromptHooks::CTransferScope transfer;
+    if (busyText != 0) {
+        OnStatusText(busyText);
+        if (m_pFloatStatus) m_pFloatStatus->repaint();
     }
-    if (read)
-        OnStatusText(IDS_GOT_FROM_CLOCK);
-    else
-        ShowMessageBox(GetString(IDS_READ_FAILED));
-    OnClockStateChanged(0, 0);
+    command();
+    m_busy = false;
+    return true;
+}
+
+void CClockPropSheet::OnLoadFromCommPort() {
+    RunClockCommand(IDS_READING_FROM_CLOCK, [this] {
+        bool read = false;
+        {
+            CWaitCursor wait;
+            read = m_clockState.Read(m_port, true);
+        }
+        if (read) {
+            OnStatusText(IDS_GOT_FROM_CLOCK);
+        } else {
+            // The line no longer says that a read is under way.
+            OnStatusText(IDS_READ_FAILED);
+            ShowMessageBox(GetString(IDS_READ_FAILED));
+        }
+        OnClockStateChanged(0, 0);
+    });
 }
 
 void CClockPropSheet::OnSaveToCommPort() {
-    TWriteResult result = TWriteResult::Failed;
-    {
-        CWaitCursor wait;
-        result = m_clockState.Write(m_port);
-    }
-    if (result == TWriteResult::Written)
-        OnStatusText(IDS_SENT_TO_CLOCK);
-    else if (result == TWriteResult::Failed)
-        ShowMessageBox(GetString(IDS_WRITE_FAILED));
-    else
-        OnStatusText(CancelledWriteText(result));
+    RunClockCommand(IDS_WRITING_TO_CLOCK, [this] {
+        TWriteResult result = TWriteResult::Failed;
+        {
+            CWaitCursor wait;
+            result = m_clockState.Write(m_port);
+        }
+        if (result == TWriteResult::Written) {
+            OnStatusText(IDS_SENT_TO_CLOCK);
+        } else if (result == TWriteResult::Failed) {
+            OnStatusText(IDS_WRITE_FAILED);
+            ShowMessageBox(GetString(IDS_WRITE_FAILED));
+        } else {
+            OnStatusText(CancelledWriteText(result));
+        }
+    });
 }
 
 QString CClockPropSheet::AskFileName(bool save, const QString& suffix) {
@@ -395,23 +465,37 @@ void CClockPropSheet::OnDump() {
 }
 
 bool CClockPropSheet::DumpToFile(const QString& path) {
-    // A dump that cannot be written is dropped without a word.
+    // A dump that cannot be written is told like any file that cannot be saved.
     try {
         DumpConfigFile(m_clockState, LocalPath(path));
-        return true;
     } catch (...) {
+        ShowMessageBox(GetString(IDS_ERROR_SAVING_FILE));
         return false;
     }
+    OnStatusText(IDS_DUMPED_FILE_OK);
+    return true;
+}
+
+QString CClockPropSheet::InstalledManualPath() {
+    const QDir bin(QCoreApplication::applicationDirPath());
+    return QDir::cleanPath(bin.filePath(QStringLiteral("../") + QStringLiteral(TARVEL_INSTALL_DOCDIR) +
+                                        QStringLiteral("/manual/") + QLatin1String(kManualStart)));
 }
 
 QString CClockPropSheet::FindManual() {
-    const QDir bin(QCoreApplication::applicationDirPath());
-    const QStringList candidates = {
-        bin.filePath(QStringLiteral("../") + QStringLiteral(TARVEL_INSTALL_DOCDIR) + QStringLiteral("/manual/index.html")),
-        bin.filePath(QStringLiteral("../share/doc/tarvel/manual/index.html")),
-        bin.filePath(QStringLiteral("../share/tarvel/manual/index.html")),
-        QStringLiteral(TARVEL_SOURCE_MANUAL "/index.html"),
-    };
+    // Installed: beside the program, under the install prefix. A program run
+    // from its build tree finds the manual through a note the build leaves
+    // beside it; a test names it in the environment. The program itself
+    // holds no path of the source or build tree.
+    QStringList candidates = {InstalledManualPath()};
+    const QByteArray fromEnvironment = qgetenv("TARVEL_MANUAL_DIR");
+    if (!fromEnvironment.isEmpty())
+        candidates << QDir(QFile::decodeName(fromEnvironment)).filePath(QLatin1String(kManualStart));
+    QFile note(QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("tarvel-manual-dir")));
+    if (note.open(QIODevice::ReadOnly)) {
+        const QString dir = QString::fromUtf8(note.readLine(4096)).trimmed();
+        if (!dir.isEmpty()) candidates << QDir(dir).filePath(QLatin1String(kManualStart));
+    }
     for (const QString& candidate : candidates) {
         const QFileInfo info(candidate);
         if (info.isFile()) return info.canonicalFilePath();
@@ -419,15 +503,21 @@ QString CClockPropSheet::FindManual() {
     return QString();
 }
 
+void CClockPropSheet::SetUrlOpener(UrlOpener opener) { UrlOpenerHook() = std::move(opener); }
+
 void CClockPropSheet::OpenManual(const QString& fragment) {
     const QString manual = FindManual();
     if (manual.isEmpty()) {
-        ShowMessageBox("The manual could not be found. It is installed with " + GetAppName() + " under share/doc.");
+        ShowMessageBox(FormatString(GetString(IDS_MANUAL_MISSING).c_str(),
+                                    InstalledManualPath().toLocal8Bit().constData()));
         return;
     }
     QUrl url = QUrl::fromLocalFile(manual);
     if (!fragment.isEmpty()) url.setFragment(fragment);
-    QDesktopServices::openUrl(url);
+    const UrlOpener& opener = UrlOpenerHook();
+    const bool opened = opener ? opener(url) : QDesktopServices::openUrl(url);
+    // No browser or desktop launcher: at least say where the manual is.
+    if (!opened) ShowMessageBox(FormatString(GetString(IDS_MANUAL_NO_VIEWER).c_str(), manual.toLocal8Bit().constData()));
 }
 
 void CClockPropSheet::OnHelpContents() { OpenManual(QString()); }
@@ -436,7 +526,9 @@ void CClockPropSheet::OnHelpSearch() { OpenManual(QStringLiteral("index")); }
 
 void CClockPropSheet::OnWebSite() {
     // Nothing is reported when no browser takes it.
-    QDesktopServices::openUrl(QUrl(QString::fromLatin1(kWebAddress)));
+    const QUrl url(QString::fromLatin1(kWebAddress));
+    const UrlOpener& opener = UrlOpenerHook();
+    opener ? opener(url) : QDesktopServices::openUrl(url);
 }
 
 void CClockPropSheet::OnAbout() {
@@ -457,6 +549,41 @@ void CClockPropSheet::closeEvent(QCloseEvent* event) {
     }
     CQtPromptHooks::SetClosePending(false);
     QDialog::closeEvent(event);
+}
+
+void CClockPropSheet::showEvent(QShowEvent* event) {
+    m_wasShown = true;
+    QDialog::showEvent(event);
+}
+
+bool CClockPropSheet::RestoreWindowPlacement() {
+    const int left = GetProfileInt(kWindowSection, "Left", INT_MIN);
+    const int top = GetProfileInt(kWindowSection, "Top", INT_MIN);
+    const int width = GetProfileInt(kWindowSection, "Width", 0);
+    const int height = GetProfileInt(kWindowSection, "Height", 0);
+    if (left == INT_MIN || top == INT_MIN || width <= 0 || height <= 0) return false;
+    // The title strip must lie on a screen, enough of it to take the window
+    // by; otherwise (a screen since removed) the default place is better.
+    const QRect title(left, top, width, 32);
+    for (QScreen* screen : QGuiApplication::screens()) {
+        const QRect available = screen->availableGeometry();
+        const QRect seen = available.intersected(title);
+        if (seen.width() < 64 || seen.height() < 16) continue;
+        const QSize size = QSize(width, height).boundedTo(available.size()).expandedTo(minimumSizeHint());
+        setGeometry(QRect(QPoint(left, top), size));
+        return true;
+    }
+    return false;
+}
+
+void CClockPropSheet::SaveWindowPlacement() {
+    // The normal place, also when the window is minimised at the end.
+    const QRect rect = (isMinimized() || isMaximized()) ? normalGeometry() : geometry();
+    if (!rect.isValid()) return;
+    WriteProfileInt(kWindowSection, "Left", rect.left());
+    WriteProfileInt(kWindowSection, "Top", rect.top());
+    WriteProfileInt(kWindowSection, "Width", rect.width());
+    WriteProfileInt(kWindowSection, "Height", rect.height());
 }
 
 void CClockPropSheet::keyPressEvent(QKeyEvent* event) {

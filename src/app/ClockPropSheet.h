@@ -6,8 +6,10 @@
 
 #include <QDialog>
 #include <QString>
+#include <QUrl>
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -70,6 +72,14 @@ public:
     bool IsMenuCommandEnabled(unsigned id) const;
     bool EnableMenuCommand(unsigned id, bool enable);
 
+    // True while a command runs: no other command may start meanwhile.
+    bool IsBusy() const { return m_busy; }
+    // Runs a command that talks to the clock: marks the window busy, shows
+    // busyText (a string id, 0: none) at once, and keeps the window painted
+    // during the protocol's pauses. False, without running it, when another
+    // command is running.
+    bool RunClockCommand(unsigned busyText, const std::function<void()>& command);
+
     std::string GetStatusText() const;
     // A text of the program's own (not from the string table) into the status line.
     void ShowStatus(const std::string& text) { SetStatus(text); }
@@ -84,10 +94,23 @@ public:
     // The manual's start page: next to the installed program, else in the
     // source tree. Empty when there is none.
     static QString FindManual();
+    // Where the installed manual's start page belongs (for the message when
+    // it is missing).
+    static QString InstalledManualPath();
+    // Hands an address to the desktop; false when nothing took it. Tests
+    // replace it; an empty opener restores the desktop's.
+    using UrlOpener = std::function<bool(const QUrl&)>;
+    static void SetUrlOpener(UrlOpener opener);
     static const char* const kWebAddress;
+
+    // The window's place and size from the profile (section "Window"), when
+    // they put it on a screen; false (and the default place) otherwise.
+    bool RestoreWindowPlacement();
+    void SaveWindowPlacement();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
@@ -100,6 +123,10 @@ private:
     void RelayToPages(unsigned msg, std::uintptr_t wParam, std::intptr_t lParam);
     void OnPageChanged(int index);
     void OpenManual(const QString& fragment);
+    // The port's device went away under the reader: close it, tell everyone.
+    void OnDeviceGone();
+    // The Comm Port page's state line, once the current handling is over.
+    void QueuePortStateLine();
 
     // Qt plumbing first: it outlives the members below, which may report to it
     // while they are destroyed.
@@ -109,6 +136,8 @@ private:
     std::map<unsigned, QAction*> m_actions;
     std::string m_statusText;
     CCommPage* m_activePage = nullptr;  // the page whose tab is current
+    bool m_busy = false;
+    bool m_wasShown = false;
 
     CSetupDlg m_setupPage;
     CLocationDlg m_locationPage;

@@ -20,6 +20,9 @@ CDlgCommDelay::CDlgCommDelay(int lower, int upper, int step, QWidget* parent)
     : QDialog(parent), m_nLower(lower), m_nUpper(upper), m_nStep(step), m_tickMs(g_defaultTickMs) {
     // No caption of its own: a frame with the count, the bar and two buttons.
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint);
+    m_stageText = new QLabel(this);
+    m_stageText->setWordWrap(true);
+    m_stageText->hide();
     m_countText = CToolTipPage::TagControl(new QLabel(this), IDC_COUNTDOWN_TEXT);
     m_progress = CToolTipPage::TagControl(new QProgressBar(this), IDC_COUNTDOWN_PROGRESS);
     m_progress->setTextVisible(false);
@@ -36,6 +39,7 @@ CDlgCommDelay::CDlgCommDelay(int lower, int upper, int step, QWidget* parent)
     buttons->addStretch(1);
     buttons->addWidget(m_cancel);
     auto* layout = new QVBoxLayout(this);
+    layout->addWidget(m_stageText);
     layout->addWidget(m_countText);
     layout->addWidget(m_progress);
     layout->addSpacing(12);
@@ -71,6 +75,11 @@ void CDlgCommDelay::SetRange(int lower, int upper) {
     }
 }
 
+void CDlgCommDelay::SetStage(const std::string& stage) {
+    m_stageText->setText(QString::fromStdString(stage));
+    m_stageText->setVisible(!stage.empty());
+}
+
 void CDlgCommDelay::OnInitDialog() {
     m_progress->setRange(m_nLower, m_nUpper);
     m_position = m_nLower;
@@ -102,4 +111,5 @@ void CDlgCommDelay::ShowCount(int count) {
 }
 
 QString CDlgCommDelay::GetCountText() const { return m_countText->text(); }
+QString CDlgCommDelay::GetStageText() const { return m_stageText->text(); }
 int CDlgCommDelay::GetBarValue() const { return m_progress->value(); }

@@ -19,6 +19,9 @@ public:
     // Escape or close. Each run starts afresh from the stored range.
     int DoModal() override;
     void SetRange(int lower, int upper) override;
+    // The stage of the write the next run waits for, on a line of its own
+    // above the count.
+    void SetStage(const std::string& stage) override;
 
     // The tick period of dialogs made from now on (1000 ms unless changed);
     // tests shorten it.
@@ -28,6 +31,7 @@ public:
 
     // For tests and the screenshots: the text and the bar as shown now.
     QString GetCountText() const;
+    QString GetStageText() const;
     int GetBarValue() const;
     QPushButton* GetOkButton() const { return m_ok; }
     QPushButton* GetCancelButton() const { return m_cancel; }
@@ -38,6 +42,7 @@ private:
     void ShowCount(int count);
 
     QProgressBar* m_progress;
+    QLabel* m_stageText;
     QLabel* m_countText;
     QPushButton* m_ok;
     QPushButton* m_cancel;

@@ -4,6 +4,7 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QStatusBar>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include "Resource.h"
@@ -75,6 +76,14 @@ bool CFloatStatus::eventFilter(QObject* watched, QEvent* event) {
             break;
         case QEvent::Show:
             show();
+            Reposition();
+            // The window manager adds its frame after the window is shown;
+            // only then is the frame's bottom known. It tells of it without
+            // a move, so look again once it has had its turn.
+            QTimer::singleShot(0, this, [this] { Reposition(); });
+            QTimer::singleShot(250, this, [this] { Reposition(); });
+            break;
+        case QEvent::WindowActivate:
             Reposition();
             break;
         case QEvent::Hide:

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QEvent>
+#include <QThread>
 
 #include "GuiCall.h"
 
@@ -26,6 +27,9 @@ public:
     std::intptr_t m_lParam;
 };
 
+// Handlers running for Sends from other threads (they may nest on the GUI thread).
+int g_fromOtherThread = 0;
+
 }  // namespace
 
 CQtMessageTarget::CQtMessageTarget(Handler handler) : m_handler(std::move(handler)) {}
@@ -34,9 +38,16 @@ CQtMessageTarget::~CQtMessageTarget() = default;
 
 std::intptr_t CQtMessageTarget::Send(unsigned msg, std::uintptr_t wParam, std::intptr_t lParam) {
     std::intptr_t result = 0;
-    CGuiCall::Run(this, [&] { result = m_handler ? m_handler(msg, wParam, lParam) : 0; });
+    const bool other = QThread::currentThread() != thread();
+    CGuiCall::Run(this, [&] {
+        if (other) ++g_fromOtherThread;
+        result = m_handler ? m_handler(msg, wParam, lParam) : 0;
+        if (other) --g_fromOtherThread;
+    });
     return result;
 }
+
+bool CQtMessageTarget::IsFromOtherThread() { return g_fromOtherThread > 0; }
 
 void CQtMessageTarget::Post(unsigned msg, std::uintptr_t wParam, std::intptr_t lParam) {
     QCoreApplication::postEvent(this, new CPostedMessage(msg, wParam, lParam));

@@ -21,6 +21,10 @@ public:
     std::intptr_t Send(unsigned msg, std::uintptr_t wParam, std::intptr_t lParam) override;
     void Post(unsigned msg, std::uintptr_t wParam, std::intptr_t lParam) override;
 
+    // True while a handler runs for a Send made on another thread (the
+    // port's reader).
+    static bool IsFromOtherThread();
+
 protected:
     bool event(QEvent* e) override;
 

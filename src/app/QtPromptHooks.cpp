@@ -1,7 +1,9 @@
 #include "QtPromptHooks.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QEventLoop>
+#include <QPointer>
 #include <QMessageBox>
 #include <QThread>
 #include <QTimer>
@@ -22,14 +24,17 @@ constexpr int kPumpWakeMs = 10;
 
 int g_pumpDepth = 0;
 bool g_closePending = false;
+int g_transferDepth = 0;
+QPointer<QWidget> g_owner;
 
 bool OnGuiThread() {
     return QCoreApplication::instance() && QThread::currentThread() == QCoreApplication::instance()->thread();
 }
 
 void ShowBoxHere(const std::string& text) {
+    QWidget* parent = QApplication::activeWindow() ? QApplication::activeWindow() : g_owner.data();
     QMessageBox box(QMessageBox::Warning, QString::fromStdString(GetAppName()), QString::fromStdString(text),
-                    QMessageBox::Ok, QApplication::activeWindow());
+                    QMessageBox::Ok, parent);
     // A box raised during a blocking operation waits for the user, not for it.
     const bool busy = QApplication::overrideCursor() != nullptr;
     if (busy) QApplication::setOverrideCursor(Qt::ArrowCursor);
@@ -58,7 +63,28 @@ void Bell() {
 
 std::unique_ptr<ICountdown> MakeDialogCountdown(int lower, int upper, int step) {
     if (!OnGuiThread()) return nullptr;  // the silent default serves other threads
-    return std::make_unique<CDlgCommDelay>(lower, upper, step, nullptr);
+    return std::make_unique<CDlgCommDelay>(lower, upper, step, g_owner.data());
+}
+
+// A pause of the clock protocol. Inside a transfer on the GUI thread the
+// window is painted and timers run meanwhile; input waits until the transfer
+// is over, so no second command can start. The pause is never shorter.
+void SleepKeepingPainted(unsigned ms) {
+    if (g_transferDepth == 0 || g_closePending || !OnGuiThread()) {
+        SleepPlainMs(ms);
+        return;
+    }
+    QElapsedTimer elapsed;
+    elapsed.start();
+    QEventLoop loop;
+    QTimer wake;
+    wake.setTimerType(Qt::PreciseTimer);
+    wake.setSingleShot(true);
+    QObject::connect(&wake, &QTimer::timeout, &loop, &QEventLoop::quit);
+    wake.start(static_cast<int>(ms));
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+    const qint64 left = static_cast<qint64>(ms) - elapsed.elapsed();
+    if (left > 0) SleepPlainMs(static_cast<unsigned>(left));
 }
 
 }  // namespace
@@ -68,6 +94,7 @@ void CQtPromptHooks::Install() {
     SetBeepHook(Bell);
     SetCountdownFactory(MakeDialogCountdown);
     SetPumpHook(&CQtPromptHooks::Pump);
+    SetSleepHook(SleepKeepingPainted);
 }
 
 void CQtPromptHooks::Uninstall() {
@@ -75,6 +102,7 @@ void CQtPromptHooks::Uninstall() {
     SetBeepHook(nullptr);
     SetCountdownFactory(nullptr);
     SetPumpHook(nullptr);
+    SetSleepHook(nullptr);
 }
 
 bool CQtPromptHooks::Pump() {
@@ -102,3 +130,13 @@ bool CQtPromptHooks::IsPumping() { return g_pumpDepth > 0; }
 void CQtPromptHooks::SetClosePending(bool pending) { g_closePending = pending; }
 
 bool CQtPromptHooks::IsClosePending() { return g_closePending; }
+
+void CQtPromptHooks::SetOwner(QWidget* owner) { g_owner = owner; }
+
+QWidget* CQtPromptHooks::GetOwner() { return g_owner.data(); }
+
+CQtPromptHooks::CTransferScope::CTransferScope() { ++g_transferDepth; }
+
+CQtPromptHooks::CTransferScope::~CTransferScope() { --g_transferDepth; }
+
+bool CQtPromptHooks::InTransfer() { return g_transferDepth > 0; }

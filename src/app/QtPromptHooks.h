@@ -2,6 +2,8 @@
 // countdown dialog and the waiting pump, plus the pump's close-pending rule.
 #pragma once
 
+class QWidget;
+
 class CQtPromptHooks {
 public:
     // Installs the Qt hooks; Uninstall restores the console defaults.
@@ -20,4 +22,21 @@ public:
     // close itself is carried out once the wait has ended.
     static void SetClosePending(bool pending);
     static bool IsClosePending();
+
+    // The window the countdown and the message boxes belong to (centred over
+    // it); null: none.
+    static void SetOwner(QWidget* owner);
+    static QWidget* GetOwner();
+
+    // While a transfer with the clock runs on the GUI thread, its pauses
+    // (SleepMs) keep the windows painted and the timers running, but take no
+    // user input. Scopes nest.
+    class CTransferScope {
+    public:
+        CTransferScope();
+        ~CTransferScope();
+        CTransferScope(const CTransferScope&) = delete;
+        CTransferScope& operator=(const CTransferScope&) = delete;
+    };
+    static bool InTransfer();
 };

@@ -22,6 +22,10 @@
 #include "QtPromptHooks.h"
 #include "Resource.h"
 
+// The icons live in the static library's resource, which the linker drops
+// unless it is asked for by name. Outside any namespace, as Qt requires.
+static void InitTarvelResource() { Q_INIT_RESOURCE(tarvel); }
+
 namespace {
 
 // argv[0] first: the program name has to be known before the QApplication
@@ -49,6 +53,8 @@ CTarvelApp::CTarvelApp(int& argc, char** argv) : m_app(NameFromArgs(argc, argv),
 CTarvelApp::~CTarvelApp() { CQtPromptHooks::Uninstall(); }
 
 QIcon CTarvelApp::GetIcon() {
+    static const bool initialised = (InitTarvelResource(), true);
+    (void)initialised;
     QIcon icon;
     icon.addFile(QStringLiteral(":/tarvel/tarvel-32.png"), QSize(32, 32));
     icon.addFile(QStringLiteral(":/tarvel/tarvel-64.png"), QSize(64, 64));

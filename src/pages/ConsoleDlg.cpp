@@ -206,16 +206,29 @@ void CConsoleDlg::OnReceivedData(const unsigned char* data, std::size_t count) {
 
 void CConsoleDlg::AppendOutput(const std::string& text) {
     // CR LF and a lone CR each become one line feed; a CR LF split over two
-    // blocks is one line end too.
+    // blocks is one line end too. A line reaching the longest length goes on
+    // on a new one.
+    const QTextBlock last = m_editOutput->document()->lastBlock();
+    int column = last.isValid() ? last.length() - 1 : 0;
     std::string lines;
-    lines.reserve(text.size());
+    lines.reserve(text.size() + text.size() / kMaxLineLength + 1);
     for (const char c : text) {
         if (c == '\n' && m_lastWasCR) {
             m_lastWasCR = false;
             continue;
         }
         m_lastWasCR = (c == '\r');
-        lines += m_lastWasCR ? '\n' : c;
+        if (m_lastWasCR || c == '\n') {
+            lines += '\n';
+            column = 0;
+            continue;
+        }
+        if (column >= kMaxLineLength) {
+            lines += '\n';
+            column = 0;
+        }
+        lines += c;
+        ++column;
     }
     if (lines.empty()) return;
 

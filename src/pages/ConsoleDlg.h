@@ -24,6 +24,9 @@ public:
     static constexpr int kMaxOutputLines = 10000;
     // Received text without a line end is held back, but not beyond this.
     static constexpr std::size_t kMaxPending = 4096;
+    // A line longer than this is broken, as a terminal wraps it: a clock that
+    // never ends its line neither fills the memory nor slows each showing.
+    static constexpr int kMaxLineLength = 1024;
 
     // WM_COMMDATA (count, address of the bytes) besides the base's messages.
     std::intptr_t OnMessage(unsigned msg, std::uintptr_t wParam, std::intptr_t lParam) override;

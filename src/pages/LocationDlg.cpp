@@ -18,6 +18,7 @@
 #include "CommPort.h"
 #include "Prompts.h"
 #include "Resource.h"
+#include "StringTable.h"
 
 namespace {
 
@@ -25,6 +26,8 @@ namespace {
 constexpr int kLocalOffsetItem = 13;
 // The time the clock has to answer the time request.
 constexpr unsigned kReplyWaitMs = 500;
+// The time a refusal of the set-time command has to arrive.
+constexpr unsigned kRefusalWaitMs = 200;
 constexpr long kDaySeconds = 24L * 60 * 60;
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
@@ -240,26 +243,63 @@ void CLocationDlg::OnApplyOffset() {
     if (m_editOffset) m_editOffset->setText(FromStd(m_strLocalOffset));
 }
 
+void CLocationDlg::ShowResult(unsigned id) {
+    if (CClockPropSheet* sheet = GetSheet()) sheet->OnStatusText(id);
+}
+
+bool CLocationDlg::RunWithSheet(unsigned busyText, const std::function<void()>& work) {
+    CClockPropSheet* sheet = GetSheet();
+    if (!sheet) {
+        work();
+        return true;
+    }
+    // No second transfer while one runs; the window stays painted meanwhile.
+    return sheet->RunClockCommand(busyText, work);
+}
+
+bool CLocationDlg::HasQuestionMark(const unsigned char* reply, unsigned count) {
+    for (unsigned i = 0; i < count; ++i)
+        if (reply[i] == '?') return true;
+    return false;
+}
+
 void CLocationDlg::OnClockTimeToPC() {
     CCommPort* port = GetPort();
     CClockState* state = GetClockState();
-    if (!port || !state || !port->IsOpen() || !state->SendCommand(*port, GET_UTC_TIME)) {
+    if (!port || !state || !port->IsOpen()) {
         Beep();
+        return;
+    }
+    RunWithSheet(IDS_ASKING_CLOCK_TIME, [this, port, state] { ClockTimeToPC(*port, *state); });
+}
+
+void CLocationDlg::ClockTimeToPC(CCommPort& port, CClockState& state) {
+    if (!state.SendCommand(port, GET_UTC_TIME)) {
+        Beep();
+        ShowResult(IDS_CLOCK_NO_TIME_ECHO);
         return;
     }
     SleepMs(kReplyWaitMs);
     // One byte more than asked for, so the text always ends.
     unsigned char reply[32] = {};
     unsigned count = sizeof reply - 1;
-    if (!port->Read(reply, count)) {
+    if (!port.Read(reply, count)) {
         Beep();
+        ShowResult(IDS_CLOCK_TIME_UNREADABLE);
         return;
     }
-    reply[count < sizeof reply ? count : sizeof reply - 1] = 0;
+    count = count < sizeof reply ? count : sizeof reply - 1;
+    reply[count] = 0;
+    if (HasQuestionMark(reply, count)) {
+        Beep();
+        ShowResult(IDS_CLOCK_REFUSED_TIME_REQUEST);
+        return;
+    }
 
     std::time_t utc = 0;
     if (!TimeFromReply(reinterpret_cast<const char*>(reply), std::time(nullptr), utc)) {
         Beep();
+        ShowResult(IDS_CLOCK_TIME_UNREADABLE);
         return;
     }
     const CSystemClock::TResult result = m_setClock ? m_setClock(utc) : CSystemClock::TResult{};
@@ -268,11 +308,35 @@ void CLocationDlg::OnClockTimeToPC() {
         if (CClockPropSheet* sheet = GetSheet()) sheet->ShowStatus(CSystemClock::DescribeFailure(result));
         return;
     }
+    ShowResult(IDS_PC_TIME_SET);
     OnTimer();
 }
 
 void CLocationDlg::OnPCTimeToClock() {
     CCommPort* port = GetPort();
     CClockState* state = GetClockState();
-    if (!port || !state || !port->IsOpen() || !state->SendCommand(*port, SET_UTC_TIME)) Beep();
+    if (!port || !state || !port->IsOpen()) {
+        Beep();
+        return;
+    }
+    RunWithSheet(IDS_SETTING_CLOCK_TIME, [this, port, state] { PCTimeToClock(*port, *state); });
+}
+
+void CLocationDlg::PCTimeToClock(CCommPort& port, CClockState& state) {
+    if (!state.SendCommand(port, SET_UTC_TIME)) {
+        Beep();
+        ShowResult(IDS_CLOCK_DID_NOT_TAKE_TIME);
+        return;
+    }
+    // A clock that did not understand the time answers '?' right after the
+    // command's last echo; one that took it says nothing.
+    SleepMs(kRefusalWaitMs);
+    unsigned char reply[32] = {};
+    unsigned count = sizeof reply;
+    if (port.Read(reply, count) && HasQuestionMark(reply, count < sizeof reply ? count : sizeof reply)) {
+        Beep();
+        ShowResult(IDS_CLOCK_REFUSED_TIME);
+        return;
+    }
+    ShowResult(IDS_CLOCK_TIME_SET);
 }

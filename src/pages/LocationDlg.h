@@ -2,8 +2,8 @@
 // its time-zone name, its offset from GMT in whole hours offered as the
 // clock's local offset, and the two time transfers: the PC clock set from the
 // GPS clock's time, and the GPS clock set from the PC's. Every failure here is
-// told by a beep; a refused setting of the PC clock also says why in the
-// status line.
+// told by a beep, and every transfer ends with a status text that says what
+// happened.
 #pragma once
 
 #include <ctime>
@@ -63,6 +63,15 @@ protected:
     void OnClockStateChanged(std::uintptr_t wParam, std::intptr_t lParam) override;
 
 private:
+    void ClockTimeToPC(CCommPort& port, CClockState& state);
+    void PCTimeToClock(CCommPort& port, CClockState& state);
+    // The result of a time transfer in the status line.
+    void ShowResult(unsigned id);
+    // Runs work as the sheet's clock command (nothing else starts meanwhile);
+    // false when another command is running.
+    bool RunWithSheet(unsigned busyText, const std::function<void()>& work);
+    static bool HasQuestionMark(const unsigned char* reply, unsigned count);
+
     QPushButton* m_btnClockToPC = nullptr;
     QPushButton* m_btnPCToClock = nullptr;
     QPushButton* m_btnApply = nullptr;

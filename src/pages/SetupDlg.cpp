@@ -14,12 +14,14 @@
 #include "ClockPropSheet.h"
 #include "ClockState.h"
 #include "CommPort.h"
+#include "PortCatalogue.h"
 #include "MessageTarget.h"
 #include "Messages.h"
 #include "PortProfile.h"
 #include "Profile.h"
 #include "ProfileKeys.h"
 #include "Resource.h"
+#include "StringTable.h"
 #include "WaitCursor.h"
 
 namespace {
@@ -86,8 +88,13 @@ CSetupDlg::CSetupDlg(QWidget* parent) : CCommPage(IDD_COMM_PORT, parent) {
         grid->addWidget(cells[i].combo, row + 1, column);
     }
     grid->addWidget(m_btnOpen, 4, 0);
+    // The port's state, always in view: open with what, closed, or why not.
+    m_portState = new QLabel(this);
+    m_portState->setWordWrap(true);
+    m_portState->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    grid->addWidget(m_portState, 5, 0, 1, 4);
     grid->setRowMinimumHeight(2, 12);
-    grid->setRowStretch(5, 1);
+    grid->setRowStretch(6, 1);
     grid->setColumnStretch(3, 1);
 
     // Only what the user picks counts as a change of model; filling and
@@ -116,7 +123,33 @@ bool CSetupDlg::OnInitDialog() {
         Fill(m_comboStopBits, entries);
     }
     LoadSettings();
+    ShowPortState();
     return true;
+}
+
+std::string CSetupDlg::GetPortStateText() const { return m_portState->text().toStdString(); }
+
+void CSetupDlg::ShowPortState() {
+    CCommPort* port = GetPort();
+    std::string text;
+    std::string name;
+    if (port && port->IsOpen() && port->GetPortName(name)) {
+        const std::string path = CPortCatalogue::DevicePath(name);
+        const std::string where = path == name ? name : name + " (" + path + ")";
+        std::string baud, data, parity, stop;
+        port->GetBaud(baud);
+        port->GetDataLength(data);
+        port->GetParity(parity);
+        port->GetStopLength(stop);
+        // "No Parity", "Odd", "Even", "Mark", "Space": the usual one letter.
+        const std::string frame = data + (parity.empty() ? std::string("?") : std::string(1, parity[0])) + stop;
+        text = FormatString(GetString(IDS_PORT_STATE_OPEN).c_str(), where.c_str(), baud.c_str(), frame.c_str());
+    } else if (port && !port->GetOpenFailure().empty()) {
+        text = FormatString(GetString(IDS_PORT_STATE_FAILED).c_str(), port->GetOpenFailure().c_str());
+    } else {
+        text = GetString(IDS_PORT_STATE_CLOSED);
+    }
+    m_portState->setText(QString::fromStdString(text));
 }
 
 void CSetupDlg::RefreshPorts() {
@@ -195,6 +228,8 @@ void CSetupDlg::UpdateData() {
 }
 
 void CSetupDlg::OnOpenCommPort() {
+    // Not while a transfer with the clock runs.
+    if (GetSheet() && GetSheet()->IsBusy()) return;
     UpdateData();
     if (CCommPort* port = GetPort()) {
         CWaitCursor wait;
@@ -208,6 +243,7 @@ void CSetupDlg::OnOpenCommPort() {
     }
     // Whatever the outcome: the menu and the other pages follow the port.
     if (CClockPropSheet* sheet = GetSheet()) sheet->GetTarget()->Send(WM_PORTSTATECHANGED, 0, 0);
+    ShowPortState();
     SaveSettings();
 }
 

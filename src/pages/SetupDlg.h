@@ -9,6 +9,7 @@
 #include "CommPage.h"
 
 class QComboBox;
+class QLabel;
 class QPushButton;
 
 class CSetupDlg : public CCommPage {
@@ -28,6 +29,11 @@ public:
     // "&Open Comm Port": opens the port named in the port combo (picked or
     // typed), applies the chosen line settings, tells the sheet, saves.
     void OnOpenCommPort();
+    // The line under the button: "Open: COM1 (/dev/ttyS0) 9600 8N1",
+    // "Closed", or why the last open failed and what to do.
+    void ShowPortState();
+    std::string GetPortStateText() const;
+
     // A model picked by the user takes effect at once.
     void OnSelChangeModel(int index);
 
@@ -59,6 +65,7 @@ private:
     QComboBox* m_comboParity = nullptr;
     QComboBox* m_comboStopBits = nullptr;
     QPushButton* m_btnOpen = nullptr;
+    QLabel* m_portState = nullptr;
 
     std::string m_strModel;
     std::string m_strPort;

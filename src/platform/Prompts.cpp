@@ -15,6 +15,7 @@ MessageBoxHook g_messageBox;
 BeepHook g_beep;
 CountdownFactory g_countdown;
 PumpHook g_pump;
+SleepHook g_sleep;
 
 template <typename T>
 T CopyHook(const T& hook) {
@@ -93,7 +94,20 @@ bool PumpWaitingMessages() {
     return true;
 }
 
+void SetSleepHook(SleepHook hook) {
+    std::lock_guard<std::mutex> lock(g_hookMutex);
+    g_sleep = std::move(hook);
+}
+
 void SleepMs(unsigned ms) {
+    if (auto hook = CopyHook(g_sleep)) {
+        hook(ms);
+        return;
+    }
+    SleepPlainMs(ms);
+}
+
+void SleepPlainMs(unsigned ms) {
     timespec ts{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
     while (nanosleep(&ts, &ts) == -1 && errno == EINTR) {
     }

@@ -37,5 +37,10 @@ using PumpHook = std::function<bool()>;
 void SetPumpHook(PumpHook hook);
 bool PumpWaitingMessages();
 
-// Sleep on the calling thread.
+// Sleep on the calling thread. A hook (the GUI) may keep its window painted
+// meanwhile; it must still wait the whole time.
+using SleepHook = std::function<void(unsigned ms)>;
+void SetSleepHook(SleepHook hook);  // empty hook restores the plain sleep
 void SleepMs(unsigned ms);
+// The plain sleep, for hooks.
+void SleepPlainMs(unsigned ms);

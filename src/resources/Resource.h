@@ -143,6 +143,25 @@ constexpr unsigned IDS_SAVED_FILE_OK = 57686;
 constexpr unsigned IDS_UNEXPECTED_VALUE = 57687;
 constexpr unsigned IDS_VERSION = 57688;
 
+// the window's own texts (58100 on): the port's state line, the Location
+// page's and the dump's results, the device gone, the manual
+constexpr unsigned IDS_PORT_STATE_OPEN = 58100;
+constexpr unsigned IDS_PORT_STATE_CLOSED = 58101;
+constexpr unsigned IDS_PORT_STATE_FAILED = 58102;
+constexpr unsigned IDS_PORT_DEVICE_GONE = 58103;
+constexpr unsigned IDS_SETTING_CLOCK_TIME = 58104;
+constexpr unsigned IDS_CLOCK_TIME_SET = 58105;
+constexpr unsigned IDS_CLOCK_REFUSED_TIME = 58106;
+constexpr unsigned IDS_CLOCK_DID_NOT_TAKE_TIME = 58107;
+constexpr unsigned IDS_ASKING_CLOCK_TIME = 58108;
+constexpr unsigned IDS_PC_TIME_SET = 58109;
+constexpr unsigned IDS_CLOCK_REFUSED_TIME_REQUEST = 58110;
+constexpr unsigned IDS_CLOCK_NO_TIME_ECHO = 58111;
+constexpr unsigned IDS_CLOCK_TIME_UNREADABLE = 58112;
+constexpr unsigned IDS_DUMPED_FILE_OK = 58113;
+constexpr unsigned IDS_MANUAL_NO_VIEWER = 58114;
+constexpr unsigned IDS_MANUAL_MISSING = 58115;
+
 // safe files and profile settings (58300-58399)
 constexpr unsigned IDS_FILE_NOT_REGULAR = 58300;
 constexpr unsigned IDS_FILE_LINK_REFUSED = 58301;

@@ -265,6 +265,25 @@ const TStringEntry g_stringTable[] = {
     {58007, "Reading the setup from the clock..."},
     {58008, "Writing the setup to the clock..."},
 
+    // the window's own: the port's state line, the Location page's and the
+    // dump's results, the device gone, the manual
+    {58100, "Open: %s %s %s"},
+    {58101, "Closed"},
+    {58102, "Not open: %s Then press \"Open Comm Port\" again."},
+    {58103, "The port's device has gone (unplugged or switched off). Plug it in again and press \"Open Comm Port\" on the Comm Port page."},
+    {58104, "Sending the PC's time to the clock..."},
+    {58105, "The clock's time was set from the PC."},
+    {58106, "The clock refused the time: it answered '?' to the set-time command."},
+    {58107, "The clock did not take the time: it did not echo the set-time command."},
+    {58108, "Asking the clock for its time..."},
+    {58109, "The PC clock was set from the clock's time."},
+    {58110, "The clock refused the time request: it answered '?'."},
+    {58111, "The clock did not answer the time request: no echo of the command."},
+    {58112, "The clock's answer to the time request was not a time: the PC clock was not set."},
+    {58113, "Dumped the clock configuration to the text file."},
+    {58114, "The manual is at %s, but no program was found to show it. Open that file in a web browser."},
+    {58115, "The manual was not found. It belongs at %s; reinstall tarvel to put it there."},
+
     // tarvelctl: refusals by the clock, values and files named, a port whose
     // device has gone
     {58200, "item %d: '%s' is not one of %s nor a number from %d to %d"},

@@ -51,6 +51,21 @@ bool CCommPort::FailOpen(const CWin32Err& err) {
     m_lastError = err.GetCode();
     std::string text;
     err.GetText(text);
+    // The reason and the hint, each line a sentence of its own.
+    m_openFailure = m_opening + ":";
+    std::string line;
+    for (std::size_t i = 0; i <= err.GetMessage().size(); ++i) {
+        const char c = i < err.GetMessage().size() ? err.GetMessage()[i] : '\n';
+        if (c != '\n') {
+            line += c;
+            continue;
+        }
+        if (line.empty()) continue;
+        if (line.back() != '.' && line.back() != '?' && line.back() != '!') line += '.';
+        m_openFailure += " " + line;
+        line.clear();
+    }
+    if (err.GetMessage().empty()) m_openFailure += " " + err.GetWhat();
     if (m_reporter) {
         // Made only when asked for: it reads the device, which may report too.
         m_reporter->OpenFailed(text, [this, &text] {
@@ -70,6 +85,7 @@ bool CCommPort::FailOpen(const CWin32Err& err) {
 bool CCommPort::Open(const std::string& name) {
     Close();
     CPortCatalogue::TTarget target = CPortCatalogue::Resolve(name, m_factory);
+    m_opening = target.path == target.portName ? target.portName : target.portName + " (" + target.path + ")";
     errno = ENODEV;
     if (!target.device || !target.device->Open(target.path)) {
         CWin32Err err("CreateFile");
@@ -100,6 +116,7 @@ bool CCommPort::Open(const std::string& name) {
     ProfileMs(ProfileKeys::WRITE_TIME_OUT);
     GetProfileDelayMs(ProfileKeys::CHAR_DELAY, 100);
 
+    m_openFailure.clear();
     NotifyStatus(0, 0);
     m_name = target.portName;
     if (m_reporter) m_reporter->PortStateChanged();

@@ -64,6 +64,9 @@ public:
     // Stops the reader, drains and purges, releases the device. Always true.
     bool Close();
     bool IsOpen() const;
+    // Why the last Open failed, on one line for the user: the port tried, the
+    // system's reason and what to do. Empty once an Open has succeeded.
+    const std::string& GetOpenFailure() const { return m_openFailure; }
     // nullptr: nobody is told.
     void SetNotifyWnd(CMessageTarget* target);
     void SetReporter(IPortReporter* reporter) { m_reporter = reporter; }
@@ -164,4 +167,6 @@ private:
     COMMTIMEOUTS m_timeouts;
     CSerialDevice::TErrorCounts m_errorBase;  // counters at open or the last Reset
     int m_lastError = 0;                      // code of the last reported failure
+    std::string m_opening;                    // the port an Open is trying, as the user knows it
+    std::string m_openFailure;
 };

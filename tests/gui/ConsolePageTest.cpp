@@ -9,6 +9,8 @@
 
 #include <QPlainTextEdit>
 #include <QTabWidget>
+#include <QTextBlock>
+#include <QTextDocument>
 #include <QTest>
 
 #include <sstream>
@@ -100,7 +102,31 @@ private slots:
     void ReceivedTextIsFilteredAndShownByLines();
     void TypedLinesAndReception();
     void TransfersStayGrayedWhileCurrent();
+    void EndlessLineKeepsTheOutputBounded();
 };
+
+void CConsolePageTest::EndlessLineKeepsTheOutputBounded() {
+    CGuiProfile profile;
+    CClockPropSheet sheet(IDS_CAPTION, nullptr, 0);
+    CConsoleDlg& page = SelectTab(sheet, kConsoleTab);
+    // 10 MB without a line end, in the reader's blocks.
+    const std::size_t total = 10u * 1024 * 1024;
+    const std::string block(4096, 'x');
+    const std::size_t bound =
+        static_cast<std::size_t>(CConsoleDlg::kMaxOutputLines) * (CConsoleDlg::kMaxLineLength + 1);
+    for (std::size_t sent = 0; sent < total; sent += block.size()) {
+        Deliver(page, block);
+        if (sent % (1024 * 1024) == 0)
+            QVERIFY(static_cast<std::size_t>(page.GetOutput()->document()->characterCount()) <= bound);
+    }
+    QTextDocument* document = page.GetOutput()->document();
+    QVERIFY(static_cast<std::size_t>(document->characterCount()) <= bound);
+    QCOMPARE(document->blockCount(), CConsoleDlg::kMaxOutputLines);
+    // The last line is no longer than any other, and text still arrives at its end.
+    QVERIFY(document->lastBlock().length() - 1 <= CConsoleDlg::kMaxLineLength);
+    Deliver(page, "end\r\n");
+    QVERIFY(page.GetOutput()->toPlainText().endsWith(QStringLiteral("x\nend\n")));
+}
 
 void CConsolePageTest::ReceivedTextIsFilteredAndShownByLines() {
     CGuiProfile profile;
@@ -118,9 +144,13 @@ void CConsolePageTest::ReceivedTextIsFilteredAndShownByLines() {
     Deliver(page, "\ng\rh\n");
     QCOMPARE(Output(page), std::string("abcd\nef\ng\nh\n"));
 
-    // A line that never ends is still shown, once it has grown large.
+    // A line that never ends is still shown, once it has grown large, and
+    // broken where it reaches the longest line.
     Deliver(page, std::string(CConsoleDlg::kMaxPending + 10, 'z'));
-    QCOMPARE(Output(page).size(), 12 + CConsoleDlg::kMaxPending + 10);
+    const std::size_t breaks = (CConsoleDlg::kMaxPending + 10 - 1) / CConsoleDlg::kMaxLineLength;
+    QCOMPARE(Output(page).size(), 12 + CConsoleDlg::kMaxPending + 10 + breaks);
+    const QString shown = page.GetOutput()->toPlainText();
+    for (const QString& line : shown.split(QLatin1Char('\n'))) QVERIFY(line.size() <= CConsoleDlg::kMaxLineLength);
     // The output keeps its newest lines only.
     std::string many;
     for (int i = 0; i < CConsoleDlg::kMaxOutputLines + 50; ++i) many += std::to_string(i) + "\r\n";

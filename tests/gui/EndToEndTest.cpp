@@ -54,7 +54,8 @@ public:
         ::setenv("XDG_DATA_HOME", m_dir.File("data").c_str(), 1);
         SetProfilePath("");  // the default place, under XDG_CONFIG_HOME
         RegisterSimPort();
-        WriteProfileInt("Communication", "CharDelay", 10);
+        // The clock's echo has time to come back on a loaded machine.
+        WriteProfileInt("Communication", "CharDelay", 50);
         WriteProfileInt("Communication", "ReadTimeOut", 300);
         SetCountdownFactory([this](int, int, int) { return std::make_unique<CAnswerAtOnce>(countdowns); });
     }

@@ -47,7 +47,8 @@ std::time_t Utc(int year, int month, int day, int hour, int minute, int second) 
 }
 
 CLocationDlg& ShowLocation(CClockPropSheet& sheet) {
-    WriteProfileInt("Communication", "CharDelay", 10);
+    // The clock's echo has time to come back on a loaded machine.
+    WriteProfileInt("Communication", "CharDelay", 50);
     sheet.show();
     sheet.GetTabs()->setCurrentIndex(2);
     return sheet.GetLocationPage();
@@ -194,31 +195,49 @@ void CLocationPageTest::ClockTimeToPCAndBack() {
     // Second 59 carries into the next minute.
     clockTime = (std::time(nullptr) + 3600) / 60 * 60 + 59;
     toPC->click();
-    QCOMPARE(set, std::vector<std::time_t>{clockTime + 1});
+    QVERIFY2(set == std::vector<std::time_t>{clockTime + 1}, sheet.GetStatusText().c_str());
     QCOMPARE(prompts.beeps, 2);
+    QCOMPARE(sheet.GetStatusText(), std::string("The PC clock was set from the clock's time."));
     // A refusal beeps and says why.
     answer = CSystemClock::TResult{CSystemClock::AUTOMATIC_SYNC, {}};
     toPC->click();
     QCOMPARE(prompts.beeps, 3);
     QCOMPARE(sheet.GetStatusText(), std::string("The PC clock was not set: automatic time synchronisation is on."));
 
-    // No answer of four numbers, or no echo: a beep, and the PC is left alone.
+    // A '?' from the clock is a refusal, no echo is no transfer: each beeps,
+    // says so in the status line, and leaves both clocks alone.
     set.clear();
-    for (auto fault : {&TSimFaults::answerQuestion, &TSimFaults::noEcho}) {
+    const std::time_t clockBefore = clock.GetClockTime();
+    const struct {
+        bool TSimFaults::*fault;
+        const char* toClock;
+        const char* toPC;
+    } faults[] = {
+        {&TSimFaults::answerQuestion, "The clock refused the time: it answered '?' to the set-time command.",
+         "The clock refused the time request: it answered '?'."},
+        {&TSimFaults::noEcho, "The clock did not take the time: it did not echo the set-time command.",
+         "The clock did not answer the time request: no echo of the command."},
+    };
+    for (const auto& f : faults) {
         TSimFaults faults;
-        faults.*fault = true;
+        faults.*(f.fault) = true;
         clock.SetFaults(faults);
+        const int beeps = prompts.beeps;
         toClock->click();
+        QCOMPARE(sheet.GetStatusText(), std::string(f.toClock));
         toPC->click();
+        QCOMPARE(sheet.GetStatusText(), std::string(f.toPC));
+        QCOMPARE(prompts.beeps, beeps + 2);
     }
-    QCOMPARE(prompts.beeps, 3 + 3);  // '?' is still an echoed set-time command
     QVERIFY(set.empty());
+    QVERIFY(std::labs(static_cast<long>(clock.GetClockTime() - clockBefore)) <= 120);
 
     // PC -> Clock: the clock takes the PC's time (to the minute).
     clock.SetFaults(TSimFaults{});
     clock.SetClockTime(Utc(2001, 1, 1, 0, 0, 0));
     toClock->click();
-    QCOMPARE(prompts.beeps, 6);
+    QCOMPARE(prompts.beeps, 7);
+    QCOMPARE(sheet.GetStatusText(), std::string("The clock's time was set from the PC."));
     QVERIFY(std::labs(static_cast<long>(clock.GetClockTime() - std::time(nullptr))) <= 120);
     QVERIFY(clock.GetCommandLog().back().ends_with("TS"));
     QVERIFY(prompts.boxes.empty());

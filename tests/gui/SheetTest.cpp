@@ -2,6 +2,7 @@
 // commands, help, the status window's place and closing.
 #include <QAction>
 #include <QDesktopServices>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPlainTextEdit>
@@ -59,6 +60,7 @@ private slots:
     void MenuHoverShowsFirstLineOfPrompt();
     void ConsoleShowEmptiesOutput();
     void HelpAndWebOpenAddresses();
+    void ProgramHoldsNoManualPathOfTheTrees();
     void AboutShowsProductVersion();
     void StatusWindowFollowsSheet();
     void CloseDuringWaitIsDeferred();
@@ -196,15 +198,18 @@ void CSheetTest::SaveAndDumpWriteFilesOrReport() {
     QCOMPARE(prompts.boxes, (std::vector<std::string>{"Error Saving File!"}));
     QCOMPARE(sheet.GetStatusText(), before);
 
-    // The dump is the configuration's listing; a failed dump says nothing.
+    // The dump is the configuration's listing; a failed dump says so as a
+    // failed save does, a written one in the status line.
     prompts.boxes.clear();
     QVERIFY(sheet.DumpToFile(QString::fromStdString(dir.File("dump.txt"))));
+    QCOMPARE(sheet.GetStatusText(), GetString(IDS_DUMPED_FILE_OK));
     std::ostringstream expected;
     sheet.GetClockState()->Dump(expected);
     QCOMPARE(ReadWholeFile(dir.File("dump.txt")), expected.str());
     QVERIFY(!expected.str().empty());
+    sheet.ShowStatus(before);
     QVERIFY(!sheet.DumpToFile(QString::fromStdString(dir.File("missing-dir/dump.txt"))));
-    QVERIFY(prompts.boxes.empty());
+    QCOMPARE(prompts.boxes, (std::vector<std::string>{"Error Saving File!"}));
     QCOMPARE(sheet.GetStatusText(), before);
 }
 
@@ -277,6 +282,8 @@ void CSheetTest::ConsoleShowEmptiesOutput() {
 void CSheetTest::HelpAndWebOpenAddresses() {
     CGuiProfile profile;
     CCapturedPrompts prompts;
+    // A test finds the manual through the environment, as a build-tree run does.
+    qputenv("TARVEL_MANUAL_DIR", TARVEL_SOURCE_MANUAL);
     CUrlCatcher catcher;
     QDesktopServices::setUrlHandler(QStringLiteral("file"), &catcher, "Open");
     QDesktopServices::setUrlHandler(QStringLiteral("https"), &catcher, "Open");
@@ -299,6 +306,32 @@ void CSheetTest::HelpAndWebOpenAddresses() {
     QVERIFY(manual.open(QIODevice::ReadOnly));
     QVERIFY(manual.readAll().contains("id=\"index\""));
     QCOMPARE(catcher.urls[2], QUrl(QStringLiteral("https://www.halvern.example/")));
+
+    // No program to show it: a message naming the manual's path.
+    CClockPropSheet::SetUrlOpener([](const QUrl&) { return false; });
+    sheet.GetMenuAction(ID_HELP_CONTENTS)->trigger();
+    QCOMPARE(prompts.boxes.size(), std::size_t(1));
+    const std::string shown = QFileInfo(QStringLiteral(TARVEL_SOURCE_MANUAL "/index.html")).canonicalFilePath().toStdString();
+    QVERIFY2(prompts.boxes[0].find(shown) != std::string::npos, prompts.boxes[0].c_str());
+    // No manual at all: the message names where it belongs.
+    qunsetenv("TARVEL_MANUAL_DIR");
+    prompts.boxes.clear();
+    sheet.GetMenuAction(ID_HELP_CONTENTS)->trigger();
+    QCOMPARE(prompts.boxes.size(), std::size_t(1));
+    QVERIFY2(prompts.boxes[0].find(CClockPropSheet::InstalledManualPath().toStdString()) != std::string::npos,
+             prompts.boxes[0].c_str());
+    QVERIFY(CClockPropSheet::InstalledManualPath().endsWith(QStringLiteral("share/doc/tarvel/manual/index.html")));
+    CClockPropSheet::SetUrlOpener(nullptr);
+}
+
+void CSheetTest::ProgramHoldsNoManualPathOfTheTrees() {
+    // The program finds its manual under its install prefix; nothing of the
+    // source tree, where the manual is written, is baked into it.
+    QFile program(QStringLiteral(TARVEL_PROGRAM));
+    QVERIFY(program.open(QIODevice::ReadOnly));
+    const QByteArray bytes = program.readAll();
+    QVERIFY(bytes.size() > 0);
+    QVERIFY(!bytes.contains(QByteArray(TARVEL_SOURCE_MANUAL)));
 }
 
 void CSheetTest::AboutShowsProductVersion() {
@@ -374,7 +407,8 @@ void CSheetTest::ExitClosesAndEscapeDoesNot() {
 
 void CSheetTest::TransfersWithTheClock() {
     CGuiProfile profile;
-    WriteProfileInt("Communication", "CharDelay", 10);
+    // The clock's echo has time to come back on a loaded machine.
+    WriteProfileInt("Communication", "CharDelay", 50);
     CQtPromptHooks::Install();
     CCapturedPrompts prompts;  // after the hooks: boxes are captured
     const int savedTick = CDlgCommDelay::GetDefaultTickMs();

@@ -1,0 +1,357 @@
+// The main window telling the truth about what it did and staying alive:
+// cancelled writes, the countdown's stage and owner, painting during a
+// transfer without a second command starting, the menu bar's prompts, the
+// icon, the window's place in the profile, the port's state line and an
+// unplugged device.
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QTabWidget>
+#include <QTest>
+#include <QTimer>
+
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "AboutDlg.h"
+#include "ClockPropSheet.h"
+#include "DlgCommDelay.h"
+#include "GuiTestSupport.h"
+#include "MessageTarget.h"
+#include "Messages.h"
+#include "Profile.h"
+#include "Prompts.h"
+#include "QtPromptHooks.h"
+#include "Resource.h"
+#include "SimClock.h"
+#include "StringTable.h"
+
+namespace {
+
+constexpr int kConsoleTab = 3;
+constexpr int kLocationTab = 2;
+
+// The countdown on screen now, if any.
+CDlgCommDelay* VisibleCountdown() {
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* dlg = dynamic_cast<CDlgCommDelay*>(w); dlg && dlg->isVisible()) return dlg;
+    return nullptr;
+}
+
+// Calls fn every few milliseconds for as long as it lives, in whatever loop
+// dispatches timers.
+class CTicker {
+public:
+    explicit CTicker(std::function<void()> fn) {
+        QObject::connect(&m_timer, &QTimer::timeout, fn);
+        m_timer.start(5);
+    }
+
+private:
+    QTimer m_timer;
+};
+
+// Counts the paint events of a widget.
+class CPaintCounter : public QObject {
+public:
+    explicit CPaintCounter(QWidget* w) { w->installEventFilter(this); }
+    int count = 0;
+
+protected:
+    bool eventFilter(QObject*, QEvent* e) override {
+        if (e->type() == QEvent::Paint) ++count;
+        return false;
+    }
+};
+
+// A sheet on the simulated clock, shown, its setup loaded, the real dialogs.
+class CSimSession {
+public:
+    CSimSession() {
+        // Echoes have time to come back on a loaded machine.
+        WriteProfileInt("Communication", "CharDelay", 50);
+        CQtPromptHooks::Install();
+        prompts = std::make_unique<CCapturedPrompts>();  // after the hooks: boxes are captured
+        started = sim.Start();
+    }
+    ~CSimSession() {
+        prompts.reset();
+        CQtPromptHooks::Uninstall();
+    }
+    CSimClock sim;
+    std::unique_ptr<CCapturedPrompts> prompts;
+    bool started = false;
+};
+
+}  // namespace
+
+class CWindowTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void CancelledWriteSaysWhatWasNotDone();
+    void TransferKeepsPaintingAndTakesNoSecondCommand();
+    void PassOverTheMenuBarKeepsTheStatus();
+    void WindowAndAboutHaveTheIcon();
+    void PlaceAndSizeComeBackFromTheProfile();
+    void StateLineShowsOpenClosedOrWhy();
+    void UnpluggedDeviceIsToldAndClosed();
+};
+
+void CWindowTest::CancelledWriteSaysWhatWasNotDone() {
+    CGuiProfile profile;
+    CSimSession session;
+    QVERIFY2(session.started, session.sim.LastError().c_str());
+    CClockPropSheet sheet(IDS_CAPTION, nullptr, 0);
+    SetMainTarget(sheet.GetTarget());
+    sheet.show();
+    QVERIFY(sheet.GetPort()->Open(session.sim.DevicePath()));
+    sheet.GetMenuAction(ID_FILE_LOAD_COMM)->trigger();
+    QVERIFY(sheet.GetClockState()->IsValid());
+    const TClockConfig stored = session.sim.GetEeprom();
+    sheet.GetClockState()->GetConfig()->backLight ^= 1;
+
+    // OK at the first countdown, Cancel at the second; no countdown ends by itself.
+    const int savedTick = CDlgCommDelay::GetDefaultTickMs();
+    CDlgCommDelay::SetDefaultTickMs(60 * 60 * 1000);
+    std::vector<QString> stages;
+    std::vector<std::string> statuses;
+    QWidget* owner = nullptr;
+    {
+        CTicker ticker([&] {
+            if (statuses.empty() || statuses.back() != sheet.GetStatusText()) statuses.push_back(sheet.GetStatusText());
+            CDlgCommDelay* dlg = VisibleCountdown();
+            if (!dlg) return;
+            owner = dlg->parentWidget();
+            stages.push_back(dlg->GetStageText());
+            QVERIFY(dlg->GetCountText().startsWith(QStringLiteral("Countdown ")));
+            (stages.size() == 1 ? dlg->GetOkButton() : dlg->GetCancelButton())->click();
+        });
+        sheet.GetMenuAction(ID_FILE_SAVE_COMM)->trigger();
+    }
+    CDlgCommDelay::SetDefaultTickMs(savedTick);
+
+    std::string boxes;
+    for (const std::string& box : session.prompts->boxes) boxes += box + " ";
+    QVERIFY2(session.prompts->boxes.empty(), boxes.c_str());
+    QCOMPARE(stages, (std::vector<QString>{QString::fromStdString(GetString(IDS_STAGE_TAKING)),
+                                           QString::fromStdString(GetString(IDS_STAGE_BEFORE_STORE))}));
+    // The countdown belongs to the window.
+    QCOMPARE(owner, static_cast<QWidget*>(&sheet));
+    QCOMPARE(sheet.GetStatusText(), GetString(IDS_WRITE_CANCELLED_UNSTORED));
+    const std::string success = GetString(IDS_SENT_TO_CLOCK);
+    for (const std::string& status : statuses) QVERIFY2(status != success, status.c_str());
+    QVERIFY(std::find(statuses.begin(), statuses.end(), GetString(IDS_WRITING_TO_CLOCK)) != statuses.end());
+    // Nothing was stored after the cancel.
+    const TClockConfig after = session.sim.GetEeprom();
+    QVERIFY(std::memcmp(&after, &stored, sizeof after) == 0);
+    QVERIFY(session.prompts->boxes.empty());
+    SetMainTarget(nullptr);
+}
+
+void CWindowTest::TransferKeepsPaintingAndTakesNoSecondCommand() {
+    CGuiProfile profile;
+    CSimSession session;
+    QVERIFY2(session.started, session.sim.LastError().c_str());
+    CClockPropSheet sheet(IDS_CAPTION, nullptr, 0);
+    SetMainTarget(sheet.GetTarget());
+    sheet.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&sheet));
+    sheet.GetTabs()->setCurrentIndex(kLocationTab);
+    QVERIFY(sheet.GetPort()->Open(session.sim.DevicePath()));
+    auto* toClock = qobject_cast<QPushButton*>(sheet.GetLocationPage().FindControl(IDC_PC_TO_CLOCK));
+    QVERIFY(toClock && toClock->isEnabled());
+    session.sim.ClearCommandLog();
+
+    CPaintCounter paints(sheet.GetTabs());
+    int ticksWhileBusy = 0;
+    std::vector<std::string> statuses;
+    {
+        CTicker ticker([&] {
+            if (!sheet.IsBusy()) return;
+            ++ticksWhileBusy;
+            statuses.push_back(sheet.GetStatusText());
+            sheet.GetTabs()->update();
+            // Whatever asks for another command meanwhile is refused.
+            sheet.GetMenuAction(ID_FILE_LOAD_COMM)->trigger();
+            toClock->click();
+        });
+        paints.count = 0;
+        sheet.GetMenuAction(ID_FILE_LOAD_COMM)->trigger();
+    }
+    QVERIFY(ticksWhileBusy > 3);
+    QVERIFY(paints.count > 0);
+    QCOMPARE(statuses.front(), GetString(IDS_READING_FROM_CLOCK));
+    std::string seen;
+    for (const std::string& s : session.sim.GetCommandLog()) seen += s + " | ";
+    QVERIFY2(sheet.GetStatusText() == GetString(IDS_GOT_FROM_CLOCK), seen.c_str());
+    // One read, nothing else: the clock saw exactly its two commands.
+    const std::vector<std::string> log = session.sim.GetCommandLog();
+    QCOMPARE(log.size(), std::size_t(2));
+    QVERIFY(log[0].ends_with("XO") && log[1].ends_with("XT"));
+
+    // The time to the clock keeps the window painted too, and ends with its result.
+    ticksWhileBusy = 0;
+    statuses.clear();
+    {
+        CTicker ticker([&] {
+            if (!sheet.IsBusy()) return;
+            ++ticksWhileBusy;
+            statuses.push_back(sheet.GetStatusText());
+        });
+        toClock->click();
+    }
+    QVERIFY(ticksWhileBusy > 3);
+    QCOMPARE(statuses.front(), GetString(IDS_SETTING_CLOCK_TIME));
+    QCOMPARE(sheet.GetStatusText(), GetString(IDS_CLOCK_TIME_SET));
+    QVERIFY(!sheet.IsBusy());
+    SetMainTarget(nullptr);
+}
+
+void CWindowTest::PassOverTheMenuBarKeepsTheStatus() {
+    CGuiProfile profile;
+    CClockPropSheet sheet(IDS_CAPTION, nullptr, 0);
+    sheet.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&sheet));
+    sheet.ShowStatus("Got clock configuration data from clock successfully.");
+    QMenuBar* bar = sheet.GetMenuBar();
+    QAction* help = bar->actions()[1];
+    // The mouse over "Help" with no menu open.
+    QTest::mouseMove(bar, bar->actionGeometry(help).center());
+    emit bar->hovered(help);
+    QCOMPARE(sheet.GetStatusText(), std::string("Got clock configuration data from clock successfully."));
+
+    // With a menu open the highlighted item gives the prompt, as always.
+    QMenu* file = bar->actions()[0]->menu();
+    file->popup(sheet.mapToGlobal(QPoint(0, 0)));
+    QVERIFY(PumpUntil([&] { return QApplication::activePopupWidget() == file; }));
+    sheet.GetMenuAction(ID_FILE_EXIT)->hover();
+    QCOMPARE(sheet.GetStatusText(), std::string("Exits this fine application"));
+    file->close();
+}
+
+void CWindowTest::WindowAndAboutHaveTheIcon() {
+    CGuiProfile profile;
+    CClockPropSheet sheet(IDS_CAPTION, nullptr, 0);
+    QVERIFY(!sheet.windowIcon().pixmap(32, 32).isNull());
+    CAboutDlg about(&sheet);
+    bool shown = false;
+    for (QLabel* label : about.findChildren<QLabel*>())
+        if (!label->pixmap().isNull()) shown = true;
+    QVERIFY(shown);
+}
+
+void CWindowTest::PlaceAndSizeComeBackFromTheProfile() {
+    CGuiProfile profile;
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    QRect kept;
+    {
+        CClockPropSheet sheet(IDS_CAPTION, nullptr, 0);
+        sheet.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&sheet));
+        const QSize size = sheet.size().expandedTo(QSize(300, 200)) + QSize(13, 7);
+        sheet.setGeometry(QRect(screen.topLeft() + QPoint(31, 17), size.boundedTo(screen.size() - QSize(40, 40))));
+        QVERIFY(PumpUntil([&] { return sheet.geometry().topLeft() == screen.topLeft() + QPoint(31, 17); }));
+        kept = sheet.geometry();
+    }
+    QCOMPARE(GetProfileInt("Window", "Left", -1), kept.left());
+    QCOMPARE(GetProfileInt("Window", "Width", -1), kept.width());
+    {
+        CClockPropSheet sheet(IDS_CAPTION, nullptr, 0);
+        QCOMPARE(sheet.geometry(), kept);
+    }
+    // Off every screen (a monitor since removed): the default place instead.
+    WriteProfileInt("Window", "Left", screen.right() + 5000);
+    {
+        CClockPropSheet sheet(IDS_CAPTION, nullptr, 0);
+        QVERIFY(!sheet.RestoreWindowPlacement());
+        QVERIFY(sheet.geometry().left() < screen.right());
+    }
+    // Not written when the window was never shown.
+    WriteProfileString("Window", "Left", "garbage");
+    { CClockPropSheet sheet(IDS_CAPTION, nullptr, 0); }
+    QCOMPARE(GetProfileString("Window", "Left", ""), std::string("garbage"));
+}
+
+void CWindowTest::StateLineShowsOpenClosedOrWhy() {
+    CGuiProfile profile;
+    CCapturedPrompts prompts;
+    CTempDir dir;
+    const auto oldDir = std::filesystem::current_path();
+    std::filesystem::current_path(dir.Path());  // failed opens write their report here
+    CPseudoTerminal pty;
+    QVERIFY(pty.IsReady());
+    {
+        CClockPropSheet sheet(IDS_CAPTION, nullptr, 0);
+        SetMainTarget(sheet.GetTarget());
+        sheet.show();
+        CSetupDlg& page = sheet.GetSetupPage();
+        QCOMPARE(page.GetPortStateText(), std::string("Closed"));
+        auto* port = qobject_cast<QComboBox*>(page.FindControl(IDC_COMM_PORT));
+        auto* baud = qobject_cast<QComboBox*>(page.FindControl(IDC_BAUD));
+        auto* open = qobject_cast<QPushButton*>(page.FindControl(IDC_OPEN_PORT));
+
+        port->setEditText(QString::fromStdString(pty.SlaveName()));
+        baud->setEditText(QStringLiteral("19200"));
+        open->click();
+        QVERIFY2(page.GetPortStateText() == "Open: " + pty.SlaveName() + " 19200 8N1", page.GetPortStateText().c_str());
+
+        // A device that is not there: the reason and what to do.
+        port->setEditText(QString::fromStdString(dir.File("no-such-tty")));
+        open->click();
+        const std::string why = page.GetPortStateText();
+        QVERIFY2(why.starts_with("Not open: " + dir.File("no-such-tty") + ": No such file or directory."), why.c_str());
+        QVERIFY2(why.find("plugged in?") != std::string::npos, why.c_str());
+        QVERIFY2(why.ends_with("Then press \"Open Comm Port\" again."), why.c_str());
+        QVERIFY(why.find('\n') == std::string::npos);
+
+        // A COM name shows the device it stands for, open or not.
+        port->setEditText(QStringLiteral("COM4"));
+        open->click();
+        QVERIFY2(page.GetPortStateText().find("COM4 (/dev/ttyS3)") != std::string::npos,
+                 page.GetPortStateText().c_str());
+
+        // Opened again, then closed by the program: "Closed", not an old reason.
+        port->setEditText(QString::fromStdString(pty.SlaveName()));
+        open->click();
+        QVERIFY(sheet.GetPort()->IsOpen());
+        sheet.GetPort()->Close();
+        sheet.GetTarget()->Send(WM_PORTSTATECHANGED, 0, 0);
+        QCOMPARE(page.GetPortStateText(), std::string("Closed"));
+        SetMainTarget(nullptr);
+    }
+    std::filesystem::current_path(oldDir);
+}
+
+void CWindowTest::UnpluggedDeviceIsToldAndClosed() {
+    CGuiProfile profile;
+    CSimSession session;
+    QVERIFY2(session.started, session.sim.LastError().c_str());
+    CClockPropSheet sheet(IDS_CAPTION, nullptr, 0);
+    SetMainTarget(sheet.GetTarget());
+    sheet.show();
+    QVERIFY(sheet.GetPort()->Open(session.sim.DevicePath()));
+    QVERIFY(sheet.GetSetupPage().GetPortStateText().starts_with("Open: "));
+    // The Console page shown: the reader runs and is the one to notice.
+    sheet.GetTabs()->setCurrentIndex(kConsoleTab);
+    QCoreApplication::sendPostedEvents();
+    session.sim.Stop();
+    QVERIFY(PumpUntil([&] { return !sheet.GetPort()->IsOpen(); }, 10000));
+    QCOMPARE(sheet.GetStatusText(), GetString(IDS_PORT_DEVICE_GONE));
+    QCOMPARE(sheet.GetSetupPage().GetPortStateText(), std::string("Closed"));
+    QVERIFY(!sheet.IsMenuCommandEnabled(ID_FILE_LOAD_COMM));
+    sheet.GetTabs()->setCurrentIndex(0);
+    QCoreApplication::sendPostedEvents();
+    SetMainTarget(nullptr);
+}
+
+QTEST_MAIN(CWindowTest)
+#include "WindowTest.moc"

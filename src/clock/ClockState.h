@@ -10,6 +10,7 @@
 
 #include "ClockConfig.h"
 #include "ClockModel.h"
+#include "ClockUi.h"
 #include "FileError.h"
 #include "HexCodec.h"
 
@@ -42,6 +43,10 @@ public:
     static const char FILE_SIGNATURE[];  // "Halvern Clock State"
 
     CClockState() = default;
+
+    // Where messages and countdowns go; null for none. Not owned.
+    void SetUi(IClockUi* ui) { m_ui = ui; }
+    IClockUi* GetUi() const { return m_ui; }
 
     bool IsValid() const { return m_valid; }
     // The record, read and changed in place by the pages.
@@ -111,4 +116,5 @@ private:
     TClockConfig m_config{};
     std::array<char, COMM_BUFFER_SIZE> m_buffer{};
     CClockModel m_model;
+    IClockUi* m_ui = nullptr;
 };

@@ -256,9 +256,9 @@ const TStringEntry g_stringTable[] = {
 
     // tarvel's own: writes that were cancelled, the stages a countdown waits
     // for, transfers under way
-    {58001, "Write to clock cancelled: the setup was sent but not verified, stored or the clock reset."},
-    {58002, "Write to clock cancelled: the setup was sent and verified but not stored, and the clock was not reset."},
-    {58003, "Write to clock cancelled: the setup was sent, verified and stored, but the clock was not reset."},
+    {58001, "Write cancelled: the setup was sent but not verified, stored or the clock reset."},
+    {58002, "Write cancelled: the setup was sent and verified, but not stored; no reset."},
+    {58003, "Write cancelled: the setup was stored, but the clock was not reset."},
     {58004, "Waiting for the clock to take the setup."},
     {58005, "Waiting before storing the setup in the clock's EEPROM."},
     {58006, "Waiting before resetting the clock."},

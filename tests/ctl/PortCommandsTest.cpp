@@ -169,7 +169,7 @@ TEST_F(PortCommands, CtrlCDuringACountdownEndsTheWriteThere) {
 
     // Cancelled is not done: the sentence says what was left out.
     EXPECT_EQ(r.status, 1) << r.err;
-    EXPECT_NE(r.err.find("\ntarvelctl: Write to clock cancelled: the setup was sent but not verified, "
+    EXPECT_NE(r.err.find("\ntarvelctl: Write cancelled: the setup was sent but not verified, "
                          "stored or the clock reset.\n"),
               std::string::npos)
         << r.err;

@@ -18,6 +18,7 @@
 #include <sstream>
 
 #include "ClockPropSheet.h"
+#include "EchoPatience.h"
 #include "GuiTestSupport.h"
 #include "Messages.h"
 #include "Profile.h"
@@ -53,6 +54,10 @@ public:
         ::setenv("XDG_DATA_HOME", m_dir.File("data").c_str(), 1);
         SetProfilePath("");  // the default place, under XDG_CONFIG_HOME
         RegisterSimPort();
+        // The same clock, with a late echo waited for (EchoPatience.h).
+        CCommPort::RegisterVirtualPort(CSimPort::NAME, CSimPort::DESCRIPTION, [] {
+            return std::make_shared<CPatientDevice>(std::make_unique<CSimPort>());
+        });
         WriteProfileInt("Communication", "CharDelay", 10);
         WriteProfileInt("Communication", "ReadTimeOut", 300);
         SetCountdownFactory([this](int, int, int) { return std::make_unique<CAnswerAtOnce>(countdowns); });

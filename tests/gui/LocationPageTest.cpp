@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "ClockPropSheet.h"
+#include "EchoPatience.h"
 #include "GuiTestSupport.h"
 #include "Profile.h"
 #include "QtPromptHooks.h"
@@ -188,7 +189,9 @@ void CLocationPageTest::ClockTimeToPCAndBack() {
     page.OnClockTimeToPC();
     page.OnPCTimeToClock();
     QCOMPARE(prompts.beeps, 2);
-    QVERIFY(sheet.GetPort()->Open(clock.DevicePath()));
+    // The clock's line, with a late echo waited for (EchoPatience.h).
+    RegisterPatientPort("CLOCK", clock.DevicePath());
+    QVERIFY(sheet.GetPort()->Open("CLOCK"));
     QVERIFY(toPC->isEnabled() && toClock->isEnabled());
 
     // Second 59 carries into the next minute.
@@ -208,9 +211,11 @@ void CLocationPageTest::ClockTimeToPCAndBack() {
         TSimFaults faults;
         faults.*fault = true;
         clock.SetFaults(faults);
+        PatientPortPatience() = faults.noEcho ? 0 : kEchoPatienceMs;
         toClock->click();
         toPC->click();
     }
+    PatientPortPatience() = kEchoPatienceMs;
     QCOMPARE(prompts.beeps, 3 + 3);  // '?' is still an echoed set-time command
     QVERIFY(set.empty());
 

@@ -100,8 +100,8 @@ class FaultTest : public ::testing::Test {
 protected:
     void SetUp() override {
         if (!CCtlRunner::Available()) GTEST_SKIP() << "tarvelctl is not built";
-        // tarvelctl cannot wait for a late echo; a pause well above the
-        // simulated clock's delays on a loaded machine.
+        // tarvelctl cannot wait for a late echo: it keeps its default pause
+        // of 100 ms, well above the simulated clock's delays on a loaded machine.
         m_ctl.WriteProfile(m_profileText);
     }
     std::string File(const std::string& name) const { return m_dir.File(name); }
@@ -112,5 +112,5 @@ protected:
 
     CTempDir m_dir;
     CCtlRunner m_ctl{m_dir.Path()};
-    std::string m_profileText = "[Communication]\nCharDelay=40\n";
+    std::string m_profileText = "[Communication]\nAutoOpen=0\n";
 };

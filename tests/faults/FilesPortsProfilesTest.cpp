@@ -136,14 +136,14 @@ TEST_F(FaultTest, ProfilesThatMakeNoSenseNeitherHangNorGetRewritten) {
     ASSERT_TRUE(sim.Start());
     std::string binary;
     for (int i = 0; i < 4096; ++i) binary.push_back(static_cast<char>((i * 37 + 11) & 0xFF));
-    std::string huge = "[Communication]\nCharDelay=40\n";
+    std::string huge = "[Communication]\n";
     huge += std::string(17u << 20, 'x');  // past what a profile may be
     const std::vector<std::pair<const char*, std::string>> profiles{
-        {"garbage", "[Communication\nCharDelay==40=\n]]]\n=\n;[Debug]\nVerbose=yes please\nCharDelay=40\n"},
-        {"binary", "[Communication]\nCharDelay=40\n" + binary},
+        {"garbage", "[Communication\nCharDelay==40=\n]]]\n=\n;[Debug]\nVerbose=yes please\n"},
+        {"binary", "[Communication]\n" + binary},
         {"huge", huge},
         {"out of range",
-         "[Communication]\nCharDelay=40\nReadTimeOut=-5\nWriteTimeOut=99999999999999\nBaudRate=-9600\n"
+         "[Communication]\nReadTimeOut=-5\nWriteTimeOut=99999999999999\nBaudRate=-9600\n"
          "DataBits=42\nParity=7\nStopBits=-1\nModel=K999\nMode=baud=banana\n[Debug]\nVerbose=-2147483649\n"},
     };
     for (const auto& [name, text] : profiles) {

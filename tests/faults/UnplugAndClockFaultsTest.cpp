@@ -60,46 +60,52 @@ TEST_F(FaultTest, UnplugAtEachStageOfAWriteFailsAndStoresOnlyWhatTheClockTook) {
 
 // Every fault switch of the simulated clock during a write: either the write
 // succeeds and the clock holds the setup, or it fails with a message and the
-// clock's stored setup is the old one.
-TEST_F(FaultTest, EveryFaultSwitchDuringAWriteEndsHonestly) {
-    struct TRow {
-        const char* name;
-        void (*set)(TSimFaults&);
-        bool mustFail;
-    };
-    const TRow rows[] = {
-        {"noEcho", [](TSimFaults& f) { f.noEcho = true; }, true},
-        {"wrongEcho", [](TSimFaults& f) { f.wrongEcho = true; }, true},
-        {"answerQuestion", [](TSimFaults& f) { f.answerQuestion = true; }, true},
-        {"badDigit", [](TSimFaults& f) { f.badDigit = true; }, true},
-        {"replyDelayMs", [](TSimFaults& f) { f.replyDelayMs = 1500; }, true},
-        {"differAfterWrite", [](TSimFaults& f) { f.differAfterWrite = true; }, true},
-        {"lineNoise", [](TSimFaults& f) { f.lineNoise = true; }, false},
-        {"oldRom", [](TSimFaults& f) { f.oldRom = true; }, false},
-        {"realisticPace", [](TSimFaults& f) { f.realisticPace = true; }, false},
-    };
+// clock's stored setup is the old one. One test per switch, so they run side
+// by side.
+struct TFaultRow {
+    const char* name;
+    void (*set)(TSimFaults&);
+    bool mustFail;
+};
+
+const TFaultRow kFaultRows[] = {
+    {"noEcho", [](TSimFaults& f) { f.noEcho = true; }, true},
+    {"wrongEcho", [](TSimFaults& f) { f.wrongEcho = true; }, true},
+    {"answerQuestion", [](TSimFaults& f) { f.answerQuestion = true; }, true},
+    {"badDigit", [](TSimFaults& f) { f.badDigit = true; }, true},
+    {"replyDelayMs", [](TSimFaults& f) { f.replyDelayMs = 1500; }, true},
+    {"differAfterWrite", [](TSimFaults& f) { f.differAfterWrite = true; }, true},
+    {"lineNoise", [](TSimFaults& f) { f.lineNoise = true; }, false},
+    {"oldRom", [](TSimFaults& f) { f.oldRom = true; }, false},
+    {"realisticPace", [](TSimFaults& f) { f.realisticPace = true; }, false},
+};
+
+class FaultSwitchTest : public FaultTest, public ::testing::WithParamInterface<TFaultRow> {};
+
+TEST_P(FaultSwitchTest, DuringAWriteEndsHonestly) {
+    const TFaultRow& row = GetParam();
     const std::string setup = WriteSetup("new.hcs", ChangedSetup());
     const std::string before = FileDigest(setup);
-    for (const TRow& row : rows) {
-        SCOPED_TRACE(row.name);
-        CSimClock sim;
-        ASSERT_TRUE(sim.Start());
-        TSimFaults faults;
-        row.set(faults);
-        sim.SetFaults(faults);
-        const TCtlResult r = m_ctl.Run({"--port", sim.DevicePath(), "write", setup, "--countdown", "0"});
-        EXPECT_EQ(FileDigest(setup), before);
-        if (r.status == 0) {
-            EXPECT_FALSE(row.mustFail) << r.err;
-            EXPECT_TRUE(SameSetup(sim.GetEeprom(), ChangedSetup()));
-        } else {
-            EXPECT_EQ(r.status, 1) << r.err;
-            EXPECT_NE(r.err.find("Error writing to comm device."), std::string::npos) << r.err;
-            EXPECT_FALSE(SaysSuccess(r.out + r.err));
-            EXPECT_TRUE(SameSetup(sim.GetEeprom(), CSimClock::MakeFactorySetup()));
-        }
+    CSimClock sim;
+    ASSERT_TRUE(sim.Start());
+    TSimFaults faults;
+    row.set(faults);
+    sim.SetFaults(faults);
+    const TCtlResult r = m_ctl.Run({"--port", sim.DevicePath(), "write", setup, "--countdown", "0"});
+    EXPECT_EQ(FileDigest(setup), before);
+    if (r.status == 0) {
+        EXPECT_FALSE(row.mustFail) << r.err;
+        EXPECT_TRUE(SameSetup(sim.GetEeprom(), ChangedSetup()));
+    } else {
+        EXPECT_EQ(r.status, 1) << r.err;
+        EXPECT_NE(r.err.find("Error writing to comm device."), std::string::npos) << r.err;
+        EXPECT_FALSE(SaysSuccess(r.out + r.err));
+        EXPECT_TRUE(SameSetup(sim.GetEeprom(), CSimClock::MakeFactorySetup()));
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(EverySwitch, FaultSwitchTest, ::testing::ValuesIn(kFaultRows),
+                         [](const ::testing::TestParamInfo<TFaultRow>& info) { return std::string(info.param.name); });
 
 TEST_F(FaultTest, ALostEchoFailsTheWriteInsteadOfReportingItStored) {
     GTEST_SKIP() << "needs the command writer to count a resent byte as a failed command: today a "

@@ -26,11 +26,11 @@ constexpr int kEchoPatienceMs = 5000;
 // patienceMs for the byte.
 inline ssize_t ReadWithEchoPatience(CSerialDevice& inner, unsigned char* buf, std::size_t size, int patienceMs) {
     ssize_t n = inner.Read(buf, size);
-    if (size != 1 || patienceMs <= 0 || n >= 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) return n;
-    if (inner.Poll(POLLIN, patienceMs) <= 0) {
-        errno = EAGAIN;
-        return -1;
-    }
+    // Nothing yet: a raw tty reads 0 (VMIN and VTIME are 0), others fail with EAGAIN.
+    const bool nothing = n == 0 || (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK));
+    if (size != 1 || patienceMs <= 0 || !nothing) return n;
+    const int events = inner.Poll(POLLIN, patienceMs);
+    if (events <= 0) return n;
     return inner.Read(buf, size);
 }
 

@@ -13,23 +13,29 @@ TEST_F(FaultTest, UnplugAtEachStageOfAReadFailsAndWritesNoFile) {
     // the records, while they are still on their way (at the line's pace).
     for (int stage : {1, 2}) {
         SCOPED_TRACE("unplugged after command " + std::to_string(stage));
-        CUnpluggableClock clock;
-        ASSERT_TRUE(clock.Start());
-        TSimFaults pace;
-        pace.realisticPace = true;
-        clock.Sim().SetFaults(pace);
-        const std::string out = File("read.hcs");
-        WriteWholeFile(out, "kept");
-        const std::string before = FileDigest(out);
-        clock.UnplugAfter(stage);
-        const TCtlResult r = m_ctl.Run({"--port", clock.Sim().DevicePath(), "read", "-o", out});
-        clock.Disarm();
-        EXPECT_TRUE(clock.Unplugged());
-        EXPECT_EQ(r.status, 1) << r.err;
-        EXPECT_NE(r.err.find("tarvelctl: "), std::string::npos) << r.err;
-        EXPECT_FALSE(SaysSuccess(r.out + r.err));
-        EXPECT_EQ(FileDigest(out), before);
-        EXPECT_EQ(FileDigest(m_ctl.ProfilePath()), profile);
+        // On a loaded machine a late echo may end the run before the stage;
+        // that run must fail as honestly, and the stage is tried again.
+        bool reached = false;
+        for (int attempt = 0; attempt < 3 && !reached; ++attempt) {
+            CUnpluggableClock clock;
+            ASSERT_TRUE(clock.Start());
+            TSimFaults pace;
+            pace.realisticPace = true;
+            clock.Sim().SetFaults(pace);
+            const std::string out = File("read.hcs");
+            WriteWholeFile(out, "kept");
+            const std::string before = FileDigest(out);
+            clock.UnplugAfter(stage);
+            const TCtlResult r = m_ctl.Run({"--port", clock.Sim().DevicePath(), "read", "-o", out});
+            clock.Disarm();
+            reached = clock.Unplugged();
+            EXPECT_EQ(r.status, 1) << r.err;
+            EXPECT_NE(r.err.find("tarvelctl: "), std::string::npos) << r.err;
+            EXPECT_FALSE(SaysSuccess(r.out + r.err));
+            EXPECT_EQ(FileDigest(out), before);
+            EXPECT_EQ(FileDigest(m_ctl.ProfilePath()), profile);
+        }
+        EXPECT_TRUE(reached);
     }
 }
 
@@ -41,20 +47,24 @@ TEST_F(FaultTest, UnplugAtEachStageOfAWriteFailsAndStoresOnlyWhatTheClockTook) {
     // verification was asked for, after the store (the reset is lost).
     for (int stage : {1, 2, 3}) {
         SCOPED_TRACE("unplugged after command " + std::to_string(stage));
-        CUnpluggableClock clock;
-        ASSERT_TRUE(clock.Start());
-        clock.UnplugAfter(stage);
-        const TCtlResult r =
-            m_ctl.Run({"--port", clock.Sim().DevicePath(), "write", setup, "--countdown", "1"});
-        clock.Disarm();
-        EXPECT_TRUE(clock.Unplugged());
-        EXPECT_EQ(r.status, 1) << r.err;
-        EXPECT_NE(r.err.find("tarvelctl: "), std::string::npos) << r.err;
-        EXPECT_FALSE(SaysSuccess(r.out + r.err));
-        EXPECT_EQ(FileDigest(setup), before);
-        EXPECT_EQ(FileDigest(m_ctl.ProfilePath()), profile);
-        // Stored only by the store command itself.
-        EXPECT_EQ(SameSetup(clock.Sim().GetEeprom(), ChangedSetup()), stage >= 3);
+        bool reached = false;
+        for (int attempt = 0; attempt < 3 && !reached; ++attempt) {
+            CUnpluggableClock clock;
+            ASSERT_TRUE(clock.Start());
+            clock.UnplugAfter(stage);
+            const TCtlResult r =
+                m_ctl.Run({"--port", clock.Sim().DevicePath(), "write", setup, "--countdown", "1"});
+            clock.Disarm();
+            reached = clock.Unplugged();
+            EXPECT_EQ(r.status, 1) << r.err;
+            EXPECT_NE(r.err.find("tarvelctl: "), std::string::npos) << r.err;
+            EXPECT_FALSE(SaysSuccess(r.out + r.err));
+            EXPECT_EQ(FileDigest(setup), before);
+            EXPECT_EQ(FileDigest(m_ctl.ProfilePath()), profile);
+            // Stored only by the store command itself.
+            if (reached) EXPECT_EQ(SameSetup(clock.Sim().GetEeprom(), ChangedSetup()), stage >= 3);
+        }
+        EXPECT_TRUE(reached);
     }
 }
 

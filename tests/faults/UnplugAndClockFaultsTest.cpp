@@ -62,7 +62,9 @@ TEST_F(FaultTest, UnplugAtEachStageOfAWriteFailsAndStoresOnlyWhatTheClockTook) {
             EXPECT_EQ(FileDigest(setup), before);
             EXPECT_EQ(FileDigest(m_ctl.ProfilePath()), profile);
             // Stored only by the store command itself.
-            if (reached) EXPECT_EQ(SameSetup(clock.Sim().GetEeprom(), ChangedSetup()), stage >= 3);
+            if (reached) {
+                EXPECT_EQ(SameSetup(clock.Sim().GetEeprom(), ChangedSetup()), stage >= 3);
+            }
         }
         EXPECT_TRUE(reached);
     }

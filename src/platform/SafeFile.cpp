@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cerrno>
 #include <cstring>
 #include <vector>
@@ -109,7 +110,8 @@ bool ResolveSaveTarget(const std::string& path, std::string& target, std::string
 CFileLock::TResult CFileLock::Lock(const std::string& path, unsigned waitMs, bool create) {
     Unlock();
     m_error = 0;
-    const long long deadline = NowMs() + waitMs;
+    // Whole milliseconds would give up to 1 ms early.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
     for (;;) {
         int flags = O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC;
         if (create) flags |= O_CREAT;
@@ -139,11 +141,13 @@ CFileLock::TResult CFileLock::Lock(const std::string& path, unsigned waitMs, boo
             }
             if (errno == EINTR) continue;
             if (errno != EWOULDBLOCK) break;
-            const long long left = deadline - NowMs();
-            if (left <= 0) {
+            const auto now = std::chrono::steady_clock::now();
+            if (now >= deadline) {
                 ::close(fd);
                 return BUSY;
             }
+            const long long left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count() + 1;
             PauseMs(std::min(left, 10LL));
         }
         if (!locked) {
@@ -168,7 +172,7 @@ CFileLock::TResult CFileLock::Lock(const std::string& path, unsigned waitMs, boo
             return LOCKED;
         }
         ::close(fd);
-        if (NowMs() >= deadline) return BUSY;
+        if (std::chrono::steady_clock::now() >= deadline) return BUSY;
     }
 }
 

@@ -18,6 +18,7 @@
 #include "CommPort.h"
 #include "FakeSerialDevice.h"
 #include "HexCodec.h"
+#include "EchoPatience.h"
 #include "Messages.h"
 #include "Profile.h"
 #include "Prompts.h"
@@ -55,7 +56,7 @@ public:
 
     ssize_t Read(unsigned char* buf, std::size_t size) override {
         std::lock_guard lock(m_mutex);
-        ssize_t n = m_inner.Read(buf, size);
+        ssize_t n = ReadWithEchoPatience(m_inner, buf, size, m_patienceMs);
         // A hidden byte never arrived: what follows it takes its place.
         while (n > 0 && m_hidden) {
             std::size_t kept = 0;
@@ -92,6 +93,12 @@ public:
         std::lock_guard lock(m_mutex);
         m_extra = bytes;
     }
+    // How long an echo may be late (see EchoPatience.h); 0 where echoes are
+    // meant to go missing.
+    void SetPatience(int ms) {
+        std::lock_guard lock(m_mutex);
+        m_patienceMs = ms;
+    }
 
 private:
     CTermiosDevice m_inner;
@@ -100,6 +107,7 @@ private:
     bool m_hidden = false;
     unsigned char m_hiddenByte = 0;
     std::string m_extra;
+    int m_patienceMs = kEchoPatienceMs;
 };
 
 // Answers each run with the next scripted result (IDOK when the script ends)
@@ -173,6 +181,7 @@ protected:
     void SetFaults(const std::function<void(TSimFaults&)>& change) {
         TSimFaults f;
         change(f);
+        m_device->SetPatience(f.noEcho || f.dropEchoEvery ? 0 : kEchoPatienceMs);
         m_sim.SetFaults(f);
     }
 

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "ClockPropSheet.h"
+#include "EchoPatience.h"
 #include "GuiTestSupport.h"
 #include "Profile.h"
 #include "QtPromptHooks.h"
@@ -189,7 +190,9 @@ void CLocationPageTest::ClockTimeToPCAndBack() {
     page.OnClockTimeToPC();
     page.OnPCTimeToClock();
     QCOMPARE(prompts.beeps, 2);
-    QVERIFY(sheet.GetPort()->Open(clock.DevicePath()));
+    // The clock's line, with a late echo waited for (EchoPatience.h).
+    RegisterPatientPort("CLOCK", clock.DevicePath());
+    QVERIFY(sheet.GetPort()->Open("CLOCK"));
     QVERIFY(toPC->isEnabled() && toClock->isEnabled());
 
     // Second 59 carries into the next minute.
@@ -223,12 +226,14 @@ void CLocationPageTest::ClockTimeToPCAndBack() {
         faults.*(f.fault) = true;
         clock.SetFaults(faults);
         const int beeps = prompts.beeps;
+        PatientPortPatience() = faults.noEcho ? 0 : kEchoPatienceMs;
         toClock->click();
         QCOMPARE(sheet.GetStatusText(), std::string(f.toClock));
         toPC->click();
         QCOMPARE(sheet.GetStatusText(), std::string(f.toPC));
         QCOMPARE(prompts.beeps, beeps + 2);
     }
+    PatientPortPatience() = kEchoPatienceMs;
     QVERIFY(set.empty());
     QVERIFY(std::labs(static_cast<long>(clock.GetClockTime() - clockBefore)) <= 120);
 

@@ -18,6 +18,7 @@
 #include "AboutDlg.h"
 #include "ClockPropSheet.h"
 #include "DlgCommDelay.h"
+#include "EchoPatience.h"
 #include "SimClock.h"
 #include "GuiCall.h"
 #include "GuiTestSupport.h"
@@ -418,7 +419,9 @@ void CSheetTest::TransfersWithTheClock() {
     {
         CClockPropSheet sheet(IDS_CAPTION, nullptr, 0);
         SetMainTarget(sheet.GetTarget());
-        QVERIFY(sheet.GetPort()->Open(sim.DevicePath()));
+        // The clock's line, with a late echo waited for (EchoPatience.h).
+        RegisterPatientPort("CLOCK", sim.DevicePath());
+        QVERIFY(sheet.GetPort()->Open("CLOCK"));
 
         sheet.GetMenuAction(ID_FILE_LOAD_COMM)->trigger();
         QCOMPARE(sheet.GetStatusText(), std::string("Got clock configuration data from clock successfully."));

@@ -16,6 +16,7 @@
 #include "ClockState.h"
 #include "CommPort.h"
 #include "HexCodec.h"
+#include "EchoPatience.h"
 #include "Messages.h"
 #include "PortCatalogue.h"
 #include "Profile.h"
@@ -68,6 +69,10 @@ class SimPortTest : public ::testing::Test {
 protected:
     void SetUp() override {
         RegisterSimPort();
+        // The same clock, with a late echo waited for (see EchoPatience.h).
+        CPortCatalogue::RegisterVirtualPort(CSimPort::NAME, CSimPort::DESCRIPTION, [] {
+            return std::make_shared<CPatientDevice>(std::make_unique<CSimPort>());
+        });
         WriteProfileInt("Communication", "AutoOpen", 0);
         WriteProfileInt("Communication", "CharDelay", 10);
         WriteProfileInt("Communication", "ReadTimeOut", 300);

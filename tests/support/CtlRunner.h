@@ -1,0 +1,40 @@
+// Runs the built tarvelctl for the tests: its own profile folder
+// (XDG_CONFIG_HOME) and working folder, standard output and error captured.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+struct TCtlResult {
+    int status = -1;   // exit status; -1 when killed or not run
+    int signal = 0;    // the signal that ended it, if any
+    std::string out;
+    std::string err;
+};
+
+class CCtlRunner {
+public:
+    // dir: the working folder; the profile is dir/config/tarvel.INI.
+    explicit CCtlRunner(std::string dir);
+    static bool Available();  // false when tarvelctl was not built
+
+    std::string ProfilePath() const { return m_dir + "/config/tarvel.INI"; }
+    void WriteProfile(const std::string& text);
+
+    pid_t Start(const std::vector<std::string>& args);
+    // Waits up to timeoutMs; a run still going then is killed and reported
+    // with status -1 and hung set.
+    TCtlResult Finish(pid_t pid, int timeoutMs = 60000, bool* hung = nullptr);
+    TCtlResult Run(const std::vector<std::string>& args, int timeoutMs = 60000, bool* hung = nullptr) {
+        return Finish(Start(args), timeoutMs, hung);
+    }
+
+private:
+    std::string m_dir;
+};
+
+// A digest of a file's bytes (FNV-1a), "missing" when it cannot be read:
+// enough to tell whether a file changed.
+std::string FileDigest(const std::string& path);

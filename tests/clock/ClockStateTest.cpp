@@ -14,6 +14,8 @@
 #include "ClockFile.h"
 #include "ClockState.h"
 #include "HexCodec.h"
+#include "Messages.h"
+#include "Prompts.h"
 #include "RecordingClockUi.h"
 #include "TestSupport.h"
 
@@ -358,4 +360,18 @@ TEST(ClockFile, FailedSaveLeavesNoTraceAndTheOldFileIntact) {
 
     EXPECT_THROW(DumpConfigFile(CClockState(), dir.File("no/such/dir/x.txt")), CFileError);
     EXPECT_EQ(DirectoryEntries(dir.Path()), std::vector<std::string>{"taken.hcs"});
+}
+
+// Without a UI a write's countdown waits its seconds through the process-wide
+// sleep, once a second over its range, and is never cancelled.
+TEST(ClockState, TheSilentCountdownSleepsASecondPerStep) {
+    std::vector<unsigned> sleeps;
+    SetSleepHook([&](unsigned ms) { sleeps.push_back(ms); });
+    auto countdown = MakeSilentCountdown(0, 10, 1);
+    EXPECT_EQ(countdown->DoModal(), IDOK);
+    countdown->SetRange(0, 3);
+    EXPECT_EQ(countdown->DoModal(), IDOK);
+    EXPECT_EQ(MakeSilentCountdown(0, 10, 0)->DoModal(), IDOK);  // a step of 0 never ends otherwise
+    SetSleepHook(nullptr);
+    EXPECT_EQ(sleeps, std::vector<unsigned>(13, 1000u));
 }

@@ -3,7 +3,6 @@
 #include <climits>
 #include <cstddef>
 #include <cstdint>
-#include <iterator>
 #include <span>
 #include <string>
 #include <utility>
@@ -56,9 +55,7 @@ struct TItemQuirks {
     // The choice a stored byte not among the codes reads as, and a value
     // beyond the codes is stored as; -1: such a byte has no choice.
     int otherChoice = -1;
-    // Values taken are multiples of this (0: any), and alsoTakes besides.
-    int multipleOf = 0;
-    int alsoTakes = -1;
+    int multipleOf = 0, alsoTakes = -1;  // values taken: multiples of it (0: any), and alsoTakes
     // The value is stored cut toward zero to a multiple of this (0: as given).
     int storedMultipleOf = 0;
 };
@@ -66,11 +63,10 @@ struct TItemQuirks {
 struct TItemRow {
     unsigned label;
     int kind;
-    int min;
-    int max;
+    int min, max;
     int type;
     int offset;
-    std::span<const unsigned> choices;
+    std::span<const unsigned> choices;  // their count is the item's choice count
     TItemQuirks quirks{};
 };
 
@@ -257,12 +253,6 @@ const TItemRow* ValueRow(int item) {
     return (r && r->offset >= 0 && StorageSize(r->type) > 0) ? r : nullptr;
 }
 
-// The count of an item's choices is the length of its list.
-int ChoiceCount(int item) {
-    const TItemRow* r = Row(item);
-    return r ? int(r->choices.size()) : 0;
-}
-
 // An item whose list holds only the placeholder is edited as a number.
 bool HasRealChoices(const TItemRow& r) {
     for (unsigned id : r.choices)
@@ -396,17 +386,16 @@ bool GetItemRange(int item, int& min, int& max) {
 }
 
 bool GetChoiceCount(int item, int& count) {
-    if (!Row(item)) return false;
-    const int n = ChoiceCount(item);
-    if (n == 0) return false;
-    count = n;
+    const TItemRow* r = Row(item);
+    if (!r || r->choices.empty()) return false;
+    count = int(r->choices.size());
     return true;
 }
 
 bool GetChoiceText(int item, int index, std::string& text) {
     const TItemRow* r = Row(item);
     if (!r) return false;
-    const int count = ChoiceCount(item);
+    const int count = int(r->choices.size());
     if (count == 0) return false;
     if (index < 0 || index >= count)
         return LoadString(UNEXPECTED_VALUE_ID, text);

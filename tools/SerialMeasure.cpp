@@ -23,7 +23,6 @@
 #include "MessageTarget.h"
 #include "Messages.h"
 #include "Profile.h"
-#include "Prompts.h"
 
 namespace {
 
@@ -110,7 +109,7 @@ int main(int argc, char** argv) {
     const std::string dir = dirTemplate;
     SetProfilePath(dir + "/measure.INI");
     WriteProfileInt("Communication", "AutoOpen", 0);
-    SetMessageBoxHook([](const std::string& text) { std::fprintf(stderr, "box: %s\n", text.c_str()); });
+    SetProfileNoticeSink([](const std::string& text) { std::fprintf(stderr, "notice: %s\n", text.c_str()); });
 
     int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     char slave[128];

@@ -27,6 +27,19 @@ bool CClockModel::GetModelName(std::string& name) const {
     return true;
 }
 
+int CClockModel::FindModel(const std::string& text, bool whole) {
+    if (text.empty()) return -1;
+    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
+    for (int i = 0; i < MODEL_COUNT; ++i) {
+        const std::string name = MODEL_NAMES[i];
+        if (text.size() > name.size() || (whole && text.size() != name.size())) continue;
+        bool match = true;
+        for (std::size_t k = 0; k < text.size() && match; ++k) match = lower(text[k]) == lower(name[k]);
+        if (match) return i;
+    }
+    return -1;
+}
+
 const char* CClockModel::CommandModelText() const {
     if (m_index < 0 || m_index >= MODEL_COUNT) return nullptr;
     return MODEL_COMMAND_TEXTS[m_index];

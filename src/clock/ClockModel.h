@@ -31,6 +31,10 @@ public:
     void GetModelList(std::vector<std::string>& list) const;
     // The selected model's name; false (and empty) for an index outside the list.
     bool GetModelName(std::string& name) const;
+    // The index of the first model whose name begins with text, in any case,
+    // as a stored "Model" setting picks one; with whole set the name must be
+    // all of text. -1 when none matches or text is empty.
+    static int FindModel(const std::string& text, bool whole = false);
     // Stores the index as given; callers pass indexes of the model list.
     void SetModel(int index) { m_index = index; }
     int GetModel() const { return m_index; }

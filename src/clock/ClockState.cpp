@@ -4,7 +4,6 @@
 #include <istream>
 #include <ostream>
 
-#include "Prompts.h"
 #include "Resource.h"
 #include "SetupItems.h"
 #include "StringTable.h"
@@ -180,8 +179,23 @@ std::string FormatField(const std::uint8_t* p, TDumpType type) {
 
 }  // namespace
 
+void CClockState::Tell(const std::string& text) const {
+    if (m_ui) m_ui->ShowMessage(text);
+}
+
+std::unique_ptr<ICountdown> CClockState::MakeCountdown(int lower, int upper, int step) const {
+    if (m_ui) {
+        if (auto made = m_ui->MakeCountdown(lower, upper, step)) return made;
+    }
+    return MakeSilentCountdown(lower, upper, step);
+}
+
 bool CClockState::SetItem(int item, int value, bool showError) {
-    return ::SetItem(m_config, item, value, showError);
+    if (::SetItem(m_config, item, value)) return true;
+    // The text names only the range, also when a special rule refused the value.
+    std::string text;
+    if (showError && GetRangeMessage(item, text)) Tell(text);
+    return false;
 }
 
 void CClockState::Serialize(std::ostream& out) const {
@@ -215,11 +229,11 @@ TLoadResult CClockState::Serialize(std::istream& in) {
     char signature[FILE_SIGNATURE_SIZE] = {};
     ReadUpTo(in, signature, sizeof signature);
     if (std::strncmp(signature, FILE_SIGNATURE, FILE_SIGNATURE_SIZE) != 0 || revision == 0) {
-        ShowMessageBox(GetString(IDS_UNKNOWN_FILE_TYPE));
+        Tell(GetString(IDS_UNKNOWN_FILE_TYPE));
         return TLoadResult::Refused;
     }
     if (revision != FILE_REVISION) {
-        ShowMessageBox(GetString(IDS_UNKNOWN_FILE_REVISION));
+        Tell(GetString(IDS_UNKNOWN_FILE_REVISION));
         return TLoadResult::Refused;
     }
 

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstddef>
 #include <iosfwd>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -53,7 +54,8 @@ public:
     TClockConfig* GetConfig() { return &m_config; }
     const TClockConfig* GetConfig() const { return &m_config; }
 
-    // Checks and stores one setup item in the record.
+    // Checks and stores one setup item in the record. A refused value is
+    // told to the UI with its valid range when showError is set.
     bool SetItem(int item, int value, bool showError);
 
     void GetModelList(std::vector<std::string>& list) const { m_model.GetModelList(list); }
@@ -103,7 +105,7 @@ public:
 
     // Stores the setup file's 154 bytes; throws CFileError when the stream fails.
     void Serialize(std::ostream& out) const;
-    // Loads a setup file. A wrong signature or revision is told to the user
+    // Loads a setup file. A wrong signature or revision is told to the UI
     // and refused. Throws CFileError when the file is unreadable: shorter than
     // its revision, or a record cut short. Only a complete record is taken.
     TLoadResult Serialize(std::istream& in);
@@ -112,6 +114,10 @@ public:
     void Dump(std::ostream& out) const;
 
 private:
+    // To the UI, when there is one.
+    void Tell(const std::string& text) const;
+    std::unique_ptr<ICountdown> MakeCountdown(int lower, int upper, int step) const;
+
     bool m_valid = false;
     TClockConfig m_config{};
     std::array<char, COMM_BUFFER_SIZE> m_buffer{};

@@ -8,7 +8,7 @@
 #include "ClockState.h"
 #include "CommPort.h"
 #include "Messages.h"
-#include "Prompts.h"
+#include "Prompts.h"  // the process-wide sleep
 #include "Resource.h"
 #include "StringTable.h"
 #include "Trace.h"
@@ -148,7 +148,7 @@ TWriteResult CClockState::Write(CCommPort& port) {
     std::memset(&readBack, 0xFF, sizeof(readBack));
     if (!ReadConfig(readBack, port, false)) return TWriteResult::Failed;
     if (std::memcmp(&readBack, &m_config, sizeof(readBack)) != 0) {
-        ShowMessageBox(GetString(IDS_SETUP_MISMATCH));
+        Tell(GetString(IDS_SETUP_MISMATCH));
         return TWriteResult::Failed;
     }
 

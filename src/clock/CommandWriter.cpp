@@ -6,7 +6,8 @@
 #include "ClockState.h"
 #include "CommPort.h"
 #include "Profile.h"
-#include "Prompts.h"
+#include "ProfileKeys.h"
+#include "Prompts.h"  // the process-wide sleep
 #include "Trace.h"
 
 namespace {
@@ -16,7 +17,7 @@ constexpr int kDefaultCharDelayMs = 100;
 // Read afresh on every command, so a changed setting applies at once. A
 // negative value would mean an endless sleep on the old platform; none here.
 unsigned CharDelayMs() {
-    const int ms = GetProfileDelayMs("CharDelay", kDefaultCharDelayMs);
+    const int ms = GetProfileDelayMs(ProfileKeys::CHAR_DELAY, kDefaultCharDelayMs);
     return ms > 0 ? static_cast<unsigned>(ms) : 0;
 }
 

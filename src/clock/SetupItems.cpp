@@ -3,12 +3,10 @@
 #include <climits>
 #include <cstddef>
 #include <cstdint>
-#include <iterator>
 #include <span>
 #include <string>
 #include <utility>
 
-#include "Prompts.h"
 #include "StringTable.h"
 
 namespace {
@@ -42,17 +40,34 @@ constexpr unsigned SIGN[] = {57658, 57659, 57660, 57661};
 constexpr unsigned OPTA[] = {57663, 57665};
 constexpr unsigned PLACEHOLDER[] = {PLACEHOLDER_STRING_ID};
 
-// The sign items store these letters, in choice order.
-constexpr char SIGN_LETTERS[] = {'N', 'S', 'E', 'W'};
+// Stored bytes per choice, where a choice is not stored as its index.
+constexpr std::uint8_t BACKLIGHT_CODES[] = {0, 30, 255};
+constexpr std::uint8_t SIGN_CODES[] = {'N', 'S', 'E', 'W'};
+
+// What sets an item apart from the plain rule (store the value, read the
+// byte or the bit back as the choice). Most rows have none.
+struct TItemQuirks {
+    // The stored value of the first choice, counted on from there: the model
+    // is kept as its letter.
+    int choiceBase = 0;
+    // The byte stored for each choice, when it is not the index.
+    std::span<const std::uint8_t> codes{};
+    // The choice a stored byte not among the codes reads as, and a value
+    // beyond the codes is stored as; -1: such a byte has no choice.
+    int otherChoice = -1;
+    int multipleOf = 0, alsoTakes = -1;  // values taken: multiples of it (0: any), and alsoTakes
+    // The value is stored cut toward zero to a multiple of this (0: as given).
+    int storedMultipleOf = 0;
+};
 
 struct TItemRow {
     unsigned label;
     int kind;
-    int min;
-    int max;
+    int min, max;
     int type;
     int offset;
-    std::span<const unsigned> choices;
+    std::span<const unsigned> choices;  // their count is the item's choice count
+    TItemQuirks quirks{};
 };
 
 #define OFF(field) static_cast<int>(offsetof(TClockConfig, field))
@@ -78,7 +93,7 @@ constexpr std::span<const unsigned> NO_CHOICES{};
 //   whole 16-bit words, as the record and the dump read them.
 constexpr TItemRow ITEMS[ITEM_COUNT] = {
     /*  0 */ {157, ITEM_KIND_NONE, 0, 0, NONE, -1, NO_CHOICES},
-    /*  1 */ {192, CHO, 65, 67, U8, OFF(model), MODEL},
+    /*  1 */ {192, CHO, 65, 67, U8, OFF(model), MODEL, {.choiceBase = 'A'}},
     /*  2 */ {197, CHO, 0, 1, U8, OFF(external), EXTINT},
     /*  3 */ {193, CHO, 0, 4, U8, OFF(mainBaud), BAUD},
     /*  4 */ {194, CHO, 0, 1, U8, OFF(mainDataBits), DATA},
@@ -88,13 +103,13 @@ constexpr TItemRow ITEMS[ITEM_COUNT] = {
     /*  8 */ {194, CHO, 0, 1, U8, OFF(optionDataBits), DATA},
     /*  9 */ {195, CHO, 0, 1, U8, OFF(optionStopBits), STOP},
     /* 10 */ {196, CHO, 0, 2, U8, OFF(optionParity), PARITY},
-    /* 11 */ {200, CHO, 0, 255, U8, OFF(backLight), BACKLIGHT},
+    /* 11 */ {200, CHO, 0, 255, U8, OFF(backLight), BACKLIGHT, {.codes = BACKLIGHT_CODES, .otherChoice = 1}},
     /* 12 */ {201, CHO, 0, 2, U8, OFF(keyLock), KEYLOCK},
-    /* 13 */ {202, NUM, -720, 720, S16, OFF(localOffset), NO_CHOICES},
+    /* 13 */ {202, NUM, -720, 720, S16, OFF(localOffset), NO_CHOICES, {.storedMultipleOf = 30}},
     /* 14 */ {203, CHO, 0, 2, U8, OFF(daySaving), DST},
     /* 15 */ {204, NUM, 0, 59, U8, OFF(dstMinutes), NO_CHOICES},
     /* 16 */ {205, NUM, 0, 23, U8, OFF(dstHours), NO_CHOICES},
-    /* 17 */ {206, NUM, 0, 5940, S16, OFF(lockTime), NO_CHOICES},
+    /* 17 */ {206, NUM, 0, 5940, S16, OFF(lockTime), NO_CHOICES, {.multipleOf = 60, .alsoTakes = 1}},
     /* 18 */ {207, NUM, 0, 999, U32, OFF(cableDelay), NO_CHOICES},
     /* 19 */ {208, NUM, 0, 999, U32, OFF(systemDelay), NO_CHOICES},
     /* 20 */ {209, CHO, 0, 1, U8, OFF(chATimeSelect), TIMESEL},
@@ -133,13 +148,13 @@ constexpr TItemRow ITEMS[ITEM_COUNT] = {
     /* 53 */ {57624, NUM, 0, 59, S8, OFF(sTimeMinutes), NO_CHOICES},
     /* 54 */ {57625, NUM, 0, 59, S8, OFF(sTimeSeconds), NO_CHOICES},
     /* 55 */ {57626, NUM, -648000000, 648000000, S32, OFF(lonMSec), NO_CHOICES},
-    /* 56 */ {57627, CHO, 0, 3, S8, OFF(lonSign), SIGN},
+    /* 56 */ {57627, CHO, 0, 3, S8, OFF(lonSign), SIGN, {.codes = SIGN_CODES}},
     /* 57 */ {57628, NUM, 0, 180, U16, OFF(lonDeg), NO_CHOICES},
     /* 58 */ {57629, NUM, 0, 59, U16, OFF(lonMin), NO_CHOICES},
     /* 59 */ {57630, NUM, 0, 59, U16, OFF(lonSec), NO_CHOICES},
     /* 60 */ {57631, NUM2, 0, 999, U16, OFF(lonFSec), NO_CHOICES},
     /* 61 */ {57632, NUM, -648000000, 648000000, S32, OFF(latMSec), NO_CHOICES},
-    /* 62 */ {57633, CHO, 0, 3, S8, OFF(latSign), SIGN},
+    /* 62 */ {57633, CHO, 0, 3, S8, OFF(latSign), SIGN, {.codes = SIGN_CODES}},
     /* 63 */ {57634, NUM, 0, 180, U16, OFF(latDeg), NO_CHOICES},
     /* 64 */ {57635, NUM, 0, 59, U16, OFF(latMin), NO_CHOICES},
     /* 65 */ {57636, NUM, 0, 59, U16, OFF(latSec), NO_CHOICES},
@@ -169,21 +184,6 @@ constexpr TItemRow ITEMS[ITEM_COUNT] = {
     /* 89 */ {57678, NUM, 0, 255, U8, OFF(option23b), NO_CHOICES},
 };
 #undef OFF
-
-// How many choices each item has; items not listed have none.
-struct TChoiceCount {
-    int item;
-    int count;
-};
-constexpr TChoiceCount CHOICE_COUNTS[] = {
-    {1, 3},  {2, 2},  {3, 5},  {4, 2},  {5, 2},  {6, 3},  {7, 5},  {8, 2},  {9, 2},
-    {10, 3}, {11, 3}, {12, 3}, {14, 3}, {20, 2}, {21, 2}, {22, 2}, {23, 2}, {24, 2},
-    {25, 2}, {26, 2}, {27, 2}, {28, 9}, {29, 2}, {30, 2}, {36, 4}, {39, 2}, {40, 2},
-    {41, 2}, {42, 2}, {43, 2}, {44, 11}, {56, 4}, {62, 4}, {68, 2}, {69, 1}, {70, 1},
-    {71, 1}, {72, 1}, {73, 1}, {74, 9}, {75, 2}, {76, 1}, {77, 1}, {78, 1}, {79, 1},
-    {80, 1}, {81, 1}, {82, 1}, {83, 1}, {84, 1}, {85, 1}, {86, 1}, {87, 1},
-};
-static_assert(std::size(CHOICE_COUNTS) == 53);
 
 // The setup tree's branches.
 constexpr int GROUP_MAIN[] = {3, 4, 5, 6};
@@ -233,6 +233,10 @@ constexpr bool TableIsSound() {
             default: lo = 0; hi = 1; break;  // one bit
         }
         if (r.min < lo || r.max > hi) return false;
+        // Codes, one per choice, must fit the field's byte.
+        const TItemQuirks& q = r.quirks;
+        if (!q.codes.empty() && (q.codes.size() != r.choices.size() || size != 1)) return false;
+        if (q.otherChoice >= int(q.codes.size())) return false;
     }
     return ITEMS[0].type == VALUE_NONE && ITEMS[0].offset == -1;
 }
@@ -249,12 +253,6 @@ const TItemRow* ValueRow(int item) {
     return (r && r->offset >= 0 && StorageSize(r->type) > 0) ? r : nullptr;
 }
 
-int ChoiceCount(int item) {
-    for (const TChoiceCount& c : CHOICE_COUNTS)
-        if (c.item == item) return c.count;
-    return 0;
-}
-
 // An item whose list holds only the placeholder is edited as a number.
 bool HasRealChoices(const TItemRow& r) {
     for (unsigned id : r.choices)
@@ -268,25 +266,29 @@ bool CheckItemValue(int item, int value) {
     const TItemRow* r = ValueRow(item);
     if (!r) return false;
     if (value < r->min || value > r->max) return false;
-    if (item == 17) return value == 0 || value == 1 || value % 60 == 0;
+    const TItemQuirks& q = r->quirks;
+    if (q.multipleOf > 0) return value % q.multipleOf == 0 || value == q.alsoTakes;
     return true;
 }
 
-bool SetItem(TClockConfig& config, int item, int value, bool showError) {
+bool GetRangeMessage(int item, std::string& text) {
     const TItemRow* r = ValueRow(item);
     if (!r) return false;
-    if (!CheckItemValue(item, value)) {
-        // The text names only the range, also when a special rule refused the value.
-        if (showError) ShowMessageBox(FormatString(GetString(RANGE_ERROR_ID).c_str(), r->min, r->max));
-        return false;
-    }
+    text = FormatString(GetString(RANGE_ERROR_ID).c_str(), r->min, r->max);
+    return true;
+}
 
-    if (item == 11) {
-        value = value == 0 ? 0 : value == 2 ? 255 : 30;
-    } else if (item == 13) {
-        value = value / 30 * 30;  // whole half hours, toward zero
-    } else if (item == 56 || item == 62) {
-        value = SIGN_LETTERS[value];  // range 0..3 checked above
+bool SetItem(TClockConfig& config, int item, int value) {
+    const TItemRow* r = ValueRow(item);
+    if (!r || !CheckItemValue(item, value)) return false;
+
+    const TItemQuirks& q = r->quirks;
+    if (!q.codes.empty()) {
+        const bool listed = value >= 0 && value < int(q.codes.size());
+        if (!listed && q.otherChoice < 0) return false;
+        value = q.codes[static_cast<std::size_t>(listed ? value : q.otherChoice)];
+    } else if (q.storedMultipleOf > 0) {
+        value = value / q.storedMultipleOf * q.storedMultipleOf;  // toward zero
     }
 
     std::uint8_t* p = ConfigBytes(config) + r->offset;
@@ -311,16 +313,16 @@ bool GetItemChoice(const TClockConfig& config, int item, int& choice) {
     if (!r || StorageSize(r->type) != 1) return false;  // a word has no choice index
     const std::uint8_t byte = ConfigBytes(config)[r->offset];
 
-    if (item == 11) {
-        choice = byte == 255 ? 2 : byte == 0 ? 0 : 1;
-    } else if (item == 56 || item == 62) {
-        for (int i = 0; i < int(std::size(SIGN_LETTERS)); ++i) {
-            if (byte == static_cast<std::uint8_t>(SIGN_LETTERS[i])) {
-                choice = i;
+    const TItemQuirks& q = r->quirks;
+    if (!q.codes.empty()) {
+        for (std::size_t i = 0; i < q.codes.size(); ++i) {
+            if (byte == q.codes[i]) {
+                choice = int(i);
                 return true;
             }
         }
-        return false;
+        if (q.otherChoice < 0) return false;
+        choice = q.otherChoice;
     } else if (IsBitType(r->type)) {
         choice = (byte >> r->type) & 1;
     } else {
@@ -352,8 +354,8 @@ bool GetItemText(const TClockConfig& config, int item, std::string& text) {
 }
 
 int GetFirstChoiceValue(int item) {
-    // The model is kept as its letter, 'A' to 'C'.
-    return item == 1 ? 'A' : 0;
+    const TItemRow* r = Row(item);
+    return r ? r->quirks.choiceBase : 0;
 }
 
 bool GetItemKind(int item, int& kind) {
@@ -384,19 +386,18 @@ bool GetItemRange(int item, int& min, int& max) {
 }
 
 bool GetChoiceCount(int item, int& count) {
-    if (!Row(item)) return false;
-    const int n = ChoiceCount(item);
-    if (n == 0) return false;
-    count = n;
+    const TItemRow* r = Row(item);
+    if (!r || r->choices.empty()) return false;
+    count = int(r->choices.size());
     return true;
 }
 
 bool GetChoiceText(int item, int index, std::string& text) {
     const TItemRow* r = Row(item);
     if (!r) return false;
-    const int count = ChoiceCount(item);
+    const int count = int(r->choices.size());
     if (count == 0) return false;
-    if (index < 0 || index >= count || index >= int(r->choices.size()))
+    if (index < 0 || index >= count)
         return LoadString(UNEXPECTED_VALUE_ID, text);
     return LoadString(r->choices[static_cast<std::size_t>(index)], text);
 }

@@ -32,9 +32,11 @@ constexpr int VALUE_S32 = 13;
 // String id of the placeholder entry; choice lists skip it.
 constexpr unsigned PLACEHOLDER_STRING_ID = 157;
 
-// Checks, converts and stores one item. A refused value is never stored; the
-// range message is shown only when showError is set.
-bool SetItem(TClockConfig& config, int item, int value, bool showError);
+// Checks, converts and stores one item. A refused value is never stored.
+bool SetItem(TClockConfig& config, int item, int value);
+// What the user is told of a refused value: the item's valid range, also
+// when a special rule refused it. False for an item without a field.
+bool GetRangeMessage(int item, std::string& text);
 
 // The stored value as a choice index (or the byte of a byte item); false when
 // the stored value has no index.

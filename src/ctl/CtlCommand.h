@@ -34,16 +34,5 @@ void AddPortOptions(std::vector<TCtlOption>& options);
 
 // "tarvelctl: <text>" on stderr.
 void ReportError(const std::string& text);
-// What the core shows as a message box goes to ReportError (the default).
-void UseDefaultMessageHook();
-
-// While it lives, message boxes of the core name path: "PATH: text".
-class CFileNamingMessages {
-public:
-    explicit CFileNamingMessages(const std::string& path);
-    ~CFileNamingMessages();
-    CFileNamingMessages(const CFileNamingMessages&) = delete;
-    CFileNamingMessages& operator=(const CFileNamingMessages&) = delete;
-};
 // A usage error: the reason and where to find help, on stderr; returns CTL_USAGE.
 int ReportUsage(const std::string& command, const std::string& reason);

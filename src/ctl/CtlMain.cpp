@@ -1,5 +1,6 @@
 // tarvelctl: the command-line companion of tarvel, for scripts and for many
-// clocks at once. It never shows a window: message boxes become lines on stderr.
+// clocks at once. It never shows a window: what the core tells the user
+// becomes lines on stderr.
 #include <cstdint>
 #include <cstdio>
 #include <iostream>
@@ -8,7 +9,7 @@
 
 #include "CommandLine.h"
 #include "CtlCommand.h"
-#include "Prompts.h"
+#include "Profile.h"
 #include "Resource.h"
 #include "StringTable.h"
 #include "SimPort.h"
@@ -76,18 +77,6 @@ void ReportError(const std::string& text) {
     std::fflush(stderr);
 }
 
-void UseDefaultMessageHook() {
-    SetMessageBoxHook([](const std::string& text) { ReportError(text); });
-}
-
-CFileNamingMessages::CFileNamingMessages(const std::string& path) {
-    SetMessageBoxHook([path](const std::string& text) {
-        ReportError(FormatString(GetString(IDS_CTL_FILE_REASON).c_str(), path.c_str(), text.c_str()));
-    });
-}
-
-CFileNamingMessages::~CFileNamingMessages() { UseDefaultMessageHook(); }
-
 int ReportUsage(const std::string& command, const std::string& reason) {
     ReportError(reason);
     std::fprintf(stderr, "Try 'tarvelctl %s--help'.\n", command.empty() ? "" : (command + " ").c_str());
@@ -95,9 +84,8 @@ int ReportUsage(const std::string& command, const std::string& reason) {
 }
 
 int main(int argc, char** argv) {
-    // Message boxes from the core (file refused, value out of range) are the
-    // reason a command failed: one line each on stderr.
-    UseDefaultMessageHook();
+    // A profile setting that could not be used as written: one line on stderr.
+    SetProfileNoticeSink([](const std::string& text) { ReportError(text); });
     // --port SIM: the simulated clock, for trying commands without hardware.
     RegisterSimPort();
 

@@ -14,6 +14,7 @@
 
 #include "ClockFile.h"
 #include "ClockState.h"
+#include "CtlClockUi.h"
 #include "CtlCommand.h"
 #include "Resource.h"
 #include "SetupItems.h"
@@ -29,14 +30,17 @@ std::string FileErrorText(const CFileError& e) {
 
 // Loads the file; false (the reason already on stderr) when it cannot be used.
 bool LoadOrReport(CClockState& state, const std::string& path) {
+    // A refused file tells why, naming it.
+    CCtlClockUi ui(path);
+    state.SetUi(&ui);
+    bool loaded = false;
     try {
-        // A refused file tells why through the message box hook, naming it.
-        CFileNamingMessages naming(path);
-        return LoadConfigFile(state, path) == TLoadResult::Loaded;
+        loaded = LoadConfigFile(state, path) == TLoadResult::Loaded;
     } catch (const CFileError& e) {
         ReportError(FileErrorText(e));
-        return false;
     }
+    state.SetUi(nullptr);
+    return loaded;
 }
 
 bool SaveOrReport(const CClockState& state, const std::string& path) {
@@ -257,6 +261,8 @@ int RunSet(const CCommandLine&, const CCommandLine& args) {
     // All or nothing: the assignments go to a copy, saved only when every one
     // was accepted.
     CClockState changed = state;
+    CCtlClockUi ui;
+    changed.SetUi(&ui);
     for (const TAssignment& a : assignments) {
         int kind = ITEM_KIND_NONE;
         if (!GetItemKind(a.item, kind) || kind == ITEM_KIND_NONE) {
@@ -265,7 +271,7 @@ int RunSet(const CCommandLine&, const CCommandLine& args) {
         }
         int value = 0;
         if (!ResolveValue(a, value)) return CTL_FAILED;
-        // A refused value reports its valid range through the message box hook.
+        // A refused value reports its valid range.
         if (!changed.SetItem(a.item, value, true)) return CTL_FAILED;
     }
     return SaveOrReport(changed, path) ? CTL_DONE : CTL_FAILED;

@@ -11,10 +11,11 @@
 #include "ClockFile.h"
 #include "ClockState.h"
 #include "CtlCommand.h"
-#include "CtlCountdown.h"
+#include "CtlClockUi.h"
 #include "PortSession.h"
 #include "Profile.h"
-#include "Prompts.h"
+#include "ProfileKeys.h"
+#include "Prompts.h"  // the process-wide sleep
 #include "Resource.h"
 #include "StringTable.h"
 
@@ -47,41 +48,29 @@ bool FindOption(const CCommandLine& global, const CCommandLine& args, const char
     return false;
 }
 
-bool StartsWithNoCase(const std::string& text, const std::string& prefix) {
-    if (prefix.size() > text.size()) return false;
-    for (std::size_t i = 0; i < prefix.size(); ++i) {
-        auto lower = [](unsigned char c) { return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c; };
-        if (lower(static_cast<unsigned char>(text[i])) != lower(static_cast<unsigned char>(prefix[i]))) return false;
-    }
-    return true;
-}
-
 // --model names a model exactly (any case); the stored "Model" preselects the
 // first model whose name begins with it, as the Comm Port page does.
 bool ResolveModel(const CCommandLine& global, const CCommandLine& args, int& model, std::string& error) {
     std::vector<std::string> names;
-    CClockState().GetModelList(names);
+    CClockModel().GetModelList(names);
     std::string wanted;
-    const bool given = FindOption(global, args, "model", wanted);
-    if (!given) wanted = GetProfileString("Communication", "Model", names.front());
+    if (!FindOption(global, args, "model", wanted)) {
+        const int stored = CClockModel::FindModel(
+            GetProfileString(ProfileKeys::COMMUNICATION, ProfileKeys::MODEL, names.front()));
+        model = stored >= 0 ? stored : kDefaultModel;
+        return true;
+    }
     model = kDefaultModel;
     if (wanted.empty()) return true;
-    for (std::size_t i = 0; i < names.size(); ++i) {
-        const bool match = given ? (wanted.size() == names[i].size() && StartsWithNoCase(names[i], wanted))
-                                 : StartsWithNoCase(names[i], wanted);
-        if (match) {
-            model = static_cast<int>(i);
-            return true;
-        }
-    }
-    if (!given) return true;
+    model = CClockModel::FindModel(wanted, true);
+    if (model >= 0) return true;
     error = "unknown model '" + wanted + "' (one of " + names.front() + " to " + names.back() + ")";
     return false;
 }
 
 std::string PortName(const CCommandLine& global, const CCommandLine& args) {
     std::string name;
-    if (!FindOption(global, args, "port", name)) name = GetProfileString("Communication", "CommPort", kDefaultPort);
+    if (!FindOption(global, args, "port", name)) name = GetProfileString(ProfileKeys::COMMUNICATION, ProfileKeys::COMM_PORT, kDefaultPort);
     return name;
 }
 
@@ -130,16 +119,17 @@ int RunRead(const CCommandLine& global, const CCommandLine& args) {
 }
 
 int RunWrite(const CCommandLine& global, const CCommandLine& args) {
-    long seconds = 10;
+    long seconds = CCtlClockUi::DEFAULT_COUNTDOWN_SECONDS;
     if (args.Has("countdown") && !ParseCount(args.GetValue("countdown"), 3600, seconds))
         return ReportUsage("write", "--countdown takes whole seconds from 0 to 3600");
 
     // The file first: a bad one never gets near the clock.
     CClockState loaded;
     const std::string& path = args.GetArgs()[0];
+    // A refused file says why, naming it.
+    CCtlClockUi fileUi(path);
+    loaded.SetUi(&fileUi);
     try {
-        // A refused file says why through the message box hook, naming it.
-        CFileNamingMessages naming(path);
         if (LoadConfigFile(loaded, path) != TLoadResult::Loaded) return CTL_FAILED;
     } catch (const CFileError& e) {
         ReportError(GetString(IDS_ERROR_OPENING_FILE) + " " + e.GetPath() + ": " + e.GetReason());
@@ -149,9 +139,8 @@ int RunWrite(const CCommandLine& global, const CCommandLine& args) {
     CPortSession session;
     if (const int rc = OpenSession("write", global, args, session); rc != CTL_DONE) return rc;
     *session.State().GetConfig() = *loaded.GetConfig();
-    SetCountdownFactory([seconds](int, int, int) { return std::make_unique<CCtlCountdown>(static_cast<int>(seconds)); });
+    session.Ui().SetCountdownSeconds(static_cast<int>(seconds));
     const TWriteResult result = session.State().Write(session.Port());
-    SetCountdownFactory(nullptr);
     if (const unsigned cancelled = CancelledWriteText(result)) {
         ReportError(GetString(cancelled));
         return CTL_FAILED;

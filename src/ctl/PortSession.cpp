@@ -6,11 +6,9 @@
 
 #include <cerrno>
 #include <cstring>
-#include <set>
 #include <string>
 
 #include "CtlCommand.h"
-#include "Prompts.h"
 #include "Resource.h"
 #include "StringTable.h"
 
@@ -46,33 +44,10 @@ void InstallHandler() {
     if (::sigaction(SIGINT, &action, &g_previousAction) == 0) g_handlerInstalled = true;
 }
 
-// A port error arrives as the failed call's name, then the system's text, one
-// a line; while a clock does not answer or the device is gone the same error
-// comes for every attempt at every byte. Each reason is said once, in one
-// line, and a device that went away is said so.
-std::set<std::string> g_said;
-
 bool MeansDeviceGone(const std::string& reason) {
     for (int code : {EIO, ENXIO, ENODEV})
         if (reason == std::strerror(code)) return true;
     return false;
-}
-
-void SayOnce(const std::string& text) {
-    std::string line;
-    std::string reason;
-    std::size_t start = 0;
-    for (int n = 0; start < text.size(); ++n) {
-        std::size_t end = text.find('\n', start);
-        if (end == std::string::npos) end = text.size();
-        const std::string part = text.substr(start, end - start);
-        start = end + 1;
-        if (part.empty()) continue;
-        if (n == 1) reason = part;
-        line += (line.empty() ? "" : ": ") + part;
-    }
-    if (MeansDeviceGone(reason)) line = FormatString(GetString(IDS_CTL_DEVICE_GONE).c_str(), reason.c_str());
-    if (g_said.insert(line).second) ReportError(line);
 }
 
 void RemoveHandler() {
@@ -86,11 +61,36 @@ void RemoveHandler() {
 CPortSession::~CPortSession() {
     m_port.reset();
     RemoveHandler();
-    UseDefaultMessageHook();
+}
+
+// A port error arrives as the failed call's name, then the system's text, one
+// a line; while a clock does not answer or the device is gone the same error
+// comes for every attempt at every byte. Once the port is open each reason is
+// said once, in one line, and a device that went away is said so.
+void CPortSession::Say(const std::string& text) {
+    if (!m_sayOnce) {
+        ReportError(text);
+        return;
+    }
+    std::string line;
+    std::string reason;
+    std::size_t start = 0;
+    for (int n = 0; start < text.size(); ++n) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        const std::string part = text.substr(start, end - start);
+        start = end + 1;
+        if (part.empty()) continue;
+        if (n == 1) reason = part;
+        line += (line.empty() ? "" : ": ") + part;
+    }
+    if (MeansDeviceGone(reason)) line = FormatString(GetString(IDS_CTL_DEVICE_GONE).c_str(), reason.c_str());
+    if (m_said.insert(line).second) ReportError(line);
 }
 
 bool CPortSession::Open(const std::string& portName, int model) {
     m_state.SetModel(model);
+    m_state.SetUi(&m_ui);
     if (portName.empty()) {
         ReportError("no port to open: give --port DEV");
         return false;
@@ -98,13 +98,13 @@ bool CPortSession::Open(const std::string& portName, int model) {
     InstallHandler();
     m_port = std::make_unique<CCommPort>(&m_reporter, CCommPort::DeviceFactory(), CCommPort::TProfileUse::ReadOnly);
     m_port->SetVerbose(true);
-    // Failures have been reported through the message box hook.
+    // Failures have been reported through the reporter.
     if (!m_port->Open(portName) || !m_port->RestoreLineSettings()) {
         ReportError("opening port " + portName + " failed");
         return false;
     }
-    g_said.clear();
-    SetMessageBoxHook(SayOnce);
+    m_said.clear();
+    m_sayOnce = true;
     return true;
 }
 

@@ -4,19 +4,20 @@
 //
 // The profile is only read: the port given on the command line never becomes
 // the program's stored port, and error reports are on, so a failed open says
-// why.
+// why. The port's reasons and the clock state's messages go to stderr.
 //
 // Ctrl-C: while a countdown runs it only cancels the countdown (see
 // BeginCountdown); otherwise it ends the program as usual.
 #pragma once
 
 #include <memory>
+#include <set>
 #include <string>
 
 #include "ClockState.h"
 #include "CommPort.h"
+#include "CtlClockUi.h"
 #include "PortReporter.h"
-#include "Prompts.h"
 
 class CPortSession {
 public:
@@ -29,6 +30,7 @@ public:
     bool Open(const std::string& portName, int model);
     CCommPort& Port() { return *m_port; }
     CClockState& State() { return m_state; }
+    CCtlClockUi& Ui() { return m_ui; }
 
     // From Begin to End, Ctrl-C makes the returned descriptor readable
     // instead of ending the program; -1 when that cannot be arranged.
@@ -36,8 +38,14 @@ public:
     static void EndCountdown();
 
 private:
-    // The reasons go to stderr through the message box; no report file.
-    CPortReporter m_reporter{[](const std::string& text) { ShowMessageBox(text); }};
+    // A reason of the port, on stderr; once open, each one only once.
+    void Say(const std::string& text);
+
+    // The reasons go to stderr; no report file.
+    CPortReporter m_reporter{[this](const std::string& text) { Say(text); }};
+    bool m_sayOnce = false;
+    std::set<std::string> m_said;
+    CCtlClockUi m_ui;
     std::unique_ptr<CCommPort> m_port;
     CClockState m_state;
 };

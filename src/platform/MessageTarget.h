@@ -12,7 +12,3 @@ public:
     // Queued: handled later on the receiver's thread.
     virtual void Post(unsigned msg, std::uintptr_t wParam, std::intptr_t lParam) = 0;
 };
-
-// The application's main window (the sheet); null when there is none.
-void SetMainTarget(CMessageTarget* target);
-CMessageTarget* GetMainTarget();

@@ -1,6 +1,7 @@
 #include "Profile.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <climits>
 #include <cstdlib>
 #include <filesystem>
@@ -15,7 +16,6 @@
 #include <unistd.h>
 
 #include "ProfileKeys.h"
-#include "Prompts.h"
 #include "Resource.h"
 #include "SafeFile.h"
 #include "StringTable.h"
@@ -396,6 +396,31 @@ std::string GetProfileString(const std::string& section, const std::string& key,
     return text;
 }
 
+namespace {
+
+std::mutex g_noticeMutex;
+ProfileNoticeSink g_noticeSink;
+
+void TellNotice(const std::string& text) {
+    ProfileNoticeSink sink;
+    {
+        std::lock_guard<std::mutex> lock(g_noticeMutex);
+        sink = g_noticeSink;
+    }
+    if (sink) {
+        sink(text);
+        return;
+    }
+    std::fprintf(stderr, "%s\n", text.c_str());
+}
+
+}  // namespace
+
+void SetProfileNoticeSink(ProfileNoticeSink sink) {
+    std::lock_guard<std::mutex> lock(g_noticeMutex);
+    g_noticeSink = std::move(sink);
+}
+
 int GetProfileDelayMs(const std::string& key, int def) {
     const int ms = GetProfileInt(ProfileKeys::COMMUNICATION, key, def);
     if (ms >= 0 && ms <= MAX_PROFILE_DELAY_MS) return ms;
@@ -408,8 +433,8 @@ int GetProfileDelayMs(const std::string& key, int def) {
         tell = told.insert(key).second;
     }
     if (tell)
-        ShowMessageBox(FormatString(GetString(IDS_PROFILE_DELAY_CLAMPED).c_str(), key.c_str(), ms,
-                                    MAX_PROFILE_DELAY_MS, used));
+        TellNotice(FormatString(GetString(IDS_PROFILE_DELAY_CLAMPED).c_str(), key.c_str(), ms,
+                                MAX_PROFILE_DELAY_MS, used));
     return used;
 }
 

@@ -2,6 +2,7 @@
 // Windows private-profile functions the program was written against.
 #pragma once
 
+#include <functional>
 #include <string>
 
 // Program name: the executable's file name without directory and extension.
@@ -24,9 +25,17 @@ std::string GetProfileString(const std::string& section, const std::string& key,
 // A pause or time-out in ms from section "Communication" ("CharDelay",
 // "ReadTimeOut", "WriteTimeOut"), held to 0..MAX_PROFILE_DELAY_MS so an edited
 // profile cannot freeze the program for hours. The first time a key is
-// clamped in a run the user is told once, by a message box naming it.
+// clamped in a run the user is told once, through the notice sink, naming it.
 constexpr int MAX_PROFILE_DELAY_MS = 5000;
 int GetProfileDelayMs(const std::string& key, int def);
+
+// The process-wide profile notice sink: where the profile tells the user of
+// a setting it could not use as written (a clamped delay). It is read deep
+// inside the port and the command writer, whoever runs them, so it is one
+// per process. The default writes a line to standard error; the GUI shows a
+// message box, tarvelctl its own line; an empty sink restores the default.
+using ProfileNoticeSink = std::function<void(const std::string& text)>;
+void SetProfileNoticeSink(ProfileNoticeSink sink);
 
 // Each write re-reads the file, changes one key and replaces the file atomically
 // (temporary file + rename) under a lock shared with other running copies.

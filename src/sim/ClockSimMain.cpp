@@ -14,7 +14,7 @@
 
 #include "ClockFile.h"
 #include "ClockState.h"
-#include "Prompts.h"
+#include "ClockUi.h"
 #include "SimClock.h"
 
 namespace {
@@ -132,16 +132,15 @@ bool ParseOptions(int argc, char** argv, TOptions& options) {
 bool LoadSetup(const std::string& path, TClockConfig& config) {
     CClockState state;
     std::string refusal;
-    SetMessageBoxHook([&](const std::string& text) { refusal = text; });
+    CClockMessageUi ui([&](const std::string& text) { refusal = text; });
+    state.SetUi(&ui);
     try {
         const TLoadResult result = LoadConfigFile(state, path);
-        SetMessageBoxHook(nullptr);
         if (result != TLoadResult::Loaded) {
             std::fprintf(stderr, "tarvel-clocksim: %s: %s\n", path.c_str(), refusal.c_str());
             return false;
         }
     } catch (const CFileError& e) {
-        SetMessageBoxHook(nullptr);
         std::fprintf(stderr, "tarvel-clocksim: %s: %s\n", path.c_str(), e.GetReason().c_str());
         return false;
     }

@@ -93,3 +93,19 @@ TEST(ClockModel, UnknownCommandsAndIndexesGiveEmptyText) {
         EXPECT_EQ(Command(m, GET_UTC_TIME), "TU");
     }
 }
+
+// How a stored "Model" setting or a typed name picks a model: rows of the
+// text, whether the whole name is wanted, and the index it gives.
+TEST(ClockModel, FindModelMatchesTheNameFromItsStartInAnyCase) {
+    const struct {
+        const char* text;
+        bool whole;
+        int index;
+    } rows[] = {
+        {"K201", false, 0}, {"k206", false, 5}, {"K20", false, 0},   {"k", false, 0},
+        {"K2055", false, -1}, {"", false, -1}, {"K207", false, -1}, {" K201", false, -1},
+        {"k203", true, 2},  {"K20", true, -1}, {"", true, -1},      {"K2031", true, -1},
+    };
+    for (const auto& r : rows)
+        EXPECT_EQ(CClockModel::FindModel(r.text, r.whole), r.index) << '"' << r.text << "\" " << r.whole;
+}

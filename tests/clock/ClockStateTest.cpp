@@ -14,6 +14,9 @@
 #include "ClockFile.h"
 #include "ClockState.h"
 #include "HexCodec.h"
+#include "Messages.h"
+#include "Prompts.h"
+#include "RecordingClockUi.h"
 #include "TestSupport.h"
 
 namespace {
@@ -87,16 +90,31 @@ TEST(ClockState, FreshStateIsEmptyWithTheSecondModel) {
     EXPECT_EQ(name, "K202");
 }
 
-TEST(ClockState, SetItemChangesItsOwnRecord) {
-    CCapturedPrompts prompts;
+TEST(ClockState, SetItemChangesItsOwnRecordAndTellsItsUiTheRange) {
+    CRecordingClockUi ui;
     CClockState state;
+    state.SetUi(&ui);
     EXPECT_TRUE(state.SetItem(13, -45, true));
     EXPECT_EQ(state.GetConfig()->localOffset[0], 0xFF);
     EXPECT_EQ(state.GetConfig()->localOffset[1], 0xE2);
-    EXPECT_FALSE(state.SetItem(13, 721, true));
-    ASSERT_EQ(prompts.boxes.size(), 1u);
-    EXPECT_EQ(prompts.boxes[0], "Input Error!  The valid range is -720 to 720.");
+    EXPECT_FALSE(state.SetItem(13, 721, false));
+    EXPECT_TRUE(ui.messages.empty());
+    EXPECT_FALSE(state.SetItem(17, 90, true));  // a rule, but the text names the range
+    EXPECT_FALSE(state.SetItem(90, 0, true));   // no such item: nothing to tell
+    EXPECT_EQ(ui.messages, (std::vector<std::string>{"Input Error!  The valid range is 0 to 5940."}));
     EXPECT_FALSE(state.IsValid());  // editing does not make a setup present
+}
+
+TEST(ClockState, WithoutAUiItStaysQuiet) {
+    CClockState state;
+    ASSERT_EQ(state.GetUi(), nullptr);
+    testing::internal::CaptureStderr();
+    testing::internal::CaptureStdout();
+    EXPECT_FALSE(state.SetItem(13, 721, true));
+    std::istringstream in(std::string(154, 'A'));
+    EXPECT_EQ(state.Serialize(in), TLoadResult::Refused);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
 }
 
 TEST(ClockStateFile, FreshStateSavesTheKnown154Bytes) {
@@ -135,15 +153,16 @@ TEST(ClockStateFile, WrongSignatureOrRevisionIsRefusedWithItsMessage) {
         {std::string(154, 'A'), "Unknown file type!"},          // a foreign file
     };
     for (const auto& c : cases) {
-        CCapturedPrompts prompts;
+        CRecordingClockUi ui;
         CClockState state;
+        state.SetUi(&ui);
         state.SetItem(18, 100, false);
         const std::string before = Record(state);
         std::istringstream in(c.bytes);
         EXPECT_EQ(state.Serialize(in), TLoadResult::Refused);
         EXPECT_FALSE(state.IsValid());
         EXPECT_EQ(Record(state), before);
-        EXPECT_EQ(prompts.boxes, std::vector<std::string>{c.message});
+        EXPECT_EQ(ui.messages, std::vector<std::string>{c.message});
     }
 }
 
@@ -152,15 +171,16 @@ TEST(ClockStateFile, UnreadableFilesThrowAndChangeNothing) {
     // Shorter than the revision, a valid header with no record, and one
     // with a record one byte short: none may leave a partial record behind.
     for (std::size_t len : {std::size_t{0}, std::size_t{3}, std::size_t{24}, std::size_t{153}}) {
-        CCapturedPrompts prompts;
+        CRecordingClockUi ui;
         CClockState state;
+        state.SetUi(&ui);
         state.SetItem(13, -60, false);
         const std::string before = Record(state);
         std::istringstream in(full.substr(0, len));
         EXPECT_THROW(state.Serialize(in), CFileError) << len;
         EXPECT_FALSE(state.IsValid()) << len;
         EXPECT_EQ(Record(state), before) << len;
-        EXPECT_TRUE(prompts.boxes.empty()) << len;
+        EXPECT_TRUE(ui.messages.empty()) << len;
     }
     // A present setup stays present and unchanged.
     CClockState state = LoadedState();
@@ -340,4 +360,18 @@ TEST(ClockFile, FailedSaveLeavesNoTraceAndTheOldFileIntact) {
 
     EXPECT_THROW(DumpConfigFile(CClockState(), dir.File("no/such/dir/x.txt")), CFileError);
     EXPECT_EQ(DirectoryEntries(dir.Path()), std::vector<std::string>{"taken.hcs"});
+}
+
+// Without a UI a write's countdown waits its seconds through the process-wide
+// sleep, once a second over its range, and is never cancelled.
+TEST(ClockState, TheSilentCountdownSleepsASecondPerStep) {
+    std::vector<unsigned> sleeps;
+    SetSleepHook([&](unsigned ms) { sleeps.push_back(ms); });
+    auto countdown = MakeSilentCountdown(0, 10, 1);
+    EXPECT_EQ(countdown->DoModal(), IDOK);
+    countdown->SetRange(0, 3);
+    EXPECT_EQ(countdown->DoModal(), IDOK);
+    EXPECT_EQ(MakeSilentCountdown(0, 10, 0)->DoModal(), IDOK);  // a step of 0 never ends otherwise
+    SetSleepHook(nullptr);
+    EXPECT_EQ(sleeps, std::vector<unsigned>(13, 1000u));
 }

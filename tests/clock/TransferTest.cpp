@@ -21,7 +21,7 @@
 #include "EchoPatience.h"
 #include "Messages.h"
 #include "Profile.h"
-#include "Prompts.h"
+#include "RecordingClockUi.h"
 #include "SimClock.h"
 #include "TermiosDevice.h"
 #include "TestSupport.h"
@@ -162,20 +162,13 @@ protected:
     void SetUp() override {
         WriteProfileInt("Communication", "AutoOpen", 0);
         WriteProfileInt("Communication", "CharDelay", 10);
-        SetCountdownFactory([this](int lower, int upper, int step) -> std::unique_ptr<ICountdown> {
-            m_countdown.calls.push_back("make " + std::to_string(lower) + ".." + std::to_string(upper) + "/" +
-                                        std::to_string(step));
-            return std::make_unique<CScriptedCountdown>(m_countdown);
-        });
+        m_state.SetUi(&m_ui);
         ASSERT_TRUE(m_sim.Start()) << m_sim.LastError();
         m_device->sim = &m_sim;
         m_port = std::make_unique<CCommPort>(nullptr, [this] { return m_device; });
         ASSERT_TRUE(m_port->Open(m_sim.DevicePath()));
     }
-    void TearDown() override {
-        m_port.reset();
-        SetCountdownFactory(nullptr);
-    }
+    void TearDown() override { m_port.reset(); }
 
     std::vector<std::string> Log() { return m_sim.GetCommandLog(); }
     void SetFaults(const std::function<void(TSimFaults&)>& change) {
@@ -186,8 +179,12 @@ protected:
     }
 
     CTestProfile m_profile;
-    CCapturedPrompts m_prompts;
     TCountdownScript m_countdown;
+    CRecordingClockUi m_ui{[this](int lower, int upper, int step) -> std::unique_ptr<ICountdown> {
+        m_countdown.calls.push_back("make " + std::to_string(lower) + ".." + std::to_string(upper) + "/" +
+                                    std::to_string(step));
+        return std::make_unique<CScriptedCountdown>(m_countdown);
+    }};
     CSimClock m_sim;
     std::shared_ptr<CTapDevice> m_device = std::make_shared<CTapDevice>();
     std::unique_ptr<CCommPort> m_port;
@@ -203,7 +200,7 @@ TEST_F(Transfer, ReadLoadsTheStoredSetupIntoActiveMemoryAndTakesIt) {
     EXPECT_TRUE(m_state.IsValid());
     EXPECT_TRUE(Same(*m_state.GetConfig(), stored));
     EXPECT_EQ(Log(), (std::vector<std::string>{"1,K202XO", "1,K202XT"}));
-    EXPECT_TRUE(m_prompts.boxes.empty());
+    EXPECT_TRUE(m_ui.messages.empty());
 }
 
 TEST_F(Transfer, WriteSendsVerifiesStoresAndResets) {
@@ -252,7 +249,7 @@ TEST_F(Transfer, CancellingACountdownEndsTheWriteAndSaysWhatWasLeftUndone) {
     EXPECT_EQ(m_state.Write(*m_port), TWriteResult::CancelledNoReset);
     EXPECT_EQ(Log(), (std::vector<std::string>{"1,K202XR", "1,K202XT", "1,K202XS"}));
     EXPECT_TRUE(Same(m_sim.GetEeprom(), wanted));
-    EXPECT_TRUE(m_prompts.boxes.empty());
+    EXPECT_TRUE(m_ui.messages.empty());
 }
 
 TEST_F(Transfer, ASetupThatDiffersAfterWritingIsNeitherStoredNorReset) {
@@ -260,7 +257,7 @@ TEST_F(Transfer, ASetupThatDiffersAfterWritingIsNeitherStoredNorReset) {
     *m_state.GetConfig() = ChangedSetup();
 
     EXPECT_EQ(m_state.Write(*m_port), TWriteResult::Failed);
-    EXPECT_EQ(m_prompts.boxes,
+    EXPECT_EQ(m_ui.messages,
               (std::vector<std::string>{"Error! Clock returned a setup that didn't match requested setup."}));
     EXPECT_EQ(Log(), (std::vector<std::string>{"1,K202XR", "1,K202XT"}));
     EXPECT_EQ(m_countdown.runs, 1);
@@ -422,21 +419,18 @@ protected:
         WriteProfileInt("Communication", "AutoOpen", 0);
         // The fake clock echoes at once; the pause only has to pass.
         WriteProfileInt("Communication", "CharDelay", 1);
-        SetCountdownFactory([](int, int, int) -> std::unique_ptr<ICountdown> {
-            return std::make_unique<CScriptedCountdown>(s_countdown);
-        });
+        m_state.SetUi(&m_ui);
         m_port = std::make_unique<CCommPort>(nullptr, [this] { return m_clock; });
         ASSERT_TRUE(m_port->Open("fake"));
         *m_state.GetConfig() = ChangedSetup();
     }
-    void TearDown() override {
-        m_port.reset();
-        SetCountdownFactory(nullptr);
-    }
+    void TearDown() override { m_port.reset(); }
 
-    static inline TCountdownScript s_countdown;
+    TCountdownScript m_countdown;
     CTestProfile m_profile;
-    CCapturedPrompts m_prompts;
+    CRecordingClockUi m_ui{[this](int, int, int) -> std::unique_ptr<ICountdown> {
+        return std::make_unique<CScriptedCountdown>(m_countdown);
+    }};
     std::shared_ptr<CEchoingClock> m_clock = std::make_shared<CEchoingClock>();
     std::unique_ptr<CCommPort> m_port;
     CClockState m_state;
@@ -464,7 +458,7 @@ TEST_F(FakeLine, AnEchoLostInAnyCommandOfAWriteFailsTheWrite) {
         EXPECT_EQ(m_state.Write(*m_port), TWriteResult::Failed);
         // The byte was sent again after its lost echo.
         EXPECT_NE(m_clock->line.find("1,K2202X"), std::string::npos) << m_clock->line;
-        EXPECT_TRUE(m_prompts.boxes.empty());
+        EXPECT_TRUE(m_ui.messages.empty());
     }
 }
 

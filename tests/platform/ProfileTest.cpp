@@ -15,7 +15,6 @@
 #include <unistd.h>
 
 #include "Profile.h"
-#include "Prompts.h"
 #include "TestSupport.h"
 
 namespace {
@@ -347,14 +346,14 @@ TEST(Profile, AnotherUsersLinkInASharedFolderIsNotWrittenThrough) {
 
 TEST(Profile, DelaysAreHeldToAFewSecondsAndEachKeyIsToldOnce) {
     CTestProfile profile;
-    CCapturedPrompts prompts;
+    CCapturedNotices notices;
     WriteWholeFile(profile.Path(), "[Communication]\nCharDelay=100000\nReadTimeOut=-5\nWriteTimeOut=5000\n");
     EXPECT_EQ(GetProfileDelayMs("CharDelay", 100), MAX_PROFILE_DELAY_MS);
     EXPECT_EQ(GetProfileDelayMs("CharDelay", 100), MAX_PROFILE_DELAY_MS);
     EXPECT_EQ(GetProfileDelayMs("ReadTimeOut", 1000), 0);
     EXPECT_EQ(GetProfileDelayMs("WriteTimeOut", 1000), 5000);  // the largest allowed
     EXPECT_EQ(GetProfileDelayMs("Missing", 100), 100);
-    EXPECT_EQ(prompts.boxes, (std::vector<std::string>{
+    EXPECT_EQ(notices.notices, (std::vector<std::string>{
                                  "The profile's setting CharDelay=100000 is outside 0 to 5000 ms; 5000 ms is used.",
                                  "The profile's setting ReadTimeOut=-5 is outside 0 to 5000 ms; 0 ms is used.",
                              }));

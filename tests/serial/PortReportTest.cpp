@@ -89,7 +89,7 @@ TEST_F(PortReportTest, ReporterDecidesWhereTheReportGoes) {
 
 TEST_F(PortReportTest, HugeWriteTimeOutIsHeldToAFewSecondsAndToldOnce) {
     // The profile tells of the clamp through the prompt hook, not the port.
-    CCapturedPrompts prompts;
+    CCapturedNotices notices;
     // Days, as an edited profile may ask for.
     WriteProfileInt("Communication", "WriteTimeOut", 2000000000);
     auto port = MakeFakePort();
@@ -103,9 +103,9 @@ TEST_F(PortReportTest, HugeWriteTimeOutIsHeldToAFewSecondsAndToldOnce) {
     EXPECT_LT(waited, 60000);
 
     // Told once, at the open, naming the key; not again for each write.
-    ASSERT_EQ(prompts.boxes.size(), 1u);
-    EXPECT_NE(prompts.boxes[0].find("WriteTimeOut=2000000000"), std::string::npos) << prompts.boxes[0];
-    EXPECT_NE(prompts.boxes[0].find("5000 ms is used"), std::string::npos) << prompts.boxes[0];
+    ASSERT_EQ(notices.notices.size(), 1u);
+    EXPECT_NE(notices.notices[0].find("WriteTimeOut=2000000000"), std::string::npos) << notices.notices[0];
+    EXPECT_NE(notices.notices[0].find("5000 ms is used"), std::string::npos) << notices.notices[0];
     EXPECT_TRUE(m_boxes.empty());
 }
 

@@ -20,18 +20,12 @@
 #include "Messages.h"
 #include "PortCatalogue.h"
 #include "Profile.h"
-#include "Prompts.h"
 #include "SimClock.h"
 #include "SimPort.h"
+#include "RecordingClockUi.h"
 #include "TestSupport.h"
 
 namespace {
-
-class CAnswerAtOnce : public ICountdown {
-public:
-    int DoModal() override { return IDOK; }
-    void SetRange(int, int) override {}
-};
 
 // Sets an environment variable for one test, then puts the old value back.
 class CEnvVar {
@@ -76,11 +70,9 @@ protected:
         WriteProfileInt("Communication", "AutoOpen", 0);
         WriteProfileInt("Communication", "CharDelay", 10);
         WriteProfileInt("Communication", "ReadTimeOut", 300);
-        SetCountdownFactory([](int, int, int) { return std::make_unique<CAnswerAtOnce>(); });
     }
     void TearDown() override {
         CSimPort::Shutdown();
-        SetCountdownFactory(nullptr);
         CPortCatalogue::UnregisterVirtualPort(CSimPort::NAME);
     }
     std::string EepromFile() const { return m_data.Path() + "/tarvel/sim-eeprom.hcs"; }
@@ -91,7 +83,7 @@ protected:
     }
 
     CTestProfile m_profile;
-    CCapturedPrompts m_prompts;
+    CRecordingClockUi m_ui;  // countdowns answer at once
     CTempDir m_data;
     CEnvVar m_dataHome{"XDG_DATA_HOME", m_data.Path().c_str()};
 };
@@ -109,6 +101,7 @@ TEST_F(SimPortTest, FreshClockStartsFromTheFactoryAndKeepsItsStoresInTheFile) {
         EXPECT_FALSE(std::ifstream(EepromFile()).good());  // nothing stored yet
 
         // The whole write: records, verification, store into EEPROM, reset.
+        state.SetUi(&m_ui);
         ASSERT_TRUE(state.SetItem(3, 4, false));   // a choice
         ASSERT_TRUE(state.SetItem(15, 30, false)); // a number
         ASSERT_TRUE(state.SetItem(57, 123, false)); // a whole word
@@ -125,7 +118,7 @@ TEST_F(SimPortTest, FreshClockStartsFromTheFactoryAndKeepsItsStoresInTheFile) {
     CClockState again;
     ASSERT_TRUE(ReadFromSim(again));
     EXPECT_TRUE(Same(*again.GetConfig(), *state.GetConfig()));
-    EXPECT_TRUE(m_prompts.boxes.empty());
+    EXPECT_TRUE(m_ui.messages.empty());
 }
 
 TEST_F(SimPortTest, AWriteReturnsWithTheClocksEchoAlreadyOnTheLine) {
@@ -193,7 +186,6 @@ TEST_F(SimPortTest, UnusableFileIsKeptAsideAndTheClockStartsFromTheFactory) {
         EXPECT_EQ(ReadWholeFile(EepromFile() + ".bad.1"), bad);
         EXPECT_EQ(ReadWholeFile(EepromFile() + ".bad"), "an older one");
         EXPECT_NE(said.find("kept as " + EepromFile() + ".bad.1"), std::string::npos) << said;
-        EXPECT_TRUE(m_prompts.boxes.empty());  // the loader's question was never asked
 
         // The clock keeps its own file again from then on.
         CSimPort::Shutdown();

@@ -7,7 +7,6 @@
 #include <stdexcept>
 
 #include "Profile.h"
-#include "Prompts.h"
 
 CTempDir::CTempDir() {
     std::string tmpl = (std::filesystem::temp_directory_path() / "tarvel-test-XXXXXX").string();
@@ -34,15 +33,11 @@ CTestProfile::~CTestProfile() {
     std::filesystem::remove_all(m_dir, ec);
 }
 
-CCapturedPrompts::CCapturedPrompts() {
-    SetMessageBoxHook([this](const std::string& text) { boxes.push_back(text); });
-    SetBeepHook([this] { ++beeps; });
+CCapturedNotices::CCapturedNotices() {
+    SetProfileNoticeSink([this](const std::string& text) { notices.push_back(text); });
 }
 
-CCapturedPrompts::~CCapturedPrompts() {
-    SetMessageBoxHook(nullptr);
-    SetBeepHook(nullptr);
-}
+CCapturedNotices::~CCapturedNotices() { SetProfileNoticeSink(nullptr); }
 
 std::string ReadWholeFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);

@@ -1,11 +1,12 @@
-// Shared helpers for the tests: a private profile per test, captured prompts.
+// Shared helpers for the tests: a private profile per test, captured profile
+// notices, temporary folders. None installs a pump or sleep hook.
 #pragma once
 
 #include <string>
 #include <vector>
 
 // Points the profile at a fresh file in a temporary directory for the
-// lifetime of the object, and restores the default hooks afterwards.
+// lifetime of the object.
 class CTestProfile {
 public:
     CTestProfile();
@@ -17,13 +18,12 @@ private:
     std::string m_path;
 };
 
-// Captures message boxes and beeps instead of showing them.
-class CCapturedPrompts {
+// Captures the profile's notices (a clamped delay) instead of printing them.
+class CCapturedNotices {
 public:
-    CCapturedPrompts();
-    ~CCapturedPrompts();
-    std::vector<std::string> boxes;
-    int beeps = 0;
+    CCapturedNotices();
+    ~CCapturedNotices();
+    std::vector<std::string> notices;
 };
 
 // A fresh temporary directory, removed with its contents at destruction.

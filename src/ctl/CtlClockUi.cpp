@@ -1,4 +1,4 @@
-#include "CtlCountdown.h"
+#include "CtlClockUi.h"
 
 #include <poll.h>
 
@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <string>
 
+#include "CtlCommand.h"
 #include "Messages.h"
 #include "PortSession.h"
 #include "Resource.h"
@@ -59,4 +60,16 @@ int CCtlCountdown::DoModal() {
     std::fputs(result == IDCANCEL ? " cancelled\n" : "\n", stderr);
     std::fflush(stderr);
     return result;
+}
+
+void CCtlClockUi::ShowMessage(const std::string& text) {
+    if (m_file.empty()) {
+        ReportError(text);
+        return;
+    }
+    ReportError(FormatString(GetString(IDS_CTL_FILE_REASON).c_str(), m_file.c_str(), text.c_str()));
+}
+
+std::unique_ptr<ICountdown> CCtlClockUi::MakeCountdown(int, int, int) {
+    return std::make_unique<CCtlCountdown>(m_seconds);
 }

@@ -1,19 +1,15 @@
 #include "QtPromptHooks.h"
 
-#include <QApplication>
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QPointer>
-#include <QMessageBox>
 #include <QThread>
 #include <QTimer>
 
 #include <cstdio>
 #include <memory>
 
-#include "DlgCommDelay.h"
-#include "GuiCall.h"
-#include "Profile.h"
+#include "ClockState.h"
 #include "Prompts.h"
 
 namespace {
@@ -25,45 +21,11 @@ constexpr int kPumpWakeMs = 10;
 int g_pumpDepth = 0;
 bool g_closePending = false;
 int g_transferDepth = 0;
-QPointer<QWidget> g_owner;
+
+const CClockState* g_routed = nullptr;
 
 bool OnGuiThread() {
     return QCoreApplication::instance() && QThread::currentThread() == QCoreApplication::instance()->thread();
-}
-
-void ShowBoxHere(const std::string& text) {
-    QWidget* parent = QApplication::activeWindow() ? QApplication::activeWindow() : g_owner.data();
-    QMessageBox box(QMessageBox::Warning, QString::fromStdString(GetAppName()), QString::fromStdString(text),
-                    QMessageBox::Ok, parent);
-    // A box raised during a blocking operation waits for the user, not for it.
-    const bool busy = QApplication::overrideCursor() != nullptr;
-    if (busy) QApplication::setOverrideCursor(Qt::ArrowCursor);
-    box.exec();
-    if (busy) QApplication::restoreOverrideCursor();
-}
-
-void ShowBox(const std::string& text) {
-    if (OnGuiThread()) {
-        ShowBoxHere(text);
-        return;
-    }
-    // Another thread (the reader): the box belongs to the GUI thread. When the
-    // program is closing the call is refused; the text still goes somewhere.
-    if (!CGuiCall::Run(QCoreApplication::instance(), [&text] { ShowBoxHere(text); }))
-        std::fprintf(stderr, "%s\n", text.c_str());
-}
-
-void Bell() {
-    if (OnGuiThread()) {
-        QApplication::beep();
-        return;
-    }
-    QMetaObject::invokeMethod(QCoreApplication::instance(), [] { QApplication::beep(); }, Qt::QueuedConnection);
-}
-
-std::unique_ptr<ICountdown> MakeDialogCountdown(int lower, int upper, int step) {
-    if (!OnGuiThread()) return nullptr;  // the silent default serves other threads
-    return std::make_unique<CDlgCommDelay>(lower, upper, step, g_owner.data());
 }
 
 // A pause of the clock protocol. Inside a transfer on the GUI thread the
@@ -90,20 +52,35 @@ void SleepKeepingPainted(unsigned ms) {
 }  // namespace
 
 void CQtPromptHooks::Install() {
-    SetMessageBoxHook(ShowBox);
-    SetBeepHook(Bell);
-    SetCountdownFactory(MakeDialogCountdown);
     SetPumpHook(&CQtPromptHooks::Pump);
     SetSleepHook(SleepKeepingPainted);
 }
 
 void CQtPromptHooks::Uninstall() {
-    SetMessageBoxHook(nullptr);
-    SetBeepHook(nullptr);
-    SetCountdownFactory(nullptr);
     SetPumpHook(nullptr);
     SetSleepHook(nullptr);
 }
+
+void CQtPromptHooks::RouteCoreTo(const CClockState* state) {
+    g_routed = state;
+    if (!state) {
+        SetMessageBoxHook(nullptr);
+        SetCountdownFactory(nullptr);
+        return;
+    }
+    SetMessageBoxHook([state](const std::string& text) {
+        if (IClockUi* ui = state->GetUi(); ui && OnGuiThread())
+            ui->ShowMessage(text);
+        else
+            std::fprintf(stderr, "%s\n", text.c_str());
+    });
+    SetCountdownFactory([state](int lower, int upper, int step) -> std::unique_ptr<ICountdown> {
+        IClockUi* ui = state->GetUi();
+        return ui && OnGuiThread() ? ui->MakeCountdown(lower, upper, step) : nullptr;
+    });
+}
+
+const CClockState* CQtPromptHooks::GetRoutedState() { return g_routed; }
 
 bool CQtPromptHooks::Pump() {
     if (!OnGuiThread()) {
@@ -130,10 +107,6 @@ bool CQtPromptHooks::IsPumping() { return g_pumpDepth > 0; }
 void CQtPromptHooks::SetClosePending(bool pending) { g_closePending = pending; }
 
 bool CQtPromptHooks::IsClosePending() { return g_closePending; }
-
-void CQtPromptHooks::SetOwner(QWidget* owner) { g_owner = owner; }
-
-QWidget* CQtPromptHooks::GetOwner() { return g_owner.data(); }
 
 CQtPromptHooks::CTransferScope::CTransferScope() { ++g_transferDepth; }
 

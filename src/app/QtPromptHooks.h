@@ -1,12 +1,13 @@
-// The Qt side of the prompt hooks (Prompts.h): message boxes, the beep, the
-// countdown dialog and the waiting pump, plus the pump's close-pending rule.
+// The Qt side of what stays process-wide in Prompts.h: the waiting pump with
+// its close-pending rule, and the sleep that keeps the window painted during a
+// transfer. Message boxes and countdowns belong to the window (CQtClockUi).
 #pragma once
 
-class QWidget;
+class CClockState;
 
 class CQtPromptHooks {
 public:
-    // Installs the Qt hooks; Uninstall restores the console defaults.
+    // Installs the pump and sleep hooks; Uninstall restores the plain ones.
     static void Install();
     static void Uninstall();
 
@@ -23,10 +24,11 @@ public:
     static void SetClosePending(bool pending);
     static bool IsClosePending();
 
-    // The window the countdown and the message boxes belong to (centred over
-    // it); null: none.
-    static void SetOwner(QWidget* owner);
-    static QWidget* GetOwner();
+    // The core's message boxes and countdowns that still come through the
+    // process-wide hooks go to the user interface state has now (null: back
+    // to the defaults). Only while those hooks exist.
+    static void RouteCoreTo(const CClockState* state);
+    static const CClockState* GetRoutedState();
 
     // While a transfer with the clock runs on the GUI thread, its pauses
     // (SleepMs) keep the windows painted and the timers running, but take no

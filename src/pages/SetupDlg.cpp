@@ -11,12 +11,9 @@
 #include <functional>
 #include <utility>
 
-#include "ClockPropSheet.h"
 #include "ClockState.h"
 #include "CommPort.h"
 #include "PortCatalogue.h"
-#include "MessageTarget.h"
-#include "Messages.h"
 #include "PortProfile.h"
 #include "Profile.h"
 #include "ProfileKeys.h"
@@ -242,7 +239,7 @@ void CSetupDlg::OnOpenCommPort() {
         }
     }
     // Whatever the outcome: the menu and the other pages follow the port.
-    if (CClockPropSheet* sheet = GetSheet()) sheet->GetTarget()->Send(WM_PORTSTATECHANGED, 0, 0);
+    emit PortChanged();
     ShowPortState();
     SaveSettings();
 }

@@ -3,7 +3,6 @@
 #include <QAction>
 #include <QDesktopServices>
 #include <QFileInfo>
-#include <QLineEdit>
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QTabWidget>
@@ -12,13 +11,11 @@
 #include <QUrl>
 
 #include <cstring>
-#include <fstream>
 #include <sstream>
 
 #include "AboutDlg.h"
 #include "ClockPropSheet.h"
 #include "DlgCommDelay.h"
-#include "SimClock.h"
 #include "GuiTestSupport.h"
 #include "MessageTarget.h"
 #include "Messages.h"
@@ -26,6 +23,7 @@
 #include "QtPromptHooks.h"
 #include "Resource.h"
 #include "SheetPrompts.h"
+#include "SimClock.h"
 #include "StringTable.h"
 
 namespace {

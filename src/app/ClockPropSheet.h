@@ -1,14 +1,18 @@
 // The main window: four pages on tabs, the File and Help menus, the status
 // line under it, and the one port and the one configuration the pages use.
-// It is the hub of the private messages: port status into the status line,
-// port and configuration changes into the menu and on to the pages.
+// The port's reports arrive as typed signals of its adapter (CPortEvents);
+// WireEvents connects them, and the pages' own signals, in one place. The
+// pages reach the window only through IPageHost.
+//
+// In parts: the window and its wiring (ClockPropSheet.cpp), the menu, the
+// status line and Help (SheetMenu.cpp), the commands that talk to the clock
+// or handle files (SheetCommands.cpp).
 #pragma once
 
 #include <QDialog>
 #include <QString>
 #include <QUrl>
 
-#include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
@@ -20,8 +24,10 @@
 #include "ConsoleDlg.h"
 #include "FloatStatus.h"
 #include "LocationDlg.h"
+#include "PageHost.h"
+#include "PortEvents.h"
 #include "PortReporter.h"
-#include "QtMessageTarget.h"
+#include "QtClockUi.h"
 #include "SetupDlg.h"
 
 class QAction;
@@ -29,23 +35,36 @@ class QMenu;
 class QMenuBar;
 class QTabWidget;
 
-class CClockPropSheet : public QDialog {
+class CClockPropSheet : public QDialog, public IPageHost {
 public:
     // captionId: the window title's string; selectPage: the page shown first.
     CClockPropSheet(unsigned captionId, QWidget* parent, int selectPage);
     ~CClockPropSheet() override;
 
-    CCommPort* GetPort() { return &m_port; }
-    CClockState* GetClockState() { return &m_clockState; }
-    // Where the port and the pages send the sheet's messages.
-    CMessageTarget* GetTarget() { return &m_target; }
+    // IPageHost.
+    CCommPort* GetPort() override { return &m_port; }
+    CClockState* GetClockState() override { return &m_clockState; }
+    bool RunClockCommand(unsigned busyText, const std::function<void()>& command) override;
+    bool IsBusy() const override { return m_busy; }
+    void BlockTransfers(bool block) override;
+    void ShowStatus(unsigned id) override { OnStatusText(id); }
+    void ShowStatusText(const std::string& text) override { SetStatus(text); }
+    void ShowMessage(const std::string& text) override { m_ui.ShowMessage(text); }
 
-    // Message handlers, on the GUI thread.
-    void OnCommStatus(std::uintptr_t code, std::intptr_t value);
+    // The port's reports arrive here; the port and the pages' changes go out
+    // from here to the menu and the pages.
+    CPortEvents* GetEvents() { return &m_events; }
+    // The message box and countdowns of this window.
+    CQtClockUi& GetUi() { return m_ui; }
+
+    // Handlers, on the GUI thread.
+    void OnCommStatus(int code, int count);
     void OnStatusText(unsigned id);
     void OnConsoleShow(bool shown);
-    void OnPortStateChanged(std::uintptr_t wParam, std::intptr_t lParam);
-    void OnClockStateChanged(std::uintptr_t wParam, std::intptr_t lParam);
+    void OnPortStateChanged();
+    void OnClockStateChanged();
+    // The reader found the port's device gone.
+    void OnDeviceGone();
     // A menu item (or a submenu, by its position) highlighted.
     void OnMenuSelect(unsigned id);
 
@@ -72,17 +91,7 @@ public:
     bool IsMenuCommandEnabled(unsigned id) const;
     bool EnableMenuCommand(unsigned id, bool enable);
 
-    // True while a command runs: no other command may start meanwhile.
-    bool IsBusy() const { return m_busy; }
-    // Runs a command that talks to the clock: marks the window busy, shows
-    // busyText (a string id, 0: none) at once, and keeps the window painted
-    // during the protocol's pauses. False, without running it, when another
-    // command is running.
-    bool RunClockCommand(unsigned busyText, const std::function<void()>& command);
-
-    std::string GetStatusText() const;
-    // A text of the program's own (not from the string table) into the status line.
-    void ShowStatus(const std::string& text) { SetStatus(text); }
+    std::string GetStatusText() const { return m_statusText; }
     CFloatStatus* GetFloatStatus() const { return m_pFloatStatus.get(); }
     QTabWidget* GetTabs() const { return m_tabs; }
     QMenuBar* GetMenuBar() const { return m_menuBar; }
@@ -114,23 +123,24 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
-    std::intptr_t OnMessage(unsigned msg, std::uintptr_t wParam, std::intptr_t lParam);
+    void WireEvents();
     void BuildMenu();
     QAction* AddCommand(QMenu* menu, const char* text, unsigned id, void (CClockPropSheet::*handler)());
     void WatchMenu(QMenu* menu);
+    // "From Comm Port" and "To Comm Port": set now, or kept for later while
+    // the transfers are blocked.
+    void EnableTransfer(unsigned id, bool enable);
     void SetStatus(const std::string& text);
     QString AskFileName(bool save, const QString& suffix);
-    void RelayToPages(unsigned msg, std::uintptr_t wParam, std::intptr_t lParam);
     void OnPageChanged(int index);
     void OpenManual(const QString& fragment);
-    // The port's device went away under the reader: close it, tell everyone.
-    void OnDeviceGone();
     // The Comm Port page's state line, once the current handling is over.
     void QueuePortStateLine();
 
-    // Qt plumbing first: it outlives the members below, which may report to it
-    // while they are destroyed.
-    CQtMessageTarget m_target;
+    // Qt plumbing first: it outlives the members below, which may report to
+    // it while they are destroyed.
+    CPortEvents m_events;
+    CQtClockUi m_ui{this};
     QMenuBar* m_menuBar = nullptr;
     QTabWidget* m_tabs = nullptr;
     std::map<unsigned, QAction*> m_actions;
@@ -138,14 +148,17 @@ private:
     CCommPage* m_activePage = nullptr;  // the page whose tab is current
     bool m_busy = false;
     bool m_wasShown = false;
+    // While a page blocks the transfers: the states they get back.
+    bool m_transfersBlocked = false;
+    std::map<unsigned, bool> m_blockedStates;
 
     CSetupDlg m_setupPage;
     CLocationDlg m_locationPage;
     CConsoleDlg m_consolePage;
     CCommonPage m_commonPage;
     std::unique_ptr<CFloatStatus> m_pFloatStatus;
-    // A failed open's report into commport_err.txt, the port's error boxes,
-    // and a newly opened port to the main window.
+    // A failed open's report into commport_err.txt; the port's error boxes
+    // and a newly opened port go through the adapter.
     CErrorFileReporter m_portReporter;
     CCommPort m_port;
     CClockState m_clockState;

@@ -5,7 +5,7 @@
 #include <QDialog>
 #include <QTimer>
 
-#include "Prompts.h"
+#include "ClockUi.h"
 
 class QLabel;
 class QProgressBar;

@@ -1,18 +1,16 @@
 #include "QtPromptHooks.h"
 
 #include <QApplication>
+#include <QCoreApplication>
+#include <QMessageBox>
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QPointer>
-#include <QMessageBox>
 #include <QThread>
 #include <QTimer>
 
 #include <cstdio>
 #include <memory>
 
-#include "DlgCommDelay.h"
-#include "GuiCall.h"
 #include "Profile.h"
 #include "Prompts.h"
 
@@ -25,45 +23,9 @@ constexpr int kPumpWakeMs = 10;
 int g_pumpDepth = 0;
 bool g_closePending = false;
 int g_transferDepth = 0;
-QPointer<QWidget> g_owner;
 
 bool OnGuiThread() {
     return QCoreApplication::instance() && QThread::currentThread() == QCoreApplication::instance()->thread();
-}
-
-void ShowBoxHere(const std::string& text) {
-    QWidget* parent = QApplication::activeWindow() ? QApplication::activeWindow() : g_owner.data();
-    QMessageBox box(QMessageBox::Warning, QString::fromStdString(GetAppName()), QString::fromStdString(text),
-                    QMessageBox::Ok, parent);
-    // A box raised during a blocking operation waits for the user, not for it.
-    const bool busy = QApplication::overrideCursor() != nullptr;
-    if (busy) QApplication::setOverrideCursor(Qt::ArrowCursor);
-    box.exec();
-    if (busy) QApplication::restoreOverrideCursor();
-}
-
-void ShowBox(const std::string& text) {
-    if (OnGuiThread()) {
-        ShowBoxHere(text);
-        return;
-    }
-    // Another thread (the reader): the box belongs to the GUI thread. When the
-    // program is closing the call is refused; the text still goes somewhere.
-    if (!CGuiCall::Run(QCoreApplication::instance(), [&text] { ShowBoxHere(text); }))
-        std::fprintf(stderr, "%s\n", text.c_str());
-}
-
-void Bell() {
-    if (OnGuiThread()) {
-        QApplication::beep();
-        return;
-    }
-    QMetaObject::invokeMethod(QCoreApplication::instance(), [] { QApplication::beep(); }, Qt::QueuedConnection);
-}
-
-std::unique_ptr<ICountdown> MakeDialogCountdown(int lower, int upper, int step) {
-    if (!OnGuiThread()) return nullptr;  // the silent default serves other threads
-    return std::make_unique<CDlgCommDelay>(lower, upper, step, g_owner.data());
 }
 
 // A pause of the clock protocol. Inside a transfer on the GUI thread the
@@ -87,23 +49,31 @@ void SleepKeepingPainted(unsigned ms) {
     if (left > 0) SleepPlainMs(static_cast<unsigned>(left));
 }
 
+// A setting of the profile that was out of range: said once, in a box over
+// the active window; off the GUI thread on standard error.
+void ShowProfileNotice(const std::string& text) {
+    if (!OnGuiThread() || !qobject_cast<QApplication*>(QCoreApplication::instance())) {
+        std::fprintf(stderr, "%s\n", text.c_str());
+        return;
+    }
+    QMessageBox::warning(QApplication::activeWindow(), QString::fromStdString(GetAppName()),
+                         QString::fromStdString(text));
+}
+
 }  // namespace
 
 void CQtPromptHooks::Install() {
-    SetMessageBoxHook(ShowBox);
-    SetBeepHook(Bell);
-    SetCountdownFactory(MakeDialogCountdown);
     SetPumpHook(&CQtPromptHooks::Pump);
     SetSleepHook(SleepKeepingPainted);
+    SetProfileNoticeSink(ShowProfileNotice);
 }
 
 void CQtPromptHooks::Uninstall() {
-    SetMessageBoxHook(nullptr);
-    SetBeepHook(nullptr);
-    SetCountdownFactory(nullptr);
     SetPumpHook(nullptr);
     SetSleepHook(nullptr);
+    SetProfileNoticeSink(nullptr);
 }
+
 
 bool CQtPromptHooks::Pump() {
     if (!OnGuiThread()) {
@@ -130,10 +100,6 @@ bool CQtPromptHooks::IsPumping() { return g_pumpDepth > 0; }
 void CQtPromptHooks::SetClosePending(bool pending) { g_closePending = pending; }
 
 bool CQtPromptHooks::IsClosePending() { return g_closePending; }
-
-void CQtPromptHooks::SetOwner(QWidget* owner) { g_owner = owner; }
-
-QWidget* CQtPromptHooks::GetOwner() { return g_owner.data(); }
 
 CQtPromptHooks::CTransferScope::CTransferScope() { ++g_transferDepth; }
 

@@ -1,12 +1,12 @@
-// The Qt side of the prompt hooks (Prompts.h): message boxes, the beep, the
-// countdown dialog and the waiting pump, plus the pump's close-pending rule.
+// The Qt side of what stays process-wide in Prompts.h: the waiting pump with
+// its close-pending rule, and the sleep that keeps the window painted during a
+// transfer. Message boxes and countdowns belong to the window (CQtClockUi).
 #pragma once
 
-class QWidget;
 
 class CQtPromptHooks {
 public:
-    // Installs the Qt hooks; Uninstall restores the console defaults.
+    // Installs the pump and sleep hooks; Uninstall restores the plain ones.
     static void Install();
     static void Uninstall();
 
@@ -22,11 +22,6 @@ public:
     // close itself is carried out once the wait has ended.
     static void SetClosePending(bool pending);
     static bool IsClosePending();
-
-    // The window the countdown and the message boxes belong to (centred over
-    // it); null: none.
-    static void SetOwner(QWidget* owner);
-    static QWidget* GetOwner();
 
     // While a transfer with the clock runs on the GUI thread, its pauses
     // (SleepMs) keep the windows painted and the timers running, but take no

@@ -77,9 +77,7 @@ int CTarvelApp::Run() {
 
     // The port may open here already; nobody hears of it until the window runs.
     CClockPropSheet sheet(IDS_CAPTION, nullptr, 0);
-    SetMainTarget(sheet.GetTarget());
     sheet.exec();
-    SetMainTarget(nullptr);
     return 0;
 }
 
@@ -89,7 +87,6 @@ int CTarvelApp::RenderScreenshots(const QString& dir) {
         return 1;
     }
     CClockPropSheet sheet(IDS_CAPTION, nullptr, 0);
-    SetMainTarget(sheet.GetTarget());
     sheet.show();
     // With a clock on the stored port (the script uses the simulated one),
     // the pages show a real setup rather than empty controls.
@@ -126,6 +123,5 @@ int CTarvelApp::RenderScreenshots(const QString& dir) {
         }
     }
     sheet.hide();
-    SetMainTarget(nullptr);
     return failures ? 1 : 0;
 }

@@ -14,7 +14,6 @@
 #include <vector>
 
 #include "ClockState.h"
-#include "Prompts.h"
 #include "Resource.h"
 #include "SetupItems.h"
 #include "StringTable.h"
@@ -58,11 +57,11 @@ CCommonPage::~CCommonPage() = default;
 bool CCommonPage::OnInitDialog() {
     CCommPage::OnInitDialog();
     // A configuration loaded before the page was first shown appears at once.
-    OnClockStateChanged(0, 0);
+    OnClockStateChanged();
     return true;
 }
 
-void CCommonPage::OnClockStateChanged(std::uintptr_t, std::intptr_t) {
+void CCommonPage::OnClockStateChanged() {
     const CClockState* state = GetClockState();
     const bool valid = state && state->IsValid();
     // Apply follows the selection, not the configuration.
@@ -204,7 +203,8 @@ void CCommonPage::OnApplyValue() {
     if (scan == TScan::Overflow) {
         // Beyond 32 bits is beyond every item's range; never store a cut-off number.
         int min = 0, max = 0;
-        if (GetItemRange(item, min, max)) ShowMessageBox(FormatString(GetString(IDS_RANGE_ERROR).c_str(), min, max));
+        if (GetItemRange(item, min, max) && GetSheet())
+            GetSheet()->ShowMessage(FormatString(GetString(IDS_RANGE_ERROR).c_str(), min, max));
         return;
     }
     // The typed text stays in the field either way.

@@ -45,7 +45,7 @@ public:
 
 protected:
     bool OnInitDialog() override;
-    void OnClockStateChanged(std::uintptr_t wParam, std::intptr_t lParam) override;
+    void OnClockStateChanged() override;
 
 private:
     // The item number the tree item carries; 0 for a branch or no item.

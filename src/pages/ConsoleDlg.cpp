@@ -12,9 +12,7 @@
 #include <QTextCursor>
 #include <QVBoxLayout>
 
-#include "ClockPropSheet.h"
 #include "CommPort.h"
-#include "Messages.h"
 #include "Resource.h"
 #include "StringTable.h"
 
@@ -84,28 +82,15 @@ bool CConsoleDlg::OnInitDialog() {
     return true;
 }
 
-std::intptr_t CConsoleDlg::OnMessage(unsigned msg, std::uintptr_t wParam, std::intptr_t lParam) {
-    if (msg == WM_COMMDATA) {
-        OnReceivedData(reinterpret_cast<const unsigned char*>(lParam), static_cast<std::size_t>(wParam));
-        return 0;
-    }
-    return CCommPage::OnMessage(msg, wParam, lParam);
-}
-
 void CConsoleDlg::showEvent(QShowEvent* event) {
     CCommPage::showEvent(event);
     // A minimised window is not a hidden page.
-    if (!event->spontaneous()) NotifyShown(true);
+    if (!event->spontaneous()) emit ShownChanged(true);
 }
 
 void CConsoleDlg::hideEvent(QHideEvent* event) {
     CCommPage::hideEvent(event);
-    if (!event->spontaneous()) NotifyShown(false);
-}
-
-void CConsoleDlg::NotifyShown(bool shown) {
-    // Posted: the sheet starts or stops reading once this handling is over.
-    if (CClockPropSheet* sheet = GetSheet()) sheet->GetTarget()->Post(WM_CONSOLESHOW, shown ? 1 : 0, 0);
+    if (!event->spontaneous()) emit ShownChanged(false);
 }
 
 void CConsoleDlg::EnableInput() {
@@ -113,36 +98,17 @@ void CConsoleDlg::EnableInput() {
     if (m_editInput) m_editInput->setEnabled(port && port->IsOpen());
 }
 
-void CConsoleDlg::OnPortStateChanged(std::uintptr_t, std::intptr_t) {
-    EnableInput();
-    // The sheet has just set both transfers from the new state: that is what
-    // they get back when the page is left, and meanwhile they stay grayed.
-    if (m_active && GetSheet()) {
-        m_nSavedLoadState = GetSheet()->EnableMenuCommand(ID_FILE_LOAD_COMM, false);
-        m_nSavedSaveState = GetSheet()->EnableMenuCommand(ID_FILE_SAVE_COMM, false);
-    }
-}
-
-void CConsoleDlg::OnClockStateChanged(std::uintptr_t, std::intptr_t) {
-    // A setup loaded from a file may have enabled "To Comm Port" again.
-    if (m_active && GetSheet()) m_nSavedSaveState = GetSheet()->EnableMenuCommand(ID_FILE_SAVE_COMM, false);
-}
+void CConsoleDlg::OnPortStateChanged() { EnableInput(); }
 
 void CConsoleDlg::OnSetActive() {
     m_active = true;
-    if (CClockPropSheet* sheet = GetSheet()) {
-        m_nSavedLoadState = sheet->EnableMenuCommand(ID_FILE_LOAD_COMM, false);
-        m_nSavedSaveState = sheet->EnableMenuCommand(ID_FILE_SAVE_COMM, false);
-    }
+    if (IPageHost* sheet = GetSheet()) sheet->BlockTransfers(true);
 }
 
 void CConsoleDlg::OnKillActive() {
     if (!m_active) return;
     m_active = false;
-    if (CClockPropSheet* sheet = GetSheet()) {
-        sheet->EnableMenuCommand(ID_FILE_LOAD_COMM, m_nSavedLoadState);
-        sheet->EnableMenuCommand(ID_FILE_SAVE_COMM, m_nSavedSaveState);
-    }
+    if (IPageHost* sheet = GetSheet()) sheet->BlockTransfers(false);
 }
 
 bool CConsoleDlg::eventFilter(QObject* watched, QEvent* event) {
@@ -159,6 +125,10 @@ bool CConsoleDlg::eventFilter(QObject* watched, QEvent* event) {
         }
     }
     return CCommPage::eventFilter(watched, event);
+}
+
+void CConsoleDlg::ClearOutput() {
+    if (m_editOutput) m_editOutput->clear();
 }
 
 void CConsoleDlg::SendInputLine() {
@@ -187,6 +157,10 @@ std::string CConsoleDlg::FilterReceived(const unsigned char* data, std::size_t c
         if (IsKept(c)) kept += static_cast<char>(c);
     }
     return kept;
+}
+
+void CConsoleDlg::OnReceivedData(const QByteArray& bytes) {
+    OnReceivedData(reinterpret_cast<const unsigned char*>(bytes.constData()), static_cast<std::size_t>(bytes.size()));
 }
 
 void CConsoleDlg::OnReceivedData(const unsigned char* data, std::size_t count) {

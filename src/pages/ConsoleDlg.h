@@ -3,17 +3,21 @@
 // clock sends while the page is shown appears in the output above it. While
 // the page's tab is current the two clock transfers of the File menu stay
 // grayed, so they never compete with the reader thread for received bytes.
+// Received bytes come in through OnReceivedData, while the page is shown.
 #pragma once
 
 #include <cstddef>
-#include <cstdint>
 #include <string>
+
+#include <QByteArray>
 
 #include "CommPage.h"
 
 class QPlainTextEdit;
 
 class CConsoleDlg : public CCommPage {
+    Q_OBJECT
+
 public:
     explicit CConsoleDlg(QWidget* parent = nullptr);
     ~CConsoleDlg() override;
@@ -28,15 +32,15 @@ public:
     // never ends its line neither fills the memory nor slows each showing.
     static constexpr int kMaxLineLength = 1024;
 
-    // WM_COMMDATA (count, address of the bytes) besides the base's messages.
-    std::intptr_t OnMessage(unsigned msg, std::uintptr_t wParam, std::intptr_t lParam) override;
-
     void OnSetActive() override;
     void OnKillActive() override;
 
     // Received bytes: printable ASCII, CR and LF are kept, the rest dropped.
     // The kept text waits until a block with a line end arrives.
     void OnReceivedData(const unsigned char* data, std::size_t count);
+    void OnReceivedData(const QByteArray& bytes);
+    // Empties the output: each showing of the page starts with an empty one.
+    void ClearOutput();
     // Writes the line the user has just finished with Enter in the input.
     void SendInputLine();
 
@@ -47,17 +51,19 @@ public:
     QPlainTextEdit* GetInput() const { return m_editInput; }
     QPlainTextEdit* GetOutput() const { return m_editOutput; }
 
+signals:
+    // The page was shown or hidden (not merely minimised): reading follows it.
+    void ShownChanged(bool shown);
+
 protected:
     bool OnInitDialog() override;
-    void OnPortStateChanged(std::uintptr_t wParam, std::intptr_t lParam) override;
-    void OnClockStateChanged(std::uintptr_t wParam, std::intptr_t lParam) override;
+    void OnPortStateChanged() override;
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
     // Enter and Escape are seen whichever of the two edits has the focus.
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    void NotifyShown(bool shown);
     // The input works exactly while the port is open.
     void EnableInput();
     // Appends at the end of the output, CR LF and lone CR taken as one line end.
@@ -66,8 +72,6 @@ private:
     QPlainTextEdit* m_editInput = nullptr;
     QPlainTextEdit* m_editOutput = nullptr;
     std::string m_strPending;
-    bool m_nSavedLoadState = false;
-    bool m_nSavedSaveState = false;
     bool m_active = false;
     bool m_lastWasCR = false;  // the output's last text ended with a CR
 };

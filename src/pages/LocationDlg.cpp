@@ -13,7 +13,8 @@
 #include <cstdlib>
 #include <ctime>
 
-#include "ClockPropSheet.h"
+#include <QApplication>
+
 #include "ClockState.h"
 #include "CommPort.h"
 #include "Prompts.h"
@@ -201,8 +202,8 @@ bool CLocationDlg::OnInitDialog() {
     QObject::connect(&m_nTimer, &QTimer::timeout, this, [this] { OnTimer(); });
     m_nTimer.start(1000);
 
-    OnClockStateChanged(0, 0);
-    OnPortStateChanged(0, 0);
+    OnClockStateChanged();
+    OnPortStateChanged();
     return true;
 }
 
@@ -217,12 +218,12 @@ void CLocationDlg::OnTimer() {
     if (m_staticGMT) m_staticGMT->setText(WithoutLineFeed(m_strGMT));
 }
 
-void CLocationDlg::OnClockStateChanged(std::uintptr_t, std::intptr_t) {
+void CLocationDlg::OnClockStateChanged() {
     const CClockState* state = GetClockState();
     if (m_editOffset) m_editOffset->setEnabled(state && state->IsValid());
 }
 
-void CLocationDlg::OnPortStateChanged(std::uintptr_t, std::intptr_t) {
+void CLocationDlg::OnPortStateChanged() {
     const CCommPort* port = GetPort();
     const bool open = port && port->IsOpen();
     if (m_btnClockToPC) m_btnClockToPC->setEnabled(open);
@@ -244,17 +245,24 @@ void CLocationDlg::OnApplyOffset() {
 }
 
 void CLocationDlg::ShowResult(unsigned id) {
-    if (CClockPropSheet* sheet = GetSheet()) sheet->OnStatusText(id);
+    if (IPageHost* sheet = GetSheet()) sheet->ShowStatus(id);
 }
 
 bool CLocationDlg::RunWithSheet(unsigned busyText, const std::function<void()>& work) {
-    CClockPropSheet* sheet = GetSheet();
+    IPageHost* sheet = GetSheet();
     if (!sheet) {
         work();
         return true;
     }
     // No second transfer while one runs; the window stays painted meanwhile.
     return sheet->RunClockCommand(busyText, work);
+}
+
+void CLocationDlg::Beep() {
+    if (m_beeper)
+        m_beeper();
+    else
+        QApplication::beep();
 }
 
 bool CLocationDlg::HasQuestionMark(const unsigned char* reply, unsigned count) {
@@ -305,7 +313,7 @@ void CLocationDlg::ClockTimeToPC(CCommPort& port, CClockState& state) {
     const CSystemClock::TResult result = m_setClock ? m_setClock(utc) : CSystemClock::TResult{};
     if (!result.IsSet()) {
         Beep();
-        if (CClockPropSheet* sheet = GetSheet()) sheet->ShowStatus(CSystemClock::DescribeFailure(result));
+        if (IPageHost* sheet = GetSheet()) sheet->ShowStatusText(CSystemClock::DescribeFailure(result));
         return;
     }
     ShowResult(IDS_PC_TIME_SET);

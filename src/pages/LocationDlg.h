@@ -52,6 +52,9 @@ public:
     void OnPCTimeToClock();
 
     void SetClockSetter(ClockSetter setter) { m_setClock = std::move(setter); }
+    // The system beep that tells every failure here; replaced in tests (an
+    // empty one restores the system's).
+    void SetBeeper(std::function<void()> beeper) { m_beeper = std::move(beeper); }
 
     const std::string& GetLocalTimeText() const { return m_strLocalTime; }
     const std::string& GetGMTText() const { return m_strGMT; }
@@ -59,8 +62,8 @@ public:
 
 protected:
     bool OnInitDialog() override;
-    void OnPortStateChanged(std::uintptr_t wParam, std::intptr_t lParam) override;
-    void OnClockStateChanged(std::uintptr_t wParam, std::intptr_t lParam) override;
+    void OnPortStateChanged() override;
+    void OnClockStateChanged() override;
 
 private:
     void ClockTimeToPC(CCommPort& port, CClockState& state);
@@ -71,6 +74,7 @@ private:
     // false when another command is running.
     bool RunWithSheet(unsigned busyText, const std::function<void()>& work);
     static bool HasQuestionMark(const unsigned char* reply, unsigned count);
+    void Beep();
 
     QPushButton* m_btnClockToPC = nullptr;
     QPushButton* m_btnPCToClock = nullptr;
@@ -86,4 +90,5 @@ private:
     std::string m_strTimeZone;
     QTimer m_nTimer;
     ClockSetter m_setClock;
+    std::function<void()> m_beeper;
 };

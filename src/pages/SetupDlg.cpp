@@ -11,12 +11,9 @@
 #include <functional>
 #include <utility>
 
-#include "ClockPropSheet.h"
 #include "ClockState.h"
 #include "CommPort.h"
 #include "PortCatalogue.h"
-#include "MessageTarget.h"
-#include "Messages.h"
 #include "PortProfile.h"
 #include "Profile.h"
 #include "ProfileKeys.h"
@@ -196,7 +193,8 @@ void CSetupDlg::LoadSettings() {
     std::vector<std::string> models;
     if (state) state->GetModelList(models);
     def = models.empty() ? std::string() : models.front();
-    const int model = FindPrefix(m_comboModel, GetProfileString(kSection, ProfileKeys::MODEL, def));
+    // The combo lists the models in index order, so the model's index is its row.
+    const int model = CClockModel::FindModel(GetProfileString(kSection, ProfileKeys::MODEL, def));
     if (model >= 0 && state) state->SetModel(model);
     m_comboModel->setCurrentIndex(model);
 
@@ -242,7 +240,7 @@ void CSetupDlg::OnOpenCommPort() {
         }
     }
     // Whatever the outcome: the menu and the other pages follow the port.
-    if (CClockPropSheet* sheet = GetSheet()) sheet->GetTarget()->Send(WM_PORTSTATECHANGED, 0, 0);
+    emit PortChanged();
     ShowPortState();
     SaveSettings();
 }

@@ -13,6 +13,8 @@ class QLabel;
 class QPushButton;
 
 class CSetupDlg : public CCommPage {
+    Q_OBJECT
+
 public:
     explicit CSetupDlg(QWidget* parent = nullptr);
     // Saves nothing: by now the sheet's port and configuration may be gone.
@@ -27,7 +29,8 @@ public:
     void SaveSettings();
 
     // "&Open Comm Port": opens the port named in the port combo (picked or
-    // typed), applies the chosen line settings, tells the sheet, saves.
+    // typed), applies the chosen line settings, says that the port changed,
+    // saves.
     void OnOpenCommPort();
     // The line under the button: "Open: COM1 (/dev/ttyS0) 9600 8N1",
     // "Closed", or why the last open failed and what to do.
@@ -44,6 +47,10 @@ public:
     // The first entry of the combo that begins with text, ignoring case; -1
     // when there is none or text is empty.
     static int FindPrefix(const QComboBox* combo, const std::string& text);
+
+signals:
+    // After every "&Open Comm Port", whether or not the port opened.
+    void PortChanged();
 
 protected:
     bool OnInitDialog() override;

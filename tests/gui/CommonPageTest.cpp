@@ -12,6 +12,7 @@
 #include "ClockPropSheet.h"
 #include "GuiTestSupport.h"
 #include "Resource.h"
+#include "SheetPrompts.h"
 
 namespace {
 
@@ -40,9 +41,9 @@ QTreeWidgetItem* FindItem(QTreeWidget* tree, int item) {
 // A sheet with the Clock Setup page shown, optionally after loading a setup.
 struct TSetupSheet {
     CGuiProfile profile;
-    CCapturedPrompts prompts;
     CTempDir dir;
     CClockPropSheet sheet{IDS_CAPTION, nullptr, 0};
+    CSheetPrompts prompts{sheet};
     CCommonPage& page = sheet.GetCommonPage();
     QTreeWidget* tree = page.GetTree();
     QLineEdit* edit = qobject_cast<QLineEdit*>(page.FindControl(IDC_SETUP_VALUE));

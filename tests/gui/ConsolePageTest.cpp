@@ -21,6 +21,7 @@
 #include "Messages.h"
 #include "QtPromptHooks.h"
 #include "Resource.h"
+#include "SheetPrompts.h"
 
 namespace {
 
@@ -87,8 +88,9 @@ CConsoleDlg& SelectTab(CClockPropSheet& sheet, int index) {
     return sheet.GetConsolePage();
 }
 
-void Deliver(CConsoleDlg& page, const std::string& bytes) {
-    page.GetTarget()->Send(WM_COMMDATA, bytes.size(), reinterpret_cast<std::intptr_t>(bytes.data()));
+// As the port's reader hands them over, through the window's adapter.
+void Deliver(CClockPropSheet& sheet, const std::string& bytes) {
+    sheet.GetEvents()->Send(WM_COMMDATA, bytes.size(), reinterpret_cast<std::intptr_t>(bytes.data()));
 }
 
 }  // namespace
@@ -115,7 +117,7 @@ void CConsolePageTest::EndlessLineKeepsTheOutputBounded() {
     const std::size_t bound =
         static_cast<std::size_t>(CConsoleDlg::kMaxOutputLines) * (CConsoleDlg::kMaxLineLength + 1);
     for (std::size_t sent = 0; sent < total; sent += block.size()) {
-        Deliver(page, block);
+        Deliver(sheet, block);
         if (sent % (1024 * 1024) == 0)
             QVERIFY(static_cast<std::size_t>(page.GetOutput()->document()->characterCount()) <= bound);
     }
@@ -124,7 +126,7 @@ void CConsolePageTest::EndlessLineKeepsTheOutputBounded() {
     QCOMPARE(document->blockCount(), CConsoleDlg::kMaxOutputLines);
     // The last line is no longer than any other, and text still arrives at its end.
     QVERIFY(document->lastBlock().length() - 1 <= CConsoleDlg::kMaxLineLength);
-    Deliver(page, "end\r\n");
+    Deliver(sheet, "end\r\n");
     QVERIFY(page.GetOutput()->toPlainText().endsWith(QStringLiteral("x\nend\n")));
 }
 
@@ -135,18 +137,18 @@ void CConsolePageTest::ReceivedTextIsFilteredAndShownByLines() {
     QCOMPARE(Output(page), std::string());  // the start line went with the showing
 
     // Tabs, NUL, DEL and the upper half go; nothing shows before a line end.
-    Deliver(page, std::string("ab\tc\0\x7f\x80\xff", 8));
+    Deliver(sheet, std::string("ab\tc\0\x7f\x80\xff", 8));
     QCOMPARE(Output(page), std::string());
-    Deliver(page, "d\r\nef");
+    Deliver(sheet, "d\r\nef");
     QCOMPARE(Output(page), std::string("abcd\nef"));
     // CR LF split over two blocks is one line end; so is a lone CR.
-    Deliver(page, "\r");
-    Deliver(page, "\ng\rh\n");
+    Deliver(sheet, "\r");
+    Deliver(sheet, "\ng\rh\n");
     QCOMPARE(Output(page), std::string("abcd\nef\ng\nh\n"));
 
     // A line that never ends is still shown, once it has grown large, and
     // broken where it reaches the longest line.
-    Deliver(page, std::string(CConsoleDlg::kMaxPending + 10, 'z'));
+    Deliver(sheet, std::string(CConsoleDlg::kMaxPending + 10, 'z'));
     const std::size_t breaks = (CConsoleDlg::kMaxPending + 10 - 1) / CConsoleDlg::kMaxLineLength;
     QCOMPARE(Output(page).size(), 12 + CConsoleDlg::kMaxPending + 10 + breaks);
     const QString shown = page.GetOutput()->toPlainText();
@@ -154,18 +156,17 @@ void CConsolePageTest::ReceivedTextIsFilteredAndShownByLines() {
     // The output keeps its newest lines only.
     std::string many;
     for (int i = 0; i < CConsoleDlg::kMaxOutputLines + 50; ++i) many += std::to_string(i) + "\r\n";
-    Deliver(page, many);
+    Deliver(sheet, many);
     QCOMPARE(page.GetOutput()->blockCount(), CConsoleDlg::kMaxOutputLines);
     QVERIFY(Output(page).ends_with("\n" + std::to_string(CConsoleDlg::kMaxOutputLines + 49) + "\n"));
 }
 
 void CConsolePageTest::TypedLinesAndReception() {
     CGuiProfile profile;
-    CCapturedPrompts prompts;
     CLine line;
     QVERIFY(line.IsReady());
     CClockPropSheet sheet(IDS_CAPTION, nullptr, 0);
-    SetMainTarget(sheet.GetTarget());
+    CSheetPrompts prompts(sheet);
     CConsoleDlg& page = SelectTab(sheet, kConsoleTab);
     QPlainTextEdit* input = page.GetInput();
     QVERIFY(!input->isEnabled());
@@ -208,12 +209,10 @@ void CConsolePageTest::TypedLinesAndReception() {
     QCOMPARE(Output(page), std::string("two\n"));
     QVERIFY(sheet.isVisible());
     QVERIFY(prompts.boxes.empty());
-    SetMainTarget(nullptr);
 }
 
 void CConsolePageTest::TransfersStayGrayedWhileCurrent() {
     CGuiProfile profile;
-    CCapturedPrompts prompts;
     CLine line;
     CTempDir dir;
     std::ostringstream setup;
@@ -221,7 +220,7 @@ void CConsolePageTest::TransfersStayGrayedWhileCurrent() {
     WriteWholeFile(dir.File("setup.hcs"), setup.str());
     const QString setupFile = QString::fromStdString(dir.File("setup.hcs"));
     CClockPropSheet sheet(IDS_CAPTION, nullptr, 0);
-    SetMainTarget(sheet.GetTarget());
+    CSheetPrompts prompts(sheet);
     auto both = [&](bool enabled) {
         return sheet.IsMenuCommandEnabled(ID_FILE_LOAD_COMM) == enabled &&
                sheet.IsMenuCommandEnabled(ID_FILE_SAVE_COMM) == enabled;
@@ -241,12 +240,11 @@ void CConsolePageTest::TransfersStayGrayedWhileCurrent() {
     QVERIFY(sheet.LoadFromFile(setupFile));
     QVERIFY(both(false));
     sheet.GetPort()->Close();
-    sheet.GetTarget()->Send(WM_PORTSTATECHANGED, 0, 0);
+    sheet.GetEvents()->NotifyPortStateChanged();
     QVERIFY(both(false));
     SelectTab(sheet, kCommPortTab);
     QVERIFY(both(false));
     QVERIFY(sheet.IsMenuCommandEnabled(ID_FILE_SAVE_FILE));
-    SetMainTarget(nullptr);
 }
 
 QTEST_MAIN(CConsolePageTest)

@@ -9,7 +9,7 @@
 #include "DlgCommDelay.h"
 #include "Messages.h"
 #include "Prompts.h"
-#include "QtPromptHooks.h"
+#include "QtClockUi.h"
 
 namespace {
 
@@ -28,7 +28,7 @@ private slots:
     void OkEndsAtOnceAsCompleted();
     void CancelEscapeAndCloseAreCancel();
     void RunsAgainFromTheStoredRange();
-    void HookMakesTheDialog();
+    void WindowUiMakesTheDialog();
 };
 
 void CCountdownTest::CountsDownToZeroAndCloses() {
@@ -106,17 +106,18 @@ void CCountdownTest::RunsAgainFromTheStoredRange() {
     QCOMPARE(dlg.GetBarValue(), 3);
 }
 
-void CCountdownTest::HookMakesTheDialog() {
-    CQtPromptHooks::Install();
+void CCountdownTest::WindowUiMakesTheDialog() {
+    QWidget owner;
+    CQtClockUi ui(&owner);
     const int saved = CDlgCommDelay::GetDefaultTickMs();
     CDlgCommDelay::SetDefaultTickMs(2);
-    auto countdown = MakeCountdown(0, 10, 1);
+    auto countdown = ui.MakeCountdown(0, 10, 1);
     auto* dlg = dynamic_cast<CDlgCommDelay*>(countdown.get());
     QVERIFY(dlg != nullptr);
+    QCOMPARE(dlg->parentWidget(), &owner);
     QCOMPARE(countdown->DoModal(), IDOK);
     QCOMPARE(dlg->GetCountText(), QStringLiteral("Countdown 0..."));
     CDlgCommDelay::SetDefaultTickMs(saved);
-    CQtPromptHooks::Uninstall();
 }
 
 QTEST_MAIN(CCountdownTest)

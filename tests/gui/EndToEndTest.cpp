@@ -22,8 +22,9 @@
 #include "Messages.h"
 #include "PortCatalogue.h"
 #include "Profile.h"
-#include "Prompts.h"
+#include "ClockUi.h"
 #include "Resource.h"
+#include "SheetPrompts.h"
 #include "SimClock.h"
 #include "SimPort.h"
 
@@ -42,9 +43,25 @@ private:
     int& m_runs;
 };
 
+// What the clock layer tells the user in a session: countdowns that end at
+// once (counted), messages into the window's own (caught) boxes.
+class CSessionUi : public IClockUi {
+public:
+    CSessionUi(int& countdowns, IClockUi& boxes) : m_countdowns(countdowns), m_boxes(boxes) {}
+    void ShowMessage(const std::string& text) override { m_boxes.ShowMessage(text); }
+    std::unique_ptr<ICountdown> MakeCountdown(int, int, int) override {
+        return std::make_unique<CAnswerAtOnce>(m_countdowns);
+    }
+
+private:
+    int& m_countdowns;
+    IClockUi& m_boxes;
+};
+
 // What scripts/run sets up: the program's own profile and data directories
 // (XDG_CONFIG_HOME and XDG_DATA_HOME in a temporary directory), the simulated
-// clock registered, countdowns that end at once, message boxes captured.
+// clock registered; once a window is attached, countdowns that end at once
+// and message boxes caught.
 class CSession {
 public:
     CSession() {
@@ -57,10 +74,8 @@ public:
         // The clock's echo has time to come back on a loaded machine.
         WriteProfileInt("Communication", "CharDelay", 50);
         WriteProfileInt("Communication", "ReadTimeOut", 300);
-        SetCountdownFactory([this](int, int, int) { return std::make_unique<CAnswerAtOnce>(countdowns); });
     }
     ~CSession() {
-        SetCountdownFactory(nullptr);
         CSimPort::Shutdown();
         CPortCatalogue::UnregisterVirtualPort(CSimPort::NAME);
         Restore("XDG_CONFIG_HOME", m_oldConfig);
@@ -69,7 +84,12 @@ public:
     std::string File(const char* name) const { return m_dir.File(name); }
     std::string EepromFile() const { return m_dir.File("data") + "/tarvel/sim-eeprom.hcs"; }
 
-    CCapturedPrompts prompts;
+    void Attach(CClockPropSheet& sheet) {
+        prompts = std::make_unique<CSheetPrompts>(sheet);
+        m_ui = std::make_unique<CSessionUi>(countdowns, sheet.GetUi());
+        sheet.GetClockState()->SetUi(m_ui.get());
+    }
+    std::unique_ptr<CSheetPrompts> prompts;
     int countdowns = 0;
 
 private:
@@ -84,6 +104,7 @@ private:
             ::unsetenv(name);
     }
     CTempDir m_dir;
+    std::unique_ptr<CSessionUi> m_ui;
     std::unique_ptr<std::string> m_oldConfig, m_oldData;
 };
 
@@ -117,7 +138,7 @@ void CEndToEndTest::StartsOnTheSimulatedClockReadyToLoad() {
     WriteProfileString("Communication", "CommPort", "SIM");
     WriteProfileInt("Communication", "AutoOpen", 1);
     CClockPropSheet sheet(IDS_CAPTION, nullptr, 0);
-    SetMainTarget(sheet.GetTarget());
+    session.Attach(sheet);
     sheet.show();
 
     // Opened while the window was made; the menu knows it from the start.
@@ -131,15 +152,14 @@ void CEndToEndTest::StartsOnTheSimulatedClockReadyToLoad() {
     QCOMPARE(sheet.GetStatusText(), std::string("Got clock configuration data from clock successfully."));
     QVERIFY(Same(*sheet.GetClockState()->GetConfig(), CSimClock::MakeFactorySetup()));
     QVERIFY(sheet.IsMenuCommandEnabled(ID_FILE_SAVE_COMM));
-    QVERIFY(session.prompts.boxes.empty());
-    SetMainTarget(nullptr);
+    QVERIFY(session.prompts->boxes.empty());
 }
 
 void CEndToEndTest::WholeSessionOnTheSimulatedClock() {
     CSession session;
     WriteProfileInt("Communication", "AutoOpen", 0);
     CClockPropSheet sheet(IDS_CAPTION, nullptr, 0);
-    SetMainTarget(sheet.GetTarget());
+    session.Attach(sheet);
     sheet.show();
     CClockState& state = *sheet.GetClockState();
 
@@ -218,8 +238,7 @@ void CEndToEndTest::WholeSessionOnTheSimulatedClock() {
     QCOMPARE(ctl.exitCode(), 0);
     QCOMPARE(ctl.readAllStandardOutput().toStdString(), dump);
 
-    QCOMPARE(session.prompts.boxes, std::vector<std::string>{});
-    SetMainTarget(nullptr);
+    QCOMPARE(session.prompts->boxes, std::vector<std::string>{});
 }
 
 QTEST_MAIN(CEndToEndTest)

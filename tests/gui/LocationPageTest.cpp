@@ -21,6 +21,7 @@
 #include "Profile.h"
 #include "QtPromptHooks.h"
 #include "Resource.h"
+#include "SheetPrompts.h"
 #include "SimClock.h"
 
 namespace {
@@ -100,13 +101,13 @@ void CLocationPageTest::ZoneAndOffsetComeFromThePC() {
 
 void CLocationPageTest::OffsetGoesIntoTheSetupInMinutes() {
     CGuiProfile profile;
-    CCapturedPrompts prompts;
     CZone inZone("IST-5:30");
     CTempDir dir;
     std::ostringstream setup;
     CClockState().Serialize(setup);
     WriteWholeFile(dir.File("setup.hcs"), setup.str());
     CClockPropSheet sheet(IDS_CAPTION, nullptr, 0);
+    CSheetPrompts prompts(sheet);
     CLocationDlg& page = ShowLocation(sheet);
     auto* edit = Control<QLineEdit>(page, IDC_LOCAL_OFFSET);
     auto* apply = Control<QPushButton>(page, IDC_APPLY_OFFSET);
@@ -164,7 +165,6 @@ void CLocationPageTest::ClockReplyBecomesTheTimeToSet() {
 
 void CLocationPageTest::ClockTimeToPCAndBack() {
     CGuiProfile profile;
-    CCapturedPrompts prompts;
     CZone inZone("UTC0");  // the clock takes the PC's local time
     CSimClock clock;
     // Each time request finds the clock at a chosen time.
@@ -174,7 +174,7 @@ void CLocationPageTest::ClockTimeToPCAndBack() {
     });
     QVERIFY2(clock.Start(), clock.LastError().c_str());
     CClockPropSheet sheet(IDS_CAPTION, nullptr, 0);
-    SetMainTarget(sheet.GetTarget());
+    CSheetPrompts prompts(sheet);
     CLocationDlg& page = ShowLocation(sheet);
     std::vector<std::time_t> set;
     CSystemClock::TResult answer{CSystemClock::SET, {}};
@@ -246,7 +246,6 @@ void CLocationPageTest::ClockTimeToPCAndBack() {
     QVERIFY(std::labs(static_cast<long>(clock.GetClockTime() - std::time(nullptr))) <= 120);
     QVERIFY(clock.GetCommandLog().back().ends_with("TS"));
     QVERIFY(prompts.boxes.empty());
-    SetMainTarget(nullptr);
 }
 
 QTEST_MAIN(CLocationPageTest)

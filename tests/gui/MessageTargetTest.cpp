@@ -1,6 +1,8 @@
-// Messages across threads: synchronous sends run on the GUI thread, posts are
-// queued, a closed gate or a vanished receiver never leaves a sender hanging,
-// and the port's reader thread delivers to a page and stops mid-delivery.
+// The port's messages across threads, through the window's adapter: a send
+// from another thread becomes a typed signal handled on the GUI thread while
+// the sender waits, posts are queued, a closed gate or a vanished adapter
+// never leaves a sender hanging, and the port's reader thread delivers and
+// stops mid-delivery.
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
@@ -12,43 +14,39 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
-#include "CommPage.h"
 #include "CommPort.h"
-#include "GuiCall.h"
 #include "GuiTestSupport.h"
 #include "Messages.h"
+#include "PortEvents.h"
 #include "Profile.h"
 #include "Prompts.h"
-#include "QtMessageTarget.h"
+#include "QtClockUi.h"
 #include "QtPromptHooks.h"
 
 namespace {
 
 // Waits, without dispatching anything, until a thread's call is waiting.
-bool WaitForBlockedSender(int limitMs = 5000) {
+bool WaitForBlockedSender(const CPortEvents& events, int limitMs = 5000) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
-    while (CGuiCall::WaitingCount() == 0) {
+    while (events.WaitingCount() == 0) {
         if (std::chrono::steady_clock::now() > end) return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return true;
 }
 
-// A page that keeps what the reader thread hands it.
-class CRecordingPage : public CCommPage {
-public:
-    CRecordingPage() : CCommPage(131) {}
+// Keeps what the reader thread hands over, as the Console page would.
+struct TRecorder {
+    explicit TRecorder(CPortEvents& events) {
+        QObject::connect(&events, &CPortEvents::DataReceived, &events, [this](const QByteArray& bytes) {
+            received += bytes.toStdString();
+            ++blocks;
+        });
+    }
     std::string received;
     int blocks = 0;
-    std::intptr_t OnMessage(unsigned msg, std::uintptr_t wParam, std::intptr_t lParam) override {
-        if (msg == WM_COMMDATA) {
-            received.append(reinterpret_cast<const char*>(lParam), wParam);
-            ++blocks;
-            return 0;
-        }
-        return CCommPage::OnMessage(msg, wParam, lParam);
-    }
 };
 
 }  // namespace
@@ -57,95 +55,109 @@ class CMessageTargetTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void init() { CGuiCall::SetOpen(true); }
     void SendFromAnotherThreadRunsOnGuiThread();
     void PostIsHandledLater();
     void ClosedGateReleasesAndRefuses();
-    void DeletedReceiverReleasesSender();
+    void DeletedAdapterReleasesSender();
     void MessageBoxFromAnotherThread();
     void ReaderDeliversAndStopsMidDelivery();
-    void WaitInPostedHandlerDeliversEarlierSends();
+    void WaitInQueuedHandlerDeliversEarlierSends();
     void ReaderStopWhileClosingDoesNotHang();
 };
 
 void CMessageTargetTest::SendFromAnotherThreadRunsOnGuiThread() {
+    CPortEvents events;
     QThread* handledOn = nullptr;
-    CQtMessageTarget target([&](unsigned msg, std::uintptr_t w, std::intptr_t l) -> std::intptr_t {
+    std::vector<std::pair<int, int>> statuses;
+    int gone = 0;
+    std::vector<unsigned> texts;
+    connect(&events, &CPortEvents::CommStatus, this, [&](int code, int count) {
         handledOn = QThread::currentThread();
-        return static_cast<std::intptr_t>(msg) + static_cast<std::intptr_t>(w) + l;
+        statuses.emplace_back(code, count);
     });
-    std::atomic<std::intptr_t> result{0};
+    connect(&events, &CPortEvents::DeviceGone, this, [&] { ++gone; });
+    connect(&events, &CPortEvents::StatusText, this, [&](unsigned id) { texts.push_back(id); });
     std::atomic<bool> done{false};
     std::thread sender([&] {
-        result = target.Send(WM_COMMSTATUS, 5, 7);
+        events.Send(WM_COMMSTATUS, 5, 7);
+        // The code travels as a signed 32-bit number; -1 from the reader's
+        // thread is its device gone.
+        events.Send(WM_COMMSTATUS, static_cast<std::uintptr_t>(static_cast<std::intptr_t>(-1)), 0);
+        events.Send(WM_STATUSTEXT, 40001, 0);
         done = true;
     });
     QVERIFY(PumpUntil([&] { return done.load(); }));
     sender.join();
-    QCOMPARE(static_cast<long long>(result.load()), static_cast<long long>(WM_COMMSTATUS + 12));
     QCOMPARE(handledOn, QThread::currentThread());
+    QCOMPARE(statuses, (std::vector<std::pair<int, int>>{{5, 7}}));
+    QCOMPARE(gone, 1);
+    QCOMPARE(texts, std::vector<unsigned>{40001});
 
-    // On its own thread a send is a plain call.
-    QCOMPARE(static_cast<long long>(target.Send(WM_STATUSTEXT, 1, 1)), static_cast<long long>(WM_STATUSTEXT + 2));
+    // On its own thread a send is a plain call, and -1 a plain status.
+    events.Send(WM_COMMSTATUS, static_cast<std::uintptr_t>(static_cast<std::intptr_t>(-1)), 0);
+    QCOMPARE(statuses.back(), std::make_pair(-1, 0));
+    QCOMPARE(gone, 1);
+    // Numbers the port never sends are ignored.
+    events.Send(WM_CONSOLESHOW, 1, 0);
+    QCOMPARE(statuses.size(), std::size_t(2));
 }
 
 void CMessageTargetTest::PostIsHandledLater() {
-    std::vector<std::pair<unsigned, std::uintptr_t>> seen;
-    CQtMessageTarget target([&](unsigned msg, std::uintptr_t w, std::intptr_t) -> std::intptr_t {
-        seen.emplace_back(msg, w);
-        return 0;
-    });
-    target.Post(WM_CONSOLESHOW, 1, 0);
-    target.Post(WM_CONSOLESHOW, 0, 0);
-    target.Post(7, 3, 0);  // outside Qt's user event range: still delivered
+    CPortEvents events;
+    std::vector<std::pair<int, int>> seen;
+    connect(&events, &CPortEvents::CommStatus, this, [&](int code, int count) { seen.emplace_back(code, count); });
+    events.Post(WM_COMMSTATUS, 1, 3);
+    events.Post(WM_COMMSTATUS, 2, 4);
     QVERIFY(seen.empty());
-    QVERIFY(PumpUntil([&] { return seen.size() == 3; }));
-    QCOMPARE(seen[0], std::make_pair(WM_CONSOLESHOW, std::uintptr_t{1}));
-    QCOMPARE(seen[1], std::make_pair(WM_CONSOLESHOW, std::uintptr_t{0}));
-    QCOMPARE(seen[2], std::make_pair(7u, std::uintptr_t{3}));
+    QVERIFY(PumpUntil([&] { return seen.size() == 2; }));
+    QCOMPARE(seen, (std::vector<std::pair<int, int>>{{1, 3}, {2, 4}}));
 }
 
 void CMessageTargetTest::ClosedGateReleasesAndRefuses() {
+    CPortEvents events;
     int handled = 0;
-    CQtMessageTarget target([&](unsigned, std::uintptr_t, std::intptr_t) -> std::intptr_t {
-        ++handled;
-        return 42;
-    });
-    std::atomic<std::intptr_t> result{-1};
-    std::thread sender([&] { result = target.Send(WM_COMMDATA, 1, 0); });
-    QVERIFY(WaitForBlockedSender());
-    CGuiCall::SetOpen(false);
+    connect(&events, &CPortEvents::DataReceived, this, [&](const QByteArray&) { ++handled; });
+    const char byte = 'x';
+    const auto data = reinterpret_cast<std::intptr_t>(&byte);
+    std::thread sender([&] { events.Send(WM_COMMDATA, 1, data); });
+    QVERIFY(WaitForBlockedSender(events));
+    events.SetOpen(false);
     sender.join();  // released without the GUI thread dispatching anything
-    QCOMPARE(static_cast<long long>(result.load()), 0LL);
+    QCOMPARE(events.WaitingCount(), 0);
 
     // The dropped call never runs later, and new ones are refused at once.
     QCoreApplication::processEvents();
     QCOMPARE(handled, 0);
-    std::thread refused([&] { result = target.Send(WM_COMMDATA, 1, 0); });
+    std::thread refused([&] { events.Send(WM_COMMDATA, 1, data); });
     refused.join();
-    QCOMPARE(static_cast<long long>(result.load()), 0LL);
     QCOMPARE(handled, 0);
 
-    CGuiCall::SetOpen(true);
-    std::thread accepted([&] { result = target.Send(WM_COMMDATA, 1, 0); });
+    events.SetOpen(true);
+    std::thread accepted([&] { events.Send(WM_COMMDATA, 1, data); });
     QVERIFY(PumpUntil([&] { return handled == 1; }));
     accepted.join();
-    QCOMPARE(static_cast<long long>(result.load()), 42LL);
 }
 
-void CMessageTargetTest::DeletedReceiverReleasesSender() {
-    auto target = std::make_unique<CQtMessageTarget>(
-        [](unsigned, std::uintptr_t, std::intptr_t) -> std::intptr_t { return 1; });
-    std::atomic<std::intptr_t> result{-1};
-    std::thread sender([&, t = target.get()] { result = t->Send(WM_COMMDATA, 1, 0); });
-    QVERIFY(WaitForBlockedSender());
-    target.reset();
+void CMessageTargetTest::DeletedAdapterReleasesSender() {
+    auto events = std::make_unique<CPortEvents>();
+    std::atomic<bool> returned{false};
+    std::thread sender([&, e = events.get()] {
+        e->Send(WM_COMMSTATUS, 0, 0);
+        returned = true;
+    });
+    QVERIFY(WaitForBlockedSender(*events));
+    events.reset();
     sender.join();
-    QCOMPARE(static_cast<long long>(result.load()), 0LL);
+    QVERIFY(returned.load());
 }
 
 void CMessageTargetTest::MessageBoxFromAnotherThread() {
-    CQtPromptHooks::Install();
+    // The port's reporter fails on the reader thread: the box is the window's,
+    // shown on the GUI thread while the reporter waits.
+    QWidget owner;
+    CQtClockUi ui(&owner);
+    CPortEvents events;
+    connect(&events, &CPortEvents::ErrorText, this, [&](const QString& text) { ui.ShowMessage(text.toStdString()); });
     std::atomic<bool> done{false};
     // The box runs its own loop on the GUI thread; a timer inside that loop
     // looks at it while the reporter still waits, then presses OK.
@@ -167,7 +179,7 @@ void CMessageTargetTest::MessageBoxFromAnotherThread() {
     });
     watcher.start();
     std::thread reporter([&] {
-        ShowMessageBox("ReadFile\nInput/output error");
+        events.ReportError("ReadFile\nInput/output error");
         done = true;
     });
     QVERIFY(PumpUntil([&] { return done.load(); }));
@@ -178,7 +190,6 @@ void CMessageTargetTest::MessageBoxFromAnotherThread() {
     QCOMPARE(icon, QMessageBox::Warning);
     QCOMPARE(buttons, 1);
     QVERIFY(reporterWaited);
-    CQtPromptHooks::Uninstall();
 }
 
 void CMessageTargetTest::ReaderDeliversAndStopsMidDelivery() {
@@ -186,18 +197,19 @@ void CMessageTargetTest::ReaderDeliversAndStopsMidDelivery() {
     CQtPromptHooks::Install();
     CPseudoTerminal pty;
     QVERIFY(pty.IsReady());
-    CRecordingPage page;
+    CPortEvents events;
+    TRecorder page(events);
     {
         CCommPort port;
         QVERIFY(port.Open(pty.SlaveName()));
-        port.ReadStart(page.GetTarget());
+        port.ReadStart(&events);
         QVERIFY(pty.WriteToPort("$GPS 12:00:00\r\n"));
         QVERIFY(PumpUntil([&] { return page.received == "$GPS 12:00:00\r\n"; }));
 
         // The reader is now blocked handing over a block; ReadStop has to let
         // that delivery through to end the thread.
         QVERIFY(pty.WriteToPort("more"));
-        QVERIFY(WaitForBlockedSender());
+        QVERIFY(WaitForBlockedSender(events));
         port.ReadStop();
         QVERIFY2(page.received == "$GPS 12:00:00\r\nmore", page.received.c_str());
 
@@ -210,30 +222,28 @@ void CMessageTargetTest::ReaderDeliversAndStopsMidDelivery() {
     CQtPromptHooks::Uninstall();
 }
 
-void CMessageTargetTest::WaitInPostedHandlerDeliversEarlierSends() {
-    // As when the sheet stops the reader on a posted WM_CONSOLESHOW while the
-    // reader's Send is already queued behind it: the wait must deliver it.
+void CMessageTargetTest::WaitInQueuedHandlerDeliversEarlierSends() {
+    // As when the window stops the reader on the Console page's queued
+    // hiding while the reader's send is already queued behind it: the wait
+    // must deliver it.
     CQtPromptHooks::Install();
+    CPortEvents events;
     std::atomic<bool> delivered{false};
     std::atomic<bool> sent{false};
     int pumps = 0;
-    CQtMessageTarget target([&](unsigned msg, std::uintptr_t, std::intptr_t) -> std::intptr_t {
-        if (msg == WM_COMMDATA) {
-            delivered = true;
-        } else if (msg == WM_CONSOLESHOW) {
-            while (!delivered && pumps < 100 && PumpWaitingMessages()) ++pumps;
-        }
-        return 0;
-    });
-    target.Post(WM_CONSOLESHOW, 0, 0);
+    connect(&events, &CPortEvents::DataReceived, this, [&](const QByteArray&) { delivered = true; });
+    QMetaObject::invokeMethod(
+        this, [&] { while (!delivered && pumps < 100 && PumpWaitingMessages()) ++pumps; }, Qt::QueuedConnection);
+    const char byte = 'x';
     std::thread reader([&] {
-        target.Send(WM_COMMDATA, 1, 0);
+        events.Send(WM_COMMDATA, 1, reinterpret_cast<std::intptr_t>(&byte));
         sent = true;
     });
-    QVERIFY(WaitForBlockedSender());
+    QVERIFY(WaitForBlockedSender(events));
     QVERIFY(PumpUntil([&] { return sent.load(); }));
     reader.join();
-    QVERIFY2(pumps < 100, "the queued Send was not delivered inside the wait");
+    QVERIFY(delivered.load());
+    QVERIFY2(pumps < 100, "the queued send was not delivered inside the wait");
     CQtPromptHooks::Uninstall();
 }
 
@@ -242,18 +252,19 @@ void CMessageTargetTest::ReaderStopWhileClosingDoesNotHang() {
     CQtPromptHooks::Install();
     CPseudoTerminal pty;
     QVERIFY(pty.IsReady());
-    CRecordingPage page;
+    CPortEvents events;
+    TRecorder page(events);
     {
         CCommPort port;
         QVERIFY(port.Open(pty.SlaveName()));
-        port.ReadStart(page.GetTarget());
+        port.ReadStart(&events);
         QVERIFY(pty.WriteToPort("x"));
-        QVERIFY(WaitForBlockedSender());
+        QVERIFY(WaitForBlockedSender(events));
         // The program is closing: the pump gives up and the gate lets the
         // reader go, so stopping and closing return although nothing is
         // dispatched any more.
         CQtPromptHooks::SetClosePending(true);
-        CGuiCall::SetOpen(false);
+        events.SetOpen(false);
         port.ReadStop();
         port.Close();
         QVERIFY(!port.IsOpen());

@@ -1,10 +1,20 @@
-// The page bases: tooltips from the string table by control id.
+// The page bases: tooltips from the string table by control id. The pages
+// on a host of the test's own, with no main window: what they ask of it.
 #include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTest>
 
+#include <vector>
+
+#include "ClockState.h"
 #include "CommPage.h"
+#include "CommPort.h"
+#include "ConsoleDlg.h"
+#include "GuiTestSupport.h"
+#include "LocationDlg.h"
 #include "Resource.h"
 #include "StringTable.h"
 
@@ -35,6 +45,29 @@ protected:
     }
 };
 
+// Keeps what the pages ask of their window.
+class CRecordingHost : public IPageHost {
+public:
+    CCommPort* GetPort() override { return &port; }
+    CClockState* GetClockState() override { return &state; }
+    bool RunClockCommand(unsigned busyText, const std::function<void()>& command) override {
+        statuses.push_back(busyText);
+        command();
+        return true;
+    }
+    bool IsBusy() const override { return false; }
+    void BlockTransfers(bool block) override { blocks.push_back(block); }
+    void ShowStatus(unsigned id) override { statuses.push_back(id); }
+    void ShowStatusText(const std::string&) override { statuses.push_back(0); }
+    void ShowMessage(const std::string& text) override { boxes.push_back(text); }
+
+    CCommPort port;
+    CClockState state;
+    std::vector<bool> blocks;
+    std::vector<unsigned> statuses;
+    std::vector<std::string> boxes;
+};
+
 }  // namespace
 
 class CPagesTest : public QObject {
@@ -42,6 +75,8 @@ class CPagesTest : public QObject {
 
 private slots:
     void ToolTipsComeFromStringsOnFirstShow();
+    void ConsoleAsksItsHost();
+    void LocationBeepsWithThePortClosed();
 };
 
 void CPagesTest::ToolTipsComeFromStringsOnFirstShow() {
@@ -69,6 +104,58 @@ void CPagesTest::ToolTipsComeFromStringsOnFirstShow() {
     QCOMPARE(page.FindControl(4242), nullptr);
     QCOMPARE(CToolTipPage::GetControlId(page.untagged), 0);
     QCOMPARE(page.GetTitle(), QStringLiteral("Comm Port"));
+}
+
+void CPagesTest::ConsoleAsksItsHost() {
+    CGuiProfile profile;
+    CRecordingHost host;
+    CConsoleDlg page;
+    page.SetSheet(&host);
+    QSignalSpy shown(&page, &CConsoleDlg::ShownChanged);
+    // Not yet shown: a change of port finds nothing to refresh.
+    page.PortStateChanged();
+    QVERIFY(!page.GetInput());
+
+    page.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&page));
+    QCOMPARE(shown.count(), 1);
+    QCOMPARE(shown.at(0).at(0).toBool(), true);
+    QVERIFY(!page.GetInput()->isEnabled());
+    CPseudoTerminal pty;
+    QVERIFY(pty.IsReady());
+    QVERIFY(host.port.Open(pty.SlaveName()));
+    page.PortStateChanged();
+    QVERIFY(page.GetInput()->isEnabled());
+
+    // Current: the transfers blocked; left: given back, once.
+    page.OnSetActive();
+    page.OnKillActive();
+    page.OnKillActive();
+    QCOMPARE(host.blocks, (std::vector<bool>{true, false}));
+
+    page.OnReceivedData(QByteArray("ok\r\n"));
+    QVERIFY(page.GetOutput()->toPlainText().endsWith(QStringLiteral("ok\n")));
+    page.ClearOutput();
+    QVERIFY(page.GetOutput()->toPlainText().isEmpty());
+    page.hide();
+    QCOMPARE(shown.count(), 2);
+    QCOMPARE(shown.at(1).at(0).toBool(), false);
+    QVERIFY(host.boxes.empty());
+}
+
+void CPagesTest::LocationBeepsWithThePortClosed() {
+    CGuiProfile profile;
+    CRecordingHost host;
+    CLocationDlg page;
+    page.SetSheet(&host);
+    int beeps = 0;
+    page.SetBeeper([&] { ++beeps; });
+    page.OnClockTimeToPC();
+    page.OnPCTimeToClock();
+    QCOMPARE(beeps, 2);
+    // Refused before any transfer started: nothing in the status line.
+    QVERIFY(host.statuses.empty());
+    QVERIFY(host.boxes.empty());
 }
 
 QTEST_MAIN(CPagesTest)

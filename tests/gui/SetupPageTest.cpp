@@ -12,6 +12,7 @@
 #include "PortCatalogue.h"
 #include "GuiTestSupport.h"
 #include "Resource.h"
+#include "SheetPrompts.h"
 
 namespace {
 
@@ -84,10 +85,10 @@ void CSetupPageTest::StoredValuesSelectByPrefixIgnoringCase() {
 
 void CSetupPageTest::OpensTypedDeviceAndStoresSettings() {
     CGuiProfile profile;
-    CCapturedPrompts prompts;
     CPseudoTerminal pty;
     QVERIFY(pty.IsReady());
     CClockPropSheet sheet(IDS_CAPTION, nullptr, 0);
+    CSheetPrompts prompts(sheet);
     sheet.show();
     QVERIFY(!sheet.IsMenuCommandEnabled(ID_FILE_LOAD_COMM));
 
@@ -112,7 +113,6 @@ void CSetupPageTest::OpensTypedDeviceAndStoresSettings() {
 
 void CSetupPageTest::FailedOpenStillTellsSheetAndKeepsUnreadableKeys() {
     CGuiProfile profile;
-    CCapturedPrompts prompts;
     CTempDir dir;
     const auto oldDir = std::filesystem::current_path();
     std::filesystem::current_path(dir.Path());  // the failed open writes its report here
@@ -120,6 +120,7 @@ void CSetupPageTest::FailedOpenStillTellsSheetAndKeepsUnreadableKeys() {
     QVERIFY(pty.IsReady());
     {
         CClockPropSheet sheet(IDS_CAPTION, nullptr, 0);
+        CSheetPrompts prompts(sheet);
         sheet.show();
         QComboBox* port = Combo(sheet, IDC_COMM_PORT);
         auto* open = qobject_cast<QPushButton*>(sheet.GetSetupPage().FindControl(IDC_OPEN_PORT));

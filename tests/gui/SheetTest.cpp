@@ -3,7 +3,6 @@
 #include <QAction>
 #include <QDesktopServices>
 #include <QFileInfo>
-#include <QLineEdit>
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QTabWidget>
@@ -12,7 +11,6 @@
 #include <QUrl>
 
 #include <cstring>
-#include <fstream>
 #include <sstream>
 
 #include "AboutDlg.h"
@@ -20,13 +18,14 @@
 #include "DlgCommDelay.h"
 #include "EchoPatience.h"
 #include "SimClock.h"
-#include "GuiCall.h"
 #include "GuiTestSupport.h"
 #include "MessageTarget.h"
 #include "Messages.h"
 #include "Prompts.h"
 #include "QtPromptHooks.h"
 #include "Resource.h"
+#include "SheetPrompts.h"
+#include "SimClock.h"
 #include "StringTable.h"
 
 namespace {
@@ -103,11 +102,10 @@ void CSheetTest::StartsWithResourceMenuAndPrompt() {
 
 void CSheetTest::OpenPortEnablesLoadFromClock() {
     CGuiProfile profile;
-    CCapturedPrompts prompts;
     CPseudoTerminal pty;
     QVERIFY(pty.IsReady());
     CClockPropSheet sheet(IDS_CAPTION, nullptr, 0);
-    SetMainTarget(sheet.GetTarget());
+    CSheetPrompts prompts(sheet);
 
     // The open itself tells the main window; the menu follows at once.
     QVERIFY(sheet.GetPort()->Open(pty.SlaveName()));
@@ -124,19 +122,18 @@ void CSheetTest::OpenPortEnablesLoadFromClock() {
     // Between notifications the menu keeps its state, even with the port closed.
     sheet.GetPort()->Close();
     QVERIFY(sheet.IsMenuCommandEnabled(ID_FILE_LOAD_COMM));
-    sheet.GetTarget()->Send(WM_PORTSTATECHANGED, 0, 0);
+    sheet.GetEvents()->NotifyPortStateChanged();
     QVERIFY(!sheet.IsMenuCommandEnabled(ID_FILE_LOAD_COMM));
     QVERIFY(!sheet.IsMenuCommandEnabled(ID_FILE_SAVE_COMM));
     QVERIFY(prompts.boxes.empty());
-    SetMainTarget(nullptr);
 }
 
 void CSheetTest::FileLoadWithoutPortEnablesFileCommands() {
     CGuiProfile profile;
-    CCapturedPrompts prompts;
     CTempDir dir;
     WriteWholeFile(dir.File("setup.hcs"), ValidSetupFile());
     CClockPropSheet sheet(IDS_CAPTION, nullptr, 0);
+    CSheetPrompts prompts(sheet);
 
     QVERIFY(sheet.LoadFromFile(QString::fromStdString(dir.File("setup.hcs"))));
     QVERIFY(sheet.GetClockState()->IsValid());
@@ -150,9 +147,9 @@ void CSheetTest::FileLoadWithoutPortEnablesFileCommands() {
 
 void CSheetTest::RefusedAndMissingFilesShowTheirMessages() {
     CGuiProfile profile;
-    CCapturedPrompts prompts;
     CTempDir dir;
     CClockPropSheet sheet(IDS_CAPTION, nullptr, 0);
+    CSheetPrompts prompts(sheet);
     const std::string before = sheet.GetStatusText();
 
     std::string wrong = ValidSetupFile();
@@ -182,9 +179,9 @@ void CSheetTest::RefusedAndMissingFilesShowTheirMessages() {
 
 void CSheetTest::SaveAndDumpWriteFilesOrReport() {
     CGuiProfile profile;
-    CCapturedPrompts prompts;
     CTempDir dir;
     CClockPropSheet sheet(IDS_CAPTION, nullptr, 0);
+    CSheetPrompts prompts(sheet);
     WriteWholeFile(dir.File("in.hcs"), ValidSetupFile());
     QVERIFY(sheet.LoadFromFile(QString::fromStdString(dir.File("in.hcs"))));
 
@@ -208,7 +205,7 @@ void CSheetTest::SaveAndDumpWriteFilesOrReport() {
     sheet.GetClockState()->Dump(expected);
     QCOMPARE(ReadWholeFile(dir.File("dump.txt")), expected.str());
     QVERIFY(!expected.str().empty());
-    sheet.ShowStatus(before);
+    sheet.ShowStatusText(before);
     QVERIFY(!sheet.DumpToFile(QString::fromStdString(dir.File("missing-dir/dump.txt"))));
     QCOMPARE(prompts.boxes, (std::vector<std::string>{"Error Saving File!"}));
     QCOMPARE(sheet.GetStatusText(), before);
@@ -217,7 +214,7 @@ void CSheetTest::SaveAndDumpWriteFilesOrReport() {
 void CSheetTest::StatusCodesBecomeTexts() {
     CGuiProfile profile;
     CClockPropSheet sheet(IDS_CAPTION, nullptr, 0);
-    CMessageTarget* target = sheet.GetTarget();
+    CMessageTarget* target = sheet.GetEvents();
     const struct {
         int code;
         int value;
@@ -271,24 +268,28 @@ void CSheetTest::MenuHoverShowsFirstLineOfPrompt() {
 void CSheetTest::ConsoleShowEmptiesOutput() {
     CGuiProfile profile;
     CClockPropSheet sheet(IDS_CAPTION, nullptr, 0);
-    auto* output = CToolTipPage::TagControl(new QPlainTextEdit(&sheet.GetConsolePage()), IDC_CONSOLE_OUTPUT);
+    CConsoleDlg& page = sheet.GetConsolePage();
+    sheet.show();
+    sheet.GetTabs()->setCurrentWidget(&page);
+    QVERIFY(PumpUntil([&] { return page.GetOutput() && page.GetOutput()->toPlainText().isEmpty(); }));
+    QPlainTextEdit* output = page.GetOutput();
     output->setPlainText(QStringLiteral("old text"));
-    // Posted, as the page does it; the port is closed, so no reader starts.
-    sheet.GetTarget()->Post(WM_CONSOLESHOW, 1, 0);
+    // Queued, as the page says it; the port is closed, so no reader starts.
+    emit page.ShownChanged(true);
     QVERIFY(!output->toPlainText().isEmpty());
     QVERIFY(PumpUntil([&] { return output->toPlainText().isEmpty(); }));
-    sheet.GetTarget()->Send(WM_CONSOLESHOW, 0, 0);
+    sheet.OnConsoleShow(false);
 }
 
 void CSheetTest::HelpAndWebOpenAddresses() {
     CGuiProfile profile;
-    CCapturedPrompts prompts;
     // A test finds the manual through the environment, as a build-tree run does.
     qputenv("TARVEL_MANUAL_DIR", TARVEL_SOURCE_MANUAL);
     CUrlCatcher catcher;
     QDesktopServices::setUrlHandler(QStringLiteral("file"), &catcher, "Open");
     QDesktopServices::setUrlHandler(QStringLiteral("https"), &catcher, "Open");
     CClockPropSheet sheet(IDS_CAPTION, nullptr, 0);
+    CSheetPrompts prompts(sheet);
 
     sheet.GetMenuAction(ID_HELP_CONTENTS)->trigger();
     sheet.GetMenuAction(ID_HELP_SEARCH)->trigger();
@@ -380,16 +381,13 @@ void CSheetTest::CloseDuringWaitIsDeferred() {
         QVERIFY(ended);
         QVERIFY(sheet.isVisible());
         QVERIFY(CQtPromptHooks::IsClosePending());
-        QVERIFY(!CGuiCall::IsOpen());
+        QVERIFY(!sheet.GetEvents()->IsOpen());
         QVERIFY(!PumpWaitingMessages());  // still pending: dispatches nothing
 
         // Back in the ordinary loop the close is carried out.
         QVERIFY(PumpUntil([&] { return !sheet.isVisible(); }));
         QVERIFY(!CQtPromptHooks::IsClosePending());
     }
-    // The next main window opens the way for other threads again.
-    CClockPropSheet next(IDS_CAPTION, nullptr, 0);
-    QVERIFY(CGuiCall::IsOpen());
     CQtPromptHooks::Uninstall();
 }
 
@@ -411,14 +409,13 @@ void CSheetTest::TransfersWithTheClock() {
     // The clock's echo has time to come back on a loaded machine.
     WriteProfileInt("Communication", "CharDelay", 50);
     CQtPromptHooks::Install();
-    CCapturedPrompts prompts;  // after the hooks: boxes are captured
     const int savedTick = CDlgCommDelay::GetDefaultTickMs();
     CDlgCommDelay::SetDefaultTickMs(1);
     CSimClock sim;
     QVERIFY2(sim.Start(), sim.LastError().c_str());
     {
         CClockPropSheet sheet(IDS_CAPTION, nullptr, 0);
-        SetMainTarget(sheet.GetTarget());
+        CSheetPrompts prompts(sheet);
         // The clock's line, with a late echo waited for (EchoPatience.h).
         RegisterPatientPort("CLOCK", sim.DevicePath());
         QVERIFY(sheet.GetPort()->Open("CLOCK"));
@@ -447,7 +444,6 @@ void CSheetTest::TransfersWithTheClock() {
         prompts.boxes.clear();
         sheet.OnSaveToCommPort();
         QCOMPARE(prompts.boxes, (std::vector<std::string>{"Error writing to comm device."}));
-        SetMainTarget(nullptr);
     }
     CDlgCommDelay::SetDefaultTickMs(savedTick);
     CQtPromptHooks::Uninstall();

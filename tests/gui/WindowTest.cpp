@@ -31,6 +31,7 @@
 #include "Prompts.h"
 #include "QtPromptHooks.h"
 #include "Resource.h"
+#include "SheetPrompts.h"
 #include "SimClock.h"
 #include "StringTable.h"
 
@@ -79,15 +80,13 @@ public:
         // Echoes have time to come back on a loaded machine.
         WriteProfileInt("Communication", "CharDelay", 50);
         CQtPromptHooks::Install();
-        prompts = std::make_unique<CCapturedPrompts>();  // after the hooks: boxes are captured
         started = sim.Start();
     }
-    ~CSimSession() {
-        prompts.reset();
-        CQtPromptHooks::Uninstall();
-    }
+    ~CSimSession() { CQtPromptHooks::Uninstall(); }
+    // The window's boxes are caught from here on.
+    void Catch(CClockPropSheet& sheet) { prompts = std::make_unique<CSheetPrompts>(sheet); }
     CSimClock sim;
-    std::unique_ptr<CCapturedPrompts> prompts;
+    std::unique_ptr<CSheetPrompts> prompts;
     bool started = false;
 };
 
@@ -111,7 +110,7 @@ void CWindowTest::CancelledWriteSaysWhatWasNotDone() {
     CSimSession session;
     QVERIFY2(session.started, session.sim.LastError().c_str());
     CClockPropSheet sheet(IDS_CAPTION, nullptr, 0);
-    SetMainTarget(sheet.GetTarget());
+    session.Catch(sheet);
     sheet.show();
     QVERIFY(sheet.GetPort()->Open(session.sim.DevicePath()));
     sheet.GetMenuAction(ID_FILE_LOAD_COMM)->trigger();
@@ -154,7 +153,6 @@ void CWindowTest::CancelledWriteSaysWhatWasNotDone() {
     const TClockConfig after = session.sim.GetEeprom();
     QVERIFY(std::memcmp(&after, &stored, sizeof after) == 0);
     QVERIFY(session.prompts->boxes.empty());
-    SetMainTarget(nullptr);
 }
 
 void CWindowTest::TransferKeepsPaintingAndTakesNoSecondCommand() {
@@ -162,7 +160,7 @@ void CWindowTest::TransferKeepsPaintingAndTakesNoSecondCommand() {
     CSimSession session;
     QVERIFY2(session.started, session.sim.LastError().c_str());
     CClockPropSheet sheet(IDS_CAPTION, nullptr, 0);
-    SetMainTarget(sheet.GetTarget());
+    session.Catch(sheet);
     sheet.show();
     QVERIFY(QTest::qWaitForWindowExposed(&sheet));
     sheet.GetTabs()->setCurrentIndex(kLocationTab);
@@ -213,7 +211,6 @@ void CWindowTest::TransferKeepsPaintingAndTakesNoSecondCommand() {
     QCOMPARE(statuses.front(), GetString(IDS_SETTING_CLOCK_TIME));
     QCOMPARE(sheet.GetStatusText(), GetString(IDS_CLOCK_TIME_SET));
     QVERIFY(!sheet.IsBusy());
-    SetMainTarget(nullptr);
 }
 
 void CWindowTest::PassOverTheMenuBarKeepsTheStatus() {
@@ -221,7 +218,7 @@ void CWindowTest::PassOverTheMenuBarKeepsTheStatus() {
     CClockPropSheet sheet(IDS_CAPTION, nullptr, 0);
     sheet.show();
     QVERIFY(QTest::qWaitForWindowExposed(&sheet));
-    sheet.ShowStatus("Got clock configuration data from clock successfully.");
+    sheet.ShowStatusText("Got clock configuration data from clock successfully.");
     QMenuBar* bar = sheet.GetMenuBar();
     QAction* help = bar->actions()[1];
     // The mouse over "Help" with no menu open.
@@ -283,7 +280,6 @@ void CWindowTest::PlaceAndSizeComeBackFromTheProfile() {
 
 void CWindowTest::StateLineShowsOpenClosedOrWhy() {
     CGuiProfile profile;
-    CCapturedPrompts prompts;
     CTempDir dir;
     const auto oldDir = std::filesystem::current_path();
     std::filesystem::current_path(dir.Path());  // failed opens write their report here
@@ -291,7 +287,7 @@ void CWindowTest::StateLineShowsOpenClosedOrWhy() {
     QVERIFY(pty.IsReady());
     {
         CClockPropSheet sheet(IDS_CAPTION, nullptr, 0);
-        SetMainTarget(sheet.GetTarget());
+        CSheetPrompts prompts(sheet);
         sheet.show();
         CSetupDlg& page = sheet.GetSetupPage();
         QCOMPARE(page.GetPortStateText(), std::string("Closed"));
@@ -324,9 +320,8 @@ void CWindowTest::StateLineShowsOpenClosedOrWhy() {
         open->click();
         QVERIFY(sheet.GetPort()->IsOpen());
         sheet.GetPort()->Close();
-        sheet.GetTarget()->Send(WM_PORTSTATECHANGED, 0, 0);
+        sheet.GetEvents()->NotifyPortStateChanged();
         QCOMPARE(page.GetPortStateText(), std::string("Closed"));
-        SetMainTarget(nullptr);
     }
     std::filesystem::current_path(oldDir);
 }
@@ -336,7 +331,7 @@ void CWindowTest::UnpluggedDeviceIsToldAndClosed() {
     CSimSession session;
     QVERIFY2(session.started, session.sim.LastError().c_str());
     CClockPropSheet sheet(IDS_CAPTION, nullptr, 0);
-    SetMainTarget(sheet.GetTarget());
+    session.Catch(sheet);
     sheet.show();
     QVERIFY(sheet.GetPort()->Open(session.sim.DevicePath()));
     QVERIFY(sheet.GetSetupPage().GetPortStateText().starts_with("Open: "));
@@ -350,7 +345,6 @@ void CWindowTest::UnpluggedDeviceIsToldAndClosed() {
     QVERIFY(!sheet.IsMenuCommandEnabled(ID_FILE_LOAD_COMM));
     sheet.GetTabs()->setCurrentIndex(0);
     QCoreApplication::sendPostedEvents();
-    SetMainTarget(nullptr);
 }
 
 QTEST_MAIN(CWindowTest)

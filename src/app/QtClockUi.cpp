@@ -1,0 +1,27 @@
+#include "QtClockUi.h"
+
+#include <QApplication>
+#include <QMessageBox>
+
+#include "DlgCommDelay.h"
+#include "Profile.h"
+
+void CQtClockUi::ShowMessage(const std::string& text) {
+    if (m_boxHandler) {
+        m_boxHandler(text);
+        return;
+    }
+    // Over whatever window is active (a countdown, say), else over the owner.
+    QWidget* parent = QApplication::activeWindow() ? QApplication::activeWindow() : m_owner.data();
+    QMessageBox box(QMessageBox::Warning, QString::fromStdString(GetAppName()), QString::fromStdString(text),
+                    QMessageBox::Ok, parent);
+    // A box raised during a blocking operation waits for the user, not for it.
+    const bool busy = QApplication::overrideCursor() != nullptr;
+    if (busy) QApplication::setOverrideCursor(Qt::ArrowCursor);
+    box.exec();
+    if (busy) QApplication::restoreOverrideCursor();
+}
+
+std::unique_ptr<ICountdown> CQtClockUi::MakeCountdown(int lower, int upper, int step) {
+    return std::make_unique<CDlgCommDelay>(lower, upper, step, m_owner.data());
+}

@@ -1,0 +1,138 @@
+// The commands that talk to the clock and the ones that handle files.
+#include "ClockPropSheet.h"
+
+#include <QFile>
+#include <QFileDialog>
+
+#include "ClockFile.h"
+#include "QtPromptHooks.h"
+#include "Resource.h"
+#include "StringTable.h"
+#include "WaitCursor.h"
+
+namespace {
+
+// File names as the system spells them.
+std::string LocalPath(const QString& path) { return QFile::encodeName(path).toStdString(); }
+
+}  // namespace
+
+bool CClockPropSheet::RunClockCommand(unsigned busyText, const std::function<void()>& command) {
+    if (m_busy) return false;
+    m_busy = true;
+    CQtPromptHooks::CTransferScope transfer;
+    if (busyText != 0) {
+        OnStatusText(busyText);
+        if (m_pFloatStatus) m_pFloatStatus->repaint();
+    }
+    command();
+    m_busy = false;
+    return true;
+}
+
+void CClockPropSheet::OnLoadFromCommPort() {
+    RunClockCommand(IDS_READING_FROM_CLOCK, [this] {
+        bool read = false;
+        {
+            CWaitCursor wait;
+            read = m_clockState.Read(m_port, true);
+        }
+        if (read) {
+            OnStatusText(IDS_GOT_FROM_CLOCK);
+        } else {
+            // The line no longer says that a read is under way.
+            OnStatusText(IDS_READ_FAILED);
+            ShowMessage(GetString(IDS_READ_FAILED));
+        }
+        m_events.NotifyClockStateChanged();
+    });
+}
+
+void CClockPropSheet::OnSaveToCommPort() {
+    RunClockCommand(IDS_WRITING_TO_CLOCK, [this] {
+        TWriteResult result = TWriteResult::Failed;
+        {
+            CWaitCursor wait;
+            result = m_clockState.Write(m_port);
+        }
+        if (result == TWriteResult::Written) {
+            OnStatusText(IDS_SENT_TO_CLOCK);
+        } else if (result == TWriteResult::Failed) {
+            OnStatusText(IDS_WRITE_FAILED);
+            ShowMessage(GetString(IDS_WRITE_FAILED));
+        } else {
+            OnStatusText(CancelledWriteText(result));
+        }
+    });
+}
+
+QString CClockPropSheet::AskFileName(bool save, const QString& suffix) {
+    QFileDialog dialog(this);
+    dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    // A name that does not exist may be typed in; opening it then fails.
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setDefaultSuffix(suffix);
+    if (dialog.exec() != QDialog::Accepted) return QString();
+    const QStringList files = dialog.selectedFiles();
+    return files.isEmpty() ? QString() : files.first();
+}
+
+void CClockPropSheet::OnLoadFromFile() {
+    const QString path = AskFileName(false, QStringLiteral("hcs"));
+    if (path.isEmpty()) return;
+    LoadFromFile(path);
+}
+
+bool CClockPropSheet::LoadFromFile(const QString& path) {
+    bool loaded = false;
+    try {
+        // A file refused for its signature or revision has shown its message.
+        loaded = LoadConfigFile(m_clockState, LocalPath(path)) == TLoadResult::Loaded;
+        if (loaded) OnStatusText(IDS_READ_FILE_OK);
+    } catch (...) {
+        ShowMessage(GetString(IDS_ERROR_OPENING_FILE));
+        loaded = false;
+    }
+    m_events.NotifyClockStateChanged();
+    return loaded;
+}
+
+void CClockPropSheet::OnSaveToFile() {
+    const QString path = AskFileName(true, QStringLiteral("hcs"));
+    if (path.isEmpty()) return;
+    SaveToFile(path);
+}
+
+bool CClockPropSheet::SaveToFile(const QString& path) {
+    // The old file stays intact unless the new one was written in full.
+    bool saved = false;
+    try {
+        SaveConfigFile(m_clockState, LocalPath(path));
+        saved = true;
+    } catch (...) {
+        saved = false;
+    }
+    if (saved)
+        OnStatusText(IDS_SAVED_FILE_OK);
+    else
+        ShowMessage(GetString(IDS_ERROR_SAVING_FILE));
+    return saved;
+}
+
+void CClockPropSheet::OnDump() {
+    const QString path = AskFileName(true, QStringLiteral("txt"));
+    if (path.isEmpty()) return;
+    DumpToFile(path);
+}
+
+bool CClockPropSheet::DumpToFile(const QString& path) {
+    // A dump that cannot be written is told like any file that cannot be saved.
+    try {
+        DumpConfigFile(m_clockState, LocalPath(path));
+    } catch (...) {
+        ShowMessage(GetString(IDS_ERROR_SAVING_FILE));
+        return false;
+    }
+    OnStatusText(IDS_DUMPED_FILE_OK);
+    return true;
+}

@@ -1,0 +1,185 @@
+// The menu bar with its prompts in the status line, the status line itself,
+// and the Help menu's commands.
+#include "ClockPropSheet.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileInfo>
+#include <QMenu>
+#include <QMenuBar>
+#include <QUrl>
+
+#include "AboutDlg.h"
+#include "Resource.h"
+#include "StringTable.h"
+#include "TextUtil.h"
+
+namespace {
+
+// The manual's start page below a manual directory.
+constexpr char kManualStart[] = "index.html";
+
+CClockPropSheet::UrlOpener& UrlOpenerHook() {
+    static CClockPropSheet::UrlOpener opener;
+    return opener;
+}
+
+}  // namespace
+
+const char* const CClockPropSheet::kWebAddress = "https://www.halvern.example/";
+
+void CClockPropSheet::BuildMenu() {
+    m_menuBar = new QMenuBar(this);
+    QMenu* file = m_menuBar->addMenu(tr("&File"));
+    QMenu* load = file->addMenu(tr("&Load"));
+    AddCommand(load, "From &Comm Port", ID_FILE_LOAD_COMM, &CClockPropSheet::OnLoadFromCommPort);
+    AddCommand(load, "From &File", ID_FILE_LOAD_FILE, &CClockPropSheet::OnLoadFromFile);
+    QMenu* save = file->addMenu(tr("Save"));
+    AddCommand(save, "To &Comm Port", ID_FILE_SAVE_COMM, &CClockPropSheet::OnSaveToCommPort);
+    AddCommand(save, "To &File", ID_FILE_SAVE_FILE, &CClockPropSheet::OnSaveToFile);
+    file->addSeparator();
+    AddCommand(file, "&Dump", ID_FILE_DUMP, &CClockPropSheet::OnDump);
+    file->addSeparator();
+    AddCommand(file, "E&xit", ID_FILE_EXIT, &CClockPropSheet::OnExit);
+
+    QMenu* help = m_menuBar->addMenu(tr("&Help"));
+    AddCommand(help, "&Contents", ID_HELP_CONTENTS, &CClockPropSheet::OnHelpContents);
+    AddCommand(help, "&Search", ID_HELP_SEARCH, &CClockPropSheet::OnHelpSearch);
+    help->addSeparator();
+    AddCommand(help, "&On the web", ID_HELP_WEB, &CClockPropSheet::OnWebSite);
+    help->addSeparator();
+    AddCommand(help, "&About", ID_HELP_ABOUT, &CClockPropSheet::OnAbout);
+
+    // A submenu is known by its position in its menu, as the prompts have
+    // always looked them up.
+    load->menuAction()->setData(0u);
+    save->menuAction()->setData(1u);
+    file->menuAction()->setData(0u);
+    help->menuAction()->setData(1u);
+    for (QMenu* menu : {file, load, save, help}) WatchMenu(menu);
+    // A pass of the mouse over the bar selects nothing: only with a menu
+    // open does a highlighted title count.
+    connect(m_menuBar, &QMenuBar::hovered, this, [this](QAction* action) {
+        if (QApplication::activePopupWidget()) OnMenuSelect(action->data().toUInt());
+    });
+
+    // Until the first notification only loading a file, Exit and Help work.
+    for (unsigned id : {ID_FILE_LOAD_COMM, ID_FILE_SAVE_COMM, ID_FILE_SAVE_FILE, ID_FILE_DUMP})
+        EnableMenuCommand(id, false);
+}
+
+QAction* CClockPropSheet::AddCommand(QMenu* menu, const char* text, unsigned id,
+                                     void (CClockPropSheet::*handler)()) {
+    QAction* action = menu->addAction(QString::fromLatin1(text));
+    action->setData(id);
+    // While a command runs (its pauses paint the window) no other may start.
+    connect(action, &QAction::triggered, this, [this, handler] {
+        if (!m_busy) (this->*handler)();
+    });
+    m_actions[id] = action;
+    return action;
+}
+
+void CClockPropSheet::WatchMenu(QMenu* menu) {
+    connect(menu, &QMenu::hovered, this, [this](QAction* action) {
+        if (!action->isSeparator()) OnMenuSelect(action->data().toUInt());
+    });
+}
+
+QAction* CClockPropSheet::GetMenuAction(unsigned id) const {
+    const auto it = m_actions.find(id);
+    return it == m_actions.end() ? nullptr : it->second;
+}
+
+bool CClockPropSheet::IsMenuCommandEnabled(unsigned id) const {
+    const QAction* action = GetMenuAction(id);
+    return action && action->isEnabled();
+}
+
+bool CClockPropSheet::EnableMenuCommand(unsigned id, bool enable) {
+    QAction* action = GetMenuAction(id);
+    if (!action) return false;
+    const bool previous = action->isEnabled();
+    action->setEnabled(enable);
+    return previous;
+}
+
+void CClockPropSheet::SetStatus(const std::string& text) {
+    m_statusText = text;
+    if (m_pFloatStatus) m_pFloatStatus->SetText(text);
+}
+
+void CClockPropSheet::OnMenuSelect(unsigned id) {
+    // 0: a separator or the first submenu; the line stays as it is.
+    if (id == 0) return;
+    std::string text;
+    SetStatus(LoadString(id, text) ? FirstLine(text) : std::string());
+}
+
+void CClockPropSheet::OnExit() {
+    // Like a posted quit: the window closes once this command has returned.
+    QMetaObject::invokeMethod(this, [this] { close(); }, Qt::QueuedConnection);
+}
+
+QString CClockPropSheet::InstalledManualPath() {
+    const QDir bin(QCoreApplication::applicationDirPath());
+    return QDir::cleanPath(bin.filePath(QStringLiteral("../") + QStringLiteral(TARVEL_INSTALL_DOCDIR) +
+                                        QStringLiteral("/manual/") + QLatin1String(kManualStart)));
+}
+
+QString CClockPropSheet::FindManual() {
+    // Installed: beside the program, under the install prefix. A program run
+    // from its build tree finds the manual through a note the build leaves
+    // beside it; a test names it in the environment. The program itself
+    // holds no path of the source or build tree.
+    QStringList candidates = {InstalledManualPath()};
+    const QByteArray fromEnvironment = qgetenv("TARVEL_MANUAL_DIR");
+    if (!fromEnvironment.isEmpty())
+        candidates << QDir(QFile::decodeName(fromEnvironment)).filePath(QLatin1String(kManualStart));
+    QFile note(QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("tarvel-manual-dir")));
+    if (note.open(QIODevice::ReadOnly)) {
+        const QString dir = QString::fromUtf8(note.readLine(4096)).trimmed();
+        if (!dir.isEmpty()) candidates << QDir(dir).filePath(QLatin1String(kManualStart));
+    }
+    for (const QString& candidate : candidates) {
+        const QFileInfo info(candidate);
+        if (info.isFile()) return info.canonicalFilePath();
+    }
+    return QString();
+}
+
+void CClockPropSheet::SetUrlOpener(UrlOpener opener) { UrlOpenerHook() = std::move(opener); }
+
+void CClockPropSheet::OpenManual(const QString& fragment) {
+    const QString manual = FindManual();
+    if (manual.isEmpty()) {
+        ShowMessage(FormatString(GetString(IDS_MANUAL_MISSING).c_str(),
+                                    InstalledManualPath().toLocal8Bit().constData()));
+        return;
+    }
+    QUrl url = QUrl::fromLocalFile(manual);
+    if (!fragment.isEmpty()) url.setFragment(fragment);
+    const UrlOpener& opener = UrlOpenerHook();
+    const bool opened = opener ? opener(url) : QDesktopServices::openUrl(url);
+    // No browser or desktop launcher: at least say where the manual is.
+    if (!opened) ShowMessage(FormatString(GetString(IDS_MANUAL_NO_VIEWER).c_str(), manual.toLocal8Bit().constData()));
+}
+
+void CClockPropSheet::OnHelpContents() { OpenManual(QString()); }
+
+void CClockPropSheet::OnHelpSearch() { OpenManual(QStringLiteral("index")); }
+
+void CClockPropSheet::OnWebSite() {
+    // Nothing is reported when no browser takes it.
+    const QUrl url(QString::fromLatin1(kWebAddress));
+    const UrlOpener& opener = UrlOpenerHook();
+    opener ? opener(url) : QDesktopServices::openUrl(url);
+}
+
+void CClockPropSheet::OnAbout() {
+    CAboutDlg about(this);
+    about.exec();
+}

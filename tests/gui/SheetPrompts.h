@@ -1,0 +1,29 @@
+// The message boxes and beeps of a window, caught instead of shown. What is
+// caught outlives the catcher, so it may be made after the window.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ClockPropSheet.h"
+
+class CSheetPrompts {
+    struct TCaught {
+        std::vector<std::string> boxes;
+        int beeps = 0;
+    };
+    std::shared_ptr<TCaught> m_caught = std::make_shared<TCaught>();
+
+public:
+    explicit CSheetPrompts(CClockPropSheet& sheet) {
+        std::shared_ptr<TCaught> caught = m_caught;
+        sheet.GetUi().SetBoxHandler([caught](const std::string& text) { caught->boxes.push_back(text); });
+        sheet.GetLocationPage().SetBeeper([caught] { ++caught->beeps; });
+    }
+    CSheetPrompts(const CSheetPrompts&) = delete;
+    CSheetPrompts& operator=(const CSheetPrompts&) = delete;
+
+    std::vector<std::string>& boxes = m_caught->boxes;
+    int& beeps = m_caught->beeps;
+};

@@ -69,7 +69,6 @@ std::string FileBytes() {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    SetMessageBoxHook([](const std::string&) {});
     AddFileCommands(g_table);
     const char* base = ::access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
     std::string dir = std::string(base) + "/tarvel-fuzz-items.XXXXXX";
@@ -93,7 +92,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const TClockConfig factory = CSimClock::MakeFactorySetup();
     for (int item = -1; item <= ITEM_COUNT; ++item) {
         TClockConfig config = factory;
-        if (!SetItem(config, item, raw, false)) FUZZ_CHECK(std::memcmp(&config, &factory, CLOCK_CONFIG_SIZE) == 0);
+        if (!SetItem(config, item, raw)) FUZZ_CHECK(std::memcmp(&config, &factory, CLOCK_CONFIG_SIZE) == 0);
         std::string text;
         GetItemText(config, item, text);
         int choice = 0;

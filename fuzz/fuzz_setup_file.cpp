@@ -10,7 +10,6 @@
 #include "Prompts.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    SetMessageBoxHook([](const std::string&) {});
     return 0;
 }
 

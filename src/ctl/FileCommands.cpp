@@ -19,6 +19,7 @@
 #include "Resource.h"
 #include "SetupItems.h"
 #include "StringTable.h"
+#include "TextUtil.h"
 
 namespace {
 
@@ -88,15 +89,6 @@ bool ParseItem(const std::string& text, int& item, bool& usageError) {
         return false;
     }
     item = static_cast<int>(v);
-    return true;
-}
-
-bool EqualNoCase(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        auto lower = [](unsigned char c) { return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c; };
-        if (lower(static_cast<unsigned char>(a[i])) != lower(static_cast<unsigned char>(b[i]))) return false;
-    }
     return true;
 }
 

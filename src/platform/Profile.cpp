@@ -32,18 +32,6 @@ unsigned g_tempSerial = 0;
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
-bool EqualNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        unsigned char x = static_cast<unsigned char>(a[i]);
-        unsigned char y = static_cast<unsigned char>(b[i]);
-        if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y - 'A' + 'a');
-        if (x != y) return false;
-    }
-    return true;
-}
-
 // One physical line of the file: its bytes without the terminator, and the
 // terminator itself ("\n", "\r\n" or nothing for a last line without one), so
 // that lines we do not touch are written back exactly as they were.
@@ -82,6 +70,13 @@ TParsed ParseLine(std::string_view line) {
         p.value = v;
     }
     return p;
+}
+
+// Ends a last line that had none; a CR there began a line end cut short.
+void EndLine(TLine& line, const std::string& eol) {
+    if (!line.eol.empty()) return;
+    if (!line.text.empty() && line.text.back() == '\r') line.text.pop_back();
+    line.eol = eol;
 }
 
 std::vector<TLine> SplitLines(const std::string& bytes) {
@@ -233,11 +228,11 @@ std::string SetValue(const std::string& bytes, std::string_view section, std::st
 
     TLine newKey{std::string(key) + "=" + std::string(value), eol};
     if (insertAfter != std::string::npos) {
-        if (lines[insertAfter].eol.empty()) lines[insertAfter].eol = eol;
+        EndLine(lines[insertAfter], eol);
         lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(insertAfter) + 1, newKey);
     } else {
         if (!lines.empty()) {
-            if (lines.back().eol.empty()) lines.back().eol = eol;
+            EndLine(lines.back(), eol);
             if (ParseLine(lines.back().text).kind != ELineKind::Blank) lines.push_back({"", eol});
         }
         lines.push_back({"[" + std::string(section) + "]", eol});

@@ -10,5 +10,8 @@ long long NowMs();
 // The text without the blanks and tabs at either end.
 std::string_view Trim(std::string_view text);
 
+// Equal but for the case of ASCII letters (names in the profile, port names).
+bool EqualNoCase(std::string_view a, std::string_view b);
+
 // The text up to its first line feed (all of it when it has none).
 std::string FirstLine(const std::string& text);

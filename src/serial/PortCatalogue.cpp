@@ -26,20 +26,12 @@ struct TVirtualPort {
 std::mutex g_virtualMutex;
 std::vector<TVirtualPort> g_virtualPorts;  // under g_virtualMutex
 
-bool SameTextNoCase(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-            return false;
-    return true;
-}
-
 // The entry text stands for: its name in any case, or its listed text.
 bool FindVirtualPort(const std::string& text, TVirtualPort& found) {
     const std::string wanted(Trim(text));
     std::lock_guard<std::mutex> lock(g_virtualMutex);
     for (const auto& port : g_virtualPorts) {
-        if (SameTextNoCase(wanted, port.name) || SameTextNoCase(wanted, port.Listed())) {
+        if (EqualNoCase(wanted, port.name) || EqualNoCase(wanted, port.Listed())) {
             found = port;
             return true;
         }
@@ -144,7 +136,7 @@ void CPortCatalogue::RegisterVirtualPort(const std::string& name, const std::str
     if (name.empty() || !factory) return;
     std::lock_guard<std::mutex> lock(g_virtualMutex);
     for (auto& port : g_virtualPorts) {
-        if (SameTextNoCase(port.name, name)) {
+        if (EqualNoCase(port.name, name)) {
             port = TVirtualPort{name, description, std::move(factory)};
             return;
         }
@@ -155,7 +147,7 @@ void CPortCatalogue::RegisterVirtualPort(const std::string& name, const std::str
 void CPortCatalogue::UnregisterVirtualPort(const std::string& name) {
     std::lock_guard<std::mutex> lock(g_virtualMutex);
     g_virtualPorts.erase(std::remove_if(g_virtualPorts.begin(), g_virtualPorts.end(),
-                                        [&](const TVirtualPort& port) { return SameTextNoCase(port.name, name); }),
+                                        [&](const TVirtualPort& port) { return EqualNoCase(port.name, name); }),
                          g_virtualPorts.end());
 }
 

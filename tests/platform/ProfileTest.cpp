@@ -175,6 +175,18 @@ TEST(Profile, CrLfFilesKeepTheirLineEnds) {
               "[Communication]\r\nBaud=9600\r\nParity=Odd\r\n\r\n[Debug]\r\nVerbose=1\r\n");
 }
 
+// Found by fuzzing: a file cut short after the CR of its last line.
+TEST(Profile, ALastLineCutShortAfterItsCrKeepsItsValueWhenAKeyIsAdded) {
+    CTestProfile profile;
+    WriteWholeFile(profile.Path(), "t\r\n[Debug]\nVerbose=0\r");
+    ASSERT_EQ(GetProfileString("Debug", "Verbose", ""), "0");
+    ASSERT_TRUE(WriteProfileString("\x03", "o", "2u"));
+    EXPECT_EQ(GetProfileString("Debug", "Verbose", ""), "0");
+    ASSERT_TRUE(WriteProfileString("Debug", "Beep", "1"));
+    EXPECT_EQ(GetProfileString("Debug", "Verbose", ""), "0");
+    EXPECT_EQ(GetProfileString("\x03", "o", ""), "2u");
+}
+
 TEST(Profile, JunkNeverCrashesAndIsKept) {
     CTestProfile profile;
     std::string junk;

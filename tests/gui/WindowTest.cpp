@@ -23,6 +23,7 @@
 
 #include "AboutDlg.h"
 #include "ClockPropSheet.h"
+#include "EchoPatience.h"
 #include "DlgCommDelay.h"
 #include "GuiTestSupport.h"
 #include "MessageTarget.h"
@@ -81,6 +82,9 @@ public:
         WriteProfileInt("Communication", "CharDelay", 50);
         CQtPromptHooks::Install();
         started = sim.Start();
+        // The clock's line, with a late echo waited for (EchoPatience.h): a
+        // resent byte now fails a transfer, as it must on a real line.
+        if (started) RegisterPatientPort("CLOCK", sim.DevicePath());
     }
     ~CSimSession() { CQtPromptHooks::Uninstall(); }
     // The window's boxes are caught from here on.
@@ -112,7 +116,7 @@ void CWindowTest::CancelledWriteSaysWhatWasNotDone() {
     CClockPropSheet sheet(IDS_CAPTION, nullptr, 0);
     session.Catch(sheet);
     sheet.show();
-    QVERIFY(sheet.GetPort()->Open(session.sim.DevicePath()));
+    QVERIFY(sheet.GetPort()->Open("CLOCK"));
     sheet.GetMenuAction(ID_FILE_LOAD_COMM)->trigger();
     QVERIFY(sheet.GetClockState()->IsValid());
     const TClockConfig stored = session.sim.GetEeprom();
@@ -164,7 +168,7 @@ void CWindowTest::TransferKeepsPaintingAndTakesNoSecondCommand() {
     sheet.show();
     QVERIFY(QTest::qWaitForWindowExposed(&sheet));
     sheet.GetTabs()->setCurrentIndex(kLocationTab);
-    QVERIFY(sheet.GetPort()->Open(session.sim.DevicePath()));
+    QVERIFY(sheet.GetPort()->Open("CLOCK"));
     auto* toClock = qobject_cast<QPushButton*>(sheet.GetLocationPage().FindControl(IDC_PC_TO_CLOCK));
     QVERIFY(toClock && toClock->isEnabled());
     session.sim.ClearCommandLog();

@@ -50,7 +50,8 @@ struct TParsed {
 
 TParsed ParseLine(std::string_view line) {
     TParsed p;
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    // CRs before the line end are line-end debris, never part of a value.
+    while (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     std::string_view t = Trim(line);
     if (t.empty()) {
         p.kind = ELineKind::Blank;
@@ -75,7 +76,7 @@ TParsed ParseLine(std::string_view line) {
 // Ends a last line that had none; a CR there began a line end cut short.
 void EndLine(TLine& line, const std::string& eol) {
     if (!line.eol.empty()) return;
-    if (!line.text.empty() && line.text.back() == '\r') line.text.pop_back();
+    while (!line.text.empty() && line.text.back() == '\r') line.text.pop_back();
     line.eol = eol;
 }
 

@@ -185,6 +185,12 @@ TEST(Profile, ALastLineCutShortAfterItsCrKeepsItsValueWhenAKeyIsAdded) {
     ASSERT_TRUE(WriteProfileString("Debug", "Beep", "1"));
     EXPECT_EQ(GetProfileString("Debug", "Verbose", ""), "0");
     EXPECT_EQ(GetProfileString("\x03", "o", ""), "2u");
+
+    // CRs before a line end are never part of a value, written after or not.
+    WriteWholeFile(profile.Path(), "[Debug\nVerbose=\r\r");
+    ASSERT_EQ(GetProfileString("Debug", "Verbose", "none"), "");
+    ASSERT_TRUE(WriteProfileString("u", "\xff", ""));
+    EXPECT_EQ(GetProfileString("Debug", "Verbose", "none"), "");
 }
 
 TEST(Profile, JunkNeverCrashesAndIsKept) {

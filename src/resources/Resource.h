@@ -168,3 +168,12 @@ constexpr unsigned IDS_FILE_LINK_REFUSED = 58301;
 constexpr unsigned IDS_FILE_BUSY = 58302;
 constexpr unsigned IDS_PROFILE_DELAY_CLAMPED = 58303;
 constexpr unsigned IDS_PROFILE_SETTING_REFUSED = 58304;
+
+// who holds a busy port, and what to do about programs that take serial
+// devices (58450-58499)
+constexpr unsigned IDS_PORT_IN_USE = 58450;
+constexpr unsigned IDS_PORT_IN_USE_BY = 58451;
+constexpr unsigned IDS_PORT_HOLDER = 58452;
+constexpr unsigned IDS_PORT_HOLDER_MODEMMANAGER = 58453;
+constexpr unsigned IDS_PORT_HOLDER_BRLTTY = 58454;
+constexpr unsigned IDS_PORT_TAKEN_BY_BRLTTY = 58455;

@@ -300,5 +300,14 @@ const TStringEntry g_stringTable[] = {
     {58302, "another program is changing this file; try again when it has finished"},
     {58303, "The profile's setting %s=%d is outside 0 to %d ms; %d ms is used."},
     {58304, "The profile's setting %s=%s in [Communication] was refused; it must be one of %s."},
+
+    // who holds a busy port; what to do about the programs that take serial
+    // devices on their own
+    {58450, "The port is in use by another program."},
+    {58451, "The port is in use by %s."},
+    {58452, "%s (pid %d)"},
+    {58453, "ModemManager probes serial devices for modems: run sudo systemctl disable --now ModemManager, or keep it off this device with a udev rule setting ENV{ID_MM_DEVICE_IGNORE}=\"1\" (see README)."},
+    {58454, "brltty takes some USB serial adapters for braille displays: run sudo systemctl mask brltty-udev.service, or remove it (sudo apt remove brltty) where no braille display is used."},
+    {58455, "The device is gone while brltty (pid %d) runs: brltty may have taken the USB serial adapter."},
 };
 const std::size_t g_stringTableSize = sizeof(g_stringTable) / sizeof(g_stringTable[0]);

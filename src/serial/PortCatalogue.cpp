@@ -9,6 +9,7 @@
 #include <mutex>
 #include <utility>
 
+#include "PortHolder.h"
 #include "PortList.h"
 #include "StringTable.h"
 #include "TextUtil.h"
@@ -65,7 +66,9 @@ std::string AccessHint(const std::string& path) {
 
 // What to do about a device that is not there: plug it in, or pick one that is.
 std::string MissingHint(const std::string& path) {
-    std::string hint = "No such device. Is the clock's cable or USB adapter plugged in?\n";
+    // Told where it can be: a device taken away is not a cable to check.
+    const std::string vanished = CPortHolder::VanishedHint(path);
+    std::string hint = vanished.empty() ? "No such device. Is the clock's cable or USB adapter plugged in?\n" : vanished + "\n";
     std::vector<std::string> present = CPortList::FindSerialDevices();
     present.erase(std::remove(present.begin(), present.end(), path), present.end());
     if (present.empty()) {
@@ -120,7 +123,7 @@ std::string CPortCatalogue::OpenHint(int code, const std::string& path) {
         return AccessHint(path);
     case EBUSY:
     case EWOULDBLOCK:
-        return "The port is in use by another program.";
+        return CPortHolder::BusyHint(path);
     case ENOENT:
     case ENODEV:
     case ENXIO:

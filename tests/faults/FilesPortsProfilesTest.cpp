@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 
 #include "CommPort.h"
 #include "FaultsSupport.h"
@@ -94,7 +95,10 @@ TEST_F(FaultTest, ABusyAMissingAndAnUnreadablePortAreRefusedWithTheirReason) {
     WriteProfileInt("Communication", "AutoOpen", 0);
     CCommPort holder(nullptr, CCommPort::DeviceFactory(), CCommPort::TProfileUse::ReadOnly);
     ASSERT_TRUE(holder.Open(sim.DevicePath()));
-    cases.push_back({sim.DevicePath(), "in use"});
+    // tarvelctl names the holder: this test's own process.
+    std::string self;
+    std::getline(std::ifstream("/proc/self/comm"), self);
+    cases.push_back({sim.DevicePath(), "in use by " + self + " (pid " + std::to_string(::getpid()) + ")"});
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.port);
         const auto start = std::chrono::steady_clock::now();

@@ -2,6 +2,7 @@
 // tells the user what to do when an open fails.
 #include <cerrno>
 #include <cstring>
+#include <fstream>
 #include <sstream>
 
 #include "PortCatalogue.h"
@@ -146,7 +147,11 @@ TEST_F(VirtualPortTest, SecondOpenerOfARealLineIsToldItIsBusy) {
     const auto lines = Lines(m_boxes[0]);
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_EQ(lines[0], "CreateFile");
-    EXPECT_EQ(lines[2], "The port is in use by another program.");
+    // The holder is this very process, through the first port's lock.
+    std::ifstream comm("/proc/self/comm");
+    std::string self;
+    std::getline(comm, self);
+    EXPECT_EQ(lines[2], "The port is in use by " + self + " (pid " + std::to_string(::getpid()) + ").");
 }
 
 }  // namespace

@@ -300,5 +300,12 @@ const TStringEntry g_stringTable[] = {
     {58302, "another program is changing this file; try again when it has finished"},
     {58303, "The profile's setting %s=%d is outside 0 to %d ms; %d ms is used."},
     {58304, "The profile's setting %s=%s in [Communication] was refused; it must be one of %s."},
+
+    // the port list: a COM port without its device, what a port is when it
+    // tells nothing of itself, the serial number after its name
+    {58400, "%s (absent)"},
+    {58401, "%s, serial %s"},
+    {58402, "serial port"},
+    {58403, "Bluetooth RFCOMM"},
 };
 const std::size_t g_stringTableSize = sizeof(g_stringTable) / sizeof(g_stringTable[0]);

@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QSignalBlocker>
 
+#include <cctype>
 #include <functional>
 #include <utility>
 
@@ -19,6 +20,7 @@
 #include "ProfileKeys.h"
 #include "Resource.h"
 #include "StringTable.h"
+#include "TextUtil.h"
 #include "WaitCursor.h"
 
 namespace {
@@ -131,8 +133,10 @@ void CSetupDlg::ShowPortState() {
     std::string text;
     std::string name;
     if (port && port->IsOpen() && port->GetPortName(name)) {
-        const std::string path = CPortCatalogue::DevicePath(name);
-        const std::string where = path == name ? name : name + " (" + path + ")";
+        std::string path = CPortCatalogue::DevicePath(name);
+        // A stable name with the device it points at now.
+        if (path == name) path = CPortCatalogue::StableTarget(name);
+        const std::string where = path.empty() || path == name ? name : name + " (" + path + ")";
         std::string baud, data, parity, stop;
         port->GetBaud(baud);
         port->GetDataLength(data);
@@ -180,6 +184,23 @@ int CSetupDlg::FindPrefix(const QComboBox* combo, const std::string& text) {
     return -1;
 }
 
+int CSetupDlg::FindPort(const QComboBox* combo, const std::string& stored) {
+    const std::string wanted(Trim(stored));
+    if (!combo || wanted.empty()) return -1;
+    const std::vector<CPortCatalogue::TEntry> entries = CPortCatalogue::ListEntries();
+    for (int i = 0; i < combo->count(); ++i) {
+        const std::string text = combo->itemText(i).toStdString();
+        for (const auto& entry : entries)
+            if (entry.Listed() == text && (EqualNoCase(wanted, entry.name) || wanted == entry.OpenName()))
+                return i;
+    }
+    const int index = FindPrefix(combo, wanted);
+    if (index < 0 || !std::isdigit(static_cast<unsigned char>(wanted.back()))) return index;
+    const QString match = combo->itemText(index);
+    const auto wantedLength = static_cast<qsizetype>(QString::fromStdString(wanted).size());
+    return match.size() > wantedLength && match.at(wantedLength).isDigit() ? -1 : index;
+}
+
 int CSetupDlg::Preselect(QComboBox* combo, const char* key, const std::string& def) {
     const int index = FindPrefix(combo, GetProfileString(kSection, key, def));
     // Nothing found (-1): no selection, and no text in the typing field either.
@@ -201,7 +222,7 @@ void CSetupDlg::LoadSettings() {
     CCommPort* port = GetPort();
     def.clear();
     if (port) port->GetDefaultPort(def);
-    Preselect(m_comboPort, ProfileKeys::COMM_PORT, def);
+    m_comboPort->setCurrentIndex(FindPort(m_comboPort, GetProfileString(kSection, ProfileKeys::COMM_PORT, def)));
     def.clear();
     if (port) port->GetDefaultBaud(def);
     Preselect(m_comboBaud, ProfileKeys::BAUD, def);

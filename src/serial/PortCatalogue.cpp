@@ -150,7 +150,7 @@ std::string CPortCatalogue::OpenName(const std::string& text) {
 }
 
 std::string CPortCatalogue::StableTarget(const std::string& name) {
-    if (name.empty() || name.front() != '/') return std::string();
+    if (name.find("/by-id/") == std::string::npos) return std::string();
     for (const auto& info : CPortEnum::Enumerate())
         if (info.stableName == name) return info.devicePath;
     return std::string();

@@ -1,7 +1,10 @@
 #include "SetupDlg.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QComboBox>
+#include <QScrollBar>
+#include <QStyle>
 #include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -49,6 +52,11 @@ public:
     CPortCombo(QWidget* parent, std::function<void()> refresh) : QComboBox(parent), m_refresh(std::move(refresh)) {}
     void showPopup() override {
         if (m_refresh) m_refresh();
+        // The list is as wide as its longest entry: the descriptions are
+        // what tells the adapters apart.
+        QAbstractItemView* list = view();
+        list->setMinimumWidth(list->sizeHintForColumn(0) + 2 * list->frameWidth() +
+                              style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, list));
         QComboBox::showPopup();
     }
 

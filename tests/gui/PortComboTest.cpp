@@ -1,5 +1,6 @@
 // The Comm Port combo on a fake machine: entries with their descriptions,
 // the stable name stored on open, the same adapter found after a replug.
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QPushButton>
 #include <QTest>
@@ -107,6 +108,13 @@ void CPortComboTest::StoredNamesFindTheirEntry() {
     QCOMPARE(CSetupDlg::FindPort(ports, "/dev/ttyUS"), adapter);
     QCOMPARE(CSetupDlg::FindPort(ports, ""), -1);
     QCOMPARE(CSetupDlg::FindPort(ports, "/dev/ttyUSB7"), -1);
+
+    // The dropped-down list shows whole descriptions, wider than the combo.
+    ports->showPopup();
+    QVERIFY(PumpUntil([&] { return ports->view()->isVisible(); }));
+    QVERIFY(ports->view()->width() >= ports->view()->sizeHintForColumn(0));
+    QVERIFY(ports->view()->width() > ports->width());
+    ports->hidePopup();
 }
 
 QTEST_MAIN(CPortComboTest)

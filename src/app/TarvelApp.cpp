@@ -1,5 +1,7 @@
 #include "TarvelApp.h"
 
+#include <QAbstractItemView>
+#include <QComboBox>
 #include <QDir>
 #include <QEventLoop>
 #include <QImage>
@@ -21,6 +23,7 @@
 #include "Profile.h"
 #include "QtPromptHooks.h"
 #include "Resource.h"
+#include "SetupDlg.h"
 
 // The icons live in the static library's resource, which the linker drops
 // unless it is asked for by name. Outside any namespace, as Qt requires.
@@ -41,6 +44,29 @@ void ShowSomeItems(QTreeWidget* tree) {
     tree->topLevelItem(0)->setExpanded(true);
     tree->topLevelItem(3)->setExpanded(true);
     if (QTreeWidgetItem* parity = tree->topLevelItem(0)->child(3)) tree->setCurrentItem(parity);
+}
+
+// The window with the Comm Port combo's list dropped down over it, so every
+// port shows with what it is; a null image when the list does not open.
+QImage GrabPortList(CClockPropSheet& sheet) {
+    auto* combo = qobject_cast<QComboBox*>(sheet.GetSetupPage().FindControl(static_cast<int>(IDC_COMM_PORT)));
+    if (!combo) return QImage();
+    combo->showPopup();
+    QApplication::processEvents();
+    QWidget* popup = combo->view()->window();
+    if (!popup || !popup->isVisible()) return QImage();
+    const QPixmap window = sheet.grab();
+    const QPixmap list = popup->grab();
+    const QPoint at = popup->mapToGlobal(QPoint(0, 0)) - sheet.mapToGlobal(QPoint(0, 0));
+    combo->hidePopup();
+    const QRect all = QRect(QPoint(0, 0), window.size()).united(QRect(at, list.size()));
+    QImage shot(all.size(), QImage::Format_ARGB32);
+    shot.fill(Qt::white);
+    QPainter painter(&shot);
+    painter.drawPixmap(-all.topLeft(), window);
+    painter.drawPixmap(at - all.topLeft(), list);
+    painter.end();
+    return shot;
 }
 
 }  // namespace
@@ -120,6 +146,14 @@ int CTarvelApp::RenderScreenshots(const QString& dir) {
         if (!shot.save(file)) {
             std::fprintf(stderr, "cannot write %s\n", file.toLocal8Bit().constData());
             ++failures;
+        }
+        if (tabs->currentWidget() == &sheet.GetSetupPage()) {
+            const QString ports = QDir(dir).filePath(QStringLiteral("commport-ports.png"));
+            const QImage list = GrabPortList(sheet);
+            if (list.isNull() || !list.save(ports)) {
+                std::fprintf(stderr, "cannot write %s\n", ports.toLocal8Bit().constData());
+                ++failures;
+            }
         }
     }
     sheet.hide();

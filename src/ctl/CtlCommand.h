@@ -29,6 +29,8 @@ struct TCtlCommand {
 void AddFileCommands(std::vector<TCtlCommand>& table);
 // Appends the commands that talk to a clock on a serial port.
 void AddPortCommands(std::vector<TCtlCommand>& table);
+// Appends the command that lists the serial ports.
+void AddPortsCommand(std::vector<TCtlCommand>& table);
 // Appends --port and --model, taken before a port command or after it.
 void AddPortOptions(std::vector<TCtlOption>& options);
 

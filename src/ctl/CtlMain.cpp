@@ -27,6 +27,7 @@ std::vector<TCtlCommand> BuildTable() {
     std::vector<TCtlCommand> table;
     AddFileCommands(table);
     AddPortCommands(table);
+    AddPortsCommand(table);
     return table;
 }
 

@@ -1,13 +1,17 @@
 #include "SetupDlg.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QComboBox>
+#include <QScrollBar>
+#include <QStyle>
 #include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalBlocker>
 
+#include <cctype>
 #include <functional>
 #include <utility>
 
@@ -19,6 +23,7 @@
 #include "ProfileKeys.h"
 #include "Resource.h"
 #include "StringTable.h"
+#include "TextUtil.h"
 #include "WaitCursor.h"
 
 namespace {
@@ -47,6 +52,11 @@ public:
     CPortCombo(QWidget* parent, std::function<void()> refresh) : QComboBox(parent), m_refresh(std::move(refresh)) {}
     void showPopup() override {
         if (m_refresh) m_refresh();
+        // The list is as wide as its longest entry: the descriptions are
+        // what tells the adapters apart.
+        QAbstractItemView* list = view();
+        list->setMinimumWidth(list->sizeHintForColumn(0) + 2 * list->frameWidth() +
+                              style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, list));
         QComboBox::showPopup();
     }
 
@@ -131,8 +141,10 @@ void CSetupDlg::ShowPortState() {
     std::string text;
     std::string name;
     if (port && port->IsOpen() && port->GetPortName(name)) {
-        const std::string path = CPortCatalogue::DevicePath(name);
-        const std::string where = path == name ? name : name + " (" + path + ")";
+        std::string path = CPortCatalogue::DevicePath(name);
+        // A stable name with the device it points at now.
+        if (path == name) path = CPortCatalogue::StableTarget(name);
+        const std::string where = path.empty() || path == name ? name : name + " (" + path + ")";
         std::string baud, data, parity, stop;
         port->GetBaud(baud);
         port->GetDataLength(data);
@@ -180,6 +192,23 @@ int CSetupDlg::FindPrefix(const QComboBox* combo, const std::string& text) {
     return -1;
 }
 
+int CSetupDlg::FindPort(const QComboBox* combo, const std::string& stored) {
+    const std::string wanted(Trim(stored));
+    if (!combo || wanted.empty()) return -1;
+    const std::vector<CPortCatalogue::TEntry> entries = CPortCatalogue::ListEntries();
+    for (int i = 0; i < combo->count(); ++i) {
+        const std::string text = combo->itemText(i).toStdString();
+        for (const auto& entry : entries)
+            if (entry.Listed() == text && (EqualNoCase(wanted, entry.name) || wanted == entry.OpenName()))
+                return i;
+    }
+    const int index = FindPrefix(combo, wanted);
+    if (index < 0 || !std::isdigit(static_cast<unsigned char>(wanted.back()))) return index;
+    const QString match = combo->itemText(index);
+    const auto wantedLength = static_cast<qsizetype>(QString::fromStdString(wanted).size());
+    return match.size() > wantedLength && match.at(wantedLength).isDigit() ? -1 : index;
+}
+
 int CSetupDlg::Preselect(QComboBox* combo, const char* key, const std::string& def) {
     const int index = FindPrefix(combo, GetProfileString(kSection, key, def));
     // Nothing found (-1): no selection, and no text in the typing field either.
@@ -201,7 +230,7 @@ void CSetupDlg::LoadSettings() {
     CCommPort* port = GetPort();
     def.clear();
     if (port) port->GetDefaultPort(def);
-    Preselect(m_comboPort, ProfileKeys::COMM_PORT, def);
+    m_comboPort->setCurrentIndex(FindPort(m_comboPort, GetProfileString(kSection, ProfileKeys::COMM_PORT, def)));
     def.clear();
     if (port) port->GetDefaultBaud(def);
     Preselect(m_comboBaud, ProfileKeys::BAUD, def);

@@ -47,6 +47,10 @@ public:
     // The first entry of the combo that begins with text, ignoring case; -1
     // when there is none or text is empty.
     static int FindPrefix(const QComboBox* combo, const std::string& text);
+    // The entry of the port combo a stored port name stands for: the entry
+    // of that name or stable name, else the first one that begins with it
+    // (but "/dev/ttyUSB1" is not the start of "/dev/ttyUSB10"); -1 if none.
+    static int FindPort(const QComboBox* combo, const std::string& stored);
 
 signals:
     // After every "&Open Comm Port", whether or not the port opened.

@@ -169,6 +169,11 @@ constexpr unsigned IDS_FILE_BUSY = 58302;
 constexpr unsigned IDS_PROFILE_DELAY_CLAMPED = 58303;
 constexpr unsigned IDS_PROFILE_SETTING_REFUSED = 58304;
 
+// the port list (58400-58449): absent ports, descriptions, tarvelctl ports
+constexpr unsigned IDS_PORT_ABSENT = 58400;
+constexpr unsigned IDS_PORT_WITH_SERIAL = 58401;
+constexpr unsigned IDS_PORT_PLAIN = 58402;
+constexpr unsigned IDS_PORT_RFCOMM = 58403;
 // who holds a busy port, and what to do about programs that take serial
 // devices (58450-58499)
 constexpr unsigned IDS_PORT_IN_USE = 58450;

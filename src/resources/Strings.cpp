@@ -301,6 +301,12 @@ const TStringEntry g_stringTable[] = {
     {58303, "The profile's setting %s=%d is outside 0 to %d ms; %d ms is used."},
     {58304, "The profile's setting %s=%s in [Communication] was refused; it must be one of %s."},
 
+    // the port list: a COM port without its device, what a port is when it
+    // tells nothing of itself, the serial number after its name
+    {58400, "%s (absent)"},
+    {58401, "%s, serial %s"},
+    {58402, "serial port"},
+    {58403, "Bluetooth RFCOMM"},
     // who holds a busy port; what to do about the programs that take serial
     // devices on their own
     {58450, "The port is in use by another program."},

@@ -6,11 +6,13 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <filesystem>
 #include <mutex>
 #include <utility>
 
+#include "PortEnum.h"
 #include "PortHolder.h"
-#include "PortList.h"
+#include "Resource.h"
 #include "StringTable.h"
 #include "TextUtil.h"
 
@@ -40,13 +42,6 @@ bool FindVirtualPort(const std::string& text, TVirtualPort& found) {
     return false;
 }
 
-std::vector<std::string> VirtualPortTexts() {
-    std::vector<std::string> texts;
-    std::lock_guard<std::mutex> lock(g_virtualMutex);
-    for (const auto& port : g_virtualPorts) texts.push_back(port.Listed());
-    return texts;
-}
-
 // What to do about a device the user may not open: join the group that owns
 // it, when that group may read and write it.
 std::string AccessHint(const std::string& path) {
@@ -64,32 +59,104 @@ std::string AccessHint(const std::string& path) {
     return "Ask your administrator for read and write access to " + path + ".";
 }
 
+bool IsComName(std::string_view name) {
+    return name.size() == 4 && EqualNoCase(name.substr(0, 3), "COM") && name[3] >= '1' && name[3] <= '4';
+}
+
 // What to do about a device that is not there: plug it in, or pick one that is.
 std::string MissingHint(const std::string& path) {
     // Told where it can be: a device taken away is not a cable to check.
     const std::string vanished = CPortHolder::VanishedHint(path);
     std::string hint = vanished.empty() ? "No such device. Is the clock's cable or USB adapter plugged in?\n" : vanished + "\n";
-    std::vector<std::string> present = CPortList::FindSerialDevices();
-    present.erase(std::remove(present.begin(), present.end(), path), present.end());
+    std::vector<std::string> present;
+    for (const auto& entry : CPortCatalogue::ListEntries()) {
+        if (!entry.present || entry.isVirtual) continue;
+        if (CPortCatalogue::DevicePath(entry.name) == path || entry.stableName == path) continue;
+        present.push_back(entry.Listed());
+    }
     if (present.empty()) {
         hint += "No serial ports were found.";
         std::lock_guard<std::mutex> lock(g_virtualMutex);
         if (!g_virtualPorts.empty()) hint += " The port " + g_virtualPorts.front().Listed() + " works without a clock.";
         return hint;
     }
+    // Descriptions have commas of their own.
     hint += "Serial ports found:";
-    for (std::size_t i = 0; i < present.size(); ++i) hint += (i ? ", " : " ") + present[i];
+    for (std::size_t i = 0; i < present.size(); ++i) hint += (i ? "; " : " ") + present[i];
     return hint + ".";
 }
 
 }  // namespace
 
+std::string CPortCatalogue::TEntry::Listed() const {
+    if (!present) return FormatString(GetString(IDS_PORT_ABSENT).c_str(), name.c_str());
+    return description.empty() ? name : name + " (" + description + ")";
+}
+
+std::vector<CPortCatalogue::TEntry> CPortCatalogue::ListEntries() {
+    const CPortEnum::TRoots roots = CPortEnum::ActiveRoots();
+    const std::vector<TPortInfo> found = CPortEnum::Enumerate();
+    std::vector<TEntry> entries;
+    // COM1..COM4 always come first, under the names they are stored by.
+    for (int n = 1; n <= 4; ++n) {
+        const std::string tty = FormatString("ttyS%d", n - 1);
+        TEntry entry;
+        entry.name = FormatString("COM%d", n);
+        entry.description = "/dev/" + tty;
+        std::error_code ec;
+        entry.present = std::filesystem::exists(roots.dev + "/" + tty, ec) && CPortEnum::UartType(roots, tty) != 0;
+        for (const auto& info : found)
+            if (info.name == tty) entry.description += ", " + info.description;
+        entries.push_back(std::move(entry));
+    }
+    for (const auto& info : found) {
+        if (std::find_if(entries.begin(), entries.begin() + 4, [&](const TEntry& com) {
+                return DevicePath(com.name) == info.devicePath;
+            }) != entries.begin() + 4)
+            continue;
+        TEntry entry;
+        entry.name = info.devicePath;
+        entry.stableName = info.stableName;
+        entry.description = info.description;
+        entries.push_back(std::move(entry));
+    }
+    std::lock_guard<std::mutex> lock(g_virtualMutex);
+    for (const auto& port : g_virtualPorts) {
+        TEntry entry;
+        entry.name = port.name;
+        entry.description = port.description;
+        entry.isVirtual = true;
+        entries.push_back(std::move(entry));
+    }
+    return entries;
+}
+
 std::vector<std::string> CPortCatalogue::ListPorts() {
     std::vector<std::string> ports;
-    for (int n = 1; n <= 4; ++n) ports.push_back(FormatString("COM%d", n));
-    for (const auto& path : CPortList::FindSerialDevices()) ports.push_back(path);
-    for (const auto& text : VirtualPortTexts()) ports.push_back(text);
+    for (const auto& entry : ListEntries()) ports.push_back(entry.Listed());
     return ports;
+}
+
+std::string CPortCatalogue::OpenName(const std::string& text) {
+    const std::string_view trimmed = Trim(text);
+    // Typed names ("/dev/ttyUSB0", "COM2", a network address) are never a
+    // listed text: every listed port has its description in brackets.
+    const std::size_t bracket = trimmed.find(" (");
+    if (bracket == std::string_view::npos || trimmed.back() != ')') return text;
+    for (const auto& entry : ListEntries())
+        if (EqualNoCase(trimmed, entry.Listed())) return entry.OpenName();
+    // Listed before and gone since (unplugged while the list was shown): the
+    // name it was listed under, so the open says the device is missing.
+    const std::string_view name = trimmed.substr(0, bracket);
+    if (IsComName(name) || name.rfind("/dev/", 0) == 0) return std::string(name);
+    return text;
+}
+
+std::string CPortCatalogue::StableTarget(const std::string& name) {
+    if (name.find("/by-id/") == std::string::npos) return std::string();
+    for (const auto& info : CPortEnum::Enumerate())
+        if (info.stableName == name) return info.devicePath;
+    return std::string();
 }
 
 std::string CPortCatalogue::DevicePath(const std::string& name) {
@@ -109,8 +176,8 @@ CPortCatalogue::TTarget CPortCatalogue::Resolve(const std::string& name, const S
         target.device = virtualPort.factory();
         target.isVirtual = true;
     } else {
-        target.portName = name;
-        target.path = DevicePath(name);
+        target.portName = OpenName(name);
+        target.path = DevicePath(target.portName);
         if (factory) target.device = factory();
     }
     return target;

@@ -15,9 +15,32 @@
 
 class CPortCatalogue {
 public:
-    // COM1..COM4 (always), then the serial devices found on this machine,
-    // then the virtual ports as "NAME (description)".
+    // One port of the list.
+    struct TEntry {
+        std::string name;         // "COM1", "/dev/ttyUSB0", "SIM"
+        std::string stableName;   // "/dev/serial/by-id/...", or empty
+        std::string description;  // never empty; a COM port's starts with its device
+        bool present = true;
+        bool isVirtual = false;
+        // What the list shows: "/dev/ttyUSB0 (FT232R USB UART, serial
+        // A1B2C3)", "COM3 (absent)", "SIM (simulated clock)".
+        std::string Listed() const;
+        // What is opened and stored: the stable name when there is one, so
+        // the same adapter is found in another socket.
+        const std::string& OpenName() const { return stableName.empty() ? name : stableName; }
+    };
+    // COM1..COM4 (always, present or not), then the serial devices found on
+    // this machine, then the virtual ports.
+    static std::vector<TEntry> ListEntries();
+    // The listed texts of ListEntries.
     static std::vector<std::string> ListPorts();
+
+    // What a port text stands for: the OpenName of the entry whose listed
+    // text it is (also of one listed earlier and gone since), else the text
+    // as it is.
+    static std::string OpenName(const std::string& text);
+    // The device a stable name points at now, or empty.
+    static std::string StableTarget(const std::string& name);
 
     // The device path a port name stands for.
     static std::string DevicePath(const std::string& name);

@@ -2,7 +2,6 @@
 // Run on the fake device: a pseudo-terminal cannot keep 7 data bits or parity.
 #include <filesystem>
 
-#include "PortList.h"
 #include "SerialTestSupport.h"
 
 namespace {
@@ -194,41 +193,13 @@ TEST_F(PortSettingsTest, ListsAndDefaults) {
     list.clear();
     EXPECT_TRUE(port->ListPorts(list));
     ASSERT_GE(list.size(), 4u);
-    EXPECT_EQ(std::vector<std::string>(list.begin(), list.begin() + 4),
-              (std::vector<std::string>{"COM1", "COM2", "COM3", "COM4"}));
+    // Each with what this machine has behind it.
+    for (int n = 0; n < 4; ++n) EXPECT_EQ(list[n].rfind("COM" + std::to_string(n + 1) + " (", 0), 0u) << list[n];
     std::string text;
     EXPECT_TRUE(port->GetDefaultParity(text));
     EXPECT_EQ(text, "No Parity");
     EXPECT_TRUE(port->GetDefaultStopLength(text));
     EXPECT_EQ(text, "1");
-}
-
-TEST(PortList, FindsAdaptersAndRealSerialPortsInNaturalOrder) {
-    CTempDir sys;
-    namespace fs = std::filesystem;
-    const fs::path root = sys.Path();
-    fs::create_directories(root / "drivers" / "serial8250");
-    fs::create_directories(root / "drivers" / "serial");
-    auto tty = [&](const std::string& name, const char* driver) {
-        fs::create_directories(root / "class" / name / "device");
-        if (driver) fs::create_directory_symlink(root / "drivers" / driver, root / "class" / name / "device" / "driver");
-    };
-    tty("ttyUSB10", "ftdi_sio");
-    tty("ttyUSB2", nullptr);
-    tty("ttyUSB0", nullptr);
-    tty("ttyACM0", nullptr);
-    tty("ttyS0", "serial");      // stands behind COM1 already
-    tty("ttyS5", "serial8250");  // registered, no chip behind it
-    tty("ttyS12", "serial");     // a PCI card
-    tty("ttyS6", nullptr);
-    fs::create_directories(root / "class" / "tty1");       // a console: no device
-    fs::create_directories(root / "class" / "ttyUSB9");    // gone: no device
-    fs::create_directories(root / "drivers" / "ftdi_sio");
-
-    EXPECT_EQ(CPortList::FindSerialDevices((root / "class").string()),
-              (std::vector<std::string>{"/dev/ttyACM0", "/dev/ttyS12", "/dev/ttyUSB0", "/dev/ttyUSB2",
-                                        "/dev/ttyUSB10"}));
-    EXPECT_TRUE(CPortList::FindSerialDevices((root / "nothing").string()).empty());
 }
 
 }  // namespace

@@ -1,0 +1,41 @@
+// tarvelctl ports: the port list the Comm Port page shows, for scripts.
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "CtlCommand.h"
+#include "PortCatalogue.h"
+
+namespace {
+
+// One field of a tab-separated line: no tabs or line ends inside, "-" for
+// none. Paths are kept whole, however long.
+std::string Field(std::string text) {
+    for (char& c : text)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = ' ';
+    return text.empty() ? std::string("-") : text;
+}
+
+int RunPorts(const CCommandLine&, const CCommandLine&) {
+    for (const auto& entry : CPortCatalogue::ListEntries()) {
+        const std::string line = Field(entry.name) + "\t" + Field(entry.stableName) + "\t" + Field(entry.description) +
+                                 "\t" + (entry.present ? "present" : "absent") + "\n";
+        std::fputs(line.c_str(), stdout);
+    }
+    if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return CTL_DONE;
+    ReportError(std::string("cannot write to standard output: ") + std::strerror(errno));
+    return CTL_FAILED;
+}
+
+}  // namespace
+
+void AddPortsCommand(std::vector<TCtlCommand>& table) {
+    table.push_back({"ports", "", "List the serial ports: name, stable name, description, present or absent.",
+                     "One port a line, the fields separated by tabs, \"-\" for a field that is empty:\n"
+                     "the name (COM1 to COM4 first, then device paths, then SIM), the stable name\n"
+                     "under /dev/serial/by-id that finds the same adapter in any socket, what the\n"
+                     "port is, and whether its device is there. --port takes any of the names.\n"
+                     "TARVEL_SYSFS_ROOT=DIR (for tests) lists the ports of a fake machine under DIR.\n",
+                     {}, 0, 0, RunPorts});
+}

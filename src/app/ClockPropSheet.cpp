@@ -10,6 +10,7 @@
 
 #include <climits>
 
+#include "NetDevice.h"
 #include "Profile.h"
 #include "QtPromptHooks.h"
 #include "Resource.h"
@@ -23,7 +24,12 @@ constexpr char kWindowSection[] = "Window";
 CClockPropSheet::CClockPropSheet(unsigned captionId, QWidget* parent, int selectPage)
     : QDialog(parent),
       m_portReporter([this](const std::string& text) { m_events.ReportError(text); },
-                     [this] { m_events.NotifyPortStateChanged(); }),
+                     [this] { m_events.NotifyPortStateChanged(); },
+                     // After the open's own status texts (and the start prompt
+                     // when the port opened with the window), so it stays seen.
+                     [this](const std::string& text) {
+                         QMetaObject::invokeMethod(this, [this, text] { SetStatus(text); }, Qt::QueuedConnection);
+                     }),
       m_port(&m_portReporter) {
     CQtPromptHooks::SetClosePending(false);
     m_clockState.SetUi(&m_ui);
@@ -142,7 +148,12 @@ void CClockPropSheet::OnCommStatus(int code, int count) {
 }
 
 void CClockPropSheet::OnDeviceGone() {
-    SetStatus(GetString(IDS_PORT_DEVICE_GONE));
+    // A network port has no plug to check: the line names the connection instead.
+    std::string name;
+    if (m_port.GetPortName(name) && IsNetworkPortName(name))
+        SetStatus(FormatString(GetString(IDS_NET_CONNECTION_LOST).c_str(), name.c_str()));
+    else
+        SetStatus(GetString(IDS_PORT_DEVICE_GONE));
     // Its device is gone for good: a new one comes with the next Open. The
     // port is closed once the reader is out of its report.
     QMetaObject::invokeMethod(

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "CtlCommand.h"
+#include "NetDevice.h"
 #include "Resource.h"
 #include "StringTable.h"
 
@@ -50,6 +51,13 @@ bool MeansDeviceGone(const std::string& reason) {
     return false;
 }
 
+// What a connection that ended or broke leaves in errno.
+bool MeansConnectionLost(const std::string& reason) {
+    for (int code : {EIO, EPIPE, ECONNRESET, ENOTCONN, ETIMEDOUT, EHOSTUNREACH, ENETUNREACH, ECONNABORTED})
+        if (reason == std::strerror(code)) return true;
+    return false;
+}
+
 void RemoveHandler() {
     if (!g_handlerInstalled) return;
     ::sigaction(SIGINT, &g_previousAction, nullptr);
@@ -84,7 +92,10 @@ void CPortSession::Say(const std::string& text) {
         if (n == 1) reason = part;
         line += (line.empty() ? "" : ": ") + part;
     }
-    if (MeansDeviceGone(reason)) line = FormatString(GetString(IDS_CTL_DEVICE_GONE).c_str(), reason.c_str());
+    if (!m_connection.empty() && MeansConnectionLost(reason))
+        line = FormatString(GetString(IDS_CTL_CONNECTION_GONE).c_str(), m_connection.c_str(), reason.c_str());
+    else if (MeansDeviceGone(reason))
+        line = FormatString(GetString(IDS_CTL_DEVICE_GONE).c_str(), reason.c_str());
     if (m_said.insert(line).second) ReportError(line);
 }
 
@@ -105,6 +116,8 @@ bool CPortSession::Open(const std::string& portName, int model) {
     }
     m_said.clear();
     m_sayOnce = true;
+    TNetPortName net;
+    if (ParseNetworkPortName(portName, net)) m_connection = net.host + " port " + net.port;
     return true;
 }
 

@@ -47,6 +47,8 @@ private:
                              [](const std::string& text) { ReportError(text); }};
     bool m_sayOnce = false;
     std::set<std::string> m_said;
+    // "HOST port PORT" of a network port, for a connection that is lost.
+    std::string m_connection;
     CCtlClockUi m_ui;
     std::unique_ptr<CCommPort> m_port;
     CClockState m_state;

@@ -182,6 +182,7 @@ constexpr unsigned IDS_PORT_HOLDER = 58452;
 constexpr unsigned IDS_PORT_HOLDER_MODEMMANAGER = 58453;
 constexpr unsigned IDS_PORT_HOLDER_BRLTTY = 58454;
 constexpr unsigned IDS_PORT_TAKEN_BY_BRLTTY = 58455;
+constexpr unsigned IDS_CTL_CONNECTION_GONE = 58456;
 // network serial ports (58500-58549)
 constexpr unsigned IDS_NET_RAW_NOTICE = 58500;
 constexpr unsigned IDS_NET_NO_COM_PORT = 58501;

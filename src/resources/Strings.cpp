@@ -315,6 +315,7 @@ const TStringEntry g_stringTable[] = {
     {58453, "ModemManager probes serial devices for modems: run sudo systemctl disable --now ModemManager, or keep it off this device with a udev rule setting ENV{ID_MM_DEVICE_IGNORE}=\"1\" (see README)."},
     {58454, "brltty takes some USB serial adapters for braille displays: run sudo systemctl mask brltty-udev.service, or remove it (sudo apt remove brltty) where no braille display is used."},
     {58455, "The device is gone while brltty (pid %d) runs: brltty may have taken the USB serial adapter."},
+    {58456, "the connection to %s has gone (%s); run the command again once it is back"},
     // network serial ports (58500-58549): what a raw TCP or RFC 2217 port
     // cannot do, and what to do when the connection fails or is lost
     {58500, "%s is a raw TCP connection: it cannot send a break, and the line settings are those set on the terminal server."},

@@ -2,9 +2,6 @@
 
 #include <fcntl.h>
 #include <linux/sockios.h>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/ioctl.h>
@@ -13,129 +10,35 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <set>
 
 #include "Prompts.h"
 #include "Resource.h"
-#include "Rfc2217Device.h"
 #include "StringTable.h"
 #include "TermiosDevice.h"
 #include "TextUtil.h"
 
 namespace {
 
-constexpr char kTcpScheme[] = "tcp://";
-constexpr char kRfc2217Scheme[] = "rfc2217://";
 // A Write takes at most this much at once; the port writes the rest next.
 constexpr std::size_t kWriteChunk = 4096;
 // Received data waits here while the pipe is full; beyond it the socket is
 // left unread, and the server's own flow control holds the rest.
 constexpr std::size_t kInPendingLimit = 64 * 1024;
 
-bool StartsWithNoCase(const std::string& text, const char* prefix) {
-    const std::string_view p(prefix);
-    return text.size() >= p.size() && EqualNoCase(std::string_view(text).substr(0, p.size()), p);
-}
 
 // The ports this program holds open, by their name as "scheme://host:port"
 // in lower case: a second opener is refused as with a tty.
 std::mutex g_claimMutex;
 std::set<std::string> g_claimed;
 
-std::string ClaimKey(const TNetPortName& name) {
-    std::string key = std::string(name.rfc2217 ? kRfc2217Scheme : kTcpScheme) + name.host + ":" + name.port;
-    std::transform(key.begin(), key.end(), key.begin(), [](unsigned char c) { return std::tolower(c); });
-    return key;
-}
-
-int WaitMs(long long deadline) {
-    const long long left = deadline - NowMs();
-    return left > 0 ? static_cast<int>(std::min<long long>(left, 1 << 30)) : 0;
-}
-
 void CloseFd(int& fd) {
     if (fd >= 0) ::close(fd);
     fd = -1;
 }
 
-// getaddrinfo's failures as errno codes the open hints know.
-int ResolveErrno(int rc) {
-    switch (rc) {
-    case EAI_NONAME:
-#ifdef EAI_NODATA
-    case EAI_NODATA:
-#endif
-    case EAI_FAIL:
-        return ENXIO;
-    case EAI_AGAIN:
-        return EAGAIN;
-    case EAI_MEMORY:
-        return ENOMEM;
-    case EAI_SYSTEM:
-        return errno ? errno : EIO;
-    default:
-        return EINVAL;
-    }
-}
-
 }  // namespace
-
-bool IsNetworkPortName(const std::string& name) {
-    const std::string trimmed(Trim(name));
-    return StartsWithNoCase(trimmed, kTcpScheme) || StartsWithNoCase(trimmed, kRfc2217Scheme);
-}
-
-bool ParseNetworkPortName(const std::string& name, TNetPortName& parsed) {
-    const std::string text(Trim(name));
-    errno = EINVAL;
-    std::string rest;
-    TNetPortName out;
-    if (StartsWithNoCase(text, kRfc2217Scheme)) {
-        out.rfc2217 = true;
-        rest = text.substr(sizeof kRfc2217Scheme - 1);
-    } else if (StartsWithNoCase(text, kTcpScheme)) {
-        rest = text.substr(sizeof kTcpScheme - 1);
-    } else {
-        return false;
-    }
-    std::string port;
-    if (!rest.empty() && rest[0] == '[') {
-        const std::size_t close = rest.find(']');
-        if (close == std::string::npos || close + 1 >= rest.size() || rest[close + 1] != ':') return false;
-        out.host = rest.substr(1, close - 1);
-        port = rest.substr(close + 2);
-    } else {
-        const std::size_t colon = rest.rfind(':');
-        if (colon == std::string::npos) return false;
-        out.host = rest.substr(0, colon);
-        port = rest.substr(colon + 1);
-        // An IPv6 address without brackets cannot be told from its port.
-        if (out.host.find(':') != std::string::npos) return false;
-    }
-    if (out.host.empty() || port.empty() || port.size() > 5) return false;
-    for (unsigned char c : out.host)
-        if (std::isspace(c) || c == '/' || c == '[' || c == ']' || c == '@') return false;
-    unsigned long number = 0;
-    for (unsigned char c : port) {
-        if (!std::isdigit(c)) return false;
-        number = number * 10 + (c - '0');
-    }
-    if (number == 0 || number > 65535) return false;
-    out.port = std::to_string(number);
-    parsed = out;
-    errno = 0;
-    return true;
-}
-
-std::shared_ptr<CSerialDevice> MakeNetworkDevice(const std::string& name) {
-    TNetPortName parsed;
-    if (ParseNetworkPortName(name, parsed) && !parsed.rfc2217) return std::make_shared<CTcpDevice>();
-    // A malformed name gets a device too: its Open says what is wrong.
-    if (StartsWithNoCase(std::string(Trim(name)), kTcpScheme)) return std::make_shared<CTcpDevice>();
-    return std::make_shared<CRfc2217Device>();
-}
 
 CNetDevice::~CNetDevice() { Close(); }
 
@@ -146,7 +49,7 @@ bool CNetDevice::Open(const std::string& path) {
         errno = EINVAL;
         return false;
     }
-    const std::string claim = ClaimKey(name);
+    const std::string claim = NetPortKey(name);
     {
         std::lock_guard<std::mutex> lock(g_claimMutex);
         if (!g_claimed.insert(claim).second) {
@@ -192,69 +95,8 @@ bool CNetDevice::Open(const std::string& path) {
 }
 
 bool CNetDevice::Connect(const TNetPortName& name, long long deadline) {
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = AI_NUMERICSERV;
-    addrinfo* found = nullptr;
-    errno = 0;
-    const int rc = ::getaddrinfo(name.host.c_str(), name.port.c_str(), &hints, &found);
-    if (rc != 0) {
-        errno = ResolveErrno(rc);
-        return false;
-    }
-    int err = ETIMEDOUT;
-    for (addrinfo* ai = found; ai; ai = ai->ai_next) {
-        const int fd = ::socket(ai->ai_family, ai->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, ai->ai_protocol);
-        if (fd < 0) {
-            err = errno;
-            continue;
-        }
-        int r = ::connect(fd, ai->ai_addr, ai->ai_addrlen);
-        if (r < 0 && errno == EINPROGRESS) {
-            pollfd p{fd, POLLOUT, 0};
-            for (;;) {
-                r = ::poll(&p, 1, WaitMs(deadline));
-                if (r < 0 && errno == EINTR) continue;
-                break;
-            }
-            if (r == 0) {
-                err = ETIMEDOUT;
-                ::close(fd);
-                break;  // the time is up for every address
-            }
-            int soError = 0;
-            socklen_t len = sizeof soError;
-            if (r < 0) {
-                soError = errno;
-            } else if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &soError, &len) < 0) {
-                soError = errno;
-            }
-            r = soError ? -1 : 0;
-            errno = soError;
-        }
-        if (r < 0) {
-            err = errno;
-            ::close(fd);
-            continue;
-        }
-        // Each character of the protocol goes out at once; a dead server is
-        // noticed within about half a minute even while nothing is sent.
-        const int one = 1, idle = 10, interval = 5, count = 3;
-        const unsigned userTimeout = 30000;
-        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-        ::setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &one, sizeof one);
-        ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
-        ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
-        ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &count, sizeof count);
-        ::setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &userTimeout, sizeof userTimeout);
-        ::freeaddrinfo(found);
-        m_sock = fd;
-        return true;
-    }
-    ::freeaddrinfo(found);
-    errno = err;
-    return false;
+    m_sock = ConnectTcp(name, deadline);
+    return m_sock >= 0;
 }
 
 void CNetDevice::Release() {
@@ -474,13 +316,13 @@ int CNetDevice::Poll(short events, int timeoutMs) {
         // Input and its end come from the pipe; room for output from the socket.
         pollfd fds[2] = {{m_pipeRead, static_cast<short>(events & POLLIN), 0},
                          {(events & POLLOUT) ? m_sock.load() : -1, POLLOUT, 0}};
-        const int r = ::poll(fds, 2, timeoutMs < 0 ? -1 : WaitMs(deadline));
+        const int r = ::poll(fds, 2, timeoutMs < 0 ? -1 : NetWaitMs(deadline));
         if (r < 0 && errno == EINTR) continue;
         if (r <= 0) return r;
         int seen = fds[0].revents & (POLLIN | POLLHUP | POLLERR);
         seen |= fds[1].revents & (POLLOUT | POLLHUP | POLLERR);
         if (seen) return seen;
-        if (timeoutMs >= 0 && WaitMs(deadline) == 0) return 0;
+        if (timeoutMs >= 0 && NetWaitMs(deadline) == 0) return 0;
     }
 }
 

@@ -31,6 +31,15 @@ bool IsNetworkPortName(const std::string& name);
 bool ParseNetworkPortName(const std::string& name, TNetPortName& parsed);
 // A fresh, unopened device for a network port name: RFC 2217 or raw TCP.
 std::shared_ptr<CSerialDevice> MakeNetworkDevice(const std::string& name);
+// "scheme://host:port" in lower case, an IPv6 host in brackets.
+std::string NetPortKey(const TNetPortName& name);
+
+// Milliseconds left until deadline (as NowMs gives it), 0 once it has passed.
+int NetWaitMs(long long deadline);
+// A connected, non-blocking socket to the name's host and port, made by the
+// deadline; -1 with errno (a name that is not found as ENXIO, a name server
+// that does not answer as EAGAIN).
+int ConnectTcp(const TNetPortName& name, long long deadline);
 
 class CNetDevice : public CSerialDevice {
 public:

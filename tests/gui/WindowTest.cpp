@@ -15,6 +15,10 @@
 #include <QTest>
 #include <QTimer>
 
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -107,6 +111,7 @@ private slots:
     void PlaceAndSizeComeBackFromTheProfile();
     void StateLineShowsOpenClosedOrWhy();
     void UnpluggedDeviceIsToldAndClosed();
+    void NetworkPortSaysWhatItCannotDoAndWhenItIsLost();
 };
 
 void CWindowTest::CancelledWriteSaysWhatWasNotDone() {
@@ -347,6 +352,41 @@ void CWindowTest::UnpluggedDeviceIsToldAndClosed() {
     QCOMPARE(sheet.GetStatusText(), GetString(IDS_PORT_DEVICE_GONE));
     QCOMPARE(sheet.GetSetupPage().GetPortStateText(), std::string("Closed"));
     QVERIFY(!sheet.IsMenuCommandEnabled(ID_FILE_LOAD_COMM));
+    sheet.GetTabs()->setCurrentIndex(0);
+    QCoreApplication::sendPostedEvents();
+}
+
+// A raw TCP port: the status line says once that it cannot send a break, and
+// a server that closes the connection closes the port with a line naming it.
+void CWindowTest::NetworkPortSaysWhatItCannotDoAndWhenItIsLost() {
+    CGuiProfile profile;
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    QVERIFY(listener >= 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    QVERIFY(::bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0);
+    QVERIFY(::listen(listener, 1) == 0);
+    QVERIFY(::getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len) == 0);
+    const std::string name = "tcp://127.0.0.1:" + std::to_string(ntohs(addr.sin_port));
+
+    CClockPropSheet sheet(IDS_CAPTION, nullptr, 0);
+    sheet.show();
+    QVERIFY(sheet.GetPort()->Open(name));
+    const std::string notice = FormatString(GetString(IDS_NET_RAW_NOTICE).c_str(), name.c_str());
+    QVERIFY(PumpUntil([&] { return sheet.GetStatusText() == notice; }, 5000));
+    QVERIFY(sheet.GetSetupPage().GetPortStateText().starts_with("Open: " + name));
+
+    const int server = ::accept(listener, nullptr, nullptr);
+    QVERIFY(server >= 0);
+    sheet.GetTabs()->setCurrentIndex(kConsoleTab);
+    QCoreApplication::sendPostedEvents();
+    ::close(server);
+    QVERIFY(PumpUntil([&] { return !sheet.GetPort()->IsOpen(); }, 10000));
+    QCOMPARE(sheet.GetStatusText(), FormatString(GetString(IDS_NET_CONNECTION_LOST).c_str(), name.c_str()));
+    QCOMPARE(sheet.GetSetupPage().GetPortStateText(), std::string("Closed"));
+    ::close(listener);
     sheet.GetTabs()->setCurrentIndex(0);
     QCoreApplication::sendPostedEvents();
 }

@@ -23,7 +23,12 @@ constexpr char kWindowSection[] = "Window";
 CClockPropSheet::CClockPropSheet(unsigned captionId, QWidget* parent, int selectPage)
     : QDialog(parent),
       m_portReporter([this](const std::string& text) { m_events.ReportError(text); },
-                     [this] { m_events.NotifyPortStateChanged(); }),
+                     [this] { m_events.NotifyPortStateChanged(); },
+                     // After the open's own status texts (and the start prompt
+                     // when the port opened with the window), so it stays seen.
+                     [this](const std::string& text) {
+                         QMetaObject::invokeMethod(this, [this, text] { SetStatus(text); }, Qt::QueuedConnection);
+                     }),
       m_port(&m_portReporter) {
     CQtPromptHooks::SetClosePending(false);
     m_clockState.SetUi(&m_ui);

@@ -17,6 +17,7 @@
 #include "ClockState.h"
 #include "CommPort.h"
 #include "CtlClockUi.h"
+#include "CtlCommand.h"
 #include "PortReporter.h"
 
 class CPortSession {
@@ -41,8 +42,9 @@ private:
     // A reason of the port, on stderr; once open, each one only once.
     void Say(const std::string& text);
 
-    // The reasons go to stderr; no report file.
-    CPortReporter m_reporter{[this](const std::string& text) { Say(text); }};
+    // The reasons and the port's notice at open go to stderr; no report file.
+    CPortReporter m_reporter{[this](const std::string& text) { Say(text); }, {},
+                             [](const std::string& text) { ReportError(text); }};
     bool m_sayOnce = false;
     std::set<std::string> m_said;
     CCtlClockUi m_ui;

@@ -168,3 +168,16 @@ constexpr unsigned IDS_FILE_LINK_REFUSED = 58301;
 constexpr unsigned IDS_FILE_BUSY = 58302;
 constexpr unsigned IDS_PROFILE_DELAY_CLAMPED = 58303;
 constexpr unsigned IDS_PROFILE_SETTING_REFUSED = 58304;
+
+// network serial ports (58500-58549)
+constexpr unsigned IDS_NET_RAW_NOTICE = 58500;
+constexpr unsigned IDS_NET_NO_COM_PORT = 58501;
+constexpr unsigned IDS_NET_HINT_REFUSED = 58502;
+constexpr unsigned IDS_NET_HINT_UNKNOWN_HOST = 58503;
+constexpr unsigned IDS_NET_HINT_NO_NAME_SERVER = 58504;
+constexpr unsigned IDS_NET_HINT_UNREACHABLE = 58505;
+constexpr unsigned IDS_NET_HINT_CLOSED = 58506;
+constexpr unsigned IDS_NET_HINT_NOT_RFC2217 = 58507;
+constexpr unsigned IDS_NET_HINT_BAD_NAME = 58508;
+constexpr unsigned IDS_NET_HINT_BUSY = 58509;
+constexpr unsigned IDS_NET_CONNECTION_LOST = 58510;

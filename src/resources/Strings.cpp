@@ -300,5 +300,19 @@ const TStringEntry g_stringTable[] = {
     {58302, "another program is changing this file; try again when it has finished"},
     {58303, "The profile's setting %s=%d is outside 0 to %d ms; %d ms is used."},
     {58304, "The profile's setting %s=%s in [Communication] was refused; it must be one of %s."},
+
+    // network serial ports (58500-58549): what a raw TCP or RFC 2217 port
+    // cannot do, and what to do when the connection fails or is lost
+    {58500, "%s is a raw TCP connection: it cannot send a break, and the line settings are those set on the terminal server."},
+    {58501, "%s does not take line settings (the server refused RFC 2217 Com Port Control): the terminal server's own settings apply, and no break can be sent."},
+    {58502, "Nothing accepts connections on port %s of %s. Is the terminal server on, and is the port number right?"},
+    {58503, "The host \"%s\" was not found. Check its name, or use its IP address."},
+    {58504, "The name server did not answer for \"%s\". Check the network connection and try again."},
+    {58505, "%s did not answer on port %s. Is it switched on and reachable on the network?"},
+    {58506, "%s closed the connection on port %s. Is another program or user connected to that port?"},
+    {58507, "Port %s of %s did not answer as an RFC 2217 (Telnet) server. For a raw TCP port use the name tcp://HOST:PORT."},
+    {58508, "A network port is named rfc2217://HOST:PORT or tcp://HOST:PORT (an IPv6 address in brackets: tcp://[::1]:4001)."},
+    {58509, "This program has the port open already."},
+    {58510, "The connection to %s has gone (the terminal server closed it or the network failed). Press \"Open Comm Port\" on the Comm Port page to connect again."},
 };
 const std::size_t g_stringTableSize = sizeof(g_stringTable) / sizeof(g_stringTable[0]);

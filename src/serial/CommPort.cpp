@@ -119,7 +119,11 @@ bool CCommPort::Open(const std::string& name) {
     m_openFailure.clear();
     NotifyStatus(0, 0);
     m_name = target.portName;
-    if (m_reporter) m_reporter->PortStateChanged();
+    if (m_reporter) {
+        m_reporter->PortStateChanged();
+        const std::string notice = m_device->OpenNotice();
+        if (!notice.empty()) m_reporter->Notice(notice);
+    }
     TRACE("CCommPort::Open(): opened %s\n", target.path.c_str());
     return true;
 }

@@ -9,7 +9,9 @@
 #include <mutex>
 #include <utility>
 
+#include "NetDevice.h"
 #include "PortList.h"
+#include "Resource.h"
 #include "StringTable.h"
 #include "TextUtil.h"
 
@@ -79,6 +81,38 @@ std::string MissingHint(const std::string& path) {
     return hint + ".";
 }
 
+// What to do about a network port that could not be reached.
+std::string NetworkHint(int code, const std::string& name) {
+    TNetPortName net;
+    if (!ParseNetworkPortName(name, net)) return GetString(IDS_NET_HINT_BAD_NAME);
+    const char* host = net.host.c_str();
+    const char* port = net.port.c_str();
+    switch (code) {
+    case ECONNREFUSED:
+        return FormatString(GetString(IDS_NET_HINT_REFUSED).c_str(), port, host);
+    case ENXIO:
+        return FormatString(GetString(IDS_NET_HINT_UNKNOWN_HOST).c_str(), host);
+    case EAGAIN:
+        return FormatString(GetString(IDS_NET_HINT_NO_NAME_SERVER).c_str(), host);
+    case ETIMEDOUT:
+    case EHOSTUNREACH:
+    case ENETUNREACH:
+    case EHOSTDOWN:
+        return FormatString(GetString(IDS_NET_HINT_UNREACHABLE).c_str(), host, port);
+    case ECONNRESET:
+    case EPIPE:
+        return FormatString(GetString(IDS_NET_HINT_CLOSED).c_str(), host, port);
+    case EPROTO:
+        return FormatString(GetString(IDS_NET_HINT_NOT_RFC2217).c_str(), port, host);
+    case EBUSY:
+        return GetString(IDS_NET_HINT_BUSY);
+    case EINVAL:
+        return GetString(IDS_NET_HINT_BAD_NAME);
+    default:
+        return std::string();
+    }
+}
+
 }  // namespace
 
 std::vector<std::string> CPortCatalogue::ListPorts() {
@@ -105,6 +139,11 @@ CPortCatalogue::TTarget CPortCatalogue::Resolve(const std::string& name, const S
         target.path = virtualPort.name;
         target.device = virtualPort.factory();
         target.isVirtual = true;
+    } else if (IsNetworkPortName(name)) {
+        // A terminal server's port: always a network device, whatever the factory makes.
+        target.portName = name;
+        target.path = name;
+        target.device = MakeNetworkDevice(name);
     } else {
         target.portName = name;
         target.path = DevicePath(name);
@@ -114,6 +153,7 @@ CPortCatalogue::TTarget CPortCatalogue::Resolve(const std::string& name, const S
 }
 
 std::string CPortCatalogue::OpenHint(int code, const std::string& path) {
+    if (IsNetworkPortName(path)) return NetworkHint(code, path);
     switch (code) {
     case EACCES:
     case EPERM:

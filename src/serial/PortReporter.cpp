@@ -30,8 +30,8 @@ void WriteErrorFile(const char* name, const std::string& report) {
 
 }  // namespace
 
-CPortReporter::CPortReporter(TextHandler showError, StateHandler stateChanged)
-    : m_showError(std::move(showError)), m_stateChanged(std::move(stateChanged)) {}
+CPortReporter::CPortReporter(TextHandler showError, StateHandler stateChanged, TextHandler notice)
+    : m_showError(std::move(showError)), m_stateChanged(std::move(stateChanged)), m_notice(std::move(notice)) {}
 
 void CPortReporter::OpenFailed(const std::string&, const std::function<std::string()>&) {}
 
@@ -41,6 +41,10 @@ void CPortReporter::ShowError(const std::string& text) {
 
 void CPortReporter::PortStateChanged() {
     if (m_stateChanged) m_stateChanged();
+}
+
+void CPortReporter::Notice(const std::string& text) {
+    if (m_notice) m_notice(text);
 }
 
 void CErrorFileReporter::OpenFailed(const std::string&, const std::function<std::string()>& report) {

@@ -24,24 +24,30 @@ public:
     virtual void ShowError(const std::string& text) = 0;
     // An Open succeeded: menus and pages that follow the port look again.
     virtual void PortStateChanged() = 0;
+    // Something the user should know once about the port just opened (a
+    // network port that cannot send a break, say): one sentence, told after
+    // PortStateChanged. Ignored unless a reporter shows it.
+    virtual void Notice(const std::string&) {}
 };
 
-// Hands the error text and the state change to callbacks (an empty one does
+// Hands the error text, the state change and the notices to callbacks (an empty one does
 // nothing) and keeps no report of a failed open.
 class CPortReporter : public IPortReporter {
 public:
     using TextHandler = std::function<void(const std::string& text)>;
     using StateHandler = std::function<void()>;
 
-    explicit CPortReporter(TextHandler showError = {}, StateHandler stateChanged = {});
+    explicit CPortReporter(TextHandler showError = {}, StateHandler stateChanged = {}, TextHandler notice = {});
 
     void OpenFailed(const std::string& reason, const std::function<std::string()>& report) override;
     void ShowError(const std::string& text) override;
     void PortStateChanged() override;
+    void Notice(const std::string& text) override;
 
 private:
     const TextHandler m_showError;
     const StateHandler m_stateChanged;
+    const TextHandler m_notice;
 };
 
 // The same, and the report of a failed open replaces "commport_err.txt" in

@@ -65,6 +65,10 @@ public:
     virtual bool QueuedInput(unsigned& count) = 0;
     // A driver that keeps no counters gives zeros and true.
     virtual bool GetErrorCounts(TErrorCounts& counts) = 0;
+
+    // What the user should know once about the device just opened (what it
+    // cannot do, say); empty for nothing.
+    virtual std::string OpenNotice() const { return std::string(); }
 };
 
 // Makes a fresh, unopened device; one for every Open of a port.

@@ -1,6 +1,7 @@
-// The device contract on the termios device over a pseudo-terminal and on
-// the fake device the other serial tests use.
+// The device contract on the termios device over a pseudo-terminal, on the
+// fake device the other serial tests use, and on the network devices.
 #include "DeviceContract.h"
+#include "NetContractLine.h"
 #include "SerialTestSupport.h"
 #include "TermiosDevice.h"
 
@@ -47,7 +48,9 @@ private:
 
 INSTANTIATE_TEST_SUITE_P(Serial, DeviceContract,
                          ::testing::Values(TDeviceMaker{"Termios", [] { return std::make_unique<CTermiosLine>(); }},
-                                           TDeviceMaker{"Fake", [] { return std::make_unique<CFakeLine>(); }}),
+                                           TDeviceMaker{"Fake", [] { return std::make_unique<CFakeLine>(); }},
+                                           TDeviceMaker{"Rfc2217", [] { return std::make_unique<CNetLine>(true); }},
+                                           TDeviceMaker{"RawTcp", [] { return std::make_unique<CNetLine>(false); }}),
                          [](const ::testing::TestParamInfo<TDeviceMaker>& info) { return info.param.name; });
 
 }  // namespace

@@ -1,0 +1,133 @@
+// Serial ports on the network: a terminal server's port reached over TCP.
+// "tcp://HOST:PORT" carries the bytes as they are (raw TCP);
+// "rfc2217://HOST:PORT" speaks Telnet with Com Port Control, so the line
+// settings, break and purges reach the server's serial line
+// (Rfc2217Device.h). An IPv6 address goes in brackets: tcp://[::1]:4001.
+//
+// The socket is never waited on without a bound: the connection is made
+// without blocking, and an I/O thread of the device's own moves what arrives
+// into a pipe. The pipe is what the port's reader polls, so it sees exactly
+// the serial data, and a hang-up when the connection is gone, as on a tty.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "SerialDevice.h"
+
+// What a network port name says.
+struct TNetPortName {
+    bool rfc2217 = false;
+    std::string host;  // without brackets
+    std::string port;  // decimal, 1..65535
+};
+
+// True for a name with one of the network schemes, well formed or not.
+bool IsNetworkPortName(const std::string& name);
+// False (EINVAL) for a name that is not scheme://HOST:PORT.
+bool ParseNetworkPortName(const std::string& name, TNetPortName& parsed);
+// A fresh, unopened device for a network port name: RFC 2217 or raw TCP.
+std::shared_ptr<CSerialDevice> MakeNetworkDevice(const std::string& name);
+
+class CNetDevice : public CSerialDevice {
+public:
+    ~CNetDevice() override;
+    CNetDevice(const CNetDevice&) = delete;
+    CNetDevice& operator=(const CNetDevice&) = delete;
+
+    // Fails with errno: EINVAL for a malformed name, ENXIO for a host that
+    // cannot be found, EAGAIN when the name server did not answer,
+    // ECONNREFUSED, ETIMEDOUT, EHOSTUNREACH and the like from the
+    // connection, EBUSY when this program has the port open already.
+    bool Open(const std::string& path) override;
+    void Close() override;
+    bool IsOpen() const override;
+    bool GetLineState(DCB& dcb) override;
+    bool SetLineState(const DCB& dcb) override;
+    // Once the connection is gone and its data read: -1 with ECONNRESET (or
+    // the socket's own error).
+    ssize_t Read(unsigned char* buf, std::size_t size) override;
+    ssize_t Write(const unsigned char* buf, std::size_t size) override;
+    int Poll(short events, int timeoutMs) override;
+    int PollFd() const override;
+    bool Drain(unsigned stallMs) override;
+    bool Purge(bool input, bool output) override;
+    bool QueuedInput(unsigned& count) override;
+    bool GetErrorCounts(TErrorCounts& counts) override;
+
+    // Bounds of the waits at open: the connection, and the server's first answer.
+    void SetOpenTimeouts(int connectMs, int answerMs) {
+        m_connectMs = connectMs;
+        m_answerMs = answerMs;
+    }
+
+protected:
+    CNetDevice() = default;
+
+    // After the connection is made, the I/O thread running: false with errno
+    // to refuse it.
+    virtual bool Handshake(long long deadline) = 0;
+    // Takes the bytes received; appends the serial data among them to data.
+    // On the I/O thread.
+    virtual void Received(const unsigned char* bytes, std::size_t size, std::string& data) = 0;
+    // The bytes that carry size serial bytes on the connection.
+    virtual std::string Encode(const unsigned char* buf, std::size_t size) = 0;
+    // The line settings, checked and kept; the protocol may pass them on.
+    virtual bool ApplyLineState(const DCB& dcb) = 0;
+    virtual bool PurgeFar(bool input, bool output) = 0;
+
+    // Queues bytes for the connection and sends what it takes now; false
+    // with errno once it is gone.
+    bool SendRaw(const std::string& bytes);
+    // Locked by the protocol's state; the I/O thread's cv is told on every change.
+    std::mutex m_stateMutex;
+    std::condition_variable m_stateChanged;
+    DCB m_dcb{};                 // under m_stateMutex
+    std::atomic<int> m_gone{0};  // the connection's end: its errno, 0 while it lasts
+    const TNetPortName& Name() const { return m_name; }
+
+private:
+    bool Connect(const TNetPortName& name, long long deadline);
+    void Release();
+    void IoLoop();
+    // Sends queued output under m_outMutex; false with errno when the connection failed.
+    bool FlushOutLocked();
+    void Wake();
+    void Gone(int err);
+    bool OpenCheck() const;
+
+    TNetPortName m_name;
+    std::string m_claim;  // the name this program holds open
+    int m_connectMs = 5000;
+    int m_answerMs = 3000;
+    std::atomic<int> m_sock{-1};
+    int m_pipeRead = -1;
+    int m_pipeWrite = -1;  // the I/O thread's; closed when the connection is gone
+    int m_wakeFd = -1;
+    std::atomic<bool> m_stop{false};
+    std::thread m_io;
+    std::mutex m_outMutex;
+    std::string m_outPending;  // under m_outMutex: taken from Write, not yet in the socket
+    std::mutex m_inMutex;
+    std::string m_inPending;  // under m_inMutex: received, not yet in the pipe
+};
+
+// Raw TCP: the bytes as they are. Line settings stay here (the server's own
+// apply), and a break cannot be sent: SetBreak does nothing.
+class CTcpDevice : public CNetDevice {
+public:
+    CTcpDevice() = default;
+    ~CTcpDevice() override;
+    bool SetBreak(bool on) override;
+    std::string OpenNotice() const override;
+
+protected:
+    bool Handshake(long long) override { return true; }
+    void Received(const unsigned char* bytes, std::size_t size, std::string& data) override;
+    std::string Encode(const unsigned char* buf, std::size_t size) override;
+    bool ApplyLineState(const DCB&) override { return true; }
+    bool PurgeFar(bool, bool) override { return true; }
+};

@@ -50,6 +50,13 @@ bool MeansDeviceGone(const std::string& reason) {
     return false;
 }
 
+// A network port's connection that went away: the server or the network.
+bool MeansConnectionGone(const std::string& reason) {
+    for (int code : {ECONNRESET, EPIPE, ECONNABORTED, ENOTCONN, ETIMEDOUT, EHOSTUNREACH, ENETUNREACH})
+        if (reason == std::strerror(code)) return true;
+    return false;
+}
+
 void RemoveHandler() {
     if (!g_handlerInstalled) return;
     ::sigaction(SIGINT, &g_previousAction, nullptr);
@@ -84,7 +91,11 @@ void CPortSession::Say(const std::string& text) {
         if (n == 1) reason = part;
         line += (line.empty() ? "" : ": ") + part;
     }
-    if (MeansDeviceGone(reason)) line = FormatString(GetString(IDS_CTL_DEVICE_GONE).c_str(), reason.c_str());
+    if (MeansDeviceGone(reason)) {
+        line = FormatString(GetString(IDS_CTL_DEVICE_GONE).c_str(), reason.c_str());
+    } else if (MeansConnectionGone(reason)) {
+        line = FormatString(GetString(IDS_CTL_CONNECTION_GONE).c_str(), m_portName.c_str(), reason.c_str());
+    }
     if (m_said.insert(line).second) ReportError(line);
 }
 
@@ -96,6 +107,7 @@ bool CPortSession::Open(const std::string& portName, int model) {
         return false;
     }
     InstallHandler();
+    m_portName = portName;
     m_port = std::make_unique<CCommPort>(&m_reporter, CCommPort::DeviceFactory(), CCommPort::TProfileUse::ReadOnly);
     m_port->SetVerbose(true);
     // Failures have been reported through the reporter.

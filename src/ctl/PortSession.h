@@ -47,6 +47,7 @@ private:
                              [](const std::string& text) { ReportError(text); }};
     bool m_sayOnce = false;
     std::set<std::string> m_said;
+    std::string m_portName;  // as given: a lost connection is named by it
     CCtlClockUi m_ui;
     std::unique_ptr<CCommPort> m_port;
     CClockState m_state;

@@ -181,3 +181,6 @@ constexpr unsigned IDS_NET_HINT_NOT_RFC2217 = 58507;
 constexpr unsigned IDS_NET_HINT_BAD_NAME = 58508;
 constexpr unsigned IDS_NET_HINT_BUSY = 58509;
 constexpr unsigned IDS_NET_CONNECTION_LOST = 58510;
+
+// clocks over the network from tarvelctl (58550-58599)
+constexpr unsigned IDS_CTL_CONNECTION_GONE = 58550;

@@ -314,5 +314,9 @@ const TStringEntry g_stringTable[] = {
     {58508, "A network port is named rfc2217://HOST:PORT or tcp://HOST:PORT (an IPv6 address in brackets: tcp://[::1]:4001)."},
     {58509, "This program has the port open already."},
     {58510, "The connection to %s has gone (the terminal server closed it or the network failed). Press \"Open Comm Port\" on the Comm Port page to connect again."},
+
+    // clocks over the network from tarvelctl (58550-58599): a connection that
+    // went away mid-command, named like an unplugged device
+    {58550, "the connection to %s has gone (%s); run the command again once the terminal server is back"},
 };
 const std::size_t g_stringTableSize = sizeof(g_stringTable) / sizeof(g_stringTable[0]);

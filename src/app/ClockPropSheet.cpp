@@ -10,6 +10,7 @@
 
 #include <climits>
 
+#include "NetDevice.h"
 #include "Profile.h"
 #include "QtPromptHooks.h"
 #include "Resource.h"
@@ -147,7 +148,12 @@ void CClockPropSheet::OnCommStatus(int code, int count) {
 }
 
 void CClockPropSheet::OnDeviceGone() {
-    SetStatus(GetString(IDS_PORT_DEVICE_GONE));
+    // A network port has no plug to check: the line names the connection instead.
+    std::string name;
+    if (m_port.GetPortName(name) && IsNetworkPortName(name))
+        SetStatus(FormatString(GetString(IDS_NET_CONNECTION_LOST).c_str(), name.c_str()));
+    else
+        SetStatus(GetString(IDS_PORT_DEVICE_GONE));
     // Its device is gone for good: a new one comes with the next Open. The
     // port is closed once the reader is out of its report.
     QMetaObject::invokeMethod(

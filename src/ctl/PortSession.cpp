@@ -9,7 +9,6 @@
 #include <string>
 
 #include "CtlCommand.h"
-#include "NetDevice.h"
 #include "Resource.h"
 #include "StringTable.h"
 
@@ -51,9 +50,9 @@ bool MeansDeviceGone(const std::string& reason) {
     return false;
 }
 
-// What a connection that ended or broke leaves in errno.
-bool MeansConnectionLost(const std::string& reason) {
-    for (int code : {EIO, EPIPE, ECONNRESET, ENOTCONN, ETIMEDOUT, EHOSTUNREACH, ENETUNREACH, ECONNABORTED})
+// A network port's connection that went away: the server or the network.
+bool MeansConnectionGone(const std::string& reason) {
+    for (int code : {ECONNRESET, EPIPE, ECONNABORTED, ENOTCONN, ETIMEDOUT, EHOSTUNREACH, ENETUNREACH})
         if (reason == std::strerror(code)) return true;
     return false;
 }
@@ -92,10 +91,11 @@ void CPortSession::Say(const std::string& text) {
         if (n == 1) reason = part;
         line += (line.empty() ? "" : ": ") + part;
     }
-    if (!m_connection.empty() && MeansConnectionLost(reason))
-        line = FormatString(GetString(IDS_CTL_CONNECTION_GONE).c_str(), m_connection.c_str(), reason.c_str());
-    else if (MeansDeviceGone(reason))
+    if (MeansDeviceGone(reason)) {
         line = FormatString(GetString(IDS_CTL_DEVICE_GONE).c_str(), reason.c_str());
+    } else if (MeansConnectionGone(reason)) {
+        line = FormatString(GetString(IDS_CTL_CONNECTION_GONE).c_str(), m_portName.c_str(), reason.c_str());
+    }
     if (m_said.insert(line).second) ReportError(line);
 }
 
@@ -107,6 +107,7 @@ bool CPortSession::Open(const std::string& portName, int model) {
         return false;
     }
     InstallHandler();
+    m_portName = portName;
     m_port = std::make_unique<CCommPort>(&m_reporter, CCommPort::DeviceFactory(), CCommPort::TProfileUse::ReadOnly);
     m_port->SetVerbose(true);
     // Failures have been reported through the reporter.
@@ -116,8 +117,6 @@ bool CPortSession::Open(const std::string& portName, int model) {
     }
     m_said.clear();
     m_sayOnce = true;
-    TNetPortName net;
-    if (ParseNetworkPortName(portName, net)) m_connection = net.host + " port " + net.port;
     return true;
 }
 

@@ -47,8 +47,7 @@ private:
                              [](const std::string& text) { ReportError(text); }};
     bool m_sayOnce = false;
     std::set<std::string> m_said;
-    // "HOST port PORT" of a network port, for a connection that is lost.
-    std::string m_connection;
+    std::string m_portName;  // as given: a lost connection is named by it
     CCtlClockUi m_ui;
     std::unique_ptr<CCommPort> m_port;
     CClockState m_state;

@@ -182,7 +182,6 @@ constexpr unsigned IDS_PORT_HOLDER = 58452;
 constexpr unsigned IDS_PORT_HOLDER_MODEMMANAGER = 58453;
 constexpr unsigned IDS_PORT_HOLDER_BRLTTY = 58454;
 constexpr unsigned IDS_PORT_TAKEN_BY_BRLTTY = 58455;
-constexpr unsigned IDS_CTL_CONNECTION_GONE = 58456;
 // network serial ports (58500-58549)
 constexpr unsigned IDS_NET_RAW_NOTICE = 58500;
 constexpr unsigned IDS_NET_NO_COM_PORT = 58501;
@@ -195,3 +194,6 @@ constexpr unsigned IDS_NET_HINT_NOT_RFC2217 = 58507;
 constexpr unsigned IDS_NET_HINT_BAD_NAME = 58508;
 constexpr unsigned IDS_NET_HINT_BUSY = 58509;
 constexpr unsigned IDS_NET_CONNECTION_LOST = 58510;
+
+// clocks over the network from tarvelctl (58550-58599)
+constexpr unsigned IDS_CTL_CONNECTION_GONE = 58550;

@@ -315,7 +315,6 @@ const TStringEntry g_stringTable[] = {
     {58453, "ModemManager probes serial devices for modems: run sudo systemctl disable --now ModemManager, or keep it off this device with a udev rule setting ENV{ID_MM_DEVICE_IGNORE}=\"1\" (see README)."},
     {58454, "brltty takes some USB serial adapters for braille displays: run sudo systemctl mask brltty-udev.service, or remove it (sudo apt remove brltty) where no braille display is used."},
     {58455, "The device is gone while brltty (pid %d) runs: brltty may have taken the USB serial adapter."},
-    {58456, "the connection to %s has gone (%s); run the command again once it is back"},
     // network serial ports (58500-58549): what a raw TCP or RFC 2217 port
     // cannot do, and what to do when the connection fails or is lost
     {58500, "%s is a raw TCP connection: it cannot send a break, and the line settings are those set on the terminal server."},
@@ -329,5 +328,9 @@ const TStringEntry g_stringTable[] = {
     {58508, "A network port is named rfc2217://HOST:PORT or tcp://HOST:PORT (an IPv6 address in brackets: tcp://[::1]:4001)."},
     {58509, "This program has the port open already."},
     {58510, "The connection to %s has gone (the terminal server closed it or the network failed). Press \"Open Comm Port\" on the Comm Port page to connect again."},
+
+    // clocks over the network from tarvelctl (58550-58599): a connection that
+    // went away mid-command, named like an unplugged device
+    {58550, "the connection to %s has gone (%s); run the command again once the terminal server is back"},
 };
 const std::size_t g_stringTableSize = sizeof(g_stringTable) / sizeof(g_stringTable[0]);

@@ -1,6 +1,6 @@
-// tarvel-clocksim: a simulated clock on a pseudo-terminal, for learning
-// tarvel without hardware. Prints the device to open, then serves it until
-// SIGINT or SIGTERM.
+// tarvel-clocksim: a simulated clock on a pseudo-terminal or raw TCP, for
+// learning tarvel without hardware. Prints the port to open, then serves it
+// until SIGINT or SIGTERM.
 #include <cerrno>
 #include <climits>
 #include <csignal>
@@ -24,6 +24,9 @@ const char USAGE[] =
     "Serves a simulated Halvern clock on a pseudo-terminal. The first line of\n"
     "output is the device to open; SIGINT or SIGTERM ends the clock.\n"
     "\n"
+    "  --listen HOST:PORT  serve on raw TCP instead, one client at a time; the\n"
+    "                      first line of output is then the port name to open,\n"
+    "                      tcp://HOST:PORT (port 0 picks a free port)\n"
     "  --eeprom FILE       start from the setup in FILE (a .hcs setup file)\n"
     "  --save FILE         keep the EEPROM setup in FILE: after every store\n"
     "                      into EEPROM and at exit\n"
@@ -46,6 +49,8 @@ const char USAGE[] =
     "its setup could not be read or saved, 2 for a usage error.\n";
 
 struct TOptions {
+    std::string listenHost;  // empty: a pseudo-terminal
+    std::uint16_t listenPort = 0;
     std::string eepromFile;
     std::string saveFile;
     bool verbose = false;
@@ -60,6 +65,24 @@ bool ParseNumber(const char* text, long low, long high, long& value) {
     const long v = std::strtol(text, &end, 10);
     if (errno != 0 || *end != '\0' || v < low || v > high) return false;
     value = v;
+    return true;
+}
+
+// "HOST:PORT", "[IPv6]:PORT"; the host may not be left out, so serving on
+// every interface is always asked for by name (0.0.0.0, [::]).
+bool ParseListen(const std::string& text, std::string& host, std::uint16_t& port) {
+    const std::size_t colon = text.rfind(':');
+    if (colon == std::string::npos || colon == 0) return false;
+    host = text.substr(0, colon);
+    if (host.front() == '[') {
+        if (host.size() < 3 || host.back() != ']') return false;
+        host = host.substr(1, host.size() - 2);
+    } else if (host.find(':') != std::string::npos) {
+        return false;
+    }
+    long value = 0;
+    if (!ParseNumber(text.c_str() + colon + 1, 0, 65535, value)) return false;
+    port = static_cast<std::uint16_t>(value);
     return true;
 }
 
@@ -86,6 +109,13 @@ bool ParseOptions(int argc, char** argv, TOptions& options) {
         long value = 0;
         if (arg == "--help" || arg == "-h") {
             options.help = true;
+        } else if (arg == "--listen") {
+            if (!needValue("HOST:PORT")) return false;
+            if (!ParseListen(next, options.listenHost, options.listenPort)) {
+                std::fprintf(stderr, "tarvel-clocksim: --listen: not HOST:PORT (port 0 to 65535): %s\n", next);
+                return false;
+            }
+            ++i;
         } else if (arg == "--eeprom") {
             if (!needValue("a file")) return false;
             options.eepromFile = argv[++i];
@@ -189,10 +219,11 @@ int main(int argc, char** argv) {
         return SaveSetup(options.saveFile, config);
     };
     if (!options.saveFile.empty()) sim.SetEepromStoredHandler([&](const TClockConfig& c) { save(c); });
-    if (options.verbose)
-        sim.SetCommandHandler([](const std::string& command) {
-            std::fprintf(stderr, "tarvel-clocksim: %s\n", command.c_str());
-        });
+    if (options.verbose) {
+        auto say = [](const std::string& text) { std::fprintf(stderr, "tarvel-clocksim: %s\n", text.c_str()); };
+        sim.SetCommandHandler(say);
+        sim.SetClientHandler(say);
+    }
 
     // The signals are taken by sigwait below; block them before any thread
     // starts so none of them is handed the signal.
@@ -202,11 +233,18 @@ int main(int argc, char** argv) {
     sigaddset(&stopSignals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
-    if (!sim.Start()) {
+    if (!options.listenHost.empty()) {
+        if (!sim.Listen(options.listenHost, options.listenPort)) {
+            std::fprintf(stderr, "tarvel-clocksim: %s\n", sim.LastError().c_str());
+            return 1;
+        }
+        std::printf("tcp://%s\n", sim.ListenAddress().c_str());
+    } else if (!sim.Start()) {
         std::fprintf(stderr, "tarvel-clocksim: cannot create a pseudo-terminal: %s\n", sim.LastError().c_str());
         return 1;
+    } else {
+        std::printf("%s\n", sim.DevicePath().c_str());
     }
-    std::printf("%s\n", sim.DevicePath().c_str());
     std::fflush(stdout);
 
     int signal = 0;

@@ -192,9 +192,6 @@ bool CSimClock::Start() {
     ::cfsetospeed(&tio, B9600);
     if (::tcsetattr(m_slaveFd, TCSANOW, &tio) != 0) return fail("tcsetattr");
 
-    m_wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (m_wakeFd < 0) return fail("eventfd");
-
     // Exclusive mode set by a client would outlive its close because our
     // descriptor keeps the device open; watching closes lets us end it as the
     // last close of a real port would. Without the watch we serve anyway.
@@ -203,14 +200,19 @@ bool CSimClock::Start() {
         CloseFd(m_watchFd);
 
     m_devicePath = name;
+    m_lineFd = m_masterFd;
+    return StartServing();
+}
+
+bool CSimClock::StartServing() {
+    m_wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (m_wakeFd < 0) {
+        m_lastError = std::string("eventfd: ") + std::strerror(errno);
+        CloseAll();
+        return false;
+    }
     m_lastError.clear();
-    m_parser.Reset();
-    m_takingRecords = false;
-    m_records.clear();
-    m_commandBytes = 0;
-    m_output.clear();
-    m_lineFree = TClock::now();
-    m_lastInput = TClock::now();
+    ResetLine();
     m_bytesRead = 0;
     {
         std::lock_guard lock(m_answerMutex);
@@ -226,6 +228,17 @@ bool CSimClock::Start() {
         return false;
     }
     return true;
+}
+
+// A fresh line: no half command, no records awaited, nothing on its way.
+void CSimClock::ResetLine() {
+    m_parser.Reset();
+    m_takingRecords = false;
+    m_records.clear();
+    m_commandBytes = 0;
+    m_output.clear();
+    m_lineFree = TClock::now();
+    m_lastInput = TClock::now();
 }
 
 void CSimClock::SetServing(bool serving) {
@@ -260,6 +273,9 @@ void CSimClock::Stop() {
 }
 
 void CSimClock::CloseAll() {
+    CloseFd(m_clientFd);
+    CloseFd(m_listenFd);
+    m_lineFd = -1;
     CloseFd(m_watchFd);
     CloseFd(m_wakeFd);
     CloseFd(m_slaveFd);
@@ -295,29 +311,44 @@ void CSimClock::Serve() {
             ts.tv_sec = static_cast<time_t>(ns / 1000000000);
             ts.tv_nsec = static_cast<long>(ns % 1000000000);
         }
+        // The third is the close watch on a pseudo-terminal, the listening
+        // socket on TCP; poll skips a descriptor of -1 (no client yet).
+        const int third = m_listenFd >= 0 ? m_listenFd : m_watchFd;
         pollfd fds[3] = {{m_wakeFd, POLLIN, 0},
-                         {m_masterFd, static_cast<short>(POLLIN | (blocked ? POLLOUT : 0)), 0},
-                         {m_watchFd, POLLIN, 0}};
-        const nfds_t count = m_watchFd >= 0 ? 3 : 2;
-        const int ready = ::ppoll(fds, count, wake ? &ts : nullptr, nullptr);
+                         {m_lineFd, static_cast<short>(POLLIN | (blocked ? POLLOUT : 0)), 0},
+                         {third, POLLIN, 0}};
+        const int ready = ::ppoll(fds, 3, wake ? &ts : nullptr, nullptr);
         if (ready < 0) {
             if (errno == EINTR) continue;
             return;
         }
         if (fds[0].revents & POLLIN) return;
-        if (count == 3 && (fds[2].revents & POLLIN)) {
-            char events[4096];
-            while (::read(m_watchFd, events, sizeof(events)) > 0) {
+        if (fds[2].revents & POLLIN) {
+            if (m_listenFd >= 0) {
+                AcceptClient();
+            } else {
+                char events[4096];
+                while (::read(m_watchFd, events, sizeof(events)) > 0) {
+                }
+                ::ioctl(m_slaveFd, TIOCNXCL);
             }
-            ::ioctl(m_slaveFd, TIOCNXCL);
         }
         if (fds[1].revents & POLLIN) {
             for (;;) {
-                const ssize_t n = ::read(m_masterFd, buf, sizeof(buf));
-                if (n <= 0) break;
-                m_bytesRead += static_cast<std::uint64_t>(n);
-                HandleInput(buf, static_cast<std::size_t>(n));
+                const ssize_t n = ::read(m_lineFd, buf, sizeof(buf));
+                if (n > 0) {
+                    m_bytesRead += static_cast<std::uint64_t>(n);
+                    HandleInput(buf, static_cast<std::size_t>(n));
+                    continue;
+                }
+                // A client that left; the pseudo-terminal never ends while our
+                // slave descriptor is open.
+                if (m_clientFd >= 0 && (n == 0 || (errno != EAGAIN && errno != EINTR)))
+                    DropClient(n == 0 ? "left" : std::string("lost: ") + std::strerror(errno));
+                break;
             }
+        } else if (m_clientFd >= 0 && (fds[1].revents & (POLLHUP | POLLERR))) {
+            DropClient("lost");  // reset before a read could see it
         } else if (fds[1].revents & (POLLHUP | POLLERR)) {
             // Cannot happen while our slave descriptor is open; do not spin if
             // it does, but stay stoppable.

@@ -3,6 +3,8 @@
 // it echoes command bytes, keeps an EEPROM and an active setup, sends and
 // takes the hex records, answers "v" and "TU" and takes the set-time command.
 // Faults can be switched on at any time to show how the program copes.
+// Instead of a pseudo-terminal the clock can serve raw TCP (Listen): one
+// client at a time, each finding a clock ready for a command.
 #pragma once
 
 #include <chrono>
@@ -14,6 +16,7 @@
 #include <mutex>
 #include <optional>
 #include <random>
+#include <sys/types.h>
 #include <string>
 #include <thread>
 #include <vector>
@@ -35,7 +38,16 @@ public:
     // Ends the serving thread and closes the device; the program's side then
     // sees a hang-up, as with an unplugged cable.
     void Stop();
+    // Serves on TCP instead of a pseudo-terminal: listens on host:port (port
+    // 0: a free one). One client is served at a time; another that connects
+    // meanwhile is closed at once, and a new one may come when the client
+    // leaves. Each new client finds the clock ready for a command, as a break
+    // would leave it. False (see LastError) when the address cannot be had.
+    bool Listen(const std::string& host, std::uint16_t port);
     bool IsRunning() const { return m_thread.joinable(); }
+    // Where Listen serves, "HOST:PORT" with the port really bound ("[::1]:PORT"
+    // for IPv6); empty when not listening.
+    std::string ListenAddress() const;
     // The slave device to open, e.g. "/dev/pts/7"; empty when not started.
     std::string DevicePath() const { return m_devicePath; }
     std::string LastError() const { return m_lastError; }
@@ -81,6 +93,9 @@ public:
     // before Start.
     void SetCommandHandler(std::function<void(const std::string&)> handler);
     void SetEepromStoredHandler(std::function<void(const TClockConfig&)> handler);
+    // Called on the serving thread when a TCP client comes, leaves or is
+    // turned away, with a line saying so. Set it before Listen.
+    void SetClientHandler(std::function<void(const std::string&)> handler);
 
     static constexpr const char* ROM_DATE = "12 Mar 1998\r\n";
     static constexpr const char* OLD_ROM_DATE = "23 Oct 1996\r\n";
@@ -92,8 +107,13 @@ private:
         TClock::time_point due;
     };
 
+    bool StartServing();
     void Serve();
     void CloseAll();
+    void ResetLine();
+    void AcceptClient();
+    void DropClient(const std::string& why);  // "left", "lost: reason"
+    ssize_t WriteLine(const char* data, std::size_t size);
     void SetServing(bool serving);
     void HandleInput(const char* data, std::size_t size);
     void HandleCommandByte(char c, const TSimFaults& faults);
@@ -125,9 +145,14 @@ private:
     // Set before Start, read by the serving thread.
     std::function<void(const std::string&)> m_onCommand;
     std::function<void(const TClockConfig&)> m_onEepromStored;
+    std::function<void(const std::string&)> m_onClient;
 
     // Owned by the serving thread while it runs.
     int m_masterFd = -1;
+    int m_listenFd = -1;
+    int m_clientFd = -1;
+    int m_lineFd = -1;  // the master or the client: where the clock's bytes go
+    std::string m_clientName;
     int m_slaveFd = -1;
     int m_wakeFd = -1;
     int m_watchFd = -1;

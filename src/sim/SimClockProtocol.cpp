@@ -222,10 +222,14 @@ void CSimClock::Enqueue(const std::string& text, TClock::time_point earliest) {
 
 CSimClock::TClock::duration CSimClock::CharTime() const {
     if (!GetFaults().realisticPace) return TClock::duration::zero();
-    termios tio{};
-    if (::tcgetattr(m_slaveFd, &tio) != 0) return TClock::duration::zero();
-    // B0 or a rate outside the table: no pacing.
-    const long long baud = SpeedToRate(::cfgetospeed(&tio));
+    // On TCP there is no line to set: the clock's factory 9600 baud.
+    long long baud = 9600;
+    if (m_slaveFd >= 0) {
+        termios tio{};
+        if (::tcgetattr(m_slaveFd, &tio) != 0) return TClock::duration::zero();
+        // B0 or a rate outside the table: no pacing.
+        baud = SpeedToRate(::cfgetospeed(&tio));
+    }
     if (baud <= 0) return TClock::duration::zero();
     // Start bit, eight data bits, stop bit.
     return std::chrono::duration_cast<TClock::duration>(std::chrono::nanoseconds(10'000'000'000LL / baud));
@@ -233,17 +237,25 @@ CSimClock::TClock::duration CSimClock::CharTime() const {
 
 bool CSimClock::WriteDueOutput(TClock::time_point now) {
     char chunk[1024];
+    // Bytes sent while no client is connected are lost, as on a line with
+    // nothing plugged in.
+    if (m_lineFd < 0) {
+        while (!m_output.empty() && m_output.front().due <= now) m_output.pop_front();
+        return false;
+    }
     while (!m_output.empty() && m_output.front().due <= now) {
         std::size_t n = 0;
         while (n < sizeof(chunk) && n < m_output.size() && m_output[n].due <= now) {
             chunk[n] = m_output[n].c;
             ++n;
         }
-        const ssize_t written = ::write(m_masterFd, chunk, n);
+        const ssize_t written = WriteLine(chunk, n);
         if (written < 0) {
             if (errno == EINTR) continue;
             // EAGAIN: the program is not reading; wait until there is room.
-            return true;
+            if (errno == EAGAIN || m_clientFd < 0) return true;
+            DropClient(std::string("lost: ") + std::strerror(errno));
+            return false;
         }
         m_output.erase(m_output.begin(), m_output.begin() + written);
         if (static_cast<std::size_t>(written) < n) return true;

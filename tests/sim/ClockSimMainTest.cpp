@@ -160,4 +160,31 @@ TEST(ClockSimMain, ExitStatusForHelpUsageErrorsAndBadSetupFiles) {
     }
 }
 
+TEST(ClockSimMain, ListensOnTcpPrintsThePortNameAndKeepsItsFaults) {
+    CClockSimProcess sim({"--listen", "127.0.0.1:0", "--old-rom", "--verbose"});
+    const std::string name = sim.Output();
+    ASSERT_EQ(name.rfind("tcp://127.0.0.1:", 0), 0u) << name;
+    EXPECT_NE(name, "tcp://127.0.0.1:0");
+    CSimLine line;
+    ASSERT_TRUE(line.Connect(name.substr(6)));
+    EXPECT_EQ(line.SendEchoed("v"), "v");
+    EXPECT_EQ(line.Read(13), CSimClock::OLD_ROM_DATE);
+    line.Close();
+    EXPECT_EQ(sim.End(SIGTERM), 0);
+
+    // The port is free again once the clock has ended.
+    CClockSimProcess again({"--listen", name.substr(6)});
+    EXPECT_EQ(again.Output(), name);
+    CClockSimProcess clash({"--listen", name.substr(6)});
+    EXPECT_EQ(clash.Output(), "");
+    EXPECT_EQ(clash.End(0), 1);
+    EXPECT_EQ(again.End(SIGINT), 0);
+
+    for (const char* bad : {"7000", ":7000", "localhost:", "localhost:65536", "::1:7000", "[::1:7000", "h:-1"}) {
+        CClockSimProcess usage({"--listen", bad});
+        EXPECT_EQ(usage.Output(), "") << bad;
+        EXPECT_EQ(usage.End(0), 2) << bad;
+    }
+}
+
 #endif  // CLOCKSIM_PATH

@@ -1,5 +1,6 @@
 // The program's end of the simulated clock's line, for the tests: the slave
-// device opened raw and non-blocking, with reads bounded by a deadline.
+// device opened raw and non-blocking (or a TCP connection to a clock that
+// listens), with reads bounded by a deadline.
 #pragma once
 
 #include <string>
@@ -13,6 +14,8 @@ public:
     CSimLine& operator=(const CSimLine&) = delete;
 
     bool Open(const std::string& path, unsigned speed = 0);  // speed: a termios B constant
+    // "HOST:PORT" as the clock prints it (an IPv4 host); false when refused.
+    bool Connect(const std::string& address);
     void Close();
     int Fd() const { return m_fd; }
 

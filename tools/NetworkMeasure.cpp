@@ -146,30 +146,8 @@ int MeasureStream(int seconds) {
                 result = 1;
             } else {
                 port.ReadStart(&counter);
-                counter.Reset(true);
-                std::atomic<bool> stop{false};
-                unsigned long long sent = 0;
-                std::thread writer([&] {
-                    unsigned char block[4096];
-                    while (!stop) {
-                        for (std::size_t i = 0; i < sizeof block; ++i) block[i] = PatternByte(sent + i);
-                        if (!SendAll(master, block, sizeof block)) break;
-                        sent += sizeof block;
-                    }
-                });
-                const auto start = TSteady::now();
-                std::this_thread::sleep_for(std::chrono::seconds(seconds));
-                stop = true;
-                writer.join();
                 // What ser2net and the sockets still hold arrives late.
-                counter.WaitFor(sent, 30000);
-                const double elapsed = std::chrono::duration<double>(TSteady::now() - start).count();
-                port.ReadStop();
-                const unsigned long long received = counter.Received();
-                const unsigned long long lost = (sent > received ? sent - received : 0) + counter.Wrong();
-                std::printf("streamed over rfc2217 via ser2net: %llu bytes in %.1f s (%.0f KiB/s), lost %llu\n",
-                            received, elapsed, received / 1024.0 / elapsed, lost);
-                if (lost != 0) result = 2;
+                if (StreamPattern(port, counter, master, seconds, 30000, "over rfc2217 via ser2net") != 0) result = 2;
             }
         }
     }

@@ -67,29 +67,7 @@ int main(int argc, char** argv) {
         std::printf("reader CPU time over %d s idle: %.3f ms\n", idleSeconds, idleNs / 1e6);
 
         // Full speed: a pattern for streamSeconds, then everything must have come.
-        counter.Reset(true);
-        std::atomic<bool> stop{false};
-        unsigned long long sent = 0;
-        std::thread writer([&] {
-            unsigned char block[4096];
-            while (!stop) {
-                for (std::size_t i = 0; i < sizeof block; ++i) block[i] = PatternByte(sent + i);
-                if (!SendAll(master, block, sizeof block)) break;
-                sent += sizeof block;
-            }
-        });
-        const auto start = std::chrono::steady_clock::now();
-        std::this_thread::sleep_for(std::chrono::seconds(streamSeconds));
-        stop = true;
-        writer.join();
-        counter.WaitFor(sent, 10000);
-        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        port.ReadStop();
-        const unsigned long long received = counter.Received();
-        const unsigned long long lost = (sent > received ? sent - received : 0) + counter.Wrong();
-        std::printf("streamed through the reader: %llu bytes in %.1f s (%.0f KiB/s), lost %llu\n", received,
-                    seconds, received / 1024.0 / seconds, lost);
-        if (lost != 0) result = 2;
+        if (StreamPattern(port, counter, master, streamSeconds, 10000, "through the reader") != 0) result = 2;
     }
     if (keeper >= 0) ::close(keeper);
     ::close(master);

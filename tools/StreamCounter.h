@@ -7,12 +7,16 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <cstdio>
+#include <thread>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
 
+#include "CommPort.h"
 #include "MessageTarget.h"
 #include "Messages.h"
 
@@ -85,4 +89,34 @@ inline bool SendAll(int fd, const unsigned char* data, std::size_t size) {
         ::poll(&p, 1, 100);
     }
     return true;
+}
+
+// Writes the pattern into fd for seconds while the port's reader delivers to
+// counter, waits up to drainMs for what is still on its way, and prints the
+// figures as "streamed WHAT: ..."; gives the bytes lost or wrong.
+inline unsigned long long StreamPattern(CCommPort& port, CCounter& counter, int fd, int seconds, int drainMs,
+                                        const char* what) {
+    counter.Reset(true);
+    std::atomic<bool> stop{false};
+    unsigned long long sent = 0;
+    std::thread writer([&] {
+        unsigned char block[4096];
+        while (!stop) {
+            for (std::size_t i = 0; i < sizeof block; ++i) block[i] = PatternByte(sent + i);
+            if (!SendAll(fd, block, sizeof block)) break;
+            sent += sizeof block;
+        }
+    });
+    const auto start = std::chrono::steady_clock::now();
+    std::this_thread::sleep_for(std::chrono::seconds(seconds));
+    stop = true;
+    writer.join();
+    counter.WaitFor(sent, drainMs);
+    const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    port.ReadStop();
+    const unsigned long long received = counter.Received();
+    const unsigned long long lost = (sent > received ? sent - received : 0) + counter.Wrong();
+    std::printf("streamed %s: %llu bytes in %.1f s (%.0f KiB/s), lost %llu\n", what, received, elapsed,
+                received / 1024.0 / elapsed, lost);
+    return lost;
 }

@@ -2,6 +2,18 @@
 
 namespace Telnet {
 
+void CDecoder::StartCommand(std::uint8_t c) {
+    if (c == DO || c == DONT || c == WILL || c == WONT) {
+        m_verb = c;
+        m_state = TState::Verb;
+    } else if (c == SB) {
+        m_state = TState::SbOption;
+    } else {
+        // NOP, GA, AYT and the like carry nothing for a serial line.
+        m_state = TState::Data;
+    }
+}
+
 void CDecoder::Feed(const std::uint8_t* data, std::size_t size, std::string& out, std::vector<TEvent>& events) {
     for (std::size_t i = 0; i < size; ++i) {
         const std::uint8_t c = data[i];
@@ -22,14 +34,8 @@ void CDecoder::Feed(const std::uint8_t* data, std::size_t size, std::string& out
             if (c == IAC) {
                 out += static_cast<char>(IAC);
                 m_state = TState::Data;
-            } else if (c == DO || c == DONT || c == WILL || c == WONT) {
-                m_verb = c;
-                m_state = TState::Verb;
-            } else if (c == SB) {
-                m_state = TState::SbOption;
             } else {
-                // NOP, GA, AYT and the like carry nothing for a serial line.
-                m_state = TState::Data;
+                StartCommand(c);
             }
             break;
         case TState::Verb:
@@ -66,14 +72,7 @@ void CDecoder::Feed(const std::uint8_t* data, std::size_t size, std::string& out
                 // A command inside a subnegotiation ends it unfinished (a
                 // server that broke off); what it started is dropped.
                 m_sb = TEvent{};
-                if (c == DO || c == DONT || c == WILL || c == WONT) {
-                    m_verb = c;
-                    m_state = TState::Verb;
-                } else if (c == SB) {
-                    m_state = TState::SbOption;
-                } else {
-                    m_state = TState::Data;
-                }
+                StartCommand(c);
             }
             break;
         }

@@ -79,6 +79,9 @@ public:
     void Reset() { *this = CDecoder(); }
 
 private:
+    // What follows an IAC that is not a doubled 0xFF.
+    void StartCommand(std::uint8_t c);
+
     enum class TState { Data, Iac, Verb, SbOption, SbData, SbIac, AfterCr };
     TState m_state = TState::Data;
     std::uint8_t m_verb = 0;

@@ -120,6 +120,7 @@ bool CSetupDlg::OnInitDialog() {
     if (CCommPort* port = GetPort()) {
         port->ListPorts(entries);
         Fill(m_comboPort, entries);
+        ShowStableNames(m_comboPort);
         port->ListBauds(entries);
         Fill(m_comboBaud, entries);
         port->ListDataLengths(entries);
@@ -171,6 +172,7 @@ void CSetupDlg::RefreshPorts() {
     const QSignalBlocker quiet(m_comboPort);
     m_comboPort->clear();
     Fill(m_comboPort, entries);
+    ShowStableNames(m_comboPort);
     const int index = m_comboPort->findText(text);
     if (index >= 0)
         m_comboPort->setCurrentIndex(index);
@@ -190,6 +192,19 @@ int CSetupDlg::FindPrefix(const QComboBox* combo, const std::string& text) {
     for (int i = 0; i < combo->count(); ++i)
         if (combo->itemText(i).startsWith(prefix, Qt::CaseInsensitive)) return i;
     return -1;
+}
+
+void CSetupDlg::ShowStableNames(QComboBox* combo) {
+    const std::vector<CPortCatalogue::TEntry> entries = CPortCatalogue::ListEntries();
+    for (int i = 0; i < combo->count(); ++i) {
+        const std::string text = combo->itemText(i).toStdString();
+        for (const auto& entry : entries) {
+            if (entry.Listed() != text || entry.stableName.empty()) continue;
+            combo->setItemData(
+                i, QString::fromStdString(FormatString(GetString(IDS_PORT_STABLE_TIP).c_str(), entry.stableName.c_str())),
+                Qt::ToolTipRole);
+        }
+    }
 }
 
 int CSetupDlg::FindPort(const QComboBox* combo, const std::string& stored) {

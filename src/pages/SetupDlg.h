@@ -64,6 +64,8 @@ private:
     void UpdateData();
     // Appends the entries and empties the list.
     void Fill(QComboBox* combo, std::vector<std::string>& entries);
+    // Each adapter's stable name as its entry's tool tip: the name that is stored.
+    static void ShowStableNames(QComboBox* combo);
     // Lists the ports again, keeping the port text as it is.
     void RefreshPorts();
     // Selects the first entry beginning with the stored value, or nothing.

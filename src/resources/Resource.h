@@ -174,6 +174,7 @@ constexpr unsigned IDS_PORT_ABSENT = 58400;
 constexpr unsigned IDS_PORT_WITH_SERIAL = 58401;
 constexpr unsigned IDS_PORT_PLAIN = 58402;
 constexpr unsigned IDS_PORT_RFCOMM = 58403;
+constexpr unsigned IDS_PORT_STABLE_TIP = 58404;
 // who holds a busy port, and what to do about programs that take serial
 // devices (58450-58499)
 constexpr unsigned IDS_PORT_IN_USE = 58450;

@@ -307,6 +307,7 @@ const TStringEntry g_stringTable[] = {
     {58401, "%s, serial %s"},
     {58402, "serial port"},
     {58403, "Bluetooth RFCOMM"},
+    {58404, "Stored as %s, which finds this adapter in any USB socket."},
     // who holds a busy port; what to do about the programs that take serial
     // devices on their own
     {58450, "The port is in use by another program."},

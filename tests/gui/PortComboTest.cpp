@@ -57,6 +57,10 @@ void CPortComboTest::PickedAdapterIsStoredByItsStableNameAndFoundAfterReplug() {
         QVERIFY(ports->findText(QStringLiteral("/dev/ttyAMA0 (uart-pl011)")) > ports->findText(QStringLiteral("COM4 (absent)")));
         const int entry = ports->findText(listed);
         QVERIFY(entry >= 0);
+        // Its stable name is shown with it, as the name that will be stored.
+        QVERIFY2(ports->itemData(entry, Qt::ToolTipRole).toString().contains(QString::fromStdString(stable)),
+                 qPrintable(ports->itemData(entry, Qt::ToolTipRole).toString()));
+        QVERIFY(ports->itemData(ports->findText(QStringLiteral("/dev/ttyAMA0 (uart-pl011)")), Qt::ToolTipRole).isNull());
         ports->setCurrentIndex(entry);
         QTest::mouseClick(qobject_cast<QPushButton*>(sheet.GetSetupPage().FindControl(IDC_OPEN_PORT)), Qt::LeftButton);
         QVERIFY(sheet.GetPort()->IsOpen());

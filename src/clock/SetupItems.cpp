@@ -377,6 +377,13 @@ bool GetValueType(int item, int& type) {
     return true;
 }
 
+bool GetItemOffset(int item, int& offset) {
+    const TItemRow* r = ValueRow(item);
+    if (!r) return false;
+    offset = r->offset;
+    return true;
+}
+
 bool GetItemRange(int item, int& min, int& max) {
     const TItemRow* r = Row(item);
     if (!r) return false;

@@ -53,6 +53,8 @@ int GetFirstChoiceValue(int item);
 bool GetItemKind(int item, int& kind);
 bool GetItemLabel(int item, std::string& label);  // a format with at most one %s
 bool GetValueType(int item, int& type);
+// Where the item's field starts in the record; false for item 0.
+bool GetItemOffset(int item, int& offset);
 bool GetItemRange(int item, int& min, int& max);   // the limits the range message names
 
 bool GetChoiceCount(int item, int& count);

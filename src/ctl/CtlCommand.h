@@ -31,6 +31,10 @@ void AddFileCommands(std::vector<TCtlCommand>& table);
 void AddPortCommands(std::vector<TCtlCommand>& table);
 // Appends the command that lists the serial ports.
 void AddPortsCommand(std::vector<TCtlCommand>& table);
+// Appends diff, which compares two setups.
+void AddDiffCommands(std::vector<TCtlCommand>& table);
+// Appends export and import, the editable text form of a setup.
+void AddTextCommands(std::vector<TCtlCommand>& table);
 // Appends --port and --model, taken before a port command or after it.
 void AddPortOptions(std::vector<TCtlOption>& options);
 

@@ -28,6 +28,8 @@ std::vector<TCtlCommand> BuildTable() {
     AddFileCommands(table);
     AddPortCommands(table);
     AddPortsCommand(table);
+    AddDiffCommands(table);
+    AddTextCommands(table);
     return table;
 }
 

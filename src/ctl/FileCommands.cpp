@@ -16,6 +16,7 @@
 #include "ClockState.h"
 #include "CtlClockUi.h"
 #include "CtlCommand.h"
+#include "CtlJson.h"
 #include "Resource.h"
 #include "SetupItems.h"
 #include "StringTable.h"
@@ -140,6 +141,12 @@ int RunHex(const CCommandLine&, const CCommandLine& args) {
 int RunShow(const CCommandLine&, const CCommandLine& args) {
     CClockState state;
     if (!LoadOrReport(state, args.GetArgs()[0])) return CTL_FAILED;
+    if (args.Has("json")) {
+        nlohmann::ordered_json doc = JsonDocument("show");
+        doc["file"] = args.GetArgs()[0];
+        doc["items"] = AllItemsJson(*state.GetConfig());
+        return WriteJson(doc) ? CTL_DONE : CTL_FAILED;
+    }
     std::vector<std::string> groups;
     GetGroupNames(groups);
     std::string text;
@@ -166,6 +173,14 @@ int RunGet(const CCommandLine&, const CCommandLine& args) {
     }
     CClockState state;
     if (!LoadOrReport(state, path)) return CTL_FAILED;
+    if (args.Has("json")) {
+        // A value without a text is null here, beside its raw number.
+        nlohmann::ordered_json doc = JsonDocument("get");
+        doc["file"] = path;
+        doc["items"] = nlohmann::ordered_json::array();
+        for (int item : items) doc["items"].push_back(ItemJson(*state.GetConfig(), item));
+        return WriteJson(doc) ? CTL_DONE : CTL_FAILED;
+    }
     std::string text;
     for (int item : items) {
         std::string value;
@@ -282,10 +297,10 @@ void AddFileCommands(std::vector<TCtlCommand>& table) {
                      "Nine Intel HEX records, 377 characters, each record ended by CR LF.\n", {}, 1, 1,
                      RunHex});
     table.push_back({"show", "FILE", "Print the setup tree: groups, item numbers, labels and values.",
-                     "", {}, 1, 1, RunShow});
+                     "", {{"json", 0, nullptr, "print every item as JSON (see docs/json.md)"}}, 1, 1, RunShow});
     table.push_back({"get", "FILE ITEM...", "Print the value of setup items, one per line.",
                      "Items are addressed by number (see show). Choice items print their choice text.\n",
-                     {}, 2, SIZE_MAX, RunGet});
+                     {{"json", 0, nullptr, "print the items as JSON (see docs/json.md)"}}, 2, SIZE_MAX, RunGet});
     table.push_back({"set", "FILE ITEM=VALUE...", "Change setup items in FILE.",
                      "VALUE is a whole number, or for a choice item its choice text (any case) or\n"
                      "its index; a choice text wins over an index of the same spelling. Either all\n"

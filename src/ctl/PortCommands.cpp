@@ -12,6 +12,7 @@
 #include "ClockState.h"
 #include "CtlCommand.h"
 #include "CtlClockUi.h"
+#include "CtlJson.h"
 #include "PortSession.h"
 #include "Profile.h"
 #include "ProfileKeys.h"
@@ -115,6 +116,15 @@ int RunRead(const CCommandLine& global, const CCommandLine& args) {
         ReportError(GetString(IDS_ERROR_SAVING_FILE) + " " + e.GetPath() + ": " + e.GetReason());
         return CTL_FAILED;
     }
+    if (args.Has("json")) {
+        nlohmann::ordered_json doc = JsonDocument("read");
+        doc["port"] = PortName(global, args);
+        std::string model;
+        if (session.State().GetModelName(model)) doc["model"] = model;
+        doc["file"] = out;
+        doc["items"] = AllItemsJson(*session.State().GetConfig());
+        return WriteJson(doc) ? CTL_DONE : CTL_FAILED;
+    }
     return CTL_DONE;
 }
 
@@ -193,6 +203,18 @@ int RunTime(const CCommandLine& global, const CCommandLine& args) {
         ReportError("time get: no reply from the clock");
         return CTL_FAILED;
     }
+    if (args.Has("json")) {
+        nlohmann::ordered_json doc = JsonDocument("time get");
+        doc["reply"] = line;
+        // The reply's fields, when it has the usual DAY:H:M:S form.
+        int day = 0, hour = 0, minute = 0, second = 0, used = 0;
+        if (std::sscanf(line.c_str(), "%d:%d:%d:%d%n", &day, &hour, &minute, &second, &used) == 4 &&
+            used == static_cast<int>(line.size()))
+            doc["utc"] = {{"day_of_year", day}, {"hour", hour}, {"minute", minute}, {"second", second}};
+        else
+            doc["utc"] = nullptr;
+        return WriteJson(doc) ? CTL_DONE : CTL_FAILED;
+    }
     std::printf("%s\n", line.c_str());
     return FinishStdout();
 }
@@ -239,6 +261,12 @@ int RunSend(const CCommandLine& global, const CCommandLine& args) {
 
 }  // namespace
 
+int OpenCommandSession(const char* command, const CCommandLine& global, const CCommandLine& args,
+                       CPortSession& session, std::string* portName) {
+    if (portName) *portName = PortName(global, args);
+    return OpenSession(command, global, args, session);
+}
+
 void AddPortOptions(std::vector<TCtlOption>& options) {
     options.push_back(kPortOption);
     options.push_back(kModelOption);
@@ -249,7 +277,9 @@ void AddPortCommands(std::vector<TCtlCommand>& table) {
                      "Has the clock load its stored setup, then reads and checks it (about 3 s with\n"
                      "the default CharDelay of 100 ms). FILE is replaced only once the whole setup\n"
                      "was read.\n",
-                     WithPortOptions({{"output", 'o', "FILE", "the setup file to write"}}), 0, 1, RunRead});
+                     WithPortOptions({{"output", 'o', "FILE", "the setup file to write"},
+                                      {"json", 0, nullptr, "also print what was read as JSON (see docs/json.md)"}}),
+                     0, 1, RunRead});
     table.push_back({"write", "FILE", "Write a setup file into the clock, verify it, store it, reset.",
                      "Before verifying, storing and resetting the clock a countdown runs on stderr\n"
                      "while the clock works. Ctrl-C during a countdown ends the write there: the\n"
@@ -259,7 +289,8 @@ void AddPortCommands(std::vector<TCtlCommand>& table) {
     table.push_back({"time", "get|set", "Print the clock's UTC time, or set it from this PC's local time.",
                      "get prints the clock's reply: day of year, hours, minutes and seconds.\n"
                      "A clock that answers '?' refused the command: exit status 1.\n",
-                     WithPortOptions({}), 1, 1, RunTime});
+                     WithPortOptions({{"json", 0, nullptr, "print get's reply as JSON (see docs/json.md)"}}), 1, 1,
+                     RunTime});
     table.push_back({"send", "TEXT", "Send TEXT to the clock and print what comes back.",
                      "TEXT goes out as the Console page sends a line: without a line ending, at most\n"
                      "79 characters. Only printable characters, CR and LF of the answer are shown.\n",

@@ -52,3 +52,10 @@ private:
     std::unique_ptr<CCommPort> m_port;
     CClockState m_state;
 };
+
+// Opens the port and model the options name (after the command, else before
+// it, else the stored ones) for command. CTL_DONE when open; otherwise the
+// exit status, the reason already on stderr. portName, when given, receives
+// the port's name.
+int OpenCommandSession(const char* command, const CCommandLine& global, const CCommandLine& args,
+                       CPortSession& session, std::string* portName = nullptr);

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "CtlCommand.h"
+#include "CtlJson.h"
 #include "PortCatalogue.h"
 
 namespace {
@@ -17,7 +18,18 @@ std::string Field(std::string text) {
     return text.empty() ? std::string("-") : text;
 }
 
-int RunPorts(const CCommandLine&, const CCommandLine&) {
+int RunPorts(const CCommandLine&, const CCommandLine& args) {
+    if (args.Has("json")) {
+        nlohmann::ordered_json doc = JsonDocument("ports");
+        doc["ports"] = nlohmann::ordered_json::array();
+        auto orNull = [](const std::string& s) { return s.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(s); };
+        for (const auto& entry : CPortCatalogue::ListEntries())
+            doc["ports"].push_back({{"name", entry.name},
+                                    {"stable_name", orNull(entry.stableName)},
+                                    {"description", orNull(entry.description)},
+                                    {"present", entry.present}});
+        return WriteJson(doc) ? CTL_DONE : CTL_FAILED;
+    }
     for (const auto& entry : CPortCatalogue::ListEntries()) {
         const std::string line = Field(entry.name) + "\t" + Field(entry.stableName) + "\t" + Field(entry.description) +
                                  "\t" + (entry.present ? "present" : "absent") + "\n";
@@ -37,5 +49,5 @@ void AddPortsCommand(std::vector<TCtlCommand>& table) {
                      "under /dev/serial/by-id that finds the same adapter in any socket, what the\n"
                      "port is, and whether its device is there. --port takes any of the names.\n"
                      "TARVEL_SYSFS_ROOT=DIR (for tests) lists the ports of a fake machine under DIR.\n",
-                     {}, 0, 0, RunPorts});
+                     {{"json", 0, nullptr, "print the list as JSON (see docs/json.md)"}}, 0, 0, RunPorts});
 }

@@ -198,3 +198,18 @@ constexpr unsigned IDS_NET_CONNECTION_LOST = 58510;
 
 // clocks over the network from tarvelctl (58550-58599)
 constexpr unsigned IDS_CTL_CONNECTION_GONE = 58550;
+
+// setup comparison and the setup text form (58600-58649)
+constexpr unsigned IDS_TEXT_VALUE_REFUSED = 58600;
+constexpr unsigned IDS_TEXT_RAW_DOES_NOT_FIT = 58601;
+constexpr unsigned IDS_TEXT_NOT_A_LINE = 58602;
+constexpr unsigned IDS_TEXT_UNKNOWN_ITEM = 58603;
+constexpr unsigned IDS_TEXT_GIVEN_TWICE = 58604;
+constexpr unsigned IDS_TEXT_BITS_HELD = 58605;
+constexpr unsigned IDS_TEXT_ITEM_MISSING = 58606;
+constexpr unsigned IDS_TEXT_TOO_LARGE = 58607;
+constexpr unsigned IDS_TEXT_OTHER_ITEMS = 58608;
+constexpr unsigned IDS_TEXT_OTHER_BITS = 58609;
+constexpr unsigned IDS_TEXT_CHOICES = 58610;
+constexpr unsigned IDS_TEXT_RANGE = 58611;
+constexpr unsigned IDS_TEXT_ITEM_N = 58612;

@@ -333,5 +333,21 @@ const TStringEntry g_stringTable[] = {
     // clocks over the network from tarvelctl (58550-58599): a connection that
     // went away mid-command, named like an unplugged device
     {58550, "the connection to %s has gone (%s); run the command again once the terminal server is back"},
+
+    // setup comparison and the setup text form (58600-58649): why a line of
+    // a setup text was refused, and the section headings it is written with
+    {58600, "item %d: \"%s\" is not taken; the item takes %s"},
+    {58601, "item %d: \"%s\" does not fit the item's field"},
+    {58602, "not an ITEM = VALUE line"},
+    {58603, "there is no setup item \"%s\""},
+    {58604, "%s is given twice (first on line %d)"},
+    {58605, "byte %d: bits 0x%02X belong to setup items; give them on the items' lines"},
+    {58606, "item %d (%s) is missing: every item needs its line"},
+    {58607, "the text is too large to be a setup text"},
+    {58608, "Items the setup tree does not show"},
+    {58609, "Record bits no item holds"},
+    {58610, "one of %s"},
+    {58611, "a whole number from %d to %d"},
+    {58612, "Item %d"},
 };
 const std::size_t g_stringTableSize = sizeof(g_stringTable) / sizeof(g_stringTable[0]);

@@ -197,6 +197,7 @@ void CClockPropSheet::OnClockStateChanged() {
     const bool open = m_port.IsOpen();
     EnableMenuCommand(ID_FILE_DUMP, present);
     EnableMenuCommand(ID_FILE_SAVE_FILE, present);
+    EnableMenuCommand(ID_FILE_COMPARE, present);
     EnableTransfer(ID_FILE_SAVE_COMM, present && open);
 }
 

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QPointer>
 #include <QString>
 #include <QUrl>
 
@@ -30,6 +31,7 @@
 #include "QtClockUi.h"
 #include "SetupDlg.h"
 
+class CCompareDlg;
 class QAction;
 class QMenu;
 class QMenuBar;
@@ -75,6 +77,7 @@ public:
     void OnSaveToCommPort();
     void OnSaveToFile();
     void OnDump();
+    void OnCompare();
     void OnHelpContents();
     void OnHelpSearch();
     void OnWebSite();
@@ -85,6 +88,10 @@ public:
     bool LoadFromFile(const QString& path);
     bool SaveToFile(const QString& path);
     bool DumpToFile(const QString& path);
+    // Opens the Compare dialog for the file against the setup shown; false
+    // (told) when the file cannot be loaded. The dialog stays open until closed.
+    bool CompareWithFile(const QString& path);
+    CCompareDlg* GetCompareDialog() const;
 
     // The menu by command id; EnableMenuCommand returns the previous state.
     QAction* GetMenuAction(unsigned id) const;
@@ -156,6 +163,7 @@ private:
     CLocationDlg m_locationPage;
     CConsoleDlg m_consolePage;
     CCommonPage m_commonPage;
+    QPointer<CCompareDlg> m_compareDlg;
     std::unique_ptr<CFloatStatus> m_pFloatStatus;
     // A failed open's report into commport_err.txt; the port's error boxes
     // and a newly opened port go through the adapter.

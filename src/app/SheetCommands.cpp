@@ -3,8 +3,10 @@
 
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 
 #include "ClockFile.h"
+#include "CompareDlg.h"
 #include "QtPromptHooks.h"
 #include "Resource.h"
 #include "StringTable.h"
@@ -39,6 +41,7 @@ void CClockPropSheet::OnLoadFromCommPort() {
         }
         if (read) {
             OnStatusText(IDS_GOT_FROM_CLOCK);
+            m_commonPage.MarkUnchanged();
         } else {
             // The line no longer says that a read is under way.
             OnStatusText(IDS_READ_FAILED);
@@ -57,6 +60,7 @@ void CClockPropSheet::OnSaveToCommPort() {
         }
         if (result == TWriteResult::Written) {
             OnStatusText(IDS_SENT_TO_CLOCK);
+            m_commonPage.MarkUnchanged();
         } else if (result == TWriteResult::Failed) {
             OnStatusText(IDS_WRITE_FAILED);
             ShowMessage(GetString(IDS_WRITE_FAILED));
@@ -88,7 +92,10 @@ bool CClockPropSheet::LoadFromFile(const QString& path) {
     try {
         // A file refused for its signature or revision has shown its message.
         loaded = LoadConfigFile(m_clockState, LocalPath(path)) == TLoadResult::Loaded;
-        if (loaded) OnStatusText(IDS_READ_FILE_OK);
+        if (loaded) {
+            OnStatusText(IDS_READ_FILE_OK);
+            m_commonPage.MarkUnchanged();
+        }
     } catch (...) {
         ShowMessage(GetString(IDS_ERROR_OPENING_FILE));
         loaded = false;
@@ -112,12 +119,38 @@ bool CClockPropSheet::SaveToFile(const QString& path) {
     } catch (...) {
         saved = false;
     }
-    if (saved)
+    if (saved) {
         OnStatusText(IDS_SAVED_FILE_OK);
-    else
+        m_commonPage.MarkUnchanged();
+    } else
         ShowMessage(GetString(IDS_ERROR_SAVING_FILE));
     return saved;
 }
+
+void CClockPropSheet::OnCompare() {
+    const QString path = AskFileName(false, QStringLiteral("hcs"));
+    if (path.isEmpty()) return;
+    CompareWithFile(path);
+}
+
+bool CClockPropSheet::CompareWithFile(const QString& path) {
+    CClockState file;
+    // A refused file tells why, as loading it would.
+    file.SetUi(m_clockState.GetUi());
+    try {
+        if (LoadConfigFile(file, LocalPath(path)) != TLoadResult::Loaded) return false;
+    } catch (...) {
+        ShowMessage(GetString(IDS_ERROR_OPENING_FILE));
+        return false;
+    }
+    if (m_compareDlg) m_compareDlg->close();
+    m_compareDlg = new CCompareDlg(DiffSetups(*m_clockState.GetConfig(), *file.GetConfig()), QFileInfo(path).fileName(), this);
+    m_compareDlg->setAttribute(Qt::WA_DeleteOnClose);
+    m_compareDlg->open();
+    return true;
+}
+
+CCompareDlg* CClockPropSheet::GetCompareDialog() const { return m_compareDlg; }
 
 void CClockPropSheet::OnDump() {
     const QString path = AskFileName(true, QStringLiteral("txt"));

@@ -40,6 +40,7 @@ void CClockPropSheet::BuildMenu() {
     QMenu* save = file->addMenu(tr("Save"));
     AddCommand(save, "To &Comm Port", ID_FILE_SAVE_COMM, &CClockPropSheet::OnSaveToCommPort);
     AddCommand(save, "To &File", ID_FILE_SAVE_FILE, &CClockPropSheet::OnSaveToFile);
+    AddCommand(file, "&Compare...", ID_FILE_COMPARE, &CClockPropSheet::OnCompare);
     file->addSeparator();
     AddCommand(file, "&Dump", ID_FILE_DUMP, &CClockPropSheet::OnDump);
     file->addSeparator();
@@ -67,7 +68,7 @@ void CClockPropSheet::BuildMenu() {
     });
 
     // Until the first notification only loading a file, Exit and Help work.
-    for (unsigned id : {ID_FILE_LOAD_COMM, ID_FILE_SAVE_COMM, ID_FILE_SAVE_FILE, ID_FILE_DUMP})
+    for (unsigned id : {ID_FILE_LOAD_COMM, ID_FILE_SAVE_COMM, ID_FILE_SAVE_FILE, ID_FILE_COMPARE, ID_FILE_DUMP})
         EnableMenuCommand(id, false);
 }
 

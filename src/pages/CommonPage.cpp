@@ -1,6 +1,7 @@
 #include "CommonPage.h"
 
 #include <QComboBox>
+#include <QFont>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -15,6 +16,7 @@
 
 #include "ClockState.h"
 #include "Resource.h"
+#include "SetupDiff.h"
 #include "SetupItems.h"
 #include "StringTable.h"
 
@@ -68,7 +70,40 @@ void CCommonPage::OnClockStateChanged() {
     m_tree->setEnabled(valid);
     m_editValue->setEnabled(valid);
     m_comboChoice->setEnabled(valid);
+    // A failed load notifies too, with the record as it was: only the first
+    // setup is taken here; loads that worked are marked by the sheet.
+    if (valid && !m_hasBaseline) {
+        m_baseline = *state->GetConfig();
+        m_hasBaseline = true;
+    }
     BuildTree();
+}
+
+bool CCommonPage::IsItemChanged(int item) const {
+    const CClockState* state = GetClockState();
+    long long now = 0, then = 0;
+    return m_hasBaseline && state && GetItemRaw(*state->GetConfig(), item, now) && GetItemRaw(m_baseline, item, then) &&
+           now != then;
+}
+
+void CCommonPage::MarkUnchanged() {
+    const CClockState* state = GetClockState();
+    if (!state || !state->IsValid()) return;
+    m_baseline = *state->GetConfig();
+    m_hasBaseline = true;
+    for (int b = 0; b < m_tree->topLevelItemCount(); ++b) {
+        QTreeWidgetItem* branch = m_tree->topLevelItem(b);
+        for (int i = 0; i < branch->childCount(); ++i) RefreshItemText(branch->child(i));
+    }
+}
+
+void CCommonPage::MarkBranch(QTreeWidgetItem* branch) {
+    if (!branch) return;
+    bool any = false;
+    for (int i = 0; i < branch->childCount() && !any; ++i) any = branch->child(i)->font(0).bold();
+    QFont font = branch->font(0);
+    font.setBold(any);
+    branch->setFont(0, font);
 }
 
 int CCommonPage::ItemNumber(const QTreeWidgetItem* treeItem) {
@@ -145,7 +180,20 @@ void CCommonPage::RefreshItemText(QTreeWidgetItem* treeItem) {
     if (item < 0 || item >= ITEM_COUNT) return;
     std::string label;
     if (!GetItemLabel(item, label)) return;
-    treeItem->setText(0, QString::fromStdString(FormatLabel(label, value)));
+    const bool changed = IsItemChanged(item);
+    std::string text = FormatLabel(label, value);
+    QString tip;
+    if (changed) {
+        text += " *";
+        tip = QString::fromStdString(FormatString(GetString(IDS_SETUP_ITEM_CHANGED).c_str(),
+                                                  ShowItemValue(GetItemValue(m_baseline, item)).c_str()));
+    }
+    treeItem->setText(0, QString::fromStdString(text));
+    treeItem->setToolTip(0, tip);
+    QFont font = treeItem->font(0);
+    font.setBold(changed);
+    treeItem->setFont(0, font);
+    MarkBranch(treeItem->parent());
 }
 
 void CCommonPage::ClearEditors() {

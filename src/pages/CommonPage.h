@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string>
 
+#include "ClockConfig.h"
+
 #include "CommPage.h"
 
 class QComboBox;
@@ -43,6 +45,14 @@ public:
 
     QTreeWidget* GetTree() const { return m_tree; }
 
+    // Items whose value differs from the setup as last loaded or saved are
+    // marked in the tree: bold, a trailing " *", and what the value was as
+    // their tool tip; a branch holding one is bold. The sheet calls
+    // MarkUnchanged after each load and save; until the first, the first
+    // setup shown counts as unchanged.
+    void MarkUnchanged();
+    bool IsItemChanged(int item) const;
+
 protected:
     bool OnInitDialog() override;
     void OnClockStateChanged() override;
@@ -51,10 +61,15 @@ private:
     // The item number the tree item carries; 0 for a branch or no item.
     static int ItemNumber(const QTreeWidgetItem* treeItem);
     void ClearEditors();
+    // Bold for a branch that holds a changed item.
+    static void MarkBranch(QTreeWidgetItem* branch);
 
     QPushButton* m_btnApply = nullptr;
     QLineEdit* m_editValue = nullptr;
     QComboBox* m_comboChoice = nullptr;
     QTreeWidget* m_tree = nullptr;
     QGroupBox* m_group = nullptr;
+    // The setup as last loaded or saved; meaningful once m_hasBaseline.
+    TClockConfig m_baseline{};
+    bool m_hasBaseline = false;
 };

@@ -349,5 +349,14 @@ const TStringEntry g_stringTable[] = {
     {58610, "one of %s"},
     {58611, "a whole number from %d to %d"},
     {58612, "Item %d"},
+    {58620, "Lists the setup items that differ between a setup file and the setup shown."},
+    {58621, "Compare with %s"},
+    {58622, "Item"},
+    {58623, "Label"},
+    {58624, "Shown"},
+    {58625, "In the file"},
+    {58626, "The setup shown and the file are the same."},
+    {58627, "%d setup items differ between the setup shown and the file."},
+    {58628, "Changed since the setup was loaded or saved; it was %s."},
 };
 const std::size_t g_stringTableSize = sizeof(g_stringTable) / sizeof(g_stringTable[0]);

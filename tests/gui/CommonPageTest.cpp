@@ -119,7 +119,7 @@ void CCommonPageTest::PickedChoiceIsStoredAtOnce() {
     QCOMPARE(s.sheet.GetClockState()->GetConfig()->mainParity, 2);  // filling stored nothing
 
     QTest::keyClick(s.choice, Qt::Key_Up);
-    QCOMPARE(s.Label(6), QStringLiteral("Parity Even"));
+    QCOMPARE(s.Label(6), QStringLiteral("Parity Even *"));
     QCOMPARE(s.sheet.GetClockState()->GetConfig()->mainParity, 1);
     QVERIFY(s.prompts.boxes.empty());
 }
@@ -161,7 +161,7 @@ void CCommonPageTest::NumbersAreScannedAndChecked() {
     QCOMPARE(c.dstMinutes, 30);
     s.ApplyText(" 12abc");
     QCOMPARE(c.dstMinutes, 12);
-    QCOMPARE(s.Label(15), QStringLiteral("Change Over Minutes 12"));
+    QCOMPARE(s.Label(15), QStringLiteral("Change Over Minutes 12 *"));
     QCOMPARE(s.edit->text(), QStringLiteral(" 12abc"));
 
     // Beyond 32 bits is refused as out of range, never cut to fit.

@@ -195,7 +195,7 @@ void CEndToEndTest::WholeSessionOnTheSimulatedClock() {
     // Picked as a user does (the page takes what the user picks, not every change).
     for (int i = 0; i < choice->count() && choice->currentText() != QStringLiteral("19200"); ++i)
         QTest::keyClick(choice, Qt::Key_Down);
-    QCOMPARE(FindItem(tree, 3)->text(0), QStringLiteral("Baud Rate 19200"));
+    QCOMPARE(FindItem(tree, 3)->text(0), QStringLiteral("Baud Rate 19200 *"));
     tree->setCurrentItem(FindItem(tree, 15));  // change-over minutes: a byte
     value->setText(QStringLiteral("45"));
     QTest::mouseClick(apply, Qt::LeftButton);
@@ -214,6 +214,9 @@ void CEndToEndTest::WholeSessionOnTheSimulatedClock() {
     QCOMPARE(session.countdowns, 3);
     QVERIFY(Same(clock->GetEeprom(), edited));
     QCOMPARE(ReadWholeFile(session.EepromFile()).size(), CClockState::FILE_SIZE);
+    // What the clock now holds is no longer marked as changed.
+    QCOMPARE(FindItem(tree, 3)->text(0), QStringLiteral("Baud Rate 19200"));
+    QVERIFY(!FindItem(tree, 3)->font(0).bold());
 
     // Read back over a local change that never went to the clock.
     QVERIFY(state.SetItem(15, 10, false));

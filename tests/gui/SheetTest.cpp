@@ -94,7 +94,7 @@ void CSheetTest::StartsWithResourceMenuAndPrompt() {
     QCOMPARE(menus[1]->text(), QStringLiteral("&Help"));
     QStringList fileItems;
     for (QAction* a : menus[0]->menu()->actions()) fileItems << (a->isSeparator() ? QStringLiteral("-") : a->text());
-    QCOMPARE(fileItems, (QStringList{"&Load", "Save", "-", "&Dump", "-", "E&xit"}));
+    QCOMPARE(fileItems, (QStringList{"&Load", "Save", "&Compare...", "-", "&Dump", "-", "E&xit"}));
     QStringList helpItems;
     for (QAction* a : menus[1]->menu()->actions()) helpItems << (a->isSeparator() ? QStringLiteral("-") : a->text());
     QCOMPARE(helpItems, (QStringList{"&Contents", "&Search", "-", "&On the web", "-", "&About"}));

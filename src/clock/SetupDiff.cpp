@@ -119,7 +119,7 @@ TItemValue GetItemValue(const TClockConfig& config, int item) {
 }
 
 std::string ShowItemValue(const TItemValue& value) {
-    return value.hasText ? value.text : "(no value, raw " + std::to_string(value.raw) + ")";
+    return value.hasText ? value.text : FormatString(GetString(IDS_TEXT_NO_VALUE).c_str(), value.raw);
 }
 
 TSetupDiff DiffSetups(const TClockConfig& a, const TClockConfig& b) {

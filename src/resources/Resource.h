@@ -213,6 +213,7 @@ constexpr unsigned IDS_TEXT_OTHER_BITS = 58609;
 constexpr unsigned IDS_TEXT_CHOICES = 58610;
 constexpr unsigned IDS_TEXT_RANGE = 58611;
 constexpr unsigned IDS_TEXT_ITEM_N = 58612;
+constexpr unsigned IDS_TEXT_NO_VALUE = 58613;
 constexpr unsigned ID_FILE_COMPARE = 58620;  // menu command; its string is the prompt
 constexpr unsigned IDS_COMPARE_CAPTION = 58621;
 constexpr unsigned IDS_COMPARE_ITEM = 58622;

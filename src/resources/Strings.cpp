@@ -349,6 +349,7 @@ const TStringEntry g_stringTable[] = {
     {58610, "one of %s"},
     {58611, "a whole number from %d to %d"},
     {58612, "Item %d"},
+    {58613, "(no value, raw %lld)"},
     {58620, "Lists the setup items that differ between a setup file and the setup shown."},
     {58621, "Compare with %s"},
     {58622, "Item"},

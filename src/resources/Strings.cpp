@@ -333,5 +333,17 @@ const TStringEntry g_stringTable[] = {
     // clocks over the network from tarvelctl (58550-58599): a connection that
     // went away mid-command, named like an unplugged device
     {58550, "the connection to %s has gone (%s); run the command again once the terminal server is back"},
+
+    // backups before writing and the line trace (58650-58699)
+    {58650, "trace cut here: it reached its size limit, later bytes are not recorded"},
+    {58651, "Sent clock configuration data to clock successfully. Backup: %s"},
+    {58652, "The clock already holds this setup: nothing was sent."},
+    {58653, "Reading the clock's setup for a backup failed: nothing was sent."},
+    {58654, "The clock's setup could not be backed up (%s): nothing was sent."},
+    {58655, "Reading the clock's setup for a backup..."},
+    {58656, "no backups folder: neither XDG_DATA_HOME nor HOME names one"},
+    {58657, "the backups folder %s is not a folder of this user's"},
+    {58658, "cannot write the trace to %s: %s"},
+    {58659, "Backup: %s"},
 };
 const std::size_t g_stringTableSize = sizeof(g_stringTable) / sizeof(g_stringTable[0]);

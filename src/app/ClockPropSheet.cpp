@@ -11,7 +11,9 @@
 #include <climits>
 
 #include "NetDevice.h"
+#include "LineTrace.h"
 #include "Profile.h"
+#include "ProfileKeys.h"
 #include "QtPromptHooks.h"
 #include "Resource.h"
 #include "StringTable.h"
@@ -62,9 +64,23 @@ CClockPropSheet::CClockPropSheet(unsigned captionId, QWidget* parent, int select
     WireEvents();
     m_port.SetNotifyWnd(&m_events);
     OnStatusText(IDS_START_PROMPT);
+    StartLineTrace();
     // The port may have opened during construction: the menu starts from its real state.
     m_events.NotifyPortStateChanged();
     OnPageChanged(m_tabs->currentIndex());
+}
+
+// For support: the profile may name a file that records the line.
+void CClockPropSheet::StartLineTrace() {
+    const std::string path = GetProfileString(ProfileKeys::DEBUG, ProfileKeys::TRACE, "");
+    if (path.empty()) return;
+    std::string reason;
+    auto trace = CLineTrace::Open(path, reason);
+    if (!trace) {
+        SetStatus(FormatString(GetString(IDS_TRACE_OPEN_FAILED).c_str(), path.c_str(), reason.c_str()));
+        return;
+    }
+    m_port.SetTrace(std::move(trace));
 }
 
 void CClockPropSheet::WireEvents() {

@@ -131,6 +131,10 @@ protected:
 
 private:
     void WireEvents();
+    void StartLineTrace();
+    // Before a write: the clock's setup kept (unless the profile says not
+    // to). False when nothing is to be sent; the status line says why.
+    bool BackUpBeforeWrite(std::string& backupPath);
     void BuildMenu();
     QAction* AddCommand(QMenu* menu, const char* text, unsigned id, void (CClockPropSheet::*handler)());
     void WatchMenu(QMenu* menu);

@@ -7,8 +7,11 @@
 
 #include "ClockFile.h"
 #include "CompareDlg.h"
+#include "Profile.h"
+#include "ProfileKeys.h"
 #include "QtPromptHooks.h"
 #include "Resource.h"
+#include "SetupBackups.h"
 #include "StringTable.h"
 #include "WaitCursor.h"
 
@@ -51,15 +54,58 @@ void CClockPropSheet::OnLoadFromCommPort() {
     });
 }
 
+bool CClockPropSheet::BackUpBeforeWrite(std::string& backupPath) {
+    backupPath.clear();
+    if (GetProfileInt(ProfileKeys::COMMUNICATION, ProfileKeys::BACKUP, 1) == 0) return true;
+    OnStatusText(IDS_READING_FOR_BACKUP);
+    if (m_pFloatStatus) m_pFloatStatus->repaint();
+    std::string portName;
+    m_port.GetPortName(portName);
+    CSetupBackups backups;
+    TPreWriteResult pre;
+    {
+        CWaitCursor wait;
+        pre = PrepareWrite(m_clockState, m_port, portName, *m_clockState.GetConfig(), false, backups);
+    }
+    switch (pre.outcome) {
+    case TPreWrite::Proceed:
+        backupPath = pre.backupPath;
+        OnStatusText(IDS_WRITING_TO_CLOCK);
+        if (m_pFloatStatus) m_pFloatStatus->repaint();
+        return true;
+    case TPreWrite::AlreadyHeld:
+        // The clock holds what is shown: nothing is left unsaved.
+        OnStatusText(IDS_CLOCK_HOLDS_SETUP);
+        m_commonPage.MarkUnchanged();
+        return false;
+    case TPreWrite::ReadFailed:
+        OnStatusText(IDS_BACKUP_READ_FAILED);
+        ShowMessage(GetString(IDS_BACKUP_READ_FAILED));
+        return false;
+    case TPreWrite::KeepFailed: {
+        const std::string text = FormatString(GetString(IDS_BACKUP_SAVE_FAILED).c_str(), pre.reason.c_str());
+        SetStatus(text);
+        ShowMessage(text);
+        return false;
+    }
+    }
+    return false;
+}
+
 void CClockPropSheet::OnSaveToCommPort() {
     RunClockCommand(IDS_WRITING_TO_CLOCK, [this] {
+        std::string backupPath;
+        if (!BackUpBeforeWrite(backupPath)) return;
         TWriteResult result = TWriteResult::Failed;
         {
             CWaitCursor wait;
             result = m_clockState.Write(m_port);
         }
         if (result == TWriteResult::Written) {
-            OnStatusText(IDS_SENT_TO_CLOCK);
+            if (backupPath.empty())
+                OnStatusText(IDS_SENT_TO_CLOCK);
+            else
+                SetStatus(FormatString(GetString(IDS_SENT_WITH_BACKUP).c_str(), backupPath.c_str()));
             m_commonPage.MarkUnchanged();
         } else if (result == TWriteResult::Failed) {
             OnStatusText(IDS_WRITE_FAILED);

@@ -8,6 +8,8 @@
 
 #include "CommandLine.h"
 
+struct TClockConfig;
+
 // Exit codes.
 constexpr int CTL_DONE = 0;
 constexpr int CTL_FAILED = 1;  // refused or failed; one line on stderr says why
@@ -37,6 +39,18 @@ void AddDiffCommands(std::vector<TCtlCommand>& table);
 void AddTextCommands(std::vector<TCtlCommand>& table);
 // Appends --port and --model, taken before a port command or after it.
 void AddPortOptions(std::vector<TCtlOption>& options);
+// Appends the backups and restore commands.
+void AddBackupCommands(std::vector<TCtlCommand>& table);
+
+// The options of a write: --countdown, --no-backup, --force.
+std::vector<TCtlOption> WriteOptions();
+// The port a port command works on: --port, else the stored one.
+std::string CtlPortName(const CCommandLine& global, const CCommandLine& args);
+// Writes record into the clock as write does (a backup first, unless
+// --no-backup; nothing sent when the clock holds it, unless --force).
+// modelHint: the model to use when no --model is given; empty for the stored.
+int WriteSetupToClock(const char* command, const CCommandLine& global, const CCommandLine& args,
+                      const TClockConfig& record, const std::string& modelHint);
 
 // "tarvelctl: <text>" on stderr.
 void ReportError(const std::string& text);

@@ -5,10 +5,13 @@
 #include <cstdio>
 #include <iostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "CommandLine.h"
 #include "CtlCommand.h"
+#include "LineTrace.h"
+#include "PortSession.h"
 #include "Profile.h"
 #include "Resource.h"
 #include "StringTable.h"
@@ -30,6 +33,7 @@ std::vector<TCtlCommand> BuildTable() {
     AddPortsCommand(table);
     AddDiffCommands(table);
     AddTextCommands(table);
+    AddBackupCommands(table);
     return table;
 }
 
@@ -123,5 +127,15 @@ int main(int argc, char** argv) {
     const std::size_t n = commandArgs.GetArgs().size();
     if (n < command->minArgs) return ReportUsage(name, "missing arguments");
     if (n > command->maxArgs) return ReportUsage(name, "too many arguments");
+    if (commandArgs.Has("trace") || global.Has("trace")) {
+        const std::string path = commandArgs.Has("trace") ? commandArgs.GetValue("trace") : global.GetValue("trace");
+        std::string reason;
+        auto trace = CLineTrace::Open(path, reason);
+        if (!trace) {
+            ReportError(FormatString(GetString(IDS_TRACE_OPEN_FAILED).c_str(), path.c_str(), reason.c_str()));
+            return CTL_FAILED;
+        }
+        CPortSession::SetTrace(std::move(trace));
+    }
     return command->run(global, commandArgs);
 }

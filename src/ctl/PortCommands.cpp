@@ -16,6 +16,7 @@
 #include "PortSession.h"
 #include "Profile.h"
 #include "ProfileKeys.h"
+#include "SetupBackups.h"
 #include "Prompts.h"  // the process-wide sleep
 #include "Resource.h"
 #include "StringTable.h"
@@ -30,6 +31,7 @@ constexpr int kTimeReplyWaitMs = 500;
 
 const TCtlOption kPortOption = {"port", 0, "DEV", "the clock's serial port (default: the stored one, else COM1)"};
 const TCtlOption kModelOption = {"model", 0, "K20n", "the clock model, K201 to K206 (default: the stored one, else K201)"};
+const TCtlOption kTraceOption = {"trace", 0, "FILE", "record every byte sent and received, with times, in FILE"};
 
 std::vector<TCtlOption> WithPortOptions(std::vector<TCtlOption> options) {
     AddPortOptions(options);
@@ -146,9 +148,50 @@ int RunWrite(const CCommandLine& global, const CCommandLine& args) {
         return CTL_FAILED;
     }
 
+    return WriteSetupToClock("write", global, args, *loaded.GetConfig(), std::string());
+}
+
+}  // namespace
+
+std::string CtlPortName(const CCommandLine& global, const CCommandLine& args) { return PortName(global, args); }
+
+int WriteSetupToClock(const char* command, const CCommandLine& global, const CCommandLine& args,
+                      const TClockConfig& record, const std::string& modelHint) {
+    long seconds = CCtlClockUi::DEFAULT_COUNTDOWN_SECONDS;
+    if (args.Has("countdown") && !ParseCount(args.GetValue("countdown"), 3600, seconds))
+        return ReportUsage(command, "--countdown takes whole seconds from 0 to 3600");
     CPortSession session;
-    if (const int rc = OpenSession("write", global, args, session); rc != CTL_DONE) return rc;
-    *session.State().GetConfig() = *loaded.GetConfig();
+    std::string unused;
+    const int hinted = modelHint.empty() || FindOption(global, args, "model", unused) ? -1
+                                                                                       : CClockModel::FindModel(modelHint, true);
+    if (hinted >= 0) {
+        if (!session.Open(PortName(global, args), hinted)) return CTL_FAILED;
+    } else if (const int rc = OpenSession(command, global, args, session); rc != CTL_DONE) {
+        return rc;
+    }
+    // The clock's own setup is kept first, so the write can be undone; a
+    // clock that holds the setup already is left alone.
+    if (!args.Has("no-backup")) {
+        CSetupBackups backups;
+        const TPreWriteResult pre =
+            PrepareWrite(session.State(), session.Port(), PortName(global, args), record, args.Has("force"), backups);
+        switch (pre.outcome) {
+        case TPreWrite::AlreadyHeld:
+            std::printf("%s\n", GetString(IDS_CLOCK_HOLDS_SETUP).c_str());
+            return FinishStdout();
+        case TPreWrite::ReadFailed:
+            ReportError(GetString(IDS_BACKUP_READ_FAILED) + " (--no-backup writes without one)");
+            return CTL_FAILED;
+        case TPreWrite::KeepFailed:
+            ReportError(FormatString(GetString(IDS_BACKUP_SAVE_FAILED).c_str(), pre.reason.c_str()));
+            return CTL_FAILED;
+        case TPreWrite::Proceed:
+            std::printf("%s\n", FormatString(GetString(IDS_BACKUP_KEPT).c_str(), pre.backupPath.c_str()).c_str());
+            std::fflush(stdout);
+            break;
+        }
+    }
+    *session.State().GetConfig() = record;
     session.Ui().SetCountdownSeconds(static_cast<int>(seconds));
     const TWriteResult result = session.State().Write(session.Port());
     if (const unsigned cancelled = CancelledWriteText(result)) {
@@ -161,6 +204,8 @@ int RunWrite(const CCommandLine& global, const CCommandLine& args) {
     }
     return CTL_DONE;
 }
+
+namespace {
 
 // What the clock sent after a time command, up to the line end; shown bytes
 // only. True when it refused the command with '?'.
@@ -267,9 +312,16 @@ int OpenCommandSession(const char* command, const CCommandLine& global, const CC
     return OpenSession(command, global, args, session);
 }
 
+std::vector<TCtlOption> WriteOptions() {
+    return {{"countdown", 0, "N", "seconds of each countdown (default 10)"},
+            {"no-backup", 0, nullptr, "write without reading and keeping the clock's setup first"},
+            {"force", 0, nullptr, "write even when the clock holds this setup already"}};
+}
+
 void AddPortOptions(std::vector<TCtlOption>& options) {
     options.push_back(kPortOption);
     options.push_back(kModelOption);
+    options.push_back(kTraceOption);
 }
 
 void AddPortCommands(std::vector<TCtlCommand>& table) {
@@ -283,9 +335,11 @@ void AddPortCommands(std::vector<TCtlCommand>& table) {
     table.push_back({"write", "FILE", "Write a setup file into the clock, verify it, store it, reset.",
                      "Before verifying, storing and resetting the clock a countdown runs on stderr\n"
                      "while the clock works. Ctrl-C during a countdown ends the write there: the\n"
-                     "later steps are left out, stderr says which, and the exit status is 1.\n",
-                     WithPortOptions({{"countdown", 0, "N", "seconds of each countdown (default 10)"}}), 1, 1,
-                     RunWrite});
+                     "later steps are left out, stderr says which, and the exit status is 1.\n"
+                     "First the clock's stored setup is read and kept as a backup (see backups,\n"
+                     "restore), and stdout says where; a clock that holds FILE's setup already is\n"
+                     "left alone and stdout says so. A failed read sends nothing.\n",
+                     WithPortOptions(WriteOptions()), 1, 1, RunWrite});
     table.push_back({"time", "get|set", "Print the clock's UTC time, or set it from this PC's local time.",
                      "get prints the clock's reply: day of year, hours, minutes and seconds.\n"
                      "A clock that answers '?' refused the command: exit status 1.\n",

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "CtlCommand.h"
 #include "Resource.h"
@@ -19,6 +20,8 @@ volatile sig_atomic_t g_counting = 0;
 int g_interruptPipe[2] = {-1, -1};
 bool g_handlerInstalled = false;
 struct sigaction g_previousAction;
+// Shared by the sessions of all ports, each line written whole.
+std::shared_ptr<CLineTrace> g_trace;
 
 void OnInterrupt(int) {
     const int savedErrno = errno;
@@ -110,6 +113,7 @@ bool CPortSession::Open(const std::string& portName, int model) {
     m_portName = portName;
     m_port = std::make_unique<CCommPort>(&m_reporter, CCommPort::DeviceFactory(), CCommPort::TProfileUse::ReadOnly);
     m_port->SetVerbose(true);
+    m_port->SetTrace(g_trace);
     // Failures have been reported through the reporter.
     if (!m_port->Open(portName) || !m_port->RestoreLineSettings()) {
         ReportError("opening port " + portName + " failed");
@@ -119,6 +123,8 @@ bool CPortSession::Open(const std::string& portName, int model) {
     m_sayOnce = true;
     return true;
 }
+
+void CPortSession::SetTrace(std::shared_ptr<CLineTrace> trace) { g_trace = std::move(trace); }
 
 int CPortSession::BeginCountdown() {
     if (!g_handlerInstalled || g_interruptPipe[0] < 0) return -1;

@@ -27,6 +27,9 @@ public:
     CPortSession(const CPortSession&) = delete;
     CPortSession& operator=(const CPortSession&) = delete;
 
+    // The trace every session's port writes to from now on; null for none.
+    static void SetTrace(std::shared_ptr<CLineTrace> trace);
+
     // False, with the reason on stderr, when the port could not be opened.
     bool Open(const std::string& portName, int model);
     CCommPort& Port() { return *m_port; }

@@ -24,8 +24,12 @@ constexpr char MODE[] = "Mode";
 constexpr char READ_TIME_OUT[] = "ReadTimeOut";
 constexpr char WRITE_TIME_OUT[] = "WriteTimeOut";
 constexpr char CHAR_DELAY[] = "CharDelay";
+// "Communication": 0 writes to the clock without keeping its setup first.
+constexpr char BACKUP[] = "Backup";
 
 // "Debug".
 constexpr char VERBOSE[] = "Verbose";
+// The file every byte over the line is recorded in; empty for none.
+constexpr char TRACE[] = "Trace";
 
 }  // namespace ProfileKeys

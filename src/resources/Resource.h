@@ -223,3 +223,14 @@ constexpr unsigned IDS_COMPARE_FILE = 58625;
 constexpr unsigned IDS_COMPARE_SAME = 58626;
 constexpr unsigned IDS_COMPARE_COUNT = 58627;
 constexpr unsigned IDS_SETUP_ITEM_CHANGED = 58628;
+// backups before writing and the line trace (58650-58699)
+constexpr unsigned IDS_TRACE_CUT = 58650;
+constexpr unsigned IDS_SENT_WITH_BACKUP = 58651;
+constexpr unsigned IDS_CLOCK_HOLDS_SETUP = 58652;
+constexpr unsigned IDS_BACKUP_READ_FAILED = 58653;
+constexpr unsigned IDS_BACKUP_SAVE_FAILED = 58654;
+constexpr unsigned IDS_READING_FOR_BACKUP = 58655;
+constexpr unsigned IDS_BACKUP_NO_FOLDER = 58656;
+constexpr unsigned IDS_BACKUP_FOLDER_NOT_OURS = 58657;
+constexpr unsigned IDS_TRACE_OPEN_FAILED = 58658;
+constexpr unsigned IDS_BACKUP_KEPT = 58659;

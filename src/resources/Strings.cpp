@@ -359,5 +359,16 @@ const TStringEntry g_stringTable[] = {
     {58626, "The setup shown and the file are the same."},
     {58627, "%d setup items differ between the setup shown and the file."},
     {58628, "Changed since the setup was loaded or saved; it was %s."},
+    // backups before writing and the line trace (58650-58699)
+    {58650, "trace cut here: it reached its size limit, later bytes are not recorded"},
+    {58651, "Sent clock configuration data to clock successfully. Backup: %s"},
+    {58652, "The clock already holds this setup: nothing was sent."},
+    {58653, "Reading the clock's setup for a backup failed: nothing was sent."},
+    {58654, "The clock's setup could not be backed up (%s): nothing was sent."},
+    {58655, "Reading the clock's setup for a backup..."},
+    {58656, "no backups folder: neither XDG_DATA_HOME nor HOME names one"},
+    {58657, "the backups folder %s is not a folder of this user's"},
+    {58658, "cannot write the trace to %s: %s"},
+    {58659, "Backup: %s"},
 };
 const std::size_t g_stringTableSize = sizeof(g_stringTable) / sizeof(g_stringTable[0]);

@@ -180,6 +180,7 @@ bool CCommPort::ReadWithTimeouts(unsigned char* buf, unsigned capacity, unsigned
         while (got < capacity) {
             ssize_t n = m_device->Read(buf + got, capacity - got);
             if (n > 0) {
+                if (m_trace) m_trace->Received(buf + got, static_cast<std::size_t>(n));
                 got += static_cast<unsigned>(n);
                 continue;
             }
@@ -263,6 +264,7 @@ bool CCommPort::Write(const unsigned char* buf, unsigned count) {
     while (done < count) {
         ssize_t n = m_device->Write(buf + done, count - done);
         if (n > 0) {
+            if (m_trace) m_trace->Sent(buf + done, static_cast<std::size_t>(n));
             done += static_cast<unsigned>(n);
             continue;
         }
@@ -308,6 +310,7 @@ bool CCommPort::FlushWrites(int flags) {
 bool CCommPort::SendBreak() {
     if (!m_device) return false;
     if (!m_device->SetBreak(true)) return false;
+    if (m_trace) m_trace->Break();
     SleepMs(kBreakHoldMs);
     return m_device->SetBreak(false);
 }
@@ -435,5 +438,6 @@ void CCommPort::ReadStart(CMessageTarget* target) {
     setup.notify = m_notifyWnd;
     setup.target = target;
     setup.reporter = m_verbose ? m_reporter : nullptr;
+    setup.trace = m_trace;
     if (auto failure = m_reader.Start(setup)) Report(*failure);
 }

@@ -29,9 +29,11 @@
 #include <memory>
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "Dcb.h"
+#include "LineTrace.h"
 #include "ReaderThread.h"
 #include "SerialDevice.h"
 
@@ -145,6 +147,9 @@ public:
     // reported and closes the port.
     bool RestoreLineSettings();
     void SetVerbose(bool verbose) { m_verbose = verbose; }
+    // Every byte written and read from now on (also by a reader started
+    // later) goes to trace; null for none.
+    void SetTrace(std::shared_ptr<CLineTrace> trace) { m_trace = std::move(trace); }
 
 private:
     // Remembers the failure's code and hands its text to the reporter when
@@ -162,6 +167,7 @@ private:
     bool m_autoOpen = true;
     bool m_storesProfile = true;
     IPortReporter* m_reporter = nullptr;
+    std::shared_ptr<CLineTrace> m_trace;
     CMessageTarget* m_notifyWnd = nullptr;
     CReaderThread m_reader;
     COMMTIMEOUTS m_timeouts;

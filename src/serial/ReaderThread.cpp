@@ -163,6 +163,7 @@ void CReaderThread::Run(std::shared_ptr<TShared> shared) {
             ssize_t n = device.Read(buf.data(), queued ? queued : buf.size());
             if (n > 0) {
                 emptyWakes = 0;
+                if (r.setup.trace) r.setup.trace->Received(buf.data(), static_cast<std::size_t>(n));
                 send(r.setup.notify, WM_COMMSTATUS, 1, n);
                 send(r.setup.target, WM_COMMDATA, static_cast<std::uintptr_t>(n),
                      reinterpret_cast<std::intptr_t>(buf.data()));

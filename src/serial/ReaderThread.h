@@ -24,6 +24,7 @@
 #include <optional>
 #include <thread>
 
+#include "LineTrace.h"
 #include "SerialDevice.h"
 #include "Win32Err.h"
 
@@ -44,6 +45,7 @@ public:
         CMessageTarget* notify = nullptr;
         CMessageTarget* target = nullptr;
         IPortReporter* reporter = nullptr;
+        std::shared_ptr<CLineTrace> trace;  // null: no trace
     };
     // Starts a thread unless one runs (a running one keeps its target); one
     // that ended by a failure is released first. The failure when no thread

@@ -67,9 +67,12 @@ protected:
         pid_t pid = -1;
 #ifdef TARVELCTL_PATH
         args.insert(args.begin(), TARVELCTL_PATH);
-        std::vector<std::string> env = {"XDG_CONFIG_HOME=" + m_dir.File("config"), "TMPDIR=" + m_dir.File("tmp")};
+        std::vector<std::string> env = {"XDG_CONFIG_HOME=" + m_dir.File("config"), "TMPDIR=" + m_dir.File("tmp"),
+                                        "XDG_DATA_HOME=" + m_dir.File("data")};
         for (char** e = environ; *e; ++e)
-            if (std::strncmp(*e, "XDG_CONFIG_HOME=", 16) != 0 && std::strncmp(*e, "TMPDIR=", 7) != 0) env.push_back(*e);
+            if (std::strncmp(*e, "XDG_CONFIG_HOME=", 16) != 0 && std::strncmp(*e, "TMPDIR=", 7) != 0 &&
+                std::strncmp(*e, "XDG_DATA_HOME=", 14) != 0)
+                env.push_back(*e);
         std::vector<char*> argv, envp;
         for (auto& a : args) argv.push_back(a.data());
         argv.push_back(nullptr);
@@ -149,7 +152,9 @@ TEST_F(PortCommands, WriteRunsItsCountdownsAndStoresTheSetup) {
 
     const TRun r = Run({"write", file, "--countdown", "1"});
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(m_sim.GetCommandLog(), (std::vector<std::string>{"1,K205XR", "1,K205XT", "1,K205XS", "1,K205XX"}));
+    // The clock's stored setup is read (and kept) first.
+    EXPECT_EQ(m_sim.GetCommandLog(), (std::vector<std::string>{"1,K205XO", "1,K205XT", "1,K205XR", "1,K205XT",
+                                                               "1,K205XS", "1,K205XX"}));
     EXPECT_TRUE(Same(m_sim.GetEeprom(), ChangedSetup()));
     EXPECT_NE(r.err.find("Countdown 1...\rCountdown 0...\n"), std::string::npos) << r.err;
     EXPECT_EQ(Profile(), m_profileText);
@@ -161,7 +166,7 @@ TEST_F(PortCommands, CtrlCDuringACountdownEndsTheWriteThere) {
     const std::string file = m_dir.File("new.hcs");
     SaveConfigFile(state, file);
 
-    const pid_t pid = Start({"--port", m_sim.DevicePath(), "write", file, "--countdown", "30"});
+    const pid_t pid = Start({"--port", m_sim.DevicePath(), "write", file, "--countdown", "30", "--no-backup"});
     ASSERT_GT(pid, 0);
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(15);
     while (ReadWholeFile(m_dir.File("err")).find("Countdown 30") == std::string::npos &&

@@ -53,7 +53,7 @@ TEST_F(FaultTest, UnplugAtEachStageOfAWriteFailsAndStoresOnlyWhatTheClockTook) {
             ASSERT_TRUE(clock.Start());
             clock.UnplugAfter(stage);
             const TCtlResult r =
-                m_ctl.Run({"--port", clock.Sim().DevicePath(), "write", setup, "--countdown", "1"});
+                m_ctl.Run({"--port", clock.Sim().DevicePath(), "write", setup, "--countdown", "1", "--no-backup"});
             clock.Disarm();
             reached = clock.Unplugged();
             EXPECT_EQ(r.status, 1) << r.err;
@@ -103,7 +103,7 @@ TEST_P(FaultSwitchTest, DuringAWriteEndsHonestly) {
     TSimFaults faults;
     row.set(faults);
     sim.SetFaults(faults);
-    const TCtlResult r = m_ctl.Run({"--port", sim.DevicePath(), "write", setup, "--countdown", "0"});
+    const TCtlResult r = m_ctl.Run({"--port", sim.DevicePath(), "write", setup, "--countdown", "0", "--no-backup"});
     EXPECT_EQ(FileDigest(setup), before);
     if (r.status == 0) {
         EXPECT_FALSE(row.mustFail) << r.err;
@@ -128,7 +128,7 @@ TEST_F(FaultTest, ALostEchoFailsTheWriteInsteadOfReportingItStored) {
         TSimFaults faults;
         faults.dropEchoEvery = every;
         sim.SetFaults(faults);
-        const TCtlResult r = m_ctl.Run({"--port", sim.DevicePath(), "write", setup, "--countdown", "0"});
+        const TCtlResult r = m_ctl.Run({"--port", sim.DevicePath(), "write", setup, "--countdown", "0", "--no-backup"});
         if (r.status == 0) {
             EXPECT_TRUE(SameSetup(sim.GetEeprom(), ChangedSetup())) << "reported stored, but not stored";
         } else {
@@ -143,7 +143,7 @@ TEST_F(FaultTest, SigkillDuringAWriteLeavesTheFileAndTheClocksStoredSetup) {
     ASSERT_TRUE(sim.Start());
     const std::string setup = WriteSetup("new.hcs", ChangedSetup());
     const std::string before = FileDigest(setup);
-    const pid_t pid = m_ctl.Start({"--port", sim.DevicePath(), "write", setup, "--countdown", "30"});
+    const pid_t pid = m_ctl.Start({"--port", sim.DevicePath(), "write", setup, "--countdown", "30", "--no-backup"});
     ASSERT_GT(pid, 0);
     // Killed while the first countdown runs, after the records went out.
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);

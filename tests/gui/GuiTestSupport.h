@@ -15,14 +15,28 @@
 #include "Profile.h"
 #include "TestSupport.h"
 
-// A fresh profile with "AutoOpen" off, so constructing the port touches no device.
+// A fresh profile with "AutoOpen" off, so constructing the port touches no
+// device, and a data folder of its own, so backups kept by writes to a clock
+// stay out of the user's.
 class CGuiProfile : public CTestProfile {
 public:
     CGuiProfile() {
         WriteProfileInt("Communication", "AutoOpen", 0);
         WriteProfileInt("Communication", "ReadTimeOut", 200);
         WriteProfileInt("Communication", "WriteTimeOut", 200);
+        if (const char* old = ::getenv("XDG_DATA_HOME")) m_oldData = old, m_hadData = true;
+        ::setenv("XDG_DATA_HOME", m_data.Path().c_str(), 1);
     }
+    ~CGuiProfile() {
+        if (m_hadData) ::setenv("XDG_DATA_HOME", m_oldData.c_str(), 1);
+        else ::unsetenv("XDG_DATA_HOME");
+    }
+    std::string DataFolder() const { return m_data.Path(); }
+
+private:
+    CTempDir m_data;
+    std::string m_oldData;
+    bool m_hadData = false;
 };
 
 // The master side stays with the test; the slave keeps one descriptor open

@@ -431,7 +431,10 @@ void CSheetTest::TransfersWithTheClock() {
         // A changed setup goes into the clock's memory, countdowns and all.
         sheet.GetClockState()->GetConfig()->backLight = 5;
         sheet.GetMenuAction(ID_FILE_SAVE_COMM)->trigger();
-        QCOMPARE(sheet.GetStatusText(), std::string("Sent clock configuration data to clock successfully."));
+        QCOMPARE(sheet.GetStatusText().rfind("Sent clock configuration data to clock successfully. Backup: " +
+                                                 profile.DataFolder() + "/tarvel/backups/CLOCK@",
+                                             0),
+                 std::size_t(0));
         QCOMPARE(static_cast<int>(sim.GetEeprom().backLight), 5);
         QVERIFY(prompts.boxes.empty());
 
@@ -442,8 +445,10 @@ void CSheetTest::TransfersWithTheClock() {
         QVERIFY(sheet.GetClockState()->IsValid());
         QCOMPARE(static_cast<int>(sheet.GetClockState()->GetConfig()->backLight), 5);
         prompts.boxes.clear();
+        // The clock's setup cannot be read to keep it: nothing is sent.
         sheet.OnSaveToCommPort();
-        QCOMPARE(prompts.boxes, (std::vector<std::string>{"Error writing to comm device."}));
+        QCOMPARE(prompts.boxes,
+                 (std::vector<std::string>{"Reading the clock's setup for a backup failed: nothing was sent."}));
     }
     CDlgCommDelay::SetDefaultTickMs(savedTick);
     CQtPromptHooks::Uninstall();

@@ -2,6 +2,7 @@
 
 #include <poll.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -73,11 +74,19 @@ bool Collect(CSerialDevice& device, std::string& got, TClock::time_point deadlin
 }  // namespace
 
 std::vector<std::uint32_t> CClockProbe::Rates() {
-    std::vector<std::uint32_t> rates{kFirstRate};
+    // The nearest rates to the factory's first: faster ones upwards, then
+    // slower ones downwards.
+    std::vector<std::uint32_t> faster, slower;
     for (unsigned id = IDS_BAUD_FIRST; id <= IDS_BAUD_LAST; ++id) {
         const unsigned long rate = std::strtoul(GetString(id).c_str(), nullptr, 10);
-        if (rate != 0 && rate != kFirstRate) rates.push_back(static_cast<std::uint32_t>(rate));
+        if (rate > kFirstRate) faster.push_back(static_cast<std::uint32_t>(rate));
+        if (rate != 0 && rate < kFirstRate) slower.push_back(static_cast<std::uint32_t>(rate));
     }
+    std::sort(faster.begin(), faster.end());
+    std::sort(slower.rbegin(), slower.rend());
+    std::vector<std::uint32_t> rates{kFirstRate};
+    rates.insert(rates.end(), faster.begin(), faster.end());
+    rates.insert(rates.end(), slower.begin(), slower.end());
     return rates;
 }
 

@@ -1,5 +1,6 @@
 // Finding a clock: which port it is on and at what rate. Each port is tried
-// at 9600 baud first, then at the other rates the Comm Port page offers:
+// at 9600 baud first, then at the other rates the Comm Port page offers
+// (19200 up to 115200, then 4800 down to 1200):
 // a break, then the one character "v", which only asks the clock for its ROM
 // date and changes nothing. A clock echoes what it takes; the echo says a
 // clock is there, a ROM date line after it says the model (only the K203
@@ -35,7 +36,7 @@ public:
     // One try done: the port, the rate, and how many of all tries are done.
     using TProgress = std::function<void(const std::string& port, std::uint32_t rate, int done, int total)>;
 
-    // The rates tried, 9600 first.
+    // The rates tried, in order.
     static std::vector<std::uint32_t> Rates();
     // The ports tried when none are named: the present ones of the port list,
     // by the name that is stored for them; the simulated clock only when named.

@@ -48,11 +48,11 @@ int RunProbe(const CCommandLine& global, const CCommandLine& args) {
 void AddProbeCommand(std::vector<TCtlCommand>& table) {
     TCtlCommand probe{"probe", "[--port DEV]...", "Find the clocks: the port and baud rate each answers on.",
                       "Tries each present port of the port list (or each --port given; the simulated\n"
-                      "clock SIM only when named) at 9600 baud, then at the other rates, 8N1: a\n"
-                      "break, then \"v\", which only asks for the clock's ROM date and changes\n"
-                      "nothing. The ports are tried at once; each rate takes at most about 0.35 s\n"
-                      "(0.75 s where a clock answers). One line per clock found, tab-separated:\n"
-                      "port, baud rate, model (\"-\" when the clock did not say; only the K203\n"
+                      "clock SIM only when named) at 9600 baud, then 19200 up to 115200, then 4800\n"
+                      "down to 1200, 8N1: a break, then \"v\", which only asks for the clock's ROM\n"
+                      "date and changes nothing. The ports are tried at once; each rate takes at\n"
+                      "most about 0.35 s (0.75 s where a clock answers). One line per clock found,\n"
+                      "tab-separated: port, baud rate, model (\"-\" when the clock did not say; only the K203\n"
                       "answers with its ROM date), ROM date or \"-\". A port that cannot be opened\n"
                       "is said on stderr.\n"
                       "Exit status: 0 a clock was found, 1 none was, 2 usage error.\n",

@@ -101,10 +101,46 @@ int CTarvelApp::Run() {
         return RenderScreenshots(args.at(shots + 1));
     }
 
+    QString file;
+    QString error;
+    if (!ParseArgs(args, file, error)) {
+        std::fprintf(stderr, "%s: %s\nTry '%s --help'.\n", GetAppName().c_str(), error.toLocal8Bit().constData(),
+                     GetAppName().c_str());
+        return 2;
+    }
+
     // The port may open here already; nobody hears of it until the window runs.
     CClockPropSheet sheet(IDS_CAPTION, nullptr, 0);
+    if (!file.isEmpty()) OpenAtStart(sheet, file);
     sheet.exec();
     return 0;
+}
+
+bool CTarvelApp::ParseArgs(const QStringList& args, QString& file, QString& error) {
+    file.clear();
+    bool optionsEnded = false;
+    for (int i = 1; i < args.size(); ++i) {
+        const QString& arg = args.at(i);
+        if (!optionsEnded && arg == QStringLiteral("--")) {
+            optionsEnded = true;
+            continue;
+        }
+        if (!optionsEnded && arg.size() > 1 && arg.startsWith(QLatin1Char('-'))) {
+            error = QStringLiteral("unknown option %1").arg(arg);
+            return false;
+        }
+        if (!file.isEmpty()) {
+            error = QStringLiteral("one setup file at a time");
+            return false;
+        }
+        file = arg;
+    }
+    return true;
+}
+
+void CTarvelApp::OpenAtStart(CClockPropSheet& sheet, const QString& file) {
+    // Once the window shows, so a refused file's message has a window to belong to.
+    QTimer::singleShot(0, &sheet, [&sheet, file] { sheet.LoadFromFile(file); });
 }
 
 int CTarvelApp::RenderScreenshots(const QString& dir) {

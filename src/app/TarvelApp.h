@@ -6,6 +6,8 @@
 #include <QIcon>
 #include <QString>
 
+class CClockPropSheet;
+
 class CTarvelApp {
 public:
     // Takes the program name from argv[0] and makes the QApplication with it.
@@ -17,6 +19,13 @@ public:
     int Run();
 
     static QIcon GetIcon();
+
+    // What the command line asks for once Qt took its own options: a setup
+    // file to open at start (empty for none). False, with the reason, on an
+    // unknown option or more than one file.
+    static bool ParseArgs(const QStringList& args, QString& file, QString& error);
+    // Loads file into the sheet as soon as its window runs.
+    static void OpenAtStart(CClockPropSheet& sheet, const QString& file);
 
 private:
     int RenderScreenshots(const QString& dir);

@@ -18,7 +18,12 @@ const TCtlOption* FindShort(const std::vector<TCtlOption>& options, char name) {
 
 std::string CCommandLine::GetValue(const std::string& longName) const {
     auto it = m_values.find(longName);
-    return it == m_values.end() ? std::string() : it->second;
+    return it == m_values.end() || it->second.empty() ? std::string() : it->second.back();
+}
+
+std::vector<std::string> CCommandLine::GetValues(const std::string& longName) const {
+    auto it = m_values.find(longName);
+    return it == m_values.end() ? std::vector<std::string>() : it->second;
 }
 
 bool CCommandLine::Parse(const std::vector<std::string>& args, const std::vector<TCtlOption>& options,
@@ -80,7 +85,7 @@ bool CCommandLine::Parse(const std::vector<std::string>& args, const std::vector
             }
             value = args[++i];
         }
-        m_values[option->longName] = value;
+        m_values[option->longName].push_back(value);
     }
     return true;
 }

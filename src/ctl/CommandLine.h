@@ -25,14 +25,19 @@ public:
 
     bool WantsHelp() const { return m_help; }
     bool Has(const std::string& longName) const { return m_values.count(longName) != 0; }
+    // The value given last; an option may be given more than once.
     std::string GetValue(const std::string& longName) const;
+    // Every value given, in order (a switch: one empty value per time given).
+    std::vector<std::string> GetValues(const std::string& longName) const;
+    // All options given, by long name.
+    const std::map<std::string, std::vector<std::string>>& GetOptions() const { return m_values; }
     const std::vector<std::string>& GetArgs() const { return m_args; }
     // What followed the first argument when parsing stopped there.
     const std::vector<std::string>& GetRest() const { return m_rest; }
 
 private:
     bool m_help = false;
-    std::map<std::string, std::string> m_values;
+    std::map<std::string, std::vector<std::string>> m_values;
     std::vector<std::string> m_args;
     std::vector<std::string> m_rest;
 };

@@ -15,6 +15,8 @@
 
 namespace {
 
+bool g_quiet = false;
+
 // Waits until the deadline; false when Ctrl-C came first.
 bool WaitUntil(std::chrono::steady_clock::time_point deadline, int interruptFd) {
     for (;;) {
@@ -30,12 +32,15 @@ bool WaitUntil(std::chrono::steady_clock::time_point deadline, int interruptFd) 
 
 }  // namespace
 
+void CCtlCountdown::SetQuiet(bool quiet) { g_quiet = quiet; }
+
 int CCtlCountdown::DoModal() {
     std::string format;
     if (!LoadString(IDS_COUNTDOWN, format)) format = "Countdown %d...";
     std::size_t width = 0;
     // Shorter texts overwrite the longer first one completely.
     auto show = [&](int count, bool first) {
+        if (g_quiet) return;
         std::string text = FormatString(format.c_str(), count);
         if (first) width = text.size();
         if (text.size() < width) text.resize(width, ' ');
@@ -57,7 +62,8 @@ int CCtlCountdown::DoModal() {
         show(left - 1, false);
     }
     CPortSession::EndCountdown();
-    std::fputs(result == IDCANCEL ? " cancelled\n" : "\n", stderr);
+    // Quiet: the write itself says what a cancel left out.
+    if (!g_quiet) std::fputs(result == IDCANCEL ? " cancelled\n" : "\n", stderr);
     std::fflush(stderr);
     return result;
 }

@@ -16,6 +16,9 @@ public:
 
     // IDOK when the count ran out, IDCANCEL on Ctrl-C.
     int DoModal() override;
+    // Quiet (-q): the count waits as long and Ctrl-C still cancels it, but
+    // nothing is shown but a cancel. For the whole process.
+    static void SetQuiet(bool quiet);
     // The length is the user's (--countdown), whatever range the write asks for.
     void SetRange(int, int) override {}
 

@@ -15,6 +15,13 @@ constexpr int CTL_DONE = 0;
 constexpr int CTL_FAILED = 1;  // refused or failed; one line on stderr says why
 constexpr int CTL_USAGE = 2;   // the command line itself is wrong
 
+// What a command does with --port given more than once.
+enum class TPortUse {
+    One,   // one port only: a second --port is a usage error
+    Many,  // each port served at once by its own tarvelctl (see RunManyPorts)
+    Own,   // the command takes any number of ports itself
+};
+
 struct TCtlCommand {
     const char* name;
     const char* usage;    // after "tarvelctl NAME "
@@ -25,6 +32,7 @@ struct TCtlCommand {
     std::size_t maxArgs;  // SIZE_MAX for any number
     // global: the options given before the command; args: the command's own.
     int (*run)(const CCommandLine& global, const CCommandLine& args);
+    TPortUse ports = TPortUse::One;
 };
 
 // Appends the commands that work on setup files.
@@ -37,6 +45,8 @@ void AddPortsCommand(std::vector<TCtlCommand>& table);
 void AddDiffCommands(std::vector<TCtlCommand>& table);
 // Appends export and import, the editable text form of a setup.
 void AddTextCommands(std::vector<TCtlCommand>& table);
+// Appends the command that looks for clocks on the ports.
+void AddProbeCommand(std::vector<TCtlCommand>& table);
 // Appends --port and --model, taken before a port command or after it.
 void AddPortOptions(std::vector<TCtlOption>& options);
 // Appends the backups and restore commands.
@@ -51,6 +61,15 @@ std::string CtlPortName(const CCommandLine& global, const CCommandLine& args);
 // modelHint: the model to use when no --model is given; empty for the stored.
 int WriteSetupToClock(const char* command, const CCommandLine& global, const CCommandLine& args,
                       const TClockConfig& record, const std::string& modelHint);
+
+// Runs command once for every port, all at once, each in a tarvelctl of its
+// own given that one port; every line they print is prefixed "PORT: ". With
+// an output option, it names a directory that takes one file per port. The
+// worst exit status of them.
+int RunManyPorts(const TCtlCommand& command, const std::vector<TCtlOption>& globalOptions,
+                 const CCommandLine& global, const CCommandLine& args, const std::vector<std::string>& ports);
+// A file name for a port: "/dev/ttyUSB0" -> "ttyUSB0".
+std::string PortFileName(const std::string& port);
 
 // "tarvelctl: <text>" on stderr.
 void ReportError(const std::string& text);

@@ -1,14 +1,17 @@
 // tarvelctl: the command-line companion of tarvel, for scripts and for many
 // clocks at once. It never shows a window: what the core tells the user
 // becomes lines on stderr.
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <iostream>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "CommandLine.h"
+#include "CtlClockUi.h"
 #include "CtlCommand.h"
 #include "LineTrace.h"
 #include "PortSession.h"
@@ -16,14 +19,53 @@
 #include "Resource.h"
 #include "StringTable.h"
 #include "SimPort.h"
+#include "TarvelVersion.h"
 
 namespace {
+
+const TCtlOption kQuietOption = {"quiet", 'q', nullptr, "no countdown lines while a write waits"};
+const TCtlOption kVersionOption = {"version", 0, nullptr, "print the version and exit"};
+constexpr char kExitStatus[] = "Exit status: 0 done, 1 failed, refused or cancelled, 2 usage error.\n";
 
 // Options given before the command.
 std::vector<TCtlOption> GlobalOptions() {
     std::vector<TCtlOption> options;
     AddPortOptions(options);
+    options.push_back(kQuietOption);
+    options.push_back(kVersionOption);
     return options;
+}
+
+// The edits (insert, delete, change a letter) that turn a into b.
+std::size_t EditDistance(const std::string& a, const std::string& b) {
+    std::vector<std::size_t> row(b.size() + 1);
+    for (std::size_t j = 0; j <= b.size(); ++j) row[j] = j;
+    for (std::size_t i = 1; i <= a.size(); ++i) {
+        std::size_t diagonal = row[0];
+        row[0] = i;
+        for (std::size_t j = 1; j <= b.size(); ++j) {
+            const std::size_t above = row[j];
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+            diagonal = above;
+        }
+    }
+    return row[b.size()];
+}
+
+// The command a mistyped name most likely meant; null when none is close.
+const TCtlCommand* Nearest(const std::string& name, const std::vector<TCtlCommand>& table) {
+    const TCtlCommand* best = nullptr;
+    std::size_t bestDistance = 0;
+    for (const auto& c : table) {
+        const std::size_t d = EditDistance(name, c.name);
+        if (!best || d < bestDistance) {
+            best = &c;
+            bestDistance = d;
+        }
+    }
+    // Close: at most two edits, and fewer than the name has letters.
+    const std::size_t limit = std::min<std::size_t>(2, (name.size() + 1) / 2);
+    return best && bestDistance <= limit ? best : nullptr;
 }
 
 std::vector<TCtlCommand> BuildTable() {
@@ -34,6 +76,12 @@ std::vector<TCtlCommand> BuildTable() {
     AddDiffCommands(table);
     AddTextCommands(table);
     AddBackupCommands(table);
+    AddProbeCommand(table);
+    // Several --port: each port served at once.
+    for (auto& c : table)
+        if (std::strcmp(c.name, "read") == 0 || std::strcmp(c.name, "write") == 0 || std::strcmp(c.name, "time") == 0 ||
+            std::strcmp(c.name, "diff") == 0)
+            c.ports = TPortUse::Many;
     return table;
 }
 
@@ -47,11 +95,16 @@ void PrintOverview(std::ostream& out, const std::vector<TCtlCommand>& table) {
     }
     out << "\nOptions for the port commands, before or after the command:\n";
     for (const auto& o : GlobalOptions()) {
+        if (!o.valueName) continue;  // the switches follow
         std::string head = std::string("--") + o.longName + " " + o.valueName;
         if (head.size() < 30) head.resize(30, ' ');
         out << "  " << head << "  " << o.help << "\n";
     }
-    out << "\nEvery command takes --help. Exit status: 0 done, 1 refused or failed, 2 usage.\n";
+    out << "  -q, --quiet                     " << kQuietOption.help << "\n";
+    out << "  --version                       " << kVersionOption.help << "\n";
+    out << "\n--port may be given several times for read, write, time (each port served at\n"
+           "once, each line prefixed with its port; read -o then names a folder) and probe.\n";
+    out << "\nEvery command takes --help. " << kExitStatus;
 }
 
 void PrintCommandHelp(const TCtlCommand& c) {
@@ -68,6 +121,8 @@ void PrintCommandHelp(const TCtlCommand& c) {
             std::cout << "  " << head << "  " << o.help << "\n";
         }
     }
+    // A command with statuses of its own says so in its details.
+    if (!c.details || !std::strstr(c.details, "Exit status")) std::cout << "\n" << kExitStatus;
 }
 
 // Help that could not be written is not help given.
@@ -102,6 +157,10 @@ int main(int argc, char** argv) {
     CCommandLine global;
     std::string error;
     if (!global.Parse(args, GlobalOptions(), true, error)) return ReportUsage("", error);
+    if (global.Has("version") && !global.WantsHelp()) {
+        std::cout << "tarvelctl " << TARVEL_VERSION_STRING << "\n";
+        return FinishHelp();
+    }
     if (global.GetArgs().empty()) {
         if (global.WantsHelp()) {
             PrintOverview(std::cout, table);
@@ -115,10 +174,17 @@ int main(int argc, char** argv) {
     const TCtlCommand* command = nullptr;
     for (const auto& c : table)
         if (name == c.name) command = &c;
-    if (!command) return ReportUsage("", "unknown command '" + name + "'");
+    if (!command) {
+        if (const TCtlCommand* near = Nearest(name, table))
+            return ReportUsage("", FormatString(GetString(IDS_CTL_DID_YOU_MEAN).c_str(), name.c_str(), near->name));
+        return ReportUsage("", FormatString(GetString(IDS_CTL_UNKNOWN_COMMAND).c_str(), name.c_str()));
+    }
 
+    // -q is taken after the command as well.
+    std::vector<TCtlOption> commandOptions = command->options;
+    commandOptions.push_back(kQuietOption);
     CCommandLine commandArgs;
-    if (!commandArgs.Parse(global.GetRest(), command->options, false, error))
+    if (!commandArgs.Parse(global.GetRest(), commandOptions, false, error))
         return ReportUsage(name, error);
     if (commandArgs.WantsHelp() || global.WantsHelp()) {
         PrintCommandHelp(*command);
@@ -127,6 +193,22 @@ int main(int argc, char** argv) {
     const std::size_t n = commandArgs.GetArgs().size();
     if (n < command->minArgs) return ReportUsage(name, "missing arguments");
     if (n > command->maxArgs) return ReportUsage(name, "too many arguments");
+    CCtlCountdown::SetQuiet(global.Has("quiet") || commandArgs.Has("quiet"));
+
+    // A command for many ports takes every --port, before and after it; for
+    // one port, one given after the command wins over one given before it,
+    // as with any option.
+    std::vector<std::string> ports =
+        commandArgs.Has("port") ? commandArgs.GetValues("port") : global.GetValues("port");
+    if (command->ports == TPortUse::Many && commandArgs.Has("port")) {
+        ports = global.GetValues("port");
+        for (const auto& port : commandArgs.GetValues("port")) ports.push_back(port);
+    }
+    if (ports.size() > 1 && command->ports == TPortUse::Many)
+        return RunManyPorts(*command, GlobalOptions(), global, commandArgs, ports);
+    if (ports.size() > 1 && command->ports == TPortUse::One)
+        return ReportUsage(name, FormatString(GetString(IDS_CTL_ONE_PORT_ONLY).c_str(), name.c_str()));
+    // Each port's own tarvelctl opens its own trace (see RunManyPorts).
     if (commandArgs.Has("trace") || global.Has("trace")) {
         const std::string path = commandArgs.Has("trace") ? commandArgs.GetValue("trace") : global.GetValue("trace");
         std::string reason;

@@ -8,9 +8,11 @@
 #include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QSignalBlocker>
 
+#include <algorithm>
 #include <cctype>
 #include <functional>
 #include <utility>
@@ -77,6 +79,7 @@ CSetupDlg::CSetupDlg(QWidget* parent) : CCommPage(IDD_COMM_PORT, parent) {
     m_comboParity = MakeCombo(this, IDC_PARITY, true);
     m_comboStopBits = MakeCombo(this, IDC_STOP_BITS, true);
     m_btnOpen = TagControl(new QPushButton(QStringLiteral("&Open Comm Port"), this), IDC_OPEN_PORT);
+    m_btnFind = TagControl(new QPushButton(QString::fromStdString(GetString(IDS_FIND_CLOCK)), this), IDC_FIND_CLOCK);
 
     // Model, port and baud on the first row; data, parity and stop on the
     // second; the button below them at the left.
@@ -95,6 +98,7 @@ CSetupDlg::CSetupDlg(QWidget* parent) : CCommPage(IDD_COMM_PORT, parent) {
         grid->addWidget(cells[i].combo, row + 1, column);
     }
     grid->addWidget(m_btnOpen, 4, 0);
+    grid->addWidget(m_btnFind, 4, 1);
     // The port's state, always in view: open with what, closed, or why not.
     m_portState = new QLabel(this);
     m_portState->setWordWrap(true);
@@ -108,9 +112,124 @@ CSetupDlg::CSetupDlg(QWidget* parent) : CCommPage(IDD_COMM_PORT, parent) {
     // preselecting the list do not.
     connect(m_comboModel, &QComboBox::activated, this, [this](int index) { OnSelChangeModel(index); });
     connect(m_btnOpen, &QPushButton::clicked, this, [this] { OnOpenCommPort(); });
+    connect(m_btnFind, &QPushButton::clicked, this, [this] { OnFindClock(); });
 }
 
-CSetupDlg::~CSetupDlg() = default;
+CSetupDlg::~CSetupDlg() { StopProbe(); }
+
+void CSetupDlg::StopProbe() {
+    if (m_probe) m_probe->Cancel();
+    if (m_probeThread.joinable()) m_probeThread.join();
+}
+
+void CSetupDlg::OnFindClock() {
+    if (m_probe || (GetSheet() && GetSheet()->IsBusy())) return;
+    UpdateData();
+    std::vector<std::string> ports = CClockProbe::ListedPorts();
+    // The port named in the combo too: a network port, the simulated clock.
+    const std::string named = CPortCatalogue::OpenName(m_strPort);
+    if (!named.empty() && std::find(ports.begin(), ports.end(), named) == ports.end()) ports.push_back(named);
+
+    // The port's own device is among those tried: it must be free.
+    m_reopenAfterProbe = false;
+    if (CCommPort* port = GetPort(); port && port->IsOpen()) {
+        m_reopenAfterProbe = true;
+        port->Close();
+        emit PortChanged();
+        ShowPortState();
+    }
+    if (GetSheet()) GetSheet()->BlockTransfers(true);
+    m_btnOpen->setEnabled(false);
+    m_btnFind->setEnabled(false);
+
+    m_probe = std::make_unique<CClockProbe>();
+    m_probeDialog = new QProgressDialog(QString::fromStdString(GetString(IDS_FIND_CLOCK_TITLE)),
+                                        QString::fromStdString(GetString(IDS_FIND_CLOCK_CANCEL)), 0,
+                                        static_cast<int>(ports.size() * CClockProbe::Rates().size()), this);
+    m_probeDialog->setWindowTitle(QString::fromStdString(GetString(IDS_FIND_CLOCK_TITLE)));
+    m_probeDialog->setWindowModality(Qt::WindowModal);
+    m_probeDialog->setMinimumDuration(0);
+    m_probeDialog->setAutoClose(false);
+    m_probeDialog->setAutoReset(false);
+    CClockProbe* probe = m_probe.get();
+    connect(m_probeDialog, &QProgressDialog::canceled, this, [probe] { probe->Cancel(); });
+    m_probeDialog->show();
+
+    // The results come back as queued calls; none arrives once the page is
+    // gone, since the page waits for the thread before it goes.
+    probe->SetProgress([this](const std::string& port, std::uint32_t rate, int done, int total) {
+        QMetaObject::invokeMethod(
+            this, [this, port, rate, done, total] { OnProbeProgress(port, rate, done, total); }, Qt::QueuedConnection);
+    });
+    m_probeThread = std::thread([this, probe, ports] {
+        const std::vector<TProbeFound> found = probe->Run(ports);
+        QMetaObject::invokeMethod(this, [this, found] { OnProbeDone(found); }, Qt::QueuedConnection);
+    });
+}
+
+void CSetupDlg::OnProbeProgress(const std::string& port, unsigned rate, int done, int total) {
+    if (!m_probeDialog) return;
+    m_probeDialog->setLabelText(
+        QString::fromStdString(FormatString(GetString(IDS_FIND_CLOCK_PROGRESS).c_str(), port.c_str(), rate)));
+    m_probeDialog->setMaximum(total);
+    // Last: a modal dialog's setValue dispatches events, the end of the search among them.
+    m_probeDialog->setValue(std::min(done, total));
+}
+
+void CSetupDlg::OnProbeDone(const std::vector<TProbeFound>& found) {
+    const bool cancelled = m_probe && m_probe->Cancelled();
+    StopProbe();
+    m_probe.reset();
+    if (m_probeDialog) {
+        m_probeDialog->deleteLater();
+        m_probeDialog = nullptr;
+    }
+    m_btnOpen->setEnabled(true);
+    m_btnFind->setEnabled(true);
+    if (GetSheet()) GetSheet()->BlockTransfers(false);
+
+    if (!found.empty()) {
+        // The first clock found; its line is 8N1 at the rate it answered.
+        const TProbeFound& clock = found.front();
+        const int entry = FindPort(m_comboPort, clock.port);
+        if (entry >= 0)
+            m_comboPort->setCurrentIndex(entry);
+        else
+            m_comboPort->setEditText(QString::fromStdString(clock.port));
+        const QString rate = QString::number(clock.rate);
+        const int baud = m_comboBaud->findText(rate);
+        if (baud >= 0)
+            m_comboBaud->setCurrentIndex(baud);
+        else
+            m_comboBaud->setEditText(rate);
+        auto pick = [](QComboBox* combo, unsigned id) {
+            const int i = combo->findText(QString::fromStdString(GetString(id)));
+            if (i >= 0) combo->setCurrentIndex(i);
+        };
+        pick(m_comboDataBits, IDS_DATA_LAST);
+        pick(m_comboParity, IDS_PARITY_FIRST);
+        pick(m_comboStopBits, IDS_STOP_FIRST);
+        if (const int model = m_comboModel->findText(QString::fromStdString(clock.model)); model >= 0) {
+            m_comboModel->setCurrentIndex(model);
+            OnSelChangeModel(model);
+        }
+    }
+    // Found: opened with what was found; else as it was before.
+    if (!found.empty() || m_reopenAfterProbe) OnOpenCommPort();
+    if (!found.empty()) {
+        const TProbeFound& clock = found.front();
+        const std::string rate = std::to_string(clock.rate);
+        const std::string text =
+            clock.model.empty()
+                ? FormatString(GetString(IDS_FIND_CLOCK_FOUND).c_str(), clock.port.c_str(), rate.c_str())
+                : FormatString(GetString(IDS_FIND_CLOCK_FOUND_MODEL).c_str(), clock.model.c_str(), clock.port.c_str(),
+                               rate.c_str());
+        if (GetSheet()) GetSheet()->ShowStatusText(text);
+    } else if (!cancelled && GetSheet()) {
+        GetSheet()->ShowMessage(GetString(IDS_FIND_CLOCK_NONE));
+    }
+    emit FindClockDone(!found.empty());
+}
 
 bool CSetupDlg::OnInitDialog() {
     CCommPage::OnInitDialog();

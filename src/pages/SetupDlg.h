@@ -3,13 +3,17 @@
 // (section "Communication").
 #pragma once
 
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "ClockProbe.h"
 #include "CommPage.h"
 
 class QComboBox;
 class QLabel;
+class QProgressDialog;
 class QPushButton;
 
 class CSetupDlg : public CCommPage {
@@ -37,6 +41,14 @@ public:
     void ShowPortState();
     std::string GetPortStateText() const;
 
+    // "&Find Clock": closes the port and tries every present port, and the
+    // one in the port combo, at every rate (ClockProbe.h) on a thread of its
+    // own, with a progress dialog whose Cancel stops it. Where a clock
+    // answered, its port and rate (8N1) are filled in and opened; else the
+    // port is opened again as it was and a message says none was found.
+    void OnFindClock();
+    bool IsFindingClock() const { return m_probe != nullptr; }
+
     // A model picked by the user takes effect at once.
     void OnSelChangeModel(int index);
 
@@ -55,6 +67,8 @@ public:
 signals:
     // After every "&Open Comm Port", whether or not the port opened.
     void PortChanged();
+    // A Find Clock has ended: found, none found, or cancelled.
+    void FindClockDone(bool found);
 
 protected:
     bool OnInitDialog() override;
@@ -78,7 +92,17 @@ private:
     QComboBox* m_comboParity = nullptr;
     QComboBox* m_comboStopBits = nullptr;
     QPushButton* m_btnOpen = nullptr;
+    QPushButton* m_btnFind = nullptr;
     QLabel* m_portState = nullptr;
+
+    // The clock search: its progress, then its end, back on this thread.
+    void OnProbeProgress(const std::string& port, unsigned rate, int done, int total);
+    void OnProbeDone(const std::vector<TProbeFound>& found);
+    void StopProbe();
+    std::unique_ptr<CClockProbe> m_probe;
+    std::thread m_probeThread;
+    QProgressDialog* m_probeDialog = nullptr;
+    bool m_reopenAfterProbe = false;
 
     std::string m_strModel;
     std::string m_strPort;

@@ -234,3 +234,17 @@ constexpr unsigned IDS_BACKUP_NO_FOLDER = 58656;
 constexpr unsigned IDS_BACKUP_FOLDER_NOT_OURS = 58657;
 constexpr unsigned IDS_TRACE_OPEN_FAILED = 58658;
 constexpr unsigned IDS_BACKUP_KEPT = 58659;
+// finding the clock, command-line conventions (58700-58749)
+constexpr unsigned IDS_FIND_CLOCK = 58700;
+constexpr unsigned IDS_FIND_CLOCK_PROGRESS = 58701;
+constexpr unsigned IDS_FIND_CLOCK_FOUND = 58702;
+constexpr unsigned IDS_FIND_CLOCK_FOUND_MODEL = 58703;
+constexpr unsigned IDS_FIND_CLOCK_NONE = 58704;
+constexpr unsigned IDS_FIND_CLOCK_CANCEL = 58705;
+constexpr unsigned IDS_FIND_CLOCK_TITLE = 58706;
+constexpr unsigned IDS_CTL_PROBE_NONE = 58707;
+constexpr unsigned IDS_CTL_PROBE_NO_PORTS = 58708;
+constexpr unsigned IDS_CTL_UNKNOWN_COMMAND = 58709;
+constexpr unsigned IDS_CTL_DID_YOU_MEAN = 58710;
+constexpr unsigned IDS_CTL_ONE_PORT_ONLY = 58711;
+constexpr unsigned IDC_FIND_CLOCK = 58712;

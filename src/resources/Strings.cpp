@@ -370,5 +370,19 @@ const TStringEntry g_stringTable[] = {
     {58657, "the backups folder %s is not a folder of this user's"},
     {58658, "cannot write the trace to %s: %s"},
     {58659, "Backup: %s"},
+    // finding the clock, command-line conventions (58700-58749)
+    {58700, "&Find Clock"},
+    {58701, "Looking for the clock: %s at %u baud..."},
+    {58702, "Found a clock on %s at %s baud."},
+    {58703, "Found a %s on %s at %s baud."},
+    {58704, "No clock answered on any port at any rate. Is the clock switched on and its cable plugged in?"},
+    {58705, "Cancel"},
+    {58706, "Find Clock"},
+    {58707, "no clock answered on %s"},
+    {58708, "no port to try: none is present; give --port DEV"},
+    {58709, "unknown command '%s'"},
+    {58710, "unknown command '%s'; did you mean '%s'?"},
+    {58711, "%s takes one --port"},
+    {58712, "Looks for the clock on every port at every baud rate and, where it answers, fills in its port and baud rate."},
 };
 const std::size_t g_stringTableSize = sizeof(g_stringTable) / sizeof(g_stringTable[0]);

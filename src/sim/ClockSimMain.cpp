@@ -16,6 +16,7 @@
 #include "ClockState.h"
 #include "ClockUi.h"
 #include "SimClock.h"
+#include "TarvelVersion.h"
 
 namespace {
 
@@ -32,6 +33,7 @@ const char USAGE[] =
     "                      into EEPROM and at exit\n"
     "  --verbose           log every command received on standard error\n"
     "  --help              show this text\n"
+    "  --version           show the version\n"
     "Faults:\n"
     "  --no-echo           do not echo command bytes\n"
     "  --wrong-echo        echo a different byte\n"
@@ -44,6 +46,8 @@ const char USAGE[] =
     "  --noise             add stray bytes before replies and between records\n"
     "  --noise-seed N      seed of the stray bytes (default 1)\n"
     "  --pace              send at the baud rate the device is set to\n"
+    "  --baud N            hear the line only while it is set to N baud, as a\n"
+    "                      clock set to N hears nothing but noise at other rates\n"
     "\n"
     "Exit status: 0 when ended by a signal, 1 when the clock could not start or\n"
     "its setup could not be read or saved, 2 for a usage error.\n";
@@ -55,6 +59,7 @@ struct TOptions {
     std::string saveFile;
     bool verbose = false;
     bool help = false;
+    bool version = false;
     TSimFaults faults;
 };
 
@@ -109,6 +114,8 @@ bool ParseOptions(int argc, char** argv, TOptions& options) {
         long value = 0;
         if (arg == "--help" || arg == "-h") {
             options.help = true;
+        } else if (arg == "--version") {
+            options.version = true;
         } else if (arg == "--listen") {
             if (!needValue("HOST:PORT")) return false;
             if (!ParseListen(next, options.listenHost, options.listenPort)) {
@@ -147,6 +154,9 @@ bool ParseOptions(int argc, char** argv, TOptions& options) {
         } else if (arg == "--noise-seed") {
             if (!number(0, UINT32_MAX, value)) return false;
             options.faults.noiseSeed = static_cast<std::uint32_t>(value);
+        } else if (arg == "--baud") {
+            if (!number(1, 4000000, value)) return false;
+            options.faults.onlyAtRate = static_cast<std::uint32_t>(value);
         } else if (arg == "--pace") {
             options.faults.realisticPace = true;
         } else {
@@ -199,9 +209,12 @@ int main(int argc, char** argv) {
         std::fputs("Try 'tarvel-clocksim --help'.\n", stderr);
         return 2;
     }
-    if (options.help) {
-        std::fputs(USAGE, stdout);
-        return 0;
+    if (options.help || options.version) {
+        if (options.help)
+            std::fputs(USAGE, stdout);
+        else
+            std::printf("tarvel-clocksim %s\n", TARVEL_VERSION_STRING);
+        return std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : 1;
     }
 
     CSimClock sim;

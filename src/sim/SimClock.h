@@ -128,6 +128,7 @@ private:
     std::string NoiseLocked();  // m_mutex held
     void Enqueue(const std::string& text, TClock::time_point earliest);
     TClock::duration CharTime() const;
+    std::uint32_t LineRate() const;  // 0: B0 or a rate outside the table
     bool WriteDueOutput(TClock::time_point now);
 
     // Shared with callers; guarded by m_mutex.

@@ -41,6 +41,8 @@ void CSimClock::HandleInput(const char* data, std::size_t size) {
         if (m_seenGeneration != m_faultsGeneration) m_commandBytes = 0;
         m_seenGeneration = m_faultsGeneration;
     }
+    // A clock set to another rate hears only noise; it takes none of it.
+    if (faults.onlyAtRate != 0 && LineRate() != faults.onlyAtRate) return;
     for (std::size_t i = 0; i < size; ++i) {
         if (m_takingRecords)
             HandleRecordByte(data[i], faults);
@@ -218,6 +220,14 @@ void CSimClock::Enqueue(const std::string& text, TClock::time_point earliest) {
         m_output.push_back({c, due});
         m_lineFree = due + charTime;
     }
+}
+
+std::uint32_t CSimClock::LineRate() const {
+    // On TCP there is no line to set: the clock's factory 9600 baud.
+    if (m_slaveFd < 0) return 9600;
+    termios tio{};
+    if (::tcgetattr(m_slaveFd, &tio) != 0) return 0;
+    return SpeedToRate(::cfgetospeed(&tio));
 }
 
 CSimClock::TClock::duration CSimClock::CharTime() const {

@@ -16,4 +16,5 @@ struct TSimFaults {
     bool lineNoise = false;         // stray bytes before replies and between records
     std::uint32_t noiseSeed = 1;    // the noise is repeatable for a given seed
     bool realisticPace = false;     // characters leave at the line's baud rate, 10 bits each
+    std::uint32_t onlyAtRate = 0;   // N > 0: bytes are heard only while the line is set to N baud
 };

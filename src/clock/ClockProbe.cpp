@@ -1,0 +1,198 @@
+#include "ClockProbe.h"
+
+#include <poll.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "ClockModel.h"
+#include "Dcb.h"
+#include "PortCatalogue.h"
+#include "Prompts.h"
+#include "Resource.h"
+#include "StringTable.h"
+#include "TermiosDevice.h"
+
+namespace {
+
+using TClock = std::chrono::steady_clock;
+
+constexpr std::uint32_t kFirstRate = 9600;
+constexpr char kAsk = 'v';           // GET_VERSION: answered, never acted on
+constexpr int kModelAnsweringAsk = 2;  // K203
+constexpr unsigned kPollSliceMs = 20;  // how soon a cancel is seen
+constexpr std::size_t kMaxReply = 64;
+
+std::mutex g_progressMutex;
+
+int MsLeft(TClock::time_point deadline) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - TClock::now()).count();
+    return left > 0 ? static_cast<int>(left) : 0;
+}
+
+// The usual line: 8 data bits, no parity, one stop bit, no flow control.
+bool SetLine(CSerialDevice& device, std::uint32_t rate) {
+    DCB dcb;
+    if (!device.GetLineState(dcb)) return false;
+    dcb.BaudRate = rate;
+    dcb.ByteSize = 8;
+    dcb.Parity = NOPARITY;
+    dcb.StopBits = ONESTOPBIT;
+    dcb.fParity = false;
+    dcb.fOutxCtsFlow = dcb.fOutxDsrFlow = false;
+    dcb.fOutX = dcb.fInX = false;
+    dcb.fDtrControl = DTR_CONTROL_ENABLE;
+    dcb.fRtsControl = RTS_CONTROL_ENABLE;
+    return device.SetLineState(dcb);
+}
+
+// Reads what comes until stop says enough or the deadline passes; false when
+// the device failed or the probe was cancelled.
+template <typename Stop>
+bool Collect(CSerialDevice& device, std::string& got, TClock::time_point deadline, const std::atomic<bool>& cancel,
+             Stop stop) {
+    while (!stop(got) && got.size() < kMaxReply) {
+        if (cancel) return false;
+        const int left = MsLeft(deadline);
+        if (left == 0) return true;
+        const int events = device.Poll(POLLIN, std::min<int>(left, kPollSliceMs));
+        if (events < 0) return false;
+        if (events & (POLLHUP | POLLERR)) return false;
+        if (!(events & POLLIN)) continue;
+        unsigned char buf[kMaxReply];
+        const ssize_t n = device.Read(buf, kMaxReply - got.size());
+        if (n > 0) got.append(reinterpret_cast<const char*>(buf), static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
+}  // namespace
+
+std::vector<std::uint32_t> CClockProbe::Rates() {
+    // The nearest rates to the factory's first: faster ones upwards, then
+    // slower ones downwards.
+    std::vector<std::uint32_t> faster, slower;
+    for (unsigned id = IDS_BAUD_FIRST; id <= IDS_BAUD_LAST; ++id) {
+        const unsigned long rate = std::strtoul(GetString(id).c_str(), nullptr, 10);
+        if (rate > kFirstRate) faster.push_back(static_cast<std::uint32_t>(rate));
+        if (rate != 0 && rate < kFirstRate) slower.push_back(static_cast<std::uint32_t>(rate));
+    }
+    std::sort(faster.begin(), faster.end());
+    std::sort(slower.rbegin(), slower.rend());
+    std::vector<std::uint32_t> rates{kFirstRate};
+    rates.insert(rates.end(), faster.begin(), faster.end());
+    rates.insert(rates.end(), slower.begin(), slower.end());
+    return rates;
+}
+
+std::vector<std::string> CClockProbe::ListedPorts() {
+    std::vector<std::string> ports;
+    for (const auto& entry : CPortCatalogue::ListEntries())
+        if (entry.present && !entry.isVirtual) ports.push_back(entry.OpenName());
+    return ports;
+}
+
+std::vector<TProbeFound> CClockProbe::Run(const std::vector<std::string>& ports) {
+    m_failures.clear();
+    m_done = 0;
+    m_total = static_cast<int>(ports.size() * Rates().size());
+    std::vector<TPortResult> results(ports.size());
+    std::vector<std::thread> threads;
+    threads.reserve(ports.size());
+    for (std::size_t i = 0; i < ports.size(); ++i)
+        threads.emplace_back([this, &ports, &results, i] { ProbePort(ports[i], results[i]); });
+    for (auto& t : threads) t.join();
+
+    std::vector<TProbeFound> found;
+    for (auto& r : results) {
+        if (r.found) found.push_back(r.clock);
+        if (!r.failure.empty()) m_failures.push_back(r.failure);
+    }
+    return found;
+}
+
+void CClockProbe::StepDone(const std::string& port, std::uint32_t rate) {
+    const int done = ++m_done;
+    if (!m_progress) return;
+    std::lock_guard lock(g_progressMutex);
+    m_progress(port, rate, done, m_total);
+}
+
+void CClockProbe::ProbePort(const std::string& port, TPortResult& result) {
+    const std::vector<std::uint32_t> rates = Rates();
+    auto skipRest = [&](std::size_t from) {
+        for (std::size_t k = from; k < rates.size(); ++k) StepDone(port, rates[k]);
+    };
+    CPortCatalogue::TTarget target =
+        CPortCatalogue::Resolve(port, [] { return std::make_shared<CTermiosDevice>(); });
+    if (!target.device || !target.device->Open(target.path)) {
+        const int code = errno;
+        std::string reason = std::strerror(code);
+        const std::string hint = CPortCatalogue::OpenHint(code, target.path);
+        if (!hint.empty()) reason += " (" + hint + ")";
+        result.failure = port + ": " + reason;
+        skipRest(0);
+        return;
+    }
+    CSerialDevice& device = *target.device;
+    for (std::size_t k = 0; k < rates.size() && !m_cancel; ++k) {
+        const std::uint32_t rate = rates[k];
+        // A rate the device refuses cannot be the clock's.
+        if (!SetLine(device, rate)) {
+            StepDone(port, rate);
+            continue;
+        }
+        // The break ends whatever the clock was in the middle of; a line
+        // that cannot send one is still asked.
+        if (device.SetBreak(true)) {
+            SleepPlainMs(m_times.breakMs);
+            device.SetBreak(false);
+        }
+        device.Purge(true, true);
+        const unsigned char ask = kAsk;
+        if (device.Write(&ask, 1) != 1) {
+            StepDone(port, rate);
+            continue;
+        }
+        std::string got;
+        const bool alive = Collect(device, got, TClock::now() + std::chrono::milliseconds(m_times.echoWaitMs), m_cancel,
+                                   [](const std::string& s) { return s.find(kAsk) != std::string::npos; });
+        const std::size_t echo = got.find(kAsk);
+        if (alive && echo != std::string::npos) {
+            std::string reply = got.substr(echo + 1);
+            Collect(device, reply, TClock::now() + std::chrono::milliseconds(m_times.replyWaitMs), m_cancel,
+                    [](const std::string& s) { return s.find('\n') != std::string::npos || s.find('?') != std::string::npos; });
+            result.found = true;
+            result.clock.port = port;
+            result.clock.rate = rate;
+            const std::size_t end = reply.find_first_of("\r\n");
+            if (reply.find('?') == std::string::npos && end != std::string::npos && end > 0) {
+                std::string rom = reply.substr(0, end);
+                bool printable = true;
+                for (char c : rom) printable = printable && c >= 0x20 && c < 0x7f;
+                if (printable) {
+                    CClockModel model;
+                    model.SetModel(kModelAnsweringAsk);
+                    model.GetModelName(result.clock.model);
+                    result.clock.rom = rom;
+                }
+            }
+            StepDone(port, rate);
+            skipRest(k + 1);
+            break;
+        }
+        StepDone(port, rate);
+        if (!alive && !m_cancel) {
+            result.failure = port + ": " + std::strerror(errno ? errno : EIO);
+            skipRest(k + 1);
+            break;
+        }
+    }
+    // Close restores the line settings the port had before.
+    device.Close();
+}

@@ -1,0 +1,74 @@
+// Finding a clock: which port it is on and at what rate. Each port is tried
+// at 9600 baud first, then at the other rates the Comm Port page offers
+// (19200 up to 115200, then 4800 down to 1200):
+// a break, then the one character "v", which only asks the clock for its ROM
+// date and changes nothing. A clock echoes what it takes; the echo says a
+// clock is there, a ROM date line after it says the model (only the K203
+// answers "v").
+//
+// Every port is tried on a thread of its own, so a run takes about as long
+// as one port; each try is bounded in time. The devices are used directly,
+// never through the process-wide sleep or waiting pump, so a probe may run
+// on any thread while the program goes on.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+struct TProbeFound {
+    std::string port;   // as given to the probe
+    std::uint32_t rate = 0;
+    std::string model;  // "K203" when the clock told, else empty
+    std::string rom;    // the ROM date it answered, without the line end
+};
+
+struct TProbeTimes {
+    unsigned breakMs = 100;      // the break held before each try
+    unsigned echoWaitMs = 250;   // how long the echo of "v" may take
+    unsigned replyWaitMs = 400;  // how long the ROM date may take after the echo
+};
+
+class CClockProbe {
+public:
+    // One try done: the port, the rate, and how many of all tries are done.
+    using TProgress = std::function<void(const std::string& port, std::uint32_t rate, int done, int total)>;
+
+    // The rates tried, in order.
+    static std::vector<std::uint32_t> Rates();
+    // The ports tried when none are named: the present ones of the port list,
+    // by the name that is stored for them; the simulated clock only when named.
+    static std::vector<std::string> ListedPorts();
+
+    void SetTimes(const TProbeTimes& times) { m_times = times; }
+    // Called from the probing threads, one call at a time.
+    void SetProgress(TProgress progress) { m_progress = std::move(progress); }
+    // Set from any thread: every port stops at its next step.
+    void Cancel() { m_cancel = true; }
+    bool Cancelled() const { return m_cancel; }
+
+    // Tries every port (each until a clock answers) and gives the clocks
+    // found, in the order of ports. A port that cannot be opened is passed
+    // over; why is kept for PortFailures.
+    std::vector<TProbeFound> Run(const std::vector<std::string>& ports);
+    // "PORT: reason" for each port that could not be opened, after Run.
+    const std::vector<std::string>& PortFailures() const { return m_failures; }
+
+private:
+    struct TPortResult {
+        bool found = false;
+        TProbeFound clock;
+        std::string failure;
+    };
+    void ProbePort(const std::string& port, TPortResult& result);
+    void StepDone(const std::string& port, std::uint32_t rate);
+
+    TProbeTimes m_times;
+    TProgress m_progress;
+    std::atomic<bool> m_cancel{false};
+    std::atomic<int> m_done{0};
+    int m_total = 0;
+    std::vector<std::string> m_failures;
+};

@@ -198,3 +198,6 @@ constexpr unsigned IDS_NET_CONNECTION_LOST = 58510;
 
 // clocks over the network from tarvelctl (58550-58599)
 constexpr unsigned IDS_CTL_CONNECTION_GONE = 58550;
+
+// the manual built into the program (58750-58799)
+constexpr unsigned IDS_MANUAL_WINDOW_TITLE = 58750;

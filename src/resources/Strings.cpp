@@ -333,5 +333,8 @@ const TStringEntry g_stringTable[] = {
     // clocks over the network from tarvelctl (58550-58599): a connection that
     // went away mid-command, named like an unplugged device
     {58550, "the connection to %s has gone (%s); run the command again once the terminal server is back"},
+
+    // the manual built into the program (58750-58799): its window
+    {58750, "tarvel Manual"},
 };
 const std::size_t g_stringTableSize = sizeof(g_stringTable) / sizeof(g_stringTable[0]);

@@ -36,6 +36,7 @@ class QAction;
 class QMenu;
 class QMenuBar;
 class QTabWidget;
+class QTextBrowser;
 
 class CClockPropSheet : public QDialog, public IPageHost {
 public:
@@ -107,12 +108,17 @@ public:
     CConsoleDlg& GetConsolePage() { return m_consolePage; }
     CCommonPage& GetCommonPage() { return m_commonPage; }
 
-    // The manual's start page: next to the installed program, else in the
-    // source tree. Empty when there is none.
+    // The manual's start page as a file: next to the installed program, else
+    // where a build-tree run or a test names it. Empty when there is none.
     static QString FindManual();
     // Where the installed manual's start page belongs (for the message when
     // it is missing).
     static QString InstalledManualPath();
+    // The copy of the manual built into the program, shown in a window of
+    // its own when no installed copy is found.
+    static const char* const kBuiltInManual;
+    // That window's browser while it is open, else null.
+    QTextBrowser* GetManualBrowser() const;
     // Hands an address to the desktop; false when nothing took it. Tests
     // replace it; an empty opener restores the desktop's.
     using UrlOpener = std::function<bool(const QUrl&)>;
@@ -145,6 +151,7 @@ private:
     QString AskFileName(bool save, const QString& suffix);
     void OnPageChanged(int index);
     void OpenManual(const QString& fragment);
+    bool ShowBuiltInManual(const QString& fragment);
     // The Comm Port page's state line, once the current handling is over.
     void QueuePortStateLine();
 
@@ -153,6 +160,7 @@ private:
     CPortEvents m_events;
     CQtClockUi m_ui{this};
     QMenuBar* m_menuBar = nullptr;
+    QPointer<QDialog> m_manualDlg;
     QTabWidget* m_tabs = nullptr;
     std::map<unsigned, QAction*> m_actions;
     std::string m_statusText;

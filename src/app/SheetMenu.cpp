@@ -6,11 +6,16 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QDesktopServices>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFileInfo>
 #include <QMenu>
 #include <QMenuBar>
+#include <QScrollBar>
+#include <QTextBrowser>
 #include <QUrl>
+#include <QVBoxLayout>
 
 #include "AboutDlg.h"
 #include "Resource.h"
@@ -30,6 +35,7 @@ CClockPropSheet::UrlOpener& UrlOpenerHook() {
 }  // namespace
 
 const char* const CClockPropSheet::kWebAddress = "https://www.halvern.example/";
+const char* const CClockPropSheet::kBuiltInManual = ":/tarvel/manual/index.html";
 
 void CClockPropSheet::BuildMenu() {
     m_menuBar = new QMenuBar(this);
@@ -155,8 +161,11 @@ QString CClockPropSheet::FindManual() {
 void CClockPropSheet::SetUrlOpener(UrlOpener opener) { UrlOpenerHook() = std::move(opener); }
 
 void CClockPropSheet::OpenManual(const QString& fragment) {
+    // The installed file first, so the desktop's browser shows it; where it
+    // was left out (minimal images drop share/doc), the built-in copy.
     const QString manual = FindManual();
     if (manual.isEmpty()) {
+        if (ShowBuiltInManual(fragment)) return;
         ShowMessage(FormatString(GetString(IDS_MANUAL_MISSING).c_str(),
                                     InstalledManualPath().toLocal8Bit().constData()));
         return;
@@ -167,6 +176,41 @@ void CClockPropSheet::OpenManual(const QString& fragment) {
     const bool opened = opener ? opener(url) : QDesktopServices::openUrl(url);
     // No browser or desktop launcher: at least say where the manual is.
     if (!opened) ShowMessage(FormatString(GetString(IDS_MANUAL_NO_VIEWER).c_str(), manual.toLocal8Bit().constData()));
+}
+
+bool CClockPropSheet::ShowBuiltInManual(const QString& fragment) {
+    // Shown in a browser of our own rather than copied to a temporary file:
+    // nothing is left behind or removed under a browser still loading it, and
+    // it works where no browser is installed at all.
+    const QString resource = QString::fromLatin1(kBuiltInManual);
+    if (!QFileInfo::exists(resource)) return false;
+    if (!m_manualDlg) {
+        auto* dialog = new QDialog(this);
+        dialog->setAttribute(Qt::WA_DeleteOnClose);
+        dialog->setWindowTitle(QString::fromStdString(GetString(IDS_MANUAL_WINDOW_TITLE)));
+        auto* browser = new QTextBrowser(dialog);
+        browser->setOpenExternalLinks(true);
+        auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, dialog);
+        connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::close);
+        auto* layout = new QVBoxLayout(dialog);
+        layout->addWidget(browser);
+        layout->addWidget(buttons);
+        dialog->resize(720, 560);
+        m_manualDlg = dialog;
+    }
+    QUrl url(QStringLiteral("qrc") + resource);
+    if (!fragment.isEmpty()) url.setFragment(fragment);
+    QTextBrowser* browser = GetManualBrowser();
+    browser->setSource(url);
+    if (fragment.isEmpty()) browser->verticalScrollBar()->setValue(0);
+    m_manualDlg->show();
+    m_manualDlg->raise();
+    m_manualDlg->activateWindow();
+    return true;
+}
+
+QTextBrowser* CClockPropSheet::GetManualBrowser() const {
+    return m_manualDlg ? m_manualDlg->findChild<QTextBrowser*>() : nullptr;
 }
 
 void CClockPropSheet::OnHelpContents() { OpenManual(QString()); }

@@ -102,7 +102,7 @@ void PrintOverview(std::ostream& out, const std::vector<TCtlCommand>& table) {
     }
     out << "  -q, --quiet                     " << kQuietOption.help << "\n";
     out << "  --version                       " << kVersionOption.help << "\n";
-    out << "\n--port may be given several times for read, write, time (each port served at\n"
+    out << "\n--port may be given several times for read, write, time, diff (each port served at\n"
            "once, each line prefixed with its port; read -o then names a folder) and probe.\n";
     out << "\nEvery command takes --help. " << kExitStatus;
 }

@@ -248,3 +248,5 @@ constexpr unsigned IDS_CTL_UNKNOWN_COMMAND = 58709;
 constexpr unsigned IDS_CTL_DID_YOU_MEAN = 58710;
 constexpr unsigned IDS_CTL_ONE_PORT_ONLY = 58711;
 constexpr unsigned IDC_FIND_CLOCK = 58712;
+// the manual built into the program (58750-58799)
+constexpr unsigned IDS_MANUAL_WINDOW_TITLE = 58750;

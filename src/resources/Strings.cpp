@@ -384,5 +384,7 @@ const TStringEntry g_stringTable[] = {
     {58710, "unknown command '%s'; did you mean '%s'?"},
     {58711, "%s takes one --port"},
     {58712, "Looks for the clock on every port at every baud rate and, where it answers, fills in its port and baud rate."},
+    // the manual built into the program (58750-58799): its window
+    {58750, "tarvel Manual"},
 };
 const std::size_t g_stringTableSize = sizeof(g_stringTable) / sizeof(g_stringTable[0]);

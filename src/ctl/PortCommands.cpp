@@ -31,6 +31,7 @@ constexpr int kTimeReplyWaitMs = 500;
 
 const TCtlOption kPortOption = {"port", 0, "DEV", "the clock's serial port (default: the stored one, else COM1)"};
 const TCtlOption kModelOption = {"model", 0, "K20n", "the clock model, K201 to K206 (default: the stored one, else K201)"};
+const TCtlOption kBaudOption = {"baud", 0, "RATE", "the line's baud rate, e.g. one probe found (default: the stored one)"};
 const TCtlOption kTraceOption = {"trace", 0, "FILE", "record every byte sent and received, with times, in FILE"};
 
 std::vector<TCtlOption> WithPortOptions(std::vector<TCtlOption> options) {
@@ -78,11 +79,26 @@ std::string PortName(const CCommandLine& global, const CCommandLine& args) {
 }
 
 // Model and port from the options, then the session. CTL_DONE when open.
-int OpenSession(const char* command, const CCommandLine& global, const CCommandLine& args, CPortSession& session) {
-    int model = kDefaultModel;
+// model: the one to use, or -1 for --model, else the stored one.
+int OpenSession(const char* command, const CCommandLine& global, const CCommandLine& args, CPortSession& session,
+                int model = -1) {
     std::string error;
-    if (!ResolveModel(global, args, model, error)) return ReportUsage(command, error);
-    return session.Open(PortName(global, args), model) ? CTL_DONE : CTL_FAILED;
+    if (model < 0) {
+        model = kDefaultModel;
+        if (!ResolveModel(global, args, model, error)) return ReportUsage(command, error);
+    }
+    if (!session.Open(PortName(global, args), model)) return CTL_FAILED;
+    std::string baud;
+    if (!FindOption(global, args, "baud", baud)) return CTL_DONE;
+    // Only the rates of the Comm Port page: the clock knows no others.
+    std::vector<std::string> rates;
+    session.Port().ListBauds(rates);
+    if (std::find(rates.begin(), rates.end(), baud) == rates.end()) {
+        std::string choices;
+        for (const auto& rate : rates) choices += (choices.empty() ? "" : ", ") + rate;
+        return ReportUsage(command, "--baud " + baud + " is not one of " + choices);
+    }
+    return session.Port().SetBaud(baud) ? CTL_DONE : CTL_FAILED;
 }
 
 // A whole decimal number from 0 to max.
@@ -164,11 +180,7 @@ int WriteSetupToClock(const char* command, const CCommandLine& global, const CCo
     std::string unused;
     const int hinted = modelHint.empty() || FindOption(global, args, "model", unused) ? -1
                                                                                        : CClockModel::FindModel(modelHint, true);
-    if (hinted >= 0) {
-        if (!session.Open(PortName(global, args), hinted)) return CTL_FAILED;
-    } else if (const int rc = OpenSession(command, global, args, session); rc != CTL_DONE) {
-        return rc;
-    }
+    if (const int rc = OpenSession(command, global, args, session, hinted); rc != CTL_DONE) return rc;
     // The clock's own setup is kept first, so the write can be undone; a
     // clock that holds the setup already is left alone.
     if (!args.Has("no-backup")) {
@@ -321,6 +333,7 @@ std::vector<TCtlOption> WriteOptions() {
 void AddPortOptions(std::vector<TCtlOption>& options) {
     options.push_back(kPortOption);
     options.push_back(kModelOption);
+    options.push_back(kBaudOption);
     options.push_back(kTraceOption);
 }
 

@@ -86,6 +86,37 @@ TEST_F(Fleet, ProbeFindsTheClockOnTheSecondOfThreeLinesAtItsOwnRate) {
     EXPECT_EQ(Lines(r.out), (std::vector<std::string>{clock.DevicePath() + "\t19200\tK203\t12 Mar 1998"}));
     // Asked for its ROM date once, at the rate it hears; nothing that changes it.
     EXPECT_EQ(clock.GetCommandLog(), (std::vector<std::string>{"v"}));
+
+    // The rate found is the one to read at; a rate the clock knows no such
+    // thing as is refused before anything is sent.
+    const std::string file = m_dir.File("found.hcs");
+    TCtlResult read = Run({"--port", clock.DevicePath(), "--baud", "19200", "read", "-o", file});
+    EXPECT_EQ(read.status, 0) << read.err;
+    read = Run({"--port", clock.DevicePath(), "read", "-o", file, "--baud", "12345"});
+    EXPECT_EQ(read.status, 2);
+    EXPECT_NE(read.err.find("--baud 12345 is not one of 1200, 2400"), std::string::npos) << read.err;
+}
+
+// A clock found at another rate is written and restored at that rate: the
+// backup read before each write uses --baud as the write does.
+TEST_F(Fleet, AClockAtAnotherRateIsWrittenAndRestoredWithBaud) {
+    CSimClock clock;
+    TSimFaults faults;
+    faults.onlyAtRate = 19200;
+    clock.SetFaults(faults);
+    ASSERT_TRUE(clock.Start()) << clock.LastError();
+    const TClockConfig before = clock.GetEeprom();
+    CClockState state;
+    *state.GetConfig() = SetupNumber(4);
+    const std::string file = m_dir.File("four.hcs");
+    SaveConfigFile(state, file);
+
+    TCtlResult r = Run({"--port", clock.DevicePath(), "--baud", "19200", "-q", "write", file, "--countdown", "0"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(Same(clock.GetEeprom(), SetupNumber(4)));
+    r = Run({"--port", clock.DevicePath(), "--baud", "19200", "-q", "restore", "--countdown", "0"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(Same(clock.GetEeprom(), before));
 }
 
 TEST_F(Fleet, ProbeWithNoClockSaysSoAndNamesThePortsItCouldNotOpen) {

@@ -22,20 +22,6 @@ std::string Trim(const std::string& s) {
     return s.substr(b, e - b);
 }
 
-// A whole decimal number, optionally signed, within [min, max].
-bool ParseWhole(const std::string& text, long long min, long long max, long long& value) {
-    if (text.empty() || text.size() > 20) return false;
-    const std::size_t start = (text[0] == '-' || text[0] == '+') ? 1 : 0;
-    if (start == text.size()) return false;
-    for (std::size_t k = start; k < text.size(); ++k)
-        if (text[k] < '0' || text[k] > '9') return false;
-    errno = 0;
-    const long long v = std::strtoll(text.c_str(), nullptr, 10);
-    if (errno == ERANGE || v < min || v > max) return false;
-    value = v;
-    return true;
-}
-
 // What a VALUE text means for SetItem, as tarvelctl set reads it: a choice
 // text wins over a number of the same spelling; the model also takes its
 // letter alone; a number for a choice item is its index. False when the text

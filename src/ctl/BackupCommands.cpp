@@ -74,14 +74,7 @@ int RunRestore(const CCommandLine& global, const CCommandLine& args) {
     }
 
     CClockState loaded;
-    CCtlClockUi fileUi(path);
-    loaded.SetUi(&fileUi);
-    try {
-        if (LoadConfigFile(loaded, path) != TLoadResult::Loaded) return CTL_FAILED;
-    } catch (const CFileError& e) {
-        ReportError(GetString(IDS_ERROR_OPENING_FILE) + " " + e.GetPath() + ": " + e.GetReason());
-        return CTL_FAILED;
-    }
+    if (!LoadOrReport(loaded, path)) return CTL_FAILED;
     std::printf("restoring %s\n", path.c_str());
     std::fflush(stdout);
     return WriteSetupToClock("restore", global, args, *loaded.GetConfig(), model);

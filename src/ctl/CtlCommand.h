@@ -8,6 +8,9 @@
 
 #include "CommandLine.h"
 
+class CClockState;
+class CFileError;
+
 struct TClockConfig;
 
 // Exit codes.
@@ -70,6 +73,12 @@ int RunManyPorts(const TCtlCommand& command, const std::vector<TCtlOption>& glob
                  const CCommandLine& global, const CCommandLine& args, const std::vector<std::string>& ports);
 // A file name for a port: "/dev/ttyUSB0" -> "ttyUSB0".
 std::string PortFileName(const std::string& port);
+
+// "Error Opening File! PATH: reason" (or Saving) for a file error.
+std::string FileErrorText(const CFileError& e);
+// Loads a setup file; false (the reason already on stderr, naming the file)
+// when it cannot be used.
+bool LoadOrReport(CClockState& state, const std::string& path);
 
 // "tarvelctl: <text>" on stderr.
 void ReportError(const std::string& text);

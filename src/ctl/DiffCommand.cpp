@@ -29,15 +29,7 @@ struct TSide {
 
 bool LoadSide(TSide& side) {
     CClockState state;
-    CCtlClockUi ui(side.name);
-    state.SetUi(&ui);
-    try {
-        if (LoadConfigFile(state, side.name) != TLoadResult::Loaded) return false;
-    } catch (const CFileError& e) {
-        const unsigned id = e.GetKind() == CFileError::WRITE_FAILED ? IDS_ERROR_SAVING_FILE : IDS_ERROR_OPENING_FILE;
-        ReportError(GetString(id) + " " + e.GetPath() + ": " + e.GetReason());
-        return false;
-    }
+    if (!LoadOrReport(state, side.name)) return false;
     side.config = *state.GetConfig();
     return true;
 }

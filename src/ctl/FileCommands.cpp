@@ -22,8 +22,6 @@
 #include "StringTable.h"
 #include "TextUtil.h"
 
-namespace {
-
 std::string FileErrorText(const CFileError& e) {
     const unsigned id =
         e.GetKind() == CFileError::WRITE_FAILED ? IDS_ERROR_SAVING_FILE : IDS_ERROR_OPENING_FILE;
@@ -45,6 +43,8 @@ bool LoadOrReport(CClockState& state, const std::string& path) {
     return loaded;
 }
 
+namespace {
+
 bool SaveOrReport(const CClockState& state, const std::string& path) {
     try {
         SaveConfigFile(state, path);
@@ -63,25 +63,11 @@ bool WriteStdout(const std::string& bytes) {
     return true;
 }
 
-// A whole decimal number within the 32-bit range, nothing else.
-bool ParseNumber(const std::string& text, long long min, long long max, long long& value) {
-    if (text.empty() || text.size() > 20) return false;
-    std::size_t i = (text[0] == '-' || text[0] == '+') ? 1 : 0;
-    if (i == text.size()) return false;
-    for (std::size_t k = i; k < text.size(); ++k)
-        if (text[k] < '0' || text[k] > '9') return false;
-    errno = 0;
-    const long long v = std::strtoll(text.c_str(), nullptr, 10);
-    if (errno == ERANGE || v < min || v > max) return false;
-    value = v;
-    return true;
-}
-
 // Items are addressed by number; false (reported) for one outside the table.
 bool ParseItem(const std::string& text, int& item, bool& usageError) {
     long long v = 0;
     usageError = false;
-    if (!ParseNumber(text, 0, LLONG_MAX / 2, v) || text[0] == '+' || text[0] == '-') {
+    if (!ParseWhole(text, 0, LLONG_MAX / 2, v) || text[0] == '+' || text[0] == '-') {
         usageError = true;
         return false;
     }
@@ -229,7 +215,7 @@ bool ResolveValue(const TAssignment& a, int& value) {
         }
     }
     long long number = 0;
-    if (ParseNumber(a.value, INT32_MIN, INT32_MAX, number) &&
+    if (ParseWhole(a.value, INT32_MIN, INT32_MAX, number) &&
         (!hasChoices || CheckItemValue(a.item, static_cast<int>(number)))) {
         value = static_cast<int>(number);
         return true;

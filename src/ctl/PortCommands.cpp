@@ -153,16 +153,7 @@ int RunWrite(const CCommandLine& global, const CCommandLine& args) {
 
     // The file first: a bad one never gets near the clock.
     CClockState loaded;
-    const std::string& path = args.GetArgs()[0];
-    // A refused file says why, naming it.
-    CCtlClockUi fileUi(path);
-    loaded.SetUi(&fileUi);
-    try {
-        if (LoadConfigFile(loaded, path) != TLoadResult::Loaded) return CTL_FAILED;
-    } catch (const CFileError& e) {
-        ReportError(GetString(IDS_ERROR_OPENING_FILE) + " " + e.GetPath() + ": " + e.GetReason());
-        return CTL_FAILED;
-    }
+    if (!LoadOrReport(loaded, args.GetArgs()[0])) return CTL_FAILED;
 
     return WriteSetupToClock("write", global, args, *loaded.GetConfig(), std::string());
 }

@@ -15,10 +15,6 @@
 
 namespace {
 
-std::string FileErrorText(const CFileError& e) {
-    const unsigned id = e.GetKind() == CFileError::WRITE_FAILED ? IDS_ERROR_SAVING_FILE : IDS_ERROR_OPENING_FILE;
-    return GetString(id) + " " + e.GetPath() + ": " + e.GetReason();
-}
 
 // The whole text, at most SETUP_TEXT_MAX_SIZE bytes; "-" is standard input.
 bool ReadText(const std::string& path, std::string& text) {
@@ -54,14 +50,7 @@ bool ReadText(const std::string& path, std::string& text) {
 int RunExport(const CCommandLine&, const CCommandLine& args) {
     const std::string& path = args.GetArgs()[0];
     CClockState state;
-    CCtlClockUi ui(path);
-    state.SetUi(&ui);
-    try {
-        if (LoadConfigFile(state, path) != TLoadResult::Loaded) return CTL_FAILED;
-    } catch (const CFileError& e) {
-        ReportError(FileErrorText(e));
-        return CTL_FAILED;
-    }
+    if (!LoadOrReport(state, path)) return CTL_FAILED;
     const std::string text = SetupToText(*state.GetConfig());
     const std::string out = args.GetValue("output");
     if (out.empty() || out == "-") {

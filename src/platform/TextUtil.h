@@ -15,3 +15,7 @@ bool EqualNoCase(std::string_view a, std::string_view b);
 
 // The text up to its first line feed (all of it when it has none).
 std::string FirstLine(const std::string& text);
+
+// A whole decimal number, optionally signed, within [min, max]; nothing else
+// in the text.
+bool ParseWhole(const std::string& text, long long min, long long max, long long& value);

@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <regex>
 #include <sstream>
 #include <thread>
 
@@ -20,30 +19,47 @@ struct TTraced {
     bool timesInOrder = true;
 };
 
+// "12345.678 > ..." split into time, direction and the rest; false for any
+// other shape. By hand: std::regex recurses once per character and overflows
+// the stack on a long line.
+bool SplitLine(const std::string& line, std::string& time, char& direction, std::string& rest) {
+    const std::size_t space = line.find(' ');
+    if (space == std::string::npos || space + 2 >= line.size() || line[space + 2] != ' ') return false;
+    time = line.substr(0, space);
+    const std::size_t dot = time.find('.');
+    if (dot == std::string::npos || dot == 0 || time.size() - dot - 1 != 3) return false;
+    for (std::size_t i = 0; i < time.size(); ++i)
+        if (i != dot && (time[i] < '0' || time[i] > '9')) return false;
+    direction = line[space + 1];
+    if (direction != '<' && direction != '>' && direction != '-') return false;
+    rest = line.substr(space + 3);
+    return true;
+}
+
 // Reads a trace back into the bytes of each direction.
 TTraced ParseTrace(const std::string& text) {
-    static const std::regex kLine(R"(^(\d+\.\d{3}) ([<>-]) (.*)$)");
     TTraced t;
     double last = -1;
     std::istringstream in(text);
     for (std::string line; std::getline(in, line);) {
         ++t.lines;
-        std::smatch m;
-        if (!std::regex_match(line, m, kLine)) {
+        std::string time, rest;
+        char direction = 0;
+        if (!SplitLine(line, time, direction, rest)) {
             t.wellFormed = false;
             continue;
         }
-        const double at = std::stod(m[1]);
+        const double at = std::stod(time);
         if (at < last) t.timesInOrder = false;
         last = at;
-        if (m[2] == "-") {
-            if (m[3] == "break") ++t.breaks;
+        if (direction == '-') {
+            if (rest == "break") ++t.breaks;
             else ++t.cut;
             continue;
         }
         std::string bytes;
-        if (!CLineTrace::DecodeBytes(m[3], bytes) || bytes.empty()) t.wellFormed = false;
-        (m[2] == ">" ? t.sent : t.received) += bytes;
+        if (!CLineTrace::DecodeBytes(rest, bytes) || bytes.empty()) t.wellFormed = false;
+        (direction == '>' ? t.sent : t.received) += bytes;
     }
     return t;
 }

@@ -347,7 +347,7 @@ void AddPortCommands(std::vector<TCtlCommand>& table) {
     table.push_back({"time", "get|set", "Print the clock's UTC time, or set it from this PC's local time.",
                      "get prints the clock's reply: day of year, hours, minutes and seconds.\n"
                      "A clock that answers '?' refused the command: exit status 1.\n",
-                     WithPortOptions({{"json", 0, nullptr, "print get's reply as JSON (see docs/json.md)"}}), 1, 1,
+                     WithPortOptions({{"json", 0, nullptr, "print the time get reads as JSON (see docs/json.md)"}}), 1, 1,
                      RunTime});
     table.push_back({"send", "TEXT", "Send TEXT to the clock and print what comes back.",
                      "TEXT goes out as the Console page sends a line: without a line ending, at most\n"

@@ -30,14 +30,6 @@ void WriteSetup(const std::string& path) {
     state.Serialize(out);
 }
 
-QTreeWidgetItem* FindItem(QTreeWidget* tree, int item) {
-    for (int b = 0; b < tree->topLevelItemCount(); ++b)
-        for (int i = 0; i < tree->topLevelItem(b)->childCount(); ++i)
-            if (tree->topLevelItem(b)->child(i)->data(0, Qt::UserRole).toInt() == item)
-                return tree->topLevelItem(b)->child(i);
-    return nullptr;
-}
-
 // A sheet with the Clock Setup page shown, optionally after loading a setup.
 struct TSetupSheet {
     CGuiProfile profile;

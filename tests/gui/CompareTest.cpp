@@ -33,14 +33,6 @@ TClockConfig Base() {
     return c;
 }
 
-QTreeWidgetItem* FindItem(QTreeWidget* tree, int item) {
-    for (int b = 0; b < tree->topLevelItemCount(); ++b)
-        for (int i = 0; i < tree->topLevelItem(b)->childCount(); ++i)
-            if (tree->topLevelItem(b)->child(i)->data(0, Qt::UserRole).toInt() == item)
-                return tree->topLevelItem(b)->child(i);
-    return nullptr;
-}
-
 struct TSheet {
     CGuiProfile profile;
     CTempDir dir;

@@ -110,14 +110,6 @@ private:
 
 bool Same(const TClockConfig& a, const TClockConfig& b) { return std::memcmp(&a, &b, CLOCK_CONFIG_SIZE) == 0; }
 
-QTreeWidgetItem* FindItem(QTreeWidget* tree, int item) {
-    for (int b = 0; b < tree->topLevelItemCount(); ++b)
-        for (int i = 0; i < tree->topLevelItem(b)->childCount(); ++i)
-            if (tree->topLevelItem(b)->child(i)->data(0, Qt::UserRole).toInt() == item)
-                return tree->topLevelItem(b)->child(i);
-    return nullptr;
-}
-
 template <typename T>
 T* Control(CCommPage& page, unsigned id) {
     return qobject_cast<T*>(page.FindControl(static_cast<int>(id)));

@@ -9,6 +9,7 @@
 
 #include <QCoreApplication>
 #include <QTest>
+#include <QTreeWidget>
 
 #include <string>
 
@@ -76,4 +77,14 @@ private:
 template <typename TDone>
 bool PumpUntil(TDone done, int limitMs = 5000) {
     return QTest::qWaitFor(done, limitMs);
+}
+
+// The Clock Setup tree's entry of a setup item (its number is the entry's
+// user data), or null.
+inline QTreeWidgetItem* FindItem(QTreeWidget* tree, int item) {
+    for (int b = 0; b < tree->topLevelItemCount(); ++b)
+        for (int i = 0; i < tree->topLevelItem(b)->childCount(); ++i)
+            if (tree->topLevelItem(b)->child(i)->data(0, Qt::UserRole).toInt() == item)
+                return tree->topLevelItem(b)->child(i);
+    return nullptr;
 }

@@ -1,0 +1,163 @@
+# -*- coding: utf-8 -*-
+# What an inventory of a clock fleet needs to know of each clock, gathered
+# through tarvelctl on the host the clocks hang on.
+
+from __future__ import absolute_import, division, print_function
+
+__metaclass__ = type
+
+DOCUMENTATION = r'''
+module: tarvel_facts
+short_description: Gather facts of Halvern Systems GPS time clocks
+description:
+  - For each clock on I(port), asks it for its ROM date line (C(tarvelctl probe)),
+    which also finds the baud rate it answers at and, for clocks that say so,
+    the model; reads its time (C(tarvelctl time get)) and how far it is from
+    the managed host's clock; and looks the port up in C(tarvelctl ports).
+  - Sends only commands that change nothing on the clock.
+  - Sets the fact C(tarvel_clocks), a mapping from each port to its facts.
+  - Fails, with tarvelctl's reason, when a clock cannot be reached.
+options:
+  port:
+    description: The clocks' serial ports on the managed host.
+    type: list
+    elements: str
+    required: true
+  model:
+    description: The model to report for clocks that do not tell theirs.
+    type: str
+    choices: [K201, K202, K203, K204, K205, K206]
+  baud:
+    description: The line's baud rate for reading the time. Without it, the rate the clock answered the probe at.
+    type: int
+  executable:
+    description: Path of tarvelctl on the managed host, when it is not on the PATH.
+    type: path
+notes:
+  - About 1 second per clock, longer when it answers at another rate than 9600.
+  - Supports check mode (it changes nothing either way).
+'''
+
+EXAMPLES = r'''
+- name: What clocks hang on this host
+  halvern.tarvel.tarvel_facts:
+    port: [/dev/ttyUSB0, /dev/ttyUSB1]
+
+- name: Clocks more than 2 s off
+  ansible.builtin.debug:
+    msg: "{{ item.key }} is {{ item.value.offset_seconds }} s off"
+  loop: "{{ tarvel_clocks | dict2items }}"
+  when: item.value.offset_seconds | abs > 2
+'''
+
+RETURN = r'''
+ansible_facts:
+  description: Facts to add to the host's facts.
+  returned: always
+  type: dict
+  contains:
+    tarvel_clocks:
+      description: Each port's clock.
+      type: dict
+      sample:
+        /dev/ttyUSB0:
+          port: /dev/ttyUSB0
+          description: FTDI FT232R USB UART, serial A1B2C3
+          stable_name: /dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A1B2C3-if00-port0
+          baud: 9600
+          model: K203
+          model_from_clock: true
+          rom: 12 Mar 1998
+          clock_utc: "2026-12-08T08:24:11.000Z"
+          host_utc: "2026-12-08T08:24:11.532Z"
+          offset_seconds: -0.532
+          time_reply: "342:8:24:11"
+'''
+
+import datetime
+import os
+import traceback
+
+from ansible.module_utils.basic import AnsibleModule
+from ansible_collections.halvern.tarvel.plugins.module_utils.tarvelctl import PORT_OPTIONS, Tarvelctl
+
+
+def same_device(a, b):
+    try:
+        return os.path.realpath(a) == os.path.realpath(b) and os.path.exists(a)
+    except (OSError, ValueError):
+        return False
+
+
+def port_entry(ports, port):
+    """The port list's entry for port: by name, stable name or the device behind them."""
+    for entry in ports:
+        if port in (entry.get('name'), entry.get('stable_name')):
+            return entry
+    for entry in ports:
+        for name in (entry.get('stable_name'), entry.get('name')):
+            if name and name.startswith('/') and same_device(port, name):
+                return entry
+    return None
+
+
+def clock_utc(host_utc, offset):
+    """The clock's time as ISO 8601, from the host's time and the offset."""
+    if host_utc is None or offset is None:
+        return None
+    try:
+        host = datetime.datetime.strptime(host_utc, '%Y-%m-%dT%H:%M:%S.%fZ')
+    except ValueError:
+        return None
+    clock = host + datetime.timedelta(seconds=offset)
+    return clock.strftime('%Y-%m-%dT%H:%M:%S.') + '%03dZ' % (clock.microsecond // 1000)
+
+
+def gather(ctl, port, params, ports):
+    rc, probed = ctl.json(['probe', '--port', port], 'asking the clock on %s' % port, accept=(0,))
+    found = [clock for clock in probed.get('clocks', []) if clock.get('port') == port] or probed.get('clocks', [])
+    if not found:
+        ctl.module.fail_json(msg='asking the clock on %s: no clock answered' % port)
+    clock = found[0]
+    baud = params.get('baud') or clock.get('baud')
+    time_args = ['time', 'get', '--port', port]
+    if baud:
+        time_args += ['--baud', str(baud)]
+    if params.get('model'):
+        time_args += ['--model', params['model']]
+    _, timed = ctl.json(time_args, 'reading the time of the clock on %s' % port)
+    entry = port_entry(ports, port) or {}
+    offset = timed.get('offset_seconds')
+    return dict(
+        port=port,
+        description=entry.get('description'),
+        stable_name=entry.get('stable_name'),
+        baud=clock.get('baud'),
+        model=clock.get('model') or params.get('model'),
+        model_from_clock=clock.get('model') is not None,
+        rom=clock.get('rom'),
+        clock_utc=clock_utc(timed.get('host_utc'), offset),
+        host_utc=timed.get('host_utc'),
+        offset_seconds=offset,
+        time_reply=timed.get('reply'),
+    )
+
+
+def main():
+    options = dict(PORT_OPTIONS)
+    options['port'] = dict(type='list', elements='str', required=True)
+    module = AnsibleModule(argument_spec=options, supports_check_mode=True)
+    try:
+        ctl = Tarvelctl(module, module.params['executable'])
+        _, listed = ctl.json(['ports'], 'listing the ports')
+        ports = listed.get('ports', [])
+        clocks = {}
+        for port in module.params['port']:
+            clocks[port] = gather(ctl, port, module.params, ports)
+        module.exit_json(changed=False, ansible_facts=dict(tarvel_clocks=clocks))
+    except Exception as error:  # a fault of ours must still end as a task failure, not a traceback
+        module.fail_json(msg='tarvel_facts failed: %s' % error, exception=traceback.format_exc())
+
+
+if __name__ == '__main__':
+    main()

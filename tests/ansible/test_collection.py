@@ -11,6 +11,7 @@ import subprocess
 import sys
 import unittest
 
+sys.dont_write_bytecode = True  # nothing written into the source tree
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import simfleet  # noqa: E402
 from simfleet import ctl, task_results  # noqa: E402

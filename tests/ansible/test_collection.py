@@ -3,6 +3,7 @@
 # every host this machine (-c local). Exits 77 (skipped) with the reason
 # when ansible-playbook is not installed.
 
+import fcntl
 import glob
 import json
 import os
@@ -139,12 +140,28 @@ class Collection(unittest.TestCase):
         self.assertEqual(self.eeproms(), before)
         self.assertEqual([clock.heard() for clock in self.fleet.clocks], heard)
 
-    def test_4_a_missing_port_fails_with_the_reason(self):
+    def test_4_a_missing_or_busy_port_fails_with_the_reason(self):
         missing = self.fleet.write('missing.yml', DECLARE.replace('"{{ clock_port }}"', '/dev/tarvel-no-such-port')
                                    % THREE_ITEMS)
         status, document = self.fleet.play(missing)
         self.assertNotEqual(status, 0)
         self.assertFailedWith(document, 'opening port /dev/tarvel-no-such-port failed', 'No such file or directory')
+
+        # Another program holds clock1's port, as a terminal program would.
+        clock = self.fleet.clocks[0]
+        holder = os.open(clock.port, os.O_RDWR | os.O_NOCTTY)
+        try:
+            fcntl.flock(holder, fcntl.LOCK_EX)
+            before = self.eeproms()
+            status, document = self.fleet.play(self.playbook, '--limit', clock.name)
+        finally:
+            os.close(holder)
+        self.assertNotEqual(status, 0)
+        result = task_results(document)[clock.name]
+        self.assertTrue(result.get('failed'), result)
+        self.assertIn('reading the clock on %s: opening port %s failed' % (clock.port, clock.port), result['msg'])
+        self.assertRegex(result['msg'], r'Device or resource busy\. The port is in use by \S+ \(pid %d\)' % os.getpid())
+        self.assertEqual(self.eeproms(), before)
 
     def test_4_a_silent_clock_fails_with_the_reason(self):
         # A clock set to 19200 hears only noise at the 9600 tarvelctl opens with.

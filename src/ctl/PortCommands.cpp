@@ -1,14 +1,17 @@
 // The commands that talk to a clock on a serial port: read, write, time, send.
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "ClockFile.h"
+#include "ClockOffset.h"
 #include "ClockState.h"
 #include "CtlCommand.h"
 #include "CtlClockUi.h"
@@ -235,6 +238,11 @@ int RunTime(const CCommandLine& global, const CCommandLine& args) {
         ReportError("time " + what + ": the clock did not take the command (its echo was missing or wrong)");
         return CTL_FAILED;
     }
+    // The clock answers with the time it had when it took the command, that
+    // is when its last byte arrived: SendCommand then still waited CharDelay
+    // for the echo. The reply is only read after a fixed wait.
+    const THostTime asked = std::chrono::floor<std::chrono::milliseconds>(std::chrono::system_clock::now()) -
+                            std::chrono::milliseconds(GetProfileDelayMs(ProfileKeys::CHAR_DELAY, 100));
     // A clock that did not understand answers '?', also to the set command.
     std::string line;
     bool refused = false;
@@ -255,12 +263,22 @@ int RunTime(const CCommandLine& global, const CCommandLine& args) {
         nlohmann::ordered_json doc = JsonDocument("time get");
         doc["reply"] = line;
         // The reply's fields, when it has the usual DAY:H:M:S form.
-        int day = 0, hour = 0, minute = 0, second = 0, used = 0;
-        if (std::sscanf(line.c_str(), "%d:%d:%d:%d%n", &day, &hour, &minute, &second, &used) == 4 &&
-            used == static_cast<int>(line.size()))
-            doc["utc"] = {{"day_of_year", day}, {"hour", hour}, {"minute", minute}, {"second", second}};
+        TClockUtcFields utc;
+        int used = 0;
+        const bool parsed = std::sscanf(line.c_str(), "%d:%d:%d:%d%n", &utc.dayOfYear, &utc.hour, &utc.minute,
+                                        &utc.second, &used) == 4 &&
+                            used == static_cast<int>(line.size());
+        if (parsed)
+            doc["utc"] = {{"day_of_year", utc.dayOfYear}, {"hour", utc.hour}, {"minute", utc.minute}, {"second", utc.second}};
         else
             doc["utc"] = nullptr;
+        doc["host_utc"] = FormatUtcMillis(asked);
+        const std::optional<std::chrono::milliseconds> offset =
+            parsed ? ClockOffset(utc, asked) : std::optional<std::chrono::milliseconds>();
+        if (offset)
+            doc["offset_seconds"] = static_cast<double>(offset->count()) / 1000.0;
+        else
+            doc["offset_seconds"] = nullptr;
         return WriteJson(doc) ? CTL_DONE : CTL_FAILED;
     }
     std::printf("%s\n", line.c_str());

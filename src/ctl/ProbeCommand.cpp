@@ -7,6 +7,7 @@
 
 #include "ClockProbe.h"
 #include "CtlCommand.h"
+#include "CtlJson.h"
 #include "Resource.h"
 #include "StringTable.h"
 
@@ -27,9 +28,11 @@ int RunProbe(const CCommandLine& global, const CCommandLine& args) {
 
     CClockProbe probe;
     const std::vector<TProbeFound> found = probe.Run(ports);
-    for (const auto& clock : found)
-        std::printf("%s\t%u\t%s\t%s\n", clock.port.c_str(), clock.rate, Field(clock.model).c_str(),
-                    Field(clock.rom).c_str());
+    const bool json = args.Has("json");
+    if (!json)
+        for (const auto& clock : found)
+            std::printf("%s\t%u\t%s\t%s\n", clock.port.c_str(), clock.rate, Field(clock.model).c_str(),
+                        Field(clock.rom).c_str());
     // A port that could not even be opened may be the one the clock is on.
     for (const auto& failure : probe.PortFailures()) ReportError(failure);
     if (found.empty()) {
@@ -37,6 +40,15 @@ int RunProbe(const CCommandLine& global, const CCommandLine& args) {
         for (const auto& port : ports) tried += (tried.empty() ? "" : ", ") + port;
         ReportError(FormatString(GetString(IDS_CTL_PROBE_NONE).c_str(), tried.c_str()));
         return CTL_FAILED;
+    }
+    if (json) {
+        nlohmann::ordered_json doc = JsonDocument("probe");
+        doc["clocks"] = nlohmann::ordered_json::array();
+        auto orNull = [](const std::string& s) { return s.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(s); };
+        for (const auto& clock : found)
+            doc["clocks"].push_back(
+                {{"port", clock.port}, {"baud", clock.rate}, {"model", orNull(clock.model)}, {"rom", orNull(clock.rom)}});
+        return WriteJson(doc) ? CTL_DONE : CTL_FAILED;
     }
     if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return CTL_DONE;
     ReportError(std::string("cannot write to standard output: ") + std::strerror(errno));
@@ -56,7 +68,9 @@ void AddProbeCommand(std::vector<TCtlCommand>& table) {
                       "answers with its ROM date), ROM date or \"-\". A port that cannot be opened\n"
                       "is said on stderr.\n"
                       "Exit status: 0 a clock was found, 1 none was, 2 usage error.\n",
-                      {{"port", 0, "DEV", "a port to try; may be given several times"}}, 0, 0, RunProbe};
+                      {{"port", 0, "DEV", "a port to try; may be given several times"},
+                       {"json", 0, nullptr, "print the clocks found as JSON (see docs/json.md)"}},
+                      0, 0, RunProbe};
     probe.ports = TPortUse::Own;
     table.push_back(probe);
 }

@@ -2,13 +2,19 @@
 // setup files and on the simulated clock (--port SIM).
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <random>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include "ClockFile.h"
+#include "ClockOffset.h"
 #include "ClockState.h"
 #include "CtlRunner.h"
 #include "SimClock.h"
@@ -116,6 +122,71 @@ TEST_F(DiffJsonText, DiffAndReadAgainstTheClock) {
     EXPECT_LE(hour, 23);
     EXPECT_EQ(j["reply"], std::to_string(day) + ":" + std::to_string(hour) + ":" + std::to_string(int(j["utc"]["minute"])) +
                               ":" + std::to_string(int(j["utc"]["second"])));
+}
+
+TEST_F(DiffJsonText, TimeGetSaysHowFarTheClockIsFromTheHost) {
+    using namespace std::chrono;
+    const auto before = floor<milliseconds>(system_clock::now());
+    const TCtlResult r = m_ctl.Run({"time", "get", "--json", "--port", "SIM"});
+    const auto after = floor<milliseconds>(system_clock::now());
+    ASSERT_EQ(r.status, 0) << r.err;
+    const json j = Parse(r);
+    ASSERT_TRUE(j["host_utc"].is_string()) << r.out;
+    const std::string hostText = j["host_utc"];
+    int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0, ms = 0, used = 0;
+    ASSERT_EQ(std::sscanf(hostText.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d.%3dZ%n", &y, &mo, &d, &h, &mi, &s, &ms, &used), 7)
+        << hostText;
+    EXPECT_EQ(used, 24) << hostText;
+    const THostTime host = sys_days(year(y) / mo / d) + hours(h) + minutes(mi) + seconds(s) + milliseconds(ms);
+    EXPECT_EQ(FormatUtcMillis(host), hostText);
+    EXPECT_GE(host, before) << hostText;
+    EXPECT_LE(host, after) << hostText;
+
+    // The simulated clock keeps this machine's UTC, cut to whole seconds.
+    ASSERT_TRUE(j["offset_seconds"].is_number()) << r.out;
+    const double offset = j["offset_seconds"];
+    EXPECT_LT(std::fabs(offset), 5.0) << r.out;
+    EXPECT_NEAR(offset * 1000, std::round(offset * 1000), 1e-6) << "three decimals at most: " << offset;
+    const TClockUtcFields utc{j["utc"]["day_of_year"], j["utc"]["hour"], j["utc"]["minute"], j["utc"]["second"]};
+    const auto expected = ClockOffset(utc, host);
+    ASSERT_TRUE(expected);
+    EXPECT_DOUBLE_EQ(offset, static_cast<double>(expected->count()) / 1000.0);
+}
+
+TEST_F(DiffJsonText, ProbeAsJsonListsWhatTheTextDoes) {
+    const TCtlResult text = m_ctl.Run({"probe", "--port", "SIM"});
+    ASSERT_EQ(text.status, 0) << text.err;
+    const TCtlResult r = m_ctl.Run({"probe", "--port", "SIM", "--json"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const json j = Parse(r);
+    EXPECT_EQ(j["version"], 1);
+    EXPECT_EQ(j["command"], "probe");
+    ASSERT_TRUE(j["clocks"].is_array()) << r.out;
+    ASSERT_EQ(j["clocks"].size(), 1u) << r.out;
+    const json& clock = j["clocks"][0];
+    EXPECT_EQ(clock["port"], "SIM");
+    ASSERT_TRUE(clock["baud"].is_number_integer()) << r.out;
+    EXPECT_EQ(clock["baud"], 9600);
+    EXPECT_TRUE(clock["model"].is_string() || clock["model"].is_null()) << r.out;
+    EXPECT_TRUE(clock["rom"].is_string() || clock["rom"].is_null()) << r.out;
+    // Field for field the text line, "-" as null.
+    std::vector<std::string> fields;
+    std::istringstream line(text.out.substr(0, text.out.find('\n')));
+    for (std::string field; std::getline(line, field, '\t');) fields.push_back(field);
+    ASSERT_EQ(fields.size(), 4u) << text.out;
+    EXPECT_EQ(fields[0], clock["port"]);
+    EXPECT_EQ(fields[1], std::to_string(int(clock["baud"])));
+    EXPECT_EQ(fields[2], clock["model"].is_null() ? "-" : std::string(clock["model"]));
+    EXPECT_EQ(fields[3], clock["rom"].is_null() ? "-" : std::string(clock["rom"]));
+
+    // Nothing found, or a wrong command line: the status as ever, nothing on stdout.
+    TCtlResult none = m_ctl.Run({"probe", "--port", m_dir.File("no-such-tty"), "--json"});
+    EXPECT_EQ(none.status, 1) << none.err;
+    EXPECT_EQ(none.out, "");
+    EXPECT_NE(none.err.find("no clock answered on " + m_dir.File("no-such-tty")), std::string::npos) << none.err;
+    none = m_ctl.Run({"probe", "--json", "extra"});
+    EXPECT_EQ(none.status, 2) << none.err;
+    EXPECT_EQ(none.out, "");
 }
 
 TEST_F(DiffJsonText, ShowGetAndPortsAsJson) {

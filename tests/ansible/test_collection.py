@@ -124,6 +124,16 @@ class Collection(unittest.TestCase):
         self.assertEqual(status, 0, text)
         self.assertIn('+7 Option Communication/Baud Rate = 2400', text)
 
+        # The setup file itself, on the managed host.
+        on_host = self.fleet.write('on-host.yml', DECLARE % ('        setup: %s\n        remote_src: true\n'
+                                                             % self.fleet.path('site.hcs')))
+        status, document = self.fleet.play(on_host, '--check')
+        self.assertEqual(status, 0, json.dumps(document, indent=1))
+        for clock in self.fleet.clocks:
+            result = task_results(document)[clock.name]
+            self.assertEqual([d['number'] for d in result['differences']], [7], result)
+        self.assertEqual(self.eeproms(), before)
+
     def test_3_refused_values_fail_before_the_clock_is_touched(self):
         before = self.eeproms()
         heard = [clock.heard() for clock in self.fleet.clocks]

@@ -72,7 +72,8 @@ class Tarvelctl(object):
                                  % (self.path, reason(err, 'exit status %d' % rc)))
         if found < MIN_VERSION:
             module.fail_json(msg='tarvelctl %s on this host is older than %s, the oldest these modules work with: '
-                                 'install a newer tarvel-cli package' % (version_text(found), version_text(MIN_VERSION)))
+                                 'install a newer tarvel-cli package'
+                                 % (version_text(found), version_text(MIN_VERSION)))
         self.version = version_text(found)
 
     def _run(self, argv):

@@ -262,16 +262,21 @@ class ClockTask(object):
         if rc == 1 and not self.module.check_mode:
             result.update(self.write(declared))
         if result['changed']:
-            result['msg'] = '%d item(s) %s' % (len(differences), 'would change' if self.module.check_mode else 'changed')
+            what = '%d item(s)' % len(differences) if differences else 'bits outside every item'
+            result['msg'] = '%s %s' % (what, 'would change' if self.module.check_mode else 'changed')
         else:
             result['msg'] = 'the clock holds the declared setup'
         return result
 
     def diff(self, differences, other_bits):
+        def shown(d, side):
+            # A stored value with no text shows as export writes it.
+            return d[side] if d[side] is not None else 'raw %d' % d[side + '_raw']
+
         def lines(side):
-            text = ''.join('%d %s = %s\n' % (d['number'], full_label(d), d[side] if d[side] is not None else 'raw %d' % d[side + '_raw'])
-                           for d in differences)
-            return text + ''.join('byte %d, bits outside every item = 0x%02x\n' % (b['offset'], b[side]) for b in other_bits)
+            text = ''.join('%d %s = %s\n' % (d['number'], full_label(d), shown(d, side)) for d in differences)
+            return text + ''.join('byte %d, bits outside every item = 0x%02x\n' % (b['offset'], b[side])
+                                  for b in other_bits)
         return dict(before_header='%s (clock)' % self.port, after_header='%s (declared)' % self.port,
                     before=lines('before'), after=lines('after'))
 

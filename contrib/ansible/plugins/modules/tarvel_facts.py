@@ -57,7 +57,11 @@ ansible_facts:
   type: dict
   contains:
     tarvel_clocks:
-      description: Each port's clock.
+      description:
+        - Each port's clock. C(description) and C(stable_name) are null for a port
+          C(tarvelctl ports) does not list (a pseudo-terminal, a network port).
+        - C(offset_seconds) is the clock's time minus the host's; the clock tells
+          whole seconds, so it is good to about a second.
       type: dict
       sample:
         /dev/ttyUSB0:

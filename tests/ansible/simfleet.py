@@ -10,7 +10,8 @@ import subprocess
 import tempfile
 import time
 
-ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.dirname(os.path.dirname(HERE))
 COLLECTION = os.path.join(ROOT, 'contrib', 'ansible')
 
 
@@ -90,7 +91,8 @@ class Fleet(object):
     def environment(self, callback):
         env = dict(os.environ)
         env.update(ANSIBLE_COLLECTIONS_PATH=os.path.join(self.folder, 'collections'),
-                   ANSIBLE_STDOUT_CALLBACK=callback, ANSIBLE_NOCOLOR='1', ANSIBLE_HOST_KEY_CHECKING='0',
+                   ANSIBLE_STDOUT_CALLBACK=callback, ANSIBLE_NOCOLOR='1',
+                   ANSIBLE_CALLBACK_PLUGINS=os.path.join(HERE, 'callback_plugins'), ANSIBLE_HOST_KEY_CHECKING='0',
                    ANSIBLE_LOCAL_TEMP=self.path('ansible-local'), ANSIBLE_REMOTE_TMP=self.path('ansible-remote'),
                    ANSIBLE_RETRY_FILES_ENABLED='0', ANSIBLE_CONFIG=self.config,
                    # Backups of this fleet stay in its folder.
@@ -99,15 +101,16 @@ class Fleet(object):
 
     def play(self, playbook, *options, **kwargs):
         """Runs ansible-playbook; returns (exit status, output). With
-        callback='json' the output is the parsed document."""
-        callback = kwargs.get('callback', 'json')
+        the callback tarvel_results (the default) the output is its parsed
+        JSON document."""
+        callback = kwargs.get('callback', 'tarvel_results')
         started = time.monotonic()
         run = subprocess.run(['ansible-playbook', '-i', self.inventory, playbook] + list(options),
                              cwd=self.folder, env=self.environment(callback), stdout=subprocess.PIPE,
                              stderr=subprocess.STDOUT, timeout=kwargs.get('timeout', 240))
         self.last_seconds = time.monotonic() - started
         output = run.stdout.decode(errors='replace')
-        if callback != 'json':
+        if callback != 'tarvel_results':
             return run.returncode, output
         start = output.find('{')
         try:

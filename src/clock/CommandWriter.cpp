@@ -12,12 +12,10 @@
 
 namespace {
 
-constexpr int kDefaultCharDelayMs = 100;
-
 // Read afresh on every command, so a changed setting applies at once. A
 // negative value would mean an endless sleep on the old platform; none here.
 unsigned CharDelayMs() {
-    const int ms = GetProfileDelayMs(ProfileKeys::CHAR_DELAY, kDefaultCharDelayMs);
+    const int ms = GetProfileDelayMs(ProfileKeys::CHAR_DELAY, ProfileKeys::CHAR_DELAY_DEFAULT_MS);
     return ms > 0 ? static_cast<unsigned>(ms) : 0;
 }
 

@@ -242,7 +242,7 @@ int RunTime(const CCommandLine& global, const CCommandLine& args) {
     // is when its last byte arrived: SendCommand then still waited CharDelay
     // for the echo. The reply is only read after a fixed wait.
     const THostTime asked = std::chrono::floor<std::chrono::milliseconds>(std::chrono::system_clock::now()) -
-                            std::chrono::milliseconds(GetProfileDelayMs(ProfileKeys::CHAR_DELAY, 100));
+                            std::chrono::milliseconds(GetProfileDelayMs(ProfileKeys::CHAR_DELAY, ProfileKeys::CHAR_DELAY_DEFAULT_MS));
     // A clock that did not understand answers '?', also to the set command.
     std::string line;
     bool refused = false;

@@ -24,6 +24,8 @@ constexpr char MODE[] = "Mode";
 constexpr char READ_TIME_OUT[] = "ReadTimeOut";
 constexpr char WRITE_TIME_OUT[] = "WriteTimeOut";
 constexpr char CHAR_DELAY[] = "CharDelay";
+// The pause after each command byte when the profile sets none.
+constexpr int CHAR_DELAY_DEFAULT_MS = 100;
 // "Communication": 0 writes to the clock without keeping its setup first.
 constexpr char BACKUP[] = "Backup";
 

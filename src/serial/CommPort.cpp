@@ -114,7 +114,7 @@ bool CCommPort::Open(const std::string& name) {
     // first exchange with the clock rather than in the middle of one.
     ProfileMs(ProfileKeys::READ_TIME_OUT);
     ProfileMs(ProfileKeys::WRITE_TIME_OUT);
-    GetProfileDelayMs(ProfileKeys::CHAR_DELAY, 100);
+    GetProfileDelayMs(ProfileKeys::CHAR_DELAY, ProfileKeys::CHAR_DELAY_DEFAULT_MS);
 
     m_openFailure.clear();
     NotifyStatus(0, 0);

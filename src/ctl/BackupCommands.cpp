@@ -19,12 +19,6 @@
 
 namespace {
 
-int FinishOutput() {
-    if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return CTL_DONE;
-    ReportError(std::string("cannot write to standard output: ") + std::strerror(errno));
-    return CTL_FAILED;
-}
-
 // A port given after the command wins over one given before it; none: all.
 std::string GivenPort(const CCommandLine& global, const CCommandLine& args) {
     if (args.Has("port")) return args.GetValue("port");
@@ -41,7 +35,7 @@ int RunBackups(const CCommandLine& global, const CCommandLine& args) {
         port.resize(width, ' ');
         std::printf("%s  %s  %-4s  %s\n", e.when.c_str(), port.c_str(), e.model.c_str(), e.path.c_str());
     }
-    return FinishOutput();
+    return FinishStdout();
 }
 
 bool Exists(const std::string& path) {

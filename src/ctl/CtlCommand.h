@@ -80,6 +80,13 @@ std::string FileErrorText(const CFileError& e);
 // when it cannot be used.
 bool LoadOrReport(CClockState& state, const std::string& path);
 
+// Writes bytes to stdout and flushes; false (reported) when stdout fails.
+bool WriteStdout(const std::string& bytes);
+// CTL_DONE when all that was printed reached stdout, else CTL_FAILED
+// (reported). The error flag also remembers a failed write an earlier
+// flush hit.
+int FinishStdout();
+
 // "tarvelctl: <text>" on stderr.
 void ReportError(const std::string& text);
 // A usage error: the reason and where to find help, on stderr; returns CTL_USAGE.

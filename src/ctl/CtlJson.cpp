@@ -42,9 +42,5 @@ bool WriteJson(const nlohmann::ordered_json& document) {
     // Texts from a file or a clock may hold bytes that are not UTF-8: they
     // are replaced rather than refused, so the output is always valid JSON.
     const std::string text = document.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
-    if (std::fwrite(text.data(), 1, text.size(), stdout) == text.size() && std::fflush(stdout) == 0 &&
-        !std::ferror(stdout))
-        return true;
-    ReportError(std::string("cannot write to standard output: ") + std::strerror(errno));
-    return false;
+    return WriteStdout(text);
 }

@@ -98,10 +98,7 @@ int RunDiff(const CCommandLine& global, const CCommandLine& args) {
         text += FormatString("%3d  ", d.item) + d.name + ": " + ShowItemValue(d.a) + " -> " + ShowItemValue(d.b) + "\n";
     for (const auto& d : diff.bytes)
         text += FormatString("     byte %zu, bits no item holds: 0x%02X -> 0x%02X\n", d.offset, d.a, d.b);
-    if (std::fputs(text.c_str(), stdout) < 0 || std::fflush(stdout) != 0 || std::ferror(stdout)) {
-        ReportError("cannot write to standard output");
-        return DIFF_TROUBLE;
-    }
+    if (!WriteStdout(text)) return DIFF_TROUBLE;
     return diff.Equal() ? DIFF_EQUAL : DIFF_DIFFERENT;
 }
 

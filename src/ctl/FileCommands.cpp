@@ -28,6 +28,18 @@ std::string FileErrorText(const CFileError& e) {
     return GetString(id) + " " + e.GetPath() + ": " + e.GetReason();
 }
 
+int FinishStdout() {
+    if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return CTL_DONE;
+    ReportError(std::string("cannot write to standard output: ") + std::strerror(errno));
+    return CTL_FAILED;
+}
+
+bool WriteStdout(const std::string& bytes) {
+    if (std::fwrite(bytes.data(), 1, bytes.size(), stdout) == bytes.size()) return FinishStdout() == CTL_DONE;
+    ReportError(std::string("cannot write to standard output: ") + std::strerror(errno));
+    return false;
+}
+
 // Loads the file; false (the reason already on stderr) when it cannot be used.
 bool LoadOrReport(CClockState& state, const std::string& path) {
     // A refused file tells why, naming it.
@@ -53,14 +65,6 @@ bool SaveOrReport(const CClockState& state, const std::string& path) {
         ReportError(FileErrorText(e));
         return false;
     }
-}
-
-bool WriteStdout(const std::string& bytes) {
-    if (std::fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size() || std::fflush(stdout) != 0) {
-        ReportError(std::string("cannot write to standard output: ") + std::strerror(errno));
-        return false;
-    }
-    return true;
 }
 
 // Items are addressed by number; false (reported) for one outside the table.

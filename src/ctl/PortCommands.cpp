@@ -115,13 +115,6 @@ bool ParseCount(const std::string& text, long max, long& value) {
 
 bool IsShown(unsigned char c) { return (c >= 0x20 && c <= 0x7E) || c == '\r' || c == '\n'; }
 
-// The error flag also remembers a failed write that an earlier flush hit.
-int FinishStdout() {
-    if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return CTL_DONE;
-    ReportError(std::string("cannot write to standard output: ") + std::strerror(errno));
-    return CTL_FAILED;
-}
-
 int RunRead(const CCommandLine& global, const CCommandLine& args) {
     const std::string out = args.GetValue("output");
     if (out.empty() || !args.GetArgs().empty()) return ReportUsage("read", GetString(IDS_CTL_READ_NEEDS_OUTPUT));

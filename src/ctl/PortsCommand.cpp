@@ -35,9 +35,7 @@ int RunPorts(const CCommandLine&, const CCommandLine& args) {
                                  "\t" + (entry.present ? "present" : "absent") + "\n";
         std::fputs(line.c_str(), stdout);
     }
-    if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return CTL_DONE;
-    ReportError(std::string("cannot write to standard output: ") + std::strerror(errno));
-    return CTL_FAILED;
+    return FinishStdout();
 }
 
 }  // namespace

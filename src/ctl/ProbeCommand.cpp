@@ -50,9 +50,7 @@ int RunProbe(const CCommandLine& global, const CCommandLine& args) {
                 {{"port", clock.port}, {"baud", clock.rate}, {"model", orNull(clock.model)}, {"rom", orNull(clock.rom)}});
         return WriteJson(doc) ? CTL_DONE : CTL_FAILED;
     }
-    if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return CTL_DONE;
-    ReportError(std::string("cannot write to standard output: ") + std::strerror(errno));
-    return CTL_FAILED;
+    return FinishStdout();
 }
 
 }  // namespace

@@ -53,13 +53,7 @@ int RunExport(const CCommandLine&, const CCommandLine& args) {
     if (!LoadOrReport(state, path)) return CTL_FAILED;
     const std::string text = SetupToText(*state.GetConfig());
     const std::string out = args.GetValue("output");
-    if (out.empty() || out == "-") {
-        if (std::fwrite(text.data(), 1, text.size(), stdout) == text.size() && std::fflush(stdout) == 0 &&
-            !std::ferror(stdout))
-            return CTL_DONE;
-        ReportError(std::string("cannot write to standard output: ") + std::strerror(errno));
-        return CTL_FAILED;
-    }
+    if (out.empty() || out == "-") return WriteStdout(text) ? CTL_DONE : CTL_FAILED;
     try {
         WriteFileAtomically(out, text);
     } catch (const CFileError& e) {

@@ -23,6 +23,26 @@ TARVELCTL = build_program('TARVEL_CTL', 'src/ctl/tarvelctl')
 CLOCKSIM = build_program('TARVEL_CLOCKSIM', 'src/sim/tarvel-clocksim')
 
 
+# A play that declares each clock's setup (%s: the setup and items), and
+# the three items the tests and the measurement set.
+DECLARE = '''
+- hosts: clocks
+  gather_facts: false
+  tasks:
+    - halvern.tarvel.tarvel_clock:
+        port: "{{ clock_port }}"
+        executable: "{{ tarvelctl }}"
+        countdown: 0
+%s
+'''
+
+THREE_ITEMS = '''        items:
+          Main Communication/Baud Rate: 19200
+          Back Light: 'Off'
+          12: Locked
+'''
+
+
 class Clock(object):
     """One tarvel-clocksim: its pseudo-terminal, its EEPROM file, its log."""
 

@@ -15,24 +15,7 @@ import unittest
 sys.dont_write_bytecode = True  # nothing written into the source tree
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import simfleet  # noqa: E402
-from simfleet import ctl, task_results  # noqa: E402
-
-DECLARE = '''
-- hosts: clocks
-  gather_facts: false
-  tasks:
-    - halvern.tarvel.tarvel_clock:
-        port: "{{ clock_port }}"
-        executable: "{{ tarvelctl }}"
-        countdown: 0
-%s
-'''
-
-THREE_ITEMS = '''        items:
-          Main Communication/Baud Rate: 19200
-          Back Light: 'Off'
-          12: Locked
-'''
+from simfleet import DECLARE, THREE_ITEMS, ctl, task_results  # noqa: E402
 
 
 def read_items(path, *numbers):

@@ -80,13 +80,15 @@ class Tarvelctl(object):
         # C locale: the reasons are read by people, but the numbers by us.
         return self.module.run_command(argv, environ_update={'LC_ALL': 'C'})
 
-    def port_args(self, port=None):
+    def port_args(self, port=None, baud=None):
+        """--port, --model and --baud from the task; port and baud override it."""
         params = self.module.params
         args = ['--port', port or params['port']]
         if params.get('model'):
             args += ['--model', params['model']]
-        if params.get('baud'):
-            args += ['--baud', str(params['baud'])]
+        baud = baud or params.get('baud')
+        if baud:
+            args += ['--baud', str(baud)]
         return args
 
     def run(self, args, what, accept=(0,)):

@@ -172,13 +172,18 @@ class ClockTask(object):
         self.ctl = Tarvelctl(module, self.params['executable'])
         self.work = tempfile.mkdtemp(prefix='tarvel-', dir=module.tmpdir)
         self.port = self.params['port']
+        self.items = None
 
     def file(self, name):
         return os.path.join(self.work, name)
 
-    def items_of(self, path):
-        _, document = self.ctl.json(['show', path], 'reading the setup file')
-        return document['items']
+    def item_table(self, path):
+        """Every item's number, label and group. They are the same in every
+        setup, so one setup file's show serves the whole task."""
+        if self.items is None:
+            _, document = self.ctl.json(['show', path], 'reading the setup file')
+            self.items = document['items']
+        return self.items
 
     def declared_setup(self, target):
         """Puts the declared setup file at target; False when none was declared."""
@@ -212,7 +217,7 @@ class ClockTask(object):
         wanted = self.params.get('items') or {}
         if not wanted:
             return
-        items = self.items_of(path)
+        items = self.item_table(path)
         assignments = []
         names = {}
         for key, value in wanted.items():
@@ -250,7 +255,7 @@ class ClockTask(object):
             self.apply_items(declared)
 
         rc, compared = self.ctl.json(['diff', clock, declared], 'comparing', accept=(0, 1))
-        groups = dict((item['number'], item.get('group')) for item in self.items_of(declared))
+        groups = dict((item['number'], item.get('group')) for item in self.item_table(declared))
         differences = [dict(number=d['number'], label=d['label'], group=groups.get(d['number']),
                             before=d['a'], after=d['b'], before_raw=d['a_raw'], after_raw=d['b_raw'])
                        for d in compared.get('differences', [])]

@@ -123,13 +123,9 @@ def gather(ctl, port, params, ports):
     if not found:
         ctl.module.fail_json(msg='asking the clock on %s: no clock answered' % port)
     clock = found[0]
-    baud = params.get('baud') or clock.get('baud')
-    time_args = ['time', 'get', '--port', port]
-    if baud:
-        time_args += ['--baud', str(baud)]
-    if params.get('model'):
-        time_args += ['--model', params['model']]
-    _, timed = ctl.json(time_args, 'reading the time of the clock on %s' % port)
+    # The task's rate if it gives one, else the one the clock answered at.
+    args = ctl.port_args(port, baud=params.get('baud') or clock.get('baud'))
+    _, timed = ctl.json(['time', 'get'] + args, 'reading the time of the clock on %s' % port)
     entry = port_entry(ports, port) or {}
     offset = timed.get('offset_seconds')
     return dict(

@@ -220,6 +220,24 @@ TEST_F(PortCommands, TimeAndSendTalkToTheClock) {
     EXPECT_NE(r.err.find("cannot write to standard output"), std::string::npos) << r.err;
 }
 
+// Output that never arrived is never a success, whichever command printed it.
+TEST_F(PortCommands, EveryPrintingCommandFailsOnAFullStandardOutput) {
+    const std::string a = m_dir.File("a.hcs"), b = m_dir.File("b.hcs");
+    ASSERT_EQ(Run({"new", a}).status, 0);
+    ASSERT_EQ(Run({"new", b}).status, 0);
+    ASSERT_EQ(Run({"set", b, "3=9600"}).status, 0);
+    m_outPath = "/dev/full";
+    const std::vector<std::vector<std::string>> commands = {
+        {"show", a}, {"show", a, "--json"}, {"get", a, "3"}, {"export", a}, {"dump", a},
+        {"hex", a},  {"ports"},             {"ports", "--json"}, {"diff", a, b}, {"diff", a, b, "--json"}};
+    for (const auto& command : commands) {
+        const TRun r = Run(command);
+        EXPECT_EQ(r.status, command[0] == "diff" ? 2 : 1) << command[0] << " " << command.back();
+        EXPECT_NE(r.err.find("cannot write to standard output: No space left on device"), std::string::npos)
+            << command[0] << ": " << r.err;
+    }
+}
+
 TEST_F(PortCommands, AnEchoLostMidCommandFailsTheWriteAndTheTimeSet) {
     CClockState state;
     *state.GetConfig() = ChangedSetup();

@@ -34,8 +34,13 @@ unsigned ProfileMs(const char* key) { return static_cast<unsigned>(GetProfileDel
 
 }  // namespace
 
+unsigned CCommPort::RoundTripMs() const { return m_device ? m_device->RoundTripMs() : 0; }
+
+bool CCommPort::IsNetworkLink() const { return m_device && m_device->IsNetworkLink(); }
+
 void CCommPort::Report(const CWin32Err& err, bool evenWithoutCode) {
     m_lastError = err.GetCode();
+    m_lastFailure = std::string(Trim(err.GetMessage()));
     std::string text;
     if ((err.GetText(text) || evenWithoutCode) && m_verbose && m_reporter) m_reporter->ShowError(text);
 }

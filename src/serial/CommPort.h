@@ -111,6 +111,14 @@ public:
     // Reopens, keeping the line settings of the port open before.
     bool Reopen(const std::string& name);
 
+    // The open device's link round trip in ms (0 on a local line or closed),
+    // and whether it is a network port.
+    unsigned RoundTripMs() const;
+    bool IsNetworkLink() const;
+    // Why the last Read, Write, FlushWrites or SendBreak failed, in the
+    // user's terms (the system's reason, never a call name); empty before any.
+    const std::string& GetLastFailure() const { return m_lastFailure; }
+
     void NotifyStatus(int code, int value);
     void ShowStatusText(unsigned id);
 
@@ -175,4 +183,5 @@ private:
     int m_lastError = 0;                      // code of the last reported failure
     std::string m_opening;                    // the port an Open is trying, as the user knows it
     std::string m_openFailure;
+    std::string m_lastFailure;                // see GetLastFailure
 };

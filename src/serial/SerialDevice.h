@@ -69,6 +69,13 @@ public:
     // What the user should know once about the device just opened (what it
     // cannot do, say); empty for nothing.
     virtual std::string OpenNotice() const { return std::string(); }
+
+    // The link's round trip in ms as last measured: what a byte sent and its
+    // answer spend on the way, beyond the line itself. 0 on a local line.
+    virtual unsigned RoundTripMs() const { return 0; }
+    // True for a port reached over the network, where each byte written
+    // leaves at once and its echo comes a round trip later.
+    virtual bool IsNetworkLink() const { return false; }
 };
 
 // Makes a fresh, unopened device; one for every Open of a port.

@@ -148,6 +148,9 @@ private:
     // the transfers are blocked.
     void EnableTransfer(unsigned id, bool enable);
     void SetStatus(const std::string& text);
+    // A transfer that failed: the status line and a box with the text, and
+    // the clock's reason under it.
+    void ShowClockFailure(unsigned textId, const std::string& reason);
     QString AskFileName(bool save, const QString& suffix);
     void OnPageChanged(int index);
     void OpenManual(const QString& fragment);

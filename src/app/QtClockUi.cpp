@@ -6,15 +6,16 @@
 #include "DlgCommDelay.h"
 #include "Profile.h"
 
-void CQtClockUi::ShowMessage(const std::string& text) {
+void CQtClockUi::ShowMessage(const std::string& text, const std::string& detail) {
     if (m_boxHandler) {
-        m_boxHandler(text);
+        m_boxHandler(text, detail);
         return;
     }
     // Over whatever window is active (a countdown, say), else over the owner.
     QWidget* parent = QApplication::activeWindow() ? QApplication::activeWindow() : m_owner.data();
     QMessageBox box(QMessageBox::Warning, QString::fromStdString(GetAppName()), QString::fromStdString(text),
                     QMessageBox::Ok, parent);
+    if (!detail.empty()) box.setInformativeText(QString::fromStdString(detail));
     // A box raised during a blocking operation waits for the user, not for it.
     const bool busy = QApplication::overrideCursor() != nullptr;
     if (busy) QApplication::setOverrideCursor(Qt::ArrowCursor);

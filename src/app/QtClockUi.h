@@ -16,12 +16,14 @@ class CQtClockUi : public IClockUi {
 public:
     explicit CQtClockUi(QWidget* owner) : m_owner(owner) {}
 
-    void ShowMessage(const std::string& text) override;
+    void ShowMessage(const std::string& text) override { ShowMessage(text, std::string()); }
+    // The box with a line under its text that says why (none when empty).
+    void ShowMessage(const std::string& text, const std::string& detail);
     std::unique_ptr<ICountdown> MakeCountdown(int lower, int upper, int step) override;
 
     // Tests take the boxes' texts instead of showing them; an empty handler
     // shows boxes again.
-    using BoxHandler = std::function<void(const std::string& text)>;
+    using BoxHandler = std::function<void(const std::string& text, const std::string& detail)>;
     void SetBoxHandler(BoxHandler handler) { m_boxHandler = std::move(handler); }
 
 private:

@@ -20,7 +20,21 @@ namespace {
 // File names as the system spells them.
 std::string LocalPath(const QString& path) { return QFile::encodeName(path).toStdString(); }
 
+// A reason as the window shows it: a sentence of its own.
+std::string Sentence(std::string reason) {
+    if (reason.empty()) return reason;
+    if (reason[0] >= 'a' && reason[0] <= 'z') reason[0] = static_cast<char>(reason[0] - 'a' + 'A');
+    if (reason.back() != '.') reason += '.';
+    return reason;
+}
+
 }  // namespace
+
+void CClockPropSheet::ShowClockFailure(unsigned textId, const std::string& reason) {
+    const std::string detail = Sentence(reason);
+    SetStatus(detail.empty() ? GetString(textId) : GetString(textId) + " " + detail);
+    m_ui.ShowMessage(GetString(textId), detail);
+}
 
 bool CClockPropSheet::RunClockCommand(unsigned busyText, const std::function<void()>& command) {
     if (m_busy) return false;
@@ -37,7 +51,7 @@ bool CClockPropSheet::RunClockCommand(unsigned busyText, const std::function<voi
 
 void CClockPropSheet::OnLoadFromCommPort() {
     RunClockCommand(IDS_READING_FROM_CLOCK, [this] {
-        bool read = false;
+        TClockResult read;
         {
             CWaitCursor wait;
             read = m_clockState.Read(m_port, true);
@@ -47,8 +61,7 @@ void CClockPropSheet::OnLoadFromCommPort() {
             m_commonPage.MarkUnchanged();
         } else {
             // The line no longer says that a read is under way.
-            OnStatusText(IDS_READ_FAILED);
-            ShowMessage(GetString(IDS_READ_FAILED));
+            ShowClockFailure(IDS_READ_FAILED, read.Reason());
         }
         m_events.NotifyClockStateChanged();
     });
@@ -79,8 +92,7 @@ bool CClockPropSheet::BackUpBeforeWrite(std::string& backupPath) {
         m_commonPage.MarkUnchanged();
         return false;
     case TPreWrite::ReadFailed:
-        OnStatusText(IDS_BACKUP_READ_FAILED);
-        ShowMessage(GetString(IDS_BACKUP_READ_FAILED));
+        ShowClockFailure(IDS_BACKUP_READ_FAILED, pre.reason);
         return false;
     case TPreWrite::KeepFailed: {
         const std::string text = FormatString(GetString(IDS_BACKUP_SAVE_FAILED).c_str(), pre.reason.c_str());
@@ -108,8 +120,7 @@ void CClockPropSheet::OnSaveToCommPort() {
                 SetStatus(FormatString(GetString(IDS_SENT_WITH_BACKUP).c_str(), backupPath.c_str()));
             m_commonPage.MarkUnchanged();
         } else if (result == TWriteResult::Failed) {
-            OnStatusText(IDS_WRITE_FAILED);
-            ShowMessage(GetString(IDS_WRITE_FAILED));
+            ShowClockFailure(IDS_WRITE_FAILED, m_clockState.GetWriteFailure().Reason());
         } else {
             OnStatusText(CancelledWriteText(result));
         }

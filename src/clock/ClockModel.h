@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "ClockResult.h"
+
 class CCommPort;
 
 // Commands the clock understands; the values are fixed (they appear in traces).
@@ -47,13 +49,16 @@ public:
     // What trace lines call the command: the same text.
     void GetCommandName(std::string& name, TClockCommand command) const;
 
-    // Writes the command one byte at a time, each byte followed by the
-    // profile's "CharDelay" pause and checked against the clock's echo, with
-    // up to tries attempts per byte. A byte that is never echoed does not stop
-    // the command. True only when every byte was sent once and its echo came
-    // back right: a byte that had to be sent again fails the command, since
-    // the clock may hold it twice.
-    bool WriteCommand(CCommPort& port, TClockCommand command, int tries) const;
+    // Writes the command one byte at a time, each byte followed by at least
+    // the profile's "CharDelay" pause and checked against the clock's echo;
+    // an echo not there after the pause is awaited up to a bound that grows
+    // with the link's round trip. On a local line a byte with a missing or
+    // wrong echo is tried up to tries times and a byte out of attempts does
+    // not stop the command; on a network port the bytes leave at the pause's
+    // pace and the first missing or wrong echo ends the command. Done only
+    // when every byte was sent once and its echo came back right: a byte that
+    // had to be sent again fails the command, since the clock may hold it twice.
+    TClockResult WriteCommand(CCommPort& port, TClockCommand command, int tries) const;
 
 private:
     // The model's text in commands; null outside the list.

@@ -11,6 +11,7 @@
 
 #include "ClockConfig.h"
 #include "ClockModel.h"
+#include "ClockResult.h"
 #include "ClockUi.h"
 #include "FileError.h"
 #include "HexCodec.h"
@@ -64,19 +65,29 @@ public:
     int GetModel() const { return m_model.GetModel(); }
 
     // The command through the model's echo-checked writer, 5 tries per byte.
-    bool SendCommand(CCommPort& port, TClockCommand command);
+    TClockResult SendCommand(CCommPort& port, TClockCommand command);
 
     // Reads the clock's setup into the record; on failure the record and the
     // presence flag stay as they were. eepromFirst has the clock load its
     // stored setup into active memory before sending it.
-    bool Read(CCommPort& port, bool eepromFirst);
+    TClockResult Read(CCommPort& port, bool eepromFirst);
     // The read sequence; target is written only when everything checked out.
-    bool ReadConfig(TClockConfig& target, CCommPort& port, bool eepromFirst);
+    TClockResult ReadConfig(TClockConfig& target, CCommPort& port, bool eepromFirst);
     // Sends the record into the clock's active memory, reads it back to
     // verify it, has the clock store it and resets the clock, with a
     // countdown before each of the last three stages. Cancelling a countdown
     // ends the write early, reported as cancelled. The record is never changed.
     TWriteResult Write(CCommPort& port);
+    // Why the last Write failed, and how far it had come.
+    const TClockResult& GetWriteFailure() const { return m_writeFailure; }
+
+    // Asks the clock for its UTC time ("TU"): line is its reply up to the
+    // line end, read once the reply's pause is over and awaited further up
+    // to a bound. Refused when the clock answered '?'.
+    TClockResult AskTime(CCommPort& port, std::string& line);
+    // Sets the clock's time from the PC's local time; Refused when the clock
+    // answered '?' within the pause it is given for that.
+    TClockResult SetTime(CCommPort& port);
     // False when the clock's record checksums are not to be trusted (the
     // K203 with its old ROM); any trouble asking the clock keeps them on.
     bool UseChecksums(CCommPort& port);
@@ -117,10 +128,13 @@ private:
     // To the UI, when there is one.
     void Tell(const std::string& text) const;
     std::unique_ptr<ICountdown> MakeCountdown(int lower, int upper, int step) const;
+    TWriteResult WriteSteps(CCommPort& port);
+    TClockResult TakeAnswer(CCommPort& port, const std::string& command, std::size_t& got, unsigned& waitedMs);
 
     bool m_valid = false;
     TClockConfig m_config{};
     std::array<char, COMM_BUFFER_SIZE> m_buffer{};
     CClockModel m_model;
     IClockUi* m_ui = nullptr;
+    TClockResult m_writeFailure;
 };

@@ -134,33 +134,55 @@ bool HasNoQuestionMark(const char* buf, std::size_t size) {
     return std::memchr(buf, '?', size) == nullptr;
 }
 
-bool VerifyChecksums(const char* buf, std::size_t size) {
-    if (!buf) return false;
+bool VerifyChecksums(const char* buf, std::size_t size) { return CheckRecords(buf, size).kind == TRecordFault::None; }
+
+TRecordFault CheckRecords(const char* buf, std::size_t size) {
+    auto fault = [](TRecordFault::TKind kind, std::size_t i) {
+        TRecordFault f;
+        f.kind = kind;
+        f.record = static_cast<int>(i) + 1;
+        return f;
+    };
+    if (!buf) return fault(TRecordFault::Malformed, 0);
     const char* const end = buf + size;
     const char* first = FindColon(buf, end);
-    if (!first) return false;
+    if (!first) return fault(TRecordFault::Malformed, 0);
     const std::size_t room = static_cast<std::size_t>(end - first);
     for (std::size_t i = 0; i < RAW_RECORD_COUNT; ++i) {
         const std::size_t count = RecordBytes(i);
         const std::size_t start = RECORD_STRIDE * i;
         const std::size_t length = 1 + 2 * (count + 5);
-        if (start >= room || room - start < length) return false;
+        if (start >= room || room - start < length) return fault(TRecordFault::Malformed, i);
         const char* rec = first + start;
-        if (rec[0] != ':') return false;
+        if (rec[0] != ':') return fault(TRecordFault::Malformed, i);
         // Decoding walks from colon to colon, so a separator damaged into a
         // ':' would shift every later record while each still sums right.
-        if (i > 0 && (rec[-2] != '\r' || rec[-1] != '\n')) return false;
+        if (i > 0 && (rec[-2] != '\r' || rec[-1] != '\n')) return fault(TRecordFault::Malformed, i - 1);
         int bytes[FULL_RECORD_BYTES + 5];
         for (std::size_t k = 0; k < count + 5; ++k) {
             bytes[k] = DecodeStrict(rec + 1 + 2 * k);
-            if (bytes[k] < 0) return false;
+            if (bytes[k] < 0) return fault(TRecordFault::Malformed, i);
         }
-        if (static_cast<std::size_t>(bytes[0]) != count) return false;
-        if (static_cast<std::size_t>(bytes[1] * 256 + bytes[2]) != FULL_RECORD_BYTES * i) return false;
-        if (bytes[3] != 0) return false;
+        if (static_cast<std::size_t>(bytes[0]) != count) return fault(TRecordFault::Malformed, i);
+        if (static_cast<std::size_t>(bytes[1] * 256 + bytes[2]) != FULL_RECORD_BYTES * i)
+            return fault(TRecordFault::Malformed, i);
+        if (bytes[3] != 0) return fault(TRecordFault::Malformed, i);
         unsigned sum = 0;
         for (std::size_t k = 0; k < count + 5; ++k) sum += static_cast<unsigned>(bytes[k]);
-        if ((sum & 0xFF) != 0) return false;
+        if ((sum & 0xFF) != 0) return fault(TRecordFault::Checksum, i);
     }
-    return true;
+    return TRecordFault();
+}
+
+bool RecordsComplete(const char* buf, std::size_t size) {
+    if (!buf) return false;
+    const char* const end = buf + size;
+    const char* pos = buf;
+    const char* colon = nullptr;
+    for (std::size_t i = 0; i < RAW_RECORD_COUNT; ++i) {
+        colon = FindColon(pos, end);
+        if (!colon) return false;
+        pos = colon + 1;
+    }
+    return static_cast<std::size_t>(end - pos) >= 2 * (LAST_RECORD_BYTES + 5);
 }

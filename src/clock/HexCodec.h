@@ -27,3 +27,13 @@ bool HasNoQuestionMark(const char* buf, std::size_t size);
 // the last followed by CR LF, with the right counts, addresses, types and
 // checksums.
 bool VerifyChecksums(const char* buf, std::size_t size);
+
+// What VerifyChecksums found wrong first, and in which record (from 1).
+struct TRecordFault {
+    enum TKind { None, Malformed, Checksum } kind = None;
+    int record = 0;
+};
+TRecordFault CheckRecords(const char* buf, std::size_t size);
+// True once the buffer holds nine records, the last one through its
+// checksum: the whole answer has come.
+bool RecordsComplete(const char* buf, std::size_t size);

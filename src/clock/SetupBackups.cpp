@@ -283,8 +283,9 @@ TPreWriteResult PrepareWrite(CClockState& state, CCommPort& port, const std::str
                              const TClockConfig& toWrite, bool force, CSetupBackups& backups) {
     TPreWriteResult result;
     TClockConfig held{};
-    if (!state.ReadConfig(held, port, true)) {
+    if (const TClockResult read = state.ReadConfig(held, port, true); !read) {
         result.outcome = TPreWrite::ReadFailed;
+        result.reason = read.Reason();
         return result;
     }
     if (!force && std::memcmp(&held, &toWrite, sizeof held) == 0) {

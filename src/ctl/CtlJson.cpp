@@ -44,3 +44,17 @@ bool WriteJson(const nlohmann::ordered_json& document) {
     const std::string text = document.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
     return WriteStdout(text);
 }
+
+int ReportClockFailure(const std::string& command, bool json, const std::string& text, const TClockResult& why) {
+    ReportError(text);
+    const std::string reason = why.Reason();
+    if (!reason.empty()) ReportError(reason);
+    if (json) {
+        nlohmann::ordered_json doc = JsonDocument(command);
+        doc["error"] = text;
+        doc["reason"] = reason.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(reason);
+        doc["failure"] = why.Kind();
+        WriteJson(doc);
+    }
+    return CTL_FAILED;
+}

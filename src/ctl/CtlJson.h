@@ -7,6 +7,7 @@
 #include <string>
 
 #include "ClockConfig.h"
+#include "ClockResult.h"
 
 // Raised only when the shape changes in a way that breaks a reader.
 constexpr int CTL_JSON_VERSION = 1;
@@ -20,3 +21,8 @@ nlohmann::ordered_json ItemJson(const TClockConfig& config, int item);
 nlohmann::ordered_json AllItemsJson(const TClockConfig& config);
 // The document, indented, with a line end; false (reported) when stdout fails.
 bool WriteJson(const nlohmann::ordered_json& document);
+
+// A command that failed on the clock's line: "tarvelctl: TEXT" on stderr and
+// the clock's reason on the line after it; with json, also a document with
+// "error", "reason" and "failure" on stdout. Returns CTL_FAILED.
+int ReportClockFailure(const std::string& command, bool json, const std::string& text, const TClockResult& why);

@@ -38,8 +38,8 @@ bool LoadSide(TSide& side) {
 bool ReadSide(const CCommandLine& global, const CCommandLine& args, TSide& side) {
     CPortSession session;
     if (OpenCommandSession("diff", global, args, session, &side.name) != CTL_DONE) return false;
-    if (!session.State().Read(session.Port(), true)) {
-        ReportError("reading the setup from the clock failed: " + GetString(IDS_READ_FAILED));
+    if (const TClockResult read = session.State().Read(session.Port(), true); !read) {
+        ReportClockFailure("diff", false, "reading the setup from the clock failed: " + GetString(IDS_READ_FAILED), read);
         return false;
     }
     side.config = *session.State().GetConfig();

@@ -23,6 +23,7 @@
 #include "Prompts.h"  // the process-wide sleep
 #include "Resource.h"
 #include "StringTable.h"
+#include "TextUtil.h"
 
 namespace {
 
@@ -30,7 +31,6 @@ constexpr char kDefaultPort[] = "COM1";
 constexpr int kDefaultModel = 0;  // K201
 // What the Console page sends of a line at most.
 constexpr std::size_t kMaxSendLength = 79;
-constexpr int kTimeReplyWaitMs = 500;
 
 const TCtlOption kPortOption = {"port", 0, "DEV", "the clock's serial port (default: the stored one, else COM1)"};
 const TCtlOption kModelOption = {"model", 0, "K20n", "the clock model, K201 to K206 (default: the stored one, else K201)"};
@@ -120,10 +120,9 @@ int RunRead(const CCommandLine& global, const CCommandLine& args) {
     if (out.empty() || !args.GetArgs().empty()) return ReportUsage("read", GetString(IDS_CTL_READ_NEEDS_OUTPUT));
     CPortSession session;
     if (const int rc = OpenSession("read", global, args, session); rc != CTL_DONE) return rc;
-    if (!session.State().Read(session.Port(), true)) {
-        ReportError("reading the setup from the clock failed: " + GetString(IDS_READ_FAILED));
-        return CTL_FAILED;
-    }
+    if (const TClockResult read = session.State().Read(session.Port(), true); !read)
+        return ReportClockFailure("read", args.Has("json"),
+                                  "reading the setup from the clock failed: " + GetString(IDS_READ_FAILED), read);
     try {
         SaveConfigFile(session.State(), out);
     } catch (const CFileError& e) {
@@ -180,6 +179,7 @@ int WriteSetupToClock(const char* command, const CCommandLine& global, const CCo
             return FinishStdout();
         case TPreWrite::ReadFailed:
             ReportError(GetString(IDS_BACKUP_READ_FAILED) + " (--no-backup writes without one)");
+            if (!pre.reason.empty()) ReportError(pre.reason);
             return CTL_FAILED;
         case TPreWrite::KeepFailed:
             ReportError(FormatString(GetString(IDS_BACKUP_SAVE_FAILED).c_str(), pre.reason.c_str()));
@@ -197,28 +197,13 @@ int WriteSetupToClock(const char* command, const CCommandLine& global, const CCo
         ReportError(GetString(cancelled));
         return CTL_FAILED;
     }
-    if (result != TWriteResult::Written) {
-        ReportError("writing the setup to the clock failed: " + GetString(IDS_WRITE_FAILED));
-        return CTL_FAILED;
-    }
+    if (result != TWriteResult::Written)
+        return ReportClockFailure(command, false, "writing the setup to the clock failed: " + GetString(IDS_WRITE_FAILED),
+                                  session.State().GetWriteFailure());
     return CTL_DONE;
 }
 
 namespace {
-
-// What the clock sent after a time command, up to the line end; shown bytes
-// only. True when it refused the command with '?'.
-bool TakeTimeReply(CCommPort& port, std::string& line, bool& refused) {
-    SleepMs(kTimeReplyWaitMs);
-    unsigned char reply[64] = {};
-    unsigned count = sizeof reply - 1;
-    if (!port.Read(reply, count)) return false;
-    refused = std::find(reply, reply + count, '?') != reply + count;
-    line.clear();
-    for (unsigned i = 0; i < count && reply[i] != '\r' && reply[i] != '\n'; ++i)
-        if (IsShown(reply[i])) line += static_cast<char>(reply[i]);
-    return true;
-}
 
 int RunTime(const CCommandLine& global, const CCommandLine& args) {
     const std::string& what = args.GetArgs()[0];
@@ -226,32 +211,28 @@ int RunTime(const CCommandLine& global, const CCommandLine& args) {
     CPortSession session;
     if (const int rc = OpenSession("time", global, args, session); rc != CTL_DONE) return rc;
 
-    const TClockCommand command = what == "set" ? SET_UTC_TIME : GET_UTC_TIME;
-    if (!session.State().SendCommand(session.Port(), command)) {
-        ReportError("time " + what + ": the clock did not take the command (its echo was missing or wrong)");
-        return CTL_FAILED;
+    const bool json = args.Has("json");
+    if (what == "set") {
+        const TClockResult set = session.State().SetTime(session.Port());
+        if (set) return CTL_DONE;
+        if (set.failure == TClockFailure::Refused)
+            return ReportClockFailure("time set", json, FormatString(GetString(IDS_CTL_TIME_REFUSED).c_str(), "set"), set);
+        return ReportClockFailure("time set", json, "time set: the clock did not take the command", set);
     }
-    // The clock answers with the time it had when it took the command, that
-    // is when its last byte arrived: SendCommand then still waited CharDelay
-    // for the echo. The reply is only read after a fixed wait.
-    const THostTime asked = std::chrono::floor<std::chrono::milliseconds>(std::chrono::system_clock::now()) -
-                            std::chrono::milliseconds(GetProfileDelayMs(ProfileKeys::CHAR_DELAY, ProfileKeys::CHAR_DELAY_DEFAULT_MS));
-    // A clock that did not understand answers '?', also to the set command.
     std::string line;
-    bool refused = false;
-    if (!TakeTimeReply(session.Port(), line, refused)) {
-        ReportError("time " + what + ": reading the reply failed");
-        return CTL_FAILED;
+    const TClockResult asked = session.State().AskTime(session.Port(), line);
+    // The clock answers with the time it had when it took the command, that
+    // is when its last byte arrived: half a round trip after it was written.
+    const long long sinceLastByte =
+        NowMs() - asked.lastByteMs - static_cast<long long>(session.Port().RoundTripMs() / 2);
+    const THostTime askedAt = std::chrono::floor<std::chrono::milliseconds>(std::chrono::system_clock::now()) -
+                              std::chrono::milliseconds(std::max(0LL, sinceLastByte));
+    if (!asked) {
+        if (asked.failure == TClockFailure::Refused)
+            return ReportClockFailure("time get", json, FormatString(GetString(IDS_CTL_TIME_REFUSED).c_str(), "get"), asked);
+        return ReportClockFailure("time get", json, "time get: no time from the clock", asked);
     }
-    if (refused) {
-        ReportError(FormatString(GetString(IDS_CTL_TIME_REFUSED).c_str(), what.c_str()));
-        return CTL_FAILED;
-    }
-    if (what == "set") return CTL_DONE;
-    if (line.empty()) {
-        ReportError("time get: no reply from the clock");
-        return CTL_FAILED;
-    }
+    if (line.empty()) return ReportClockFailure("time get", json, "time get: no reply from the clock", asked);
     if (args.Has("json")) {
         nlohmann::ordered_json doc = JsonDocument("time get");
         doc["reply"] = line;
@@ -265,9 +246,9 @@ int RunTime(const CCommandLine& global, const CCommandLine& args) {
             doc["utc"] = {{"day_of_year", utc.dayOfYear}, {"hour", utc.hour}, {"minute", utc.minute}, {"second", utc.second}};
         else
             doc["utc"] = nullptr;
-        doc["host_utc"] = FormatUtcMillis(asked);
+        doc["host_utc"] = FormatUtcMillis(askedAt);
         const std::optional<std::chrono::milliseconds> offset =
-            parsed ? ClockOffset(utc, asked) : std::optional<std::chrono::milliseconds>();
+            parsed ? ClockOffset(utc, askedAt) : std::optional<std::chrono::milliseconds>();
         if (offset)
             doc["offset_seconds"] = static_cast<double>(offset->count()) / 1000.0;
         else

@@ -25,10 +25,6 @@ namespace {
 
 // The setup item that holds the clock's local offset, in minutes.
 constexpr int kLocalOffsetItem = 13;
-// The time the clock has to answer the time request.
-constexpr unsigned kReplyWaitMs = 500;
-// The time a refusal of the set-time command has to arrive.
-constexpr unsigned kRefusalWaitMs = 200;
 constexpr long kDaySeconds = 24L * 60 * 60;
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
@@ -248,6 +244,12 @@ void CLocationDlg::ShowResult(unsigned id) {
     if (IPageHost* sheet = GetSheet()) sheet->ShowStatus(id);
 }
 
+void CLocationDlg::ShowResult(unsigned id, const TClockResult& why) {
+    std::string reason = why.Reason();
+    if (reason.empty()) return ShowResult(id);
+    if (IPageHost* sheet = GetSheet()) sheet->ShowStatusText(GetString(id) + " (" + reason + ")");
+}
+
 bool CLocationDlg::RunWithSheet(unsigned busyText, const std::function<void()>& work) {
     IPageHost* sheet = GetSheet();
     if (!sheet) {
@@ -265,12 +267,6 @@ void CLocationDlg::Beep() {
         QApplication::beep();
 }
 
-bool CLocationDlg::HasQuestionMark(const unsigned char* reply, unsigned count) {
-    for (unsigned i = 0; i < count; ++i)
-        if (reply[i] == '?') return true;
-    return false;
-}
-
 void CLocationDlg::OnClockTimeToPC() {
     CCommPort* port = GetPort();
     CClockState* state = GetClockState();
@@ -282,30 +278,19 @@ void CLocationDlg::OnClockTimeToPC() {
 }
 
 void CLocationDlg::ClockTimeToPC(CCommPort& port, CClockState& state) {
-    if (!state.SendCommand(port, GET_UTC_TIME)) {
+    std::string reply;
+    const TClockResult asked = state.AskTime(port, reply);
+    if (!asked) {
         Beep();
-        ShowResult(IDS_CLOCK_NO_TIME_ECHO);
-        return;
-    }
-    SleepMs(kReplyWaitMs);
-    // One byte more than asked for, so the text always ends.
-    unsigned char reply[32] = {};
-    unsigned count = sizeof reply - 1;
-    if (!port.Read(reply, count)) {
-        Beep();
-        ShowResult(IDS_CLOCK_TIME_UNREADABLE);
-        return;
-    }
-    count = count < sizeof reply ? count : sizeof reply - 1;
-    reply[count] = 0;
-    if (HasQuestionMark(reply, count)) {
-        Beep();
-        ShowResult(IDS_CLOCK_REFUSED_TIME_REQUEST);
+        unsigned id = IDS_CLOCK_NO_TIME_ECHO;
+        if (asked.failure == TClockFailure::Refused || asked.got == '?') id = IDS_CLOCK_REFUSED_TIME_REQUEST;
+        if (asked.failure == TClockFailure::NoReply) id = IDS_CLOCK_TIME_UNREADABLE;
+        ShowResult(id, asked);
         return;
     }
 
     std::time_t utc = 0;
-    if (!TimeFromReply(reinterpret_cast<const char*>(reply), std::time(nullptr), utc)) {
+    if (!TimeFromReply(reply.c_str(), std::time(nullptr), utc)) {
         Beep();
         ShowResult(IDS_CLOCK_TIME_UNREADABLE);
         return;
@@ -331,19 +316,11 @@ void CLocationDlg::OnPCTimeToClock() {
 }
 
 void CLocationDlg::PCTimeToClock(CCommPort& port, CClockState& state) {
-    if (!state.SendCommand(port, SET_UTC_TIME)) {
+    const TClockResult set = state.SetTime(port);
+    if (!set) {
         Beep();
-        ShowResult(IDS_CLOCK_DID_NOT_TAKE_TIME);
-        return;
-    }
-    // A clock that did not understand the time answers '?' right after the
-    // command's last echo; one that took it says nothing.
-    SleepMs(kRefusalWaitMs);
-    unsigned char reply[32] = {};
-    unsigned count = sizeof reply;
-    if (port.Read(reply, count) && HasQuestionMark(reply, count < sizeof reply ? count : sizeof reply)) {
-        Beep();
-        ShowResult(IDS_CLOCK_REFUSED_TIME);
+        const bool refused = set.failure == TClockFailure::Refused || set.got == '?';
+        ShowResult(refused ? IDS_CLOCK_REFUSED_TIME : IDS_CLOCK_DID_NOT_TAKE_TIME, set);
         return;
     }
     ShowResult(IDS_CLOCK_TIME_SET);

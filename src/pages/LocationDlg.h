@@ -12,6 +12,7 @@
 
 #include <QTimer>
 
+#include "ClockResult.h"
 #include "CommPage.h"
 #include "SystemClock.h"
 
@@ -70,10 +71,11 @@ private:
     void PCTimeToClock(CCommPort& port, CClockState& state);
     // The result of a time transfer in the status line.
     void ShowResult(unsigned id);
+    // The same with the clock's reason after it.
+    void ShowResult(unsigned id, const TClockResult& why);
     // Runs work as the sheet's clock command (nothing else starts meanwhile);
     // false when another command is running.
     bool RunWithSheet(unsigned busyText, const std::function<void()>& work);
-    static bool HasQuestionMark(const unsigned char* reply, unsigned count);
     void Beep();
 
     QPushButton* m_btnClockToPC = nullptr;

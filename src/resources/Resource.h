@@ -196,6 +196,25 @@ constexpr unsigned IDS_NET_HINT_BAD_NAME = 58508;
 constexpr unsigned IDS_NET_HINT_BUSY = 58509;
 constexpr unsigned IDS_NET_CONNECTION_LOST = 58510;
 
+// why an exchange with the clock failed (58800-58849)
+constexpr unsigned IDS_WHY_PORT = 58800;
+constexpr unsigned IDS_WHY_NO_COMMAND = 58801;
+constexpr unsigned IDS_WHY_NO_ECHO = 58802;
+constexpr unsigned IDS_WHY_WRONG_ECHO = 58803;
+constexpr unsigned IDS_WHY_REFUSED = 58804;
+constexpr unsigned IDS_WHY_SHORT_ANSWER = 58805;
+constexpr unsigned IDS_WHY_BAD_HEADER = 58806;
+constexpr unsigned IDS_WHY_BAD_RECORD = 58807;
+constexpr unsigned IDS_WHY_BAD_CHECKSUM = 58808;
+constexpr unsigned IDS_WHY_MISMATCH = 58809;
+constexpr unsigned IDS_WHY_NO_REPLY = 58810;
+constexpr unsigned IDS_WHY_LONG_ANSWER = 58811;
+constexpr unsigned IDS_WHY_SENT_AGAIN = 58812;
+constexpr unsigned IDS_WHY_MAY_HOLD_NEW = 58813;
+constexpr unsigned IDS_WHY_STORED_NOT_RESET = 58814;
+constexpr unsigned IDS_WHY_PORT_UNKNOWN = 58815;
+constexpr unsigned IDS_WHY_NO_RECORDS = 58816;
+
 // clocks over the network from tarvelctl (58550-58599)
 constexpr unsigned IDS_CTL_CONNECTION_GONE = 58550;
 

@@ -116,6 +116,7 @@ struct TCountdownScript {
     std::vector<int> answers;
     std::vector<std::string> calls;
     int runs = 0;
+    std::function<void(int run)> onRun;  // what happens while run (from 0) counts down
 };
 
 class CScriptedCountdown : public ICountdown {
@@ -124,6 +125,7 @@ public:
     int DoModal() override {
         m_script.calls.push_back("run");
         const std::size_t at = static_cast<std::size_t>(m_script.runs++);
+        if (m_script.onRun) m_script.onRun(static_cast<int>(at));
         return at < m_script.answers.size() ? m_script.answers[at] : IDOK;
     }
     void SetRange(int lower, int upper) override {
@@ -238,14 +240,14 @@ TEST_F(Transfer, CancellingACountdownEndsTheWriteAndSaysWhatWasLeftUndone) {
 
     // Second: verified, but not stored.
     m_sim.ClearCommandLog();
-    m_countdown = TCountdownScript{{IDOK, IDCANCEL}, {}, 0};
+    m_countdown = TCountdownScript{{IDOK, IDCANCEL}, {}, 0, {}};
     EXPECT_EQ(m_state.Write(*m_port), TWriteResult::CancelledUnstored);
     EXPECT_EQ(Log(), (std::vector<std::string>{"1,K202XR", "1,K202XT"}));
     EXPECT_TRUE(Same(m_sim.GetEeprom(), factory));
 
     // Third: stored, but no reset.
     m_sim.ClearCommandLog();
-    m_countdown = TCountdownScript{{IDOK, IDOK, IDCANCEL}, {}, 0};
+    m_countdown = TCountdownScript{{IDOK, IDOK, IDCANCEL}, {}, 0, {}};
     EXPECT_EQ(m_state.Write(*m_port), TWriteResult::CancelledNoReset);
     EXPECT_EQ(Log(), (std::vector<std::string>{"1,K202XR", "1,K202XT", "1,K202XS"}));
     EXPECT_TRUE(Same(m_sim.GetEeprom(), wanted));
@@ -264,29 +266,57 @@ TEST_F(Transfer, ASetupThatDiffersAfterWritingIsNeitherStoredNorReset) {
     EXPECT_TRUE(Same(m_sim.GetEeprom(), CSimClock::MakeFactorySetup()));
 }
 
-TEST_F(Transfer, FailedReadsLeaveTheRecordAndItsPresenceAlone) {
+TEST_F(Transfer, FailedReadsSayWhyAndLeaveTheRecordAndItsPresenceAlone) {
     ASSERT_TRUE(m_state.Read(*m_port, true));
     const TClockConfig before = *m_state.GetConfig();
     m_sim.SetEeprom(ChangedSetup());
 
-    // Refused commands.
-    SetFaults([](TSimFaults& f) { f.answerQuestion = true; });
-    EXPECT_FALSE(m_state.Read(*m_port, true));
-    EXPECT_TRUE(m_state.IsValid());
-    EXPECT_TRUE(Same(*m_state.GetConfig(), before));
+    struct TCase {
+        const char* kind;
+        const char* reason;
+        std::function<void(TSimFaults&)> faults;
+        int hide = -1;  // a byte of the clock's that never arrives
+    };
+    const TCase cases[] = {
+        {"refused", "the clock answered '?' to the command 1,K202XT", [](TSimFaults& f) { f.answerQuestion = true; }},
+        {"bad_checksum", "record 2 of the clock's answer fails its checksum", [](TSimFaults& f) { f.badDigit = true; }},
+        {"no_echo", "no echo of byte 1 ('1') of the command 1,K202XO within", [](TSimFaults& f) { f.noEcho = true; }},
+        {"wrong_echo", "wrong echo of byte 1 of the command 1,K202XO: sent '1', the clock answered '0'",
+         [](TSimFaults& f) { f.wrongEcho = true; }},
+        {"short_answer", "the clock's answer to 1,K202XT was cut short: 368 of 377 characters", [](TSimFaults&) {}, ':'},
+        // Last: the answer comes after the read has given up on it.
+        {"no_reply", "no answer to the command 1,K202XT within", [](TSimFaults& f) { f.replyDelayMs = 3000; }},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.kind);
+        SetFaults(c.faults);
+        if (c.hide >= 0) m_device->HideReceived(static_cast<unsigned char>(c.hide));
+        const TClockResult read = m_state.Read(*m_port, true);
+        EXPECT_FALSE(read);
+        EXPECT_STREQ(read.Kind(), c.kind);
+        EXPECT_NE(read.Reason().find(c.reason), std::string::npos) << read.Reason();
+        EXPECT_TRUE(m_state.IsValid());
+        EXPECT_TRUE(Same(*m_state.GetConfig(), before));
+    }
+}
 
-    // Half of the answer in time (377 characters at 4800 baud take 0.8 s):
-    // not to be completed from the earlier answer's tail.
-    SetFaults([](TSimFaults& f) { f.realisticPace = true; });
-    ASSERT_TRUE(m_port->SetBaud("4800"));
-    EXPECT_FALSE(m_state.Read(*m_port, true));
-    EXPECT_TRUE(Same(*m_state.GetConfig(), before));
-
-    // Nothing comes back in time: the earlier records must not be taken again.
-    SetFaults([](TSimFaults& f) { f.replyDelayMs = 1500; });
-    EXPECT_FALSE(m_state.Read(*m_port, true));
-    EXPECT_TRUE(Same(*m_state.GetConfig(), before));
-    EXPECT_TRUE(m_state.IsValid());
+TEST_F(Transfer, AWriteThatFailsLateSaysWhatTheClockMayHold) {
+    // The clock stops echoing while the countdown before the stage runs.
+    for (const int run : {1, 2}) {
+        SCOPED_TRACE(run);
+        m_countdown = TCountdownScript{};
+        m_countdown.onRun = [this, run](int at) {
+            if (at == run) SetFaults([](TSimFaults& f) { f.noEcho = true; });
+        };
+        SetFaults([](TSimFaults&) {});
+        *m_state.GetConfig() = run == 1 ? ChangedSetup() : CSimClock::MakeFactorySetup();
+        EXPECT_EQ(m_state.Write(*m_port), TWriteResult::Failed);
+        const std::string reason = m_state.GetWriteFailure().Reason();
+        EXPECT_NE(reason.find("no echo of byte 1"), std::string::npos) << reason;
+        const char* left = run == 1 ? "the clock may already hold the new setup in its EEPROM"
+                                    : "the new setup is stored in the clock's EEPROM, but the clock was not reset";
+        EXPECT_NE(reason.find(left), std::string::npos) << reason;
+    }
 }
 
 TEST_F(Transfer, AReplyLongerThanTheBufferIsRefused) {

@@ -1,6 +1,7 @@
 // Runs the built tarvelctl against a simulated clock served by the test
 // process, with its own profile (XDG_CONFIG_HOME) and temporary folder.
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <fcntl.h>
 #include <signal.h>
@@ -268,9 +269,19 @@ TEST_F(PortCommands, AQuestionMarkAnswerIsARefusal) {
     for (const char* what : {"get", "set"}) {
         const TRun r = Run({"--port", m_sim.DevicePath(), "time", what});
         EXPECT_EQ(r.status, 1) << what;
-        EXPECT_EQ(r.err, std::string("tarvelctl: time ") + what + ": the clock refused the command (it answered '?')\n");
+        EXPECT_EQ(r.err, std::string("tarvelctl: time ") + what + ": the clock refused the command (it answered '?')\n" +
+                             "tarvelctl: the clock answered '?' to the command " + (what[0] == 'g' ? "TU" : "TS (set time)") +
+                             "\n");
         EXPECT_EQ(r.out, "");
     }
+    // With --json the failure is a document too, for scripts.
+    const TRun r = Run({"--port", m_sim.DevicePath(), "read", "-o", m_dir.File("never.hcs"), "--json"});
+    EXPECT_EQ(r.status, 1);
+    const nlohmann::json doc = nlohmann::json::parse(r.out, nullptr, false);
+    ASSERT_TRUE(doc.is_object()) << r.out;
+    EXPECT_EQ(doc.value("failure", ""), "refused");
+    EXPECT_EQ(doc.value("reason", ""), "the clock answered '?' to the command 1,K201XT");
+    EXPECT_EQ(doc.value("error", ""), "reading the setup from the clock failed: Error reading from comm port.");
 }
 
 TEST_F(PortCommands, AnUnpluggedDeviceIsReportedOnce) {
@@ -295,7 +306,9 @@ TEST_F(PortCommands, FailuresAndUsageErrors) {
     const std::string file = m_dir.File("never.hcs");
     TRun r = Run({"--port", m_dir.File("no-such-device"), "read", "-o", file});
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("CreateFile"), std::string::npos) << r.err;
+    // The system's reason, never the failed call's name.
+    EXPECT_NE(r.err.find(std::strerror(ENOENT)), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("CreateFile"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("opening port"), std::string::npos) << r.err;
     EXPECT_FALSE(std::filesystem::exists(file));
     EXPECT_TRUE(TempIsEmpty());

@@ -11,6 +11,7 @@
 class CSheetPrompts {
     struct TCaught {
         std::vector<std::string> boxes;
+        std::vector<std::string> details;  // the line under each box's text
         int beeps = 0;
     };
     std::shared_ptr<TCaught> m_caught = std::make_shared<TCaught>();
@@ -18,12 +19,16 @@ class CSheetPrompts {
 public:
     explicit CSheetPrompts(CClockPropSheet& sheet) {
         std::shared_ptr<TCaught> caught = m_caught;
-        sheet.GetUi().SetBoxHandler([caught](const std::string& text) { caught->boxes.push_back(text); });
+        sheet.GetUi().SetBoxHandler([caught](const std::string& text, const std::string& detail) {
+            caught->boxes.push_back(text);
+            caught->details.push_back(detail);
+        });
         sheet.GetLocationPage().SetBeeper([caught] { ++caught->beeps; });
     }
     CSheetPrompts(const CSheetPrompts&) = delete;
     CSheetPrompts& operator=(const CSheetPrompts&) = delete;
 
     std::vector<std::string>& boxes = m_caught->boxes;
+    std::vector<std::string>& details = m_caught->details;
     int& beeps = m_caught->beeps;
 };

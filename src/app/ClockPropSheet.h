@@ -149,8 +149,8 @@ private:
     void EnableTransfer(unsigned id, bool enable);
     void SetStatus(const std::string& text);
     // A transfer that failed: the status line and a box with the text, and
-    // the clock's reason under it.
-    void ShowClockFailure(unsigned textId, const std::string& reason);
+    // the clock's reason (a sentence) under it.
+    void ShowClockFailure(unsigned textId, const std::string& detail);
     QString AskFileName(bool save, const QString& suffix);
     void OnPageChanged(int index);
     void OpenManual(const QString& fragment);

@@ -20,18 +20,10 @@ namespace {
 // File names as the system spells them.
 std::string LocalPath(const QString& path) { return QFile::encodeName(path).toStdString(); }
 
-// A reason as the window shows it: a sentence of its own.
-std::string Sentence(std::string reason) {
-    if (reason.empty()) return reason;
-    if (reason[0] >= 'a' && reason[0] <= 'z') reason[0] = static_cast<char>(reason[0] - 'a' + 'A');
-    if (reason.back() != '.') reason += '.';
-    return reason;
-}
 
 }  // namespace
 
-void CClockPropSheet::ShowClockFailure(unsigned textId, const std::string& reason) {
-    const std::string detail = Sentence(reason);
+void CClockPropSheet::ShowClockFailure(unsigned textId, const std::string& detail) {
     SetStatus(detail.empty() ? GetString(textId) : GetString(textId) + " " + detail);
     m_ui.ShowMessage(GetString(textId), detail);
 }
@@ -61,7 +53,7 @@ void CClockPropSheet::OnLoadFromCommPort() {
             m_commonPage.MarkUnchanged();
         } else {
             // The line no longer says that a read is under way.
-            ShowClockFailure(IDS_READ_FAILED, read.Reason());
+            ShowClockFailure(IDS_READ_FAILED, read.Sentence());
         }
         m_events.NotifyClockStateChanged();
     });
@@ -92,7 +84,7 @@ bool CClockPropSheet::BackUpBeforeWrite(std::string& backupPath) {
         m_commonPage.MarkUnchanged();
         return false;
     case TPreWrite::ReadFailed:
-        ShowClockFailure(IDS_BACKUP_READ_FAILED, pre.reason);
+        ShowClockFailure(IDS_BACKUP_READ_FAILED, pre.readFailure.Sentence());
         return false;
     case TPreWrite::KeepFailed: {
         const std::string text = FormatString(GetString(IDS_BACKUP_SAVE_FAILED).c_str(), pre.reason.c_str());
@@ -120,7 +112,7 @@ void CClockPropSheet::OnSaveToCommPort() {
                 SetStatus(FormatString(GetString(IDS_SENT_WITH_BACKUP).c_str(), backupPath.c_str()));
             m_commonPage.MarkUnchanged();
         } else if (result == TWriteResult::Failed) {
-            ShowClockFailure(IDS_WRITE_FAILED, m_clockState.GetWriteFailure().Reason());
+            ShowClockFailure(IDS_WRITE_FAILED, m_clockState.GetWriteFailure().Sentence());
         } else {
             OnStatusText(CancelledWriteText(result));
         }

@@ -60,6 +60,14 @@ std::string TClockResult::Reason() const {
     return text;
 }
 
+std::string TClockResult::Sentence() const {
+    std::string text = Reason();
+    if (text.empty()) return text;
+    if (text[0] >= 'a' && text[0] <= 'z') text[0] = static_cast<char>(text[0] - 'a' + 'A');
+    if (text.back() != '.') text += '.';
+    return text;
+}
+
 const char* TClockResult::Kind() const {
     switch (failure) {
     case TClockFailure::None: return "none";

@@ -44,6 +44,8 @@ struct TClockResult {
     explicit operator bool() const { return failure == TClockFailure::None; }
     // One line for the user, without call names.
     std::string Reason() const;
+    // The reason as a sentence of its own, for the window; empty when done.
+    std::string Sentence() const;
     // A machine-readable name of the failure for --json ("no_echo", ...).
     const char* Kind() const;
 

@@ -285,7 +285,7 @@ TPreWriteResult PrepareWrite(CClockState& state, CCommPort& port, const std::str
     TClockConfig held{};
     if (const TClockResult read = state.ReadConfig(held, port, true); !read) {
         result.outcome = TPreWrite::ReadFailed;
-        result.reason = read.Reason();
+        result.readFailure = read;
         return result;
     }
     if (!force && std::memcmp(&held, &toWrite, sizeof held) == 0) {

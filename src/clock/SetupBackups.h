@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "ClockConfig.h"
+#include "ClockResult.h"
 
 class CClockState;
 class CCommPort;
@@ -77,6 +78,7 @@ struct TPreWriteResult {
     TPreWrite outcome = TPreWrite::ReadFailed;
     std::string backupPath;  // Proceed: where the clock's setup was kept
     std::string reason;      // KeepFailed: why
+    TClockResult readFailure;  // ReadFailed: why
 };
 
 // Reads the setup stored in the clock (state's model and UI; state's record

@@ -179,7 +179,7 @@ int WriteSetupToClock(const char* command, const CCommandLine& global, const CCo
             return FinishStdout();
         case TPreWrite::ReadFailed:
             ReportError(GetString(IDS_BACKUP_READ_FAILED) + " (--no-backup writes without one)");
-            if (!pre.reason.empty()) ReportError(pre.reason);
+            if (!pre.readFailure.Reason().empty()) ReportError(pre.readFailure.Reason());
             return CTL_FAILED;
         case TPreWrite::KeepFailed:
             ReportError(FormatString(GetString(IDS_BACKUP_SAVE_FAILED).c_str(), pre.reason.c_str()));

@@ -245,9 +245,9 @@ void CLocationDlg::ShowResult(unsigned id) {
 }
 
 void CLocationDlg::ShowResult(unsigned id, const TClockResult& why) {
-    std::string reason = why.Reason();
+    const std::string reason = why.Sentence();
     if (reason.empty()) return ShowResult(id);
-    if (IPageHost* sheet = GetSheet()) sheet->ShowStatusText(GetString(id) + " (" + reason + ")");
+    if (IPageHost* sheet = GetSheet()) sheet->ShowStatusText(GetString(id) + " " + reason);
 }
 
 bool CLocationDlg::RunWithSheet(unsigned busyText, const std::function<void()>& work) {

@@ -438,6 +438,20 @@ void CSheetTest::TransfersWithTheClock() {
         QCOMPARE(static_cast<int>(sim.GetEeprom().backLight), 5);
         QVERIFY(prompts.boxes.empty());
 
+        // A failed read says why, in the box and in the status line.
+        TSimFaults refusing;
+        refusing.answerQuestion = true;
+        sim.SetFaults(refusing);
+        sheet.GetMenuAction(ID_FILE_LOAD_COMM)->trigger();
+        std::string model;
+        sheet.GetClockState()->GetModelName(model);
+        const std::string why = "The clock answered '?' to the command 1," + model + "XT.";
+        QCOMPARE(prompts.boxes, (std::vector<std::string>{"Error reading from comm port."}));
+        QCOMPARE(prompts.details, (std::vector<std::string>{why}));
+        QCOMPARE(sheet.GetStatusText(), "Error reading from comm port. " + why);
+        sim.SetFaults(TSimFaults{});
+        prompts.boxes.clear();
+
         // With the port gone both transfers fail and say so; the setup stays.
         sheet.GetPort()->Close();
         sheet.OnLoadFromCommPort();

@@ -140,6 +140,10 @@ void CClockProbe::ProbePort(const std::string& port, TPortResult& result) {
         return;
     }
     CSerialDevice& device = *target.device;
+    // Read for every wait: the round trip is measured as the probe goes.
+    auto extraMs = [&device, this] {
+        return device.RoundTripMs() + (device.IsNetworkLink() ? m_times.networkMarginMs : 0u);
+    };
     for (std::size_t k = 0; k < rates.size() && !m_cancel; ++k) {
         const std::uint32_t rate = rates[k];
         // A rate the device refuses cannot be the clock's.
@@ -160,16 +164,18 @@ void CClockProbe::ProbePort(const std::string& port, TPortResult& result) {
             continue;
         }
         std::string got;
-        const bool alive = Collect(device, got, TClock::now() + std::chrono::milliseconds(m_times.echoWaitMs), m_cancel,
-                                   [](const std::string& s) { return s.find(kAsk) != std::string::npos; });
+        const bool alive = Collect(device, got, TClock::now() + std::chrono::milliseconds(m_times.echoWaitMs + extraMs()),
+                                   m_cancel, [](const std::string& s) { return s.find(kAsk) != std::string::npos; });
         const std::size_t echo = got.find(kAsk);
         if (alive && echo != std::string::npos) {
             std::string reply = got.substr(echo + 1);
-            Collect(device, reply, TClock::now() + std::chrono::milliseconds(m_times.replyWaitMs), m_cancel,
+            Collect(device, reply, TClock::now() + std::chrono::milliseconds(m_times.replyWaitMs + extraMs()), m_cancel,
                     [](const std::string& s) { return s.find('\n') != std::string::npos || s.find('?') != std::string::npos; });
             result.found = true;
             result.clock.port = port;
             result.clock.rate = rate;
+            result.clock.network = device.IsNetworkLink();
+            result.clock.roundTripMs = device.RoundTripMs();
             const std::size_t end = reply.find_first_of("\r\n");
             if (reply.find('?') == std::string::npos && end != std::string::npos && end > 0) {
                 std::string rom = reply.substr(0, end);

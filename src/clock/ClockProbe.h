@@ -7,9 +7,11 @@
 // answers "v").
 //
 // Every port is tried on a thread of its own, so a run takes about as long
-// as one port; each try is bounded in time. The devices are used directly,
-// never through the process-wide sleep or waiting pump, so a probe may run
-// on any thread while the program goes on.
+// as one port; each try is bounded in time. The waits for the echo and the
+// ROM date grow with the port's round trip, and by a margin on a network
+// port, whose round trip is only known once something has come back. The
+// devices are used directly, never through the process-wide sleep or
+// waiting pump, so a probe may run on any thread while the program goes on.
 #pragma once
 
 #include <atomic>
@@ -23,12 +25,17 @@ struct TProbeFound {
     std::uint32_t rate = 0;
     std::string model;  // "K203" when the clock told, else empty
     std::string rom;    // the ROM date it answered, without the line end
+    bool network = false;      // a port reached over the network
+    unsigned roundTripMs = 0;  // its round trip as measured by the probe
 };
 
 struct TProbeTimes {
     unsigned breakMs = 100;      // the break held before each try
     unsigned echoWaitMs = 250;   // how long the echo of "v" may take
     unsigned replyWaitMs = 400;  // how long the ROM date may take after the echo
+    // Added to both on a network port, beside its round trip: the server's
+    // own buffering, and a round trip that grew since it was measured.
+    unsigned networkMarginMs = 1000;
 };
 
 class CClockProbe {

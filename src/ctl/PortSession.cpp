@@ -73,10 +73,10 @@ CPortSession::~CPortSession() {
     RemoveHandler();
 }
 
-// A port error arrives as the failed call's name, then the system's text, one
-// a line; while a clock does not answer or the device is gone the same error
-// comes for every attempt at every byte. Once the port is open each reason is
-// said once, in one line, and a device that went away is said so.
+// A port error arrives as the system's text, then what to do, one a line;
+// while a clock does not answer or the device is gone the same error comes
+// for every attempt at every byte. Once the port is open each reason is said
+// once, in one line, and a device that went away is said so.
 void CPortSession::Say(const std::string& text) {
     if (!m_sayOnce) {
         ReportError(text);
@@ -91,7 +91,7 @@ void CPortSession::Say(const std::string& text) {
         const std::string part = text.substr(start, end - start);
         start = end + 1;
         if (part.empty()) continue;
-        if (n == 1) reason = part;
+        if (n == 0) reason = part;
         line += (line.empty() ? "" : ": ") + part;
     }
     if (MeansDeviceGone(reason)) {

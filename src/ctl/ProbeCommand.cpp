@@ -30,9 +30,13 @@ int RunProbe(const CCommandLine& global, const CCommandLine& args) {
     const std::vector<TProbeFound> found = probe.Run(ports);
     const bool json = args.Has("json");
     if (!json)
-        for (const auto& clock : found)
-            std::printf("%s\t%u\t%s\t%s\n", clock.port.c_str(), clock.rate, Field(clock.model).c_str(),
+        for (const auto& clock : found) {
+            std::printf("%s\t%u\t%s\t%s", clock.port.c_str(), clock.rate, Field(clock.model).c_str(),
                         Field(clock.rom).c_str());
+            // A network port's line says how far away the clock is.
+            if (clock.network) std::printf("\t%u", clock.roundTripMs);
+            std::printf("\n");
+        }
     // A port that could not even be opened may be the one the clock is on.
     for (const auto& failure : probe.PortFailures()) ReportError(failure);
     if (found.empty()) {
@@ -46,8 +50,12 @@ int RunProbe(const CCommandLine& global, const CCommandLine& args) {
         doc["clocks"] = nlohmann::ordered_json::array();
         auto orNull = [](const std::string& s) { return s.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(s); };
         for (const auto& clock : found)
-            doc["clocks"].push_back(
-                {{"port", clock.port}, {"baud", clock.rate}, {"model", orNull(clock.model)}, {"rom", orNull(clock.rom)}});
+            doc["clocks"].push_back({{"port", clock.port},
+                                     {"baud", clock.rate},
+                                     {"model", orNull(clock.model)},
+                                     {"rom", orNull(clock.rom)},
+                                     {"round_trip_ms", clock.network ? nlohmann::ordered_json(clock.roundTripMs)
+                                                                     : nlohmann::ordered_json(nullptr)}});
         return WriteJson(doc) ? CTL_DONE : CTL_FAILED;
     }
     return FinishStdout();
@@ -61,9 +69,11 @@ void AddProbeCommand(std::vector<TCtlCommand>& table) {
                       "clock SIM only when named) at 9600 baud, then 19200 up to 115200, then 4800\n"
                       "down to 1200, 8N1: a break, then \"v\", which only asks for the clock's ROM\n"
                       "date and changes nothing. The ports are tried at once; each rate takes at\n"
-                      "most about 0.35 s (0.75 s where a clock answers). One line per clock found,\n"
+                      "most about 0.35 s (0.75 s where a clock answers); on a network port the\n"
+                      "waits grow by its round trip and a second. One line per clock found,\n"
                       "tab-separated: port, baud rate, model (\"-\" when the clock did not say; only the K203\n"
-                      "answers with its ROM date), ROM date or \"-\". A port that cannot be opened\n"
+                      "answers with its ROM date), ROM date or \"-\", and for a network port\n"
+                      "(rfc2217:// or tcp://) its round trip in ms. A port that cannot be opened\n"
                       "is said on stderr.\n"
                       "Exit status: 0 a clock was found, 1 none was, 2 usage error.\n",
                       {{"port", 0, "DEV", "a port to try; may be given several times"},

@@ -3,8 +3,9 @@
 // as display texts, the profile switches, and the reader thread that hands
 // unasked input to the Console page.
 //
-// In parts, each in its own files: the port itself (CommPort.cpp), its line
-// settings as display texts (PortSettings.cpp), its profile with the
+// In parts, each in its own files: the port itself (CommPort.cpp), its byte
+// I/O and the reasons of its failures (PortIo.cpp), its line settings as
+// display texts (PortSettings.cpp), its profile with the
 // constructors and destructor that read and store it (PortProfile.cpp), the
 // port catalogue (PortCatalogue.h: names, the port list, virtual ports, open
 // hints), the reader thread (ReaderThread.h), and the reporter the port tells
@@ -75,7 +76,7 @@ public:
 
     // Takes what is queued, up to count bytes (with the time-outs set at open
     // it never waits); count always receives the number read. On a closed
-    // port reports "ReadFile" and gives false.
+    // port reports the failure and gives false.
     bool Read(unsigned char* buf, unsigned& count);
     // Waits at most the profile's "WriteTimeOut" ms for the line to take the
     // block; on time-out sends WM_COMMSTATUS 4 and gives false. Nothing of a
@@ -83,7 +84,8 @@ public:
     bool Write(const unsigned char* buf, unsigned count);
     // 1: discard input; 2: drain, then discard output.
     bool FlushWrites(int flags);
-    // Break set, held briefly, then cleared.
+    // Break set, held briefly, then cleared. A device that refuses is
+    // reported; a closed port gives false without a report.
     bool SendBreak();
     // Purges both ways and reports the line errors counted since the open or
     // the last Reset as WM_STATUSTEXT 40001..40008.
@@ -115,8 +117,14 @@ public:
     // and whether it is a network port.
     unsigned RoundTripMs() const;
     bool IsNetworkLink() const;
-    // Why the last Read, Write, FlushWrites or SendBreak failed, in the
-    // user's terms (the system's reason, never a call name); empty before any.
+    // Why the last Read, Write, FlushWrites or SendBreak failed (or the line
+    // settings were refused), in the user's terms, never a call name: the
+    // system's text, or "the device is gone (...)", "the port took no output
+    // for N ms", "nothing came in on the port for N ms", "the port is not
+    // open". Cleared by a successful Open and by a Read or Write that
+    // succeeds (the line works again); a FlushWrites or SendBreak that
+    // succeeds leaves it, so the clean-up after a failure does not hide why.
+    // Empty before any failure.
     const std::string& GetLastFailure() const { return m_lastFailure; }
 
     void NotifyStatus(int code, int value);
@@ -160,12 +168,24 @@ public:
     void SetTrace(std::shared_ptr<CLineTrace> trace) { m_trace = std::move(trace); }
 
 private:
-    // Remembers the failure's code and hands its text to the reporter when
-    // verbose and it has a code (or evenWithoutCode).
+    // Remembers the failure's code, traces it with the call's name and hands
+    // the user's text to the reporter when verbose and it has a code (or
+    // evenWithoutCode).
     void Report(const CWin32Err& err, bool evenWithoutCode = false);
-    // The same, after WM_COMMSTATUS -1 and closing the port.
+    // The same, after WM_COMMSTATUS -1 and closing the port; the reason is
+    // kept for GetLastFailure.
     void ReportAndClose(const CWin32Err& err, bool evenWithoutCode = false);
     bool FailOpen(const CWin32Err& err);
+    // A failed Read, Write, FlushWrites or SendBreak: keeps reason for
+    // GetLastFailure (empty: err's code as the user reads it) and reports
+    // err when there is one.
+    void FailIo(const CWin32Err* err, const std::string& reason = std::string());
+    // Notes a network link's round trip in the trace: once after the open,
+    // then when it changed noticeably.
+    void TraceRoundTrip();
+    // A pause from the profile in ms, read afresh for every request so an
+    // edited profile applies at once.
+    static unsigned ProfileMs(const char* key);
     bool ReadWithTimeouts(unsigned char* buf, unsigned capacity, unsigned& got);
 
     DeviceFactory m_factory;
@@ -184,4 +204,5 @@ private:
     std::string m_opening;                    // the port an Open is trying, as the user knows it
     std::string m_openFailure;
     std::string m_lastFailure;                // see GetLastFailure
+    long long m_tracedRoundTripMs = -1;       // as last traced; -1: not yet since the open
 };

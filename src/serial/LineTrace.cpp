@@ -91,6 +91,14 @@ void CLineTrace::Break() {
     Put(Stamp() + " - break\n");
 }
 
+void CLineTrace::RoundTrip(const std::string& port, unsigned ms) {
+    // The name as it is, but never a line break or a byte the trace writes as <HH>.
+    std::string name;
+    for (unsigned char c : port) name += IsPlain(c) ? static_cast<char>(c) : '?';
+    std::lock_guard lock(m_mutex);
+    Put(Stamp() + " - round trip " + std::to_string(ms) + " ms on " + name + "\n");
+}
+
 void CLineTrace::Put(const std::string& line) {
     if (m_ended) return;
     std::string text = line;

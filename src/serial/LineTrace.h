@@ -5,8 +5,10 @@
 //   12345.678 > 1,K201XR
 //   12346.001 < :10000000...<0D><0A>
 //   12346.100 - break
+//   12346.200 - round trip 212 ms on rfc2217://ts1:2001
 //
-// '>' sent, '<' received, '-' a break on the line. Printable characters stand
+// '>' sent, '<' received, '-' an event: a break on the line, or a network
+// port's round trip (when it opens and when it changes noticeably). Printable characters stand
 // for themselves; every other byte, and '<' itself, is written as <HH>, so
 // each line gives back exactly the bytes it stands for.
 //
@@ -37,6 +39,8 @@ public:
     void Sent(const unsigned char* bytes, std::size_t count) { Line('>', bytes, count); }
     void Received(const unsigned char* bytes, std::size_t count) { Line('<', bytes, count); }
     void Break();
+    // A network port's round trip as now measured.
+    void RoundTrip(const std::string& port, unsigned ms);
 
     // The bytes a line's text stands for (after the time and direction).
     // False when the text is not in the trace's form.

@@ -42,10 +42,15 @@ void CloseFd(int& fd) {
 
 CNetDevice::~CNetDevice() { Close(); }
 
-bool CNetDevice::Open(const std::string& path) {
+bool CNetDevice::Open(const std::string& path) { return OpenOn(path, -1); }
+
+bool CNetDevice::OpenConnected(int sock, const std::string& path) { return OpenOn(path, sock); }
+
+bool CNetDevice::OpenOn(const std::string& path, int sock) {
     Close();
     TNetPortName name;
     if (!ParseNetworkPortName(path, name)) {
+        CloseFd(sock);
         errno = EINVAL;
         return false;
     }
@@ -53,6 +58,7 @@ bool CNetDevice::Open(const std::string& path) {
     {
         std::lock_guard<std::mutex> lock(g_claimMutex);
         if (!g_claimed.insert(claim).second) {
+            CloseFd(sock);
             errno = EBUSY;
             return false;
         }
@@ -64,8 +70,14 @@ bool CNetDevice::Open(const std::string& path) {
         errno = err;
         return false;
     };
-    const long long deadline = NowMs() + m_connectMs;
-    if (!Connect(name, deadline)) return fail(errno);
+    ResetRoundTrip();
+    if (sock >= 0) {
+        m_sock = sock;
+    } else if (!Connect(name, NowMs() + m_connectMs)) {
+        return fail(errno);
+    }
+    // A protocol that negotiates measures its own in Handshake.
+    SetOpeningRoundTrip(KernelRoundTripUs(m_sock));
 
     int fds[2];
     if (::pipe2(fds, O_NONBLOCK | O_CLOEXEC) < 0) return fail(errno);
@@ -237,6 +249,7 @@ void CNetDevice::IoLoop() {
                 std::string data;
                 Received(buf, static_cast<std::size_t>(n), data);
                 if (!data.empty()) {
+                    EndRoundTripSample(data.size());
                     std::lock_guard<std::mutex> lock(m_inMutex);
                     m_inPending += data;
                 }
@@ -305,7 +318,12 @@ ssize_t CNetDevice::Write(const unsigned char* buf, std::size_t size) {
             return -1;
         }
     }
-    if (!SendRaw(Encode(buf, take))) return -1;
+    // Started before the bytes leave, so their answer cannot come before it.
+    const long long sample = StartRoundTripSample(take);
+    if (!SendRaw(Encode(buf, take))) {
+        DropRoundTripSample(sample);
+        return -1;
+    }
     return static_cast<ssize_t>(take);
 }
 
@@ -365,6 +383,7 @@ bool CNetDevice::Drain(unsigned stallMs) {
 bool CNetDevice::Purge(bool input, bool output) {
     if (!OpenCheck()) return false;
     if (input) {
+        PurgedRoundTripSample();
         std::lock_guard<std::mutex> lock(m_inMutex);
         m_inPending.clear();
         unsigned char buf[4096];

@@ -8,6 +8,13 @@
 // without blocking, and an I/O thread of the device's own moves what arrives
 // into a pipe. The pipe is what the port's reader polls, so it sees exactly
 // the serial data, and a hang-up when the connection is gone, as on a tty.
+//
+// The link's round trip is measured and kept: at open from the connection
+// (the kernel's estimate, or the RFC 2217 negotiation), then from the serial
+// exchanges: the time from a Write to the answer of its first byte (a clock
+// echoes every byte it takes). It rises at once to a longer exchange and
+// comes down slowly; an exchange of more than a few seconds is a clock that
+// was silent, not a slow link, and does not count.
 #pragma once
 
 #include <atomic>
@@ -66,6 +73,13 @@ public:
     bool Purge(bool input, bool output) override;
     bool QueuedInput(unsigned& count) override;
     bool GetErrorCounts(TErrorCounts& counts) override;
+    unsigned RoundTripMs() const override;
+    bool IsNetworkLink() const override { return true; }
+
+    // As Open, on a socket already connected to the server (a test's or a
+    // fuzzer's socket pair); the device owns sock from here on, also when
+    // this fails.
+    bool OpenConnected(int sock, const std::string& path);
 
     // Bounds of the waits at open: the connection, and the server's first answer.
     void SetOpenTimeouts(int connectMs, int answerMs) {
@@ -91,6 +105,11 @@ protected:
     // Queues bytes for the connection and sends what it takes now; false
     // with errno once it is gone.
     bool SendRaw(const std::string& bytes);
+    // The monotonic clock in microseconds, as the round trip is measured.
+    static long long NowUs();
+    // A round trip measured by the protocol at open; a longer one than a
+    // link can have is left out.
+    void SetOpeningRoundTrip(long long us);
     // Locked by the protocol's state; the I/O thread's cv is told on every change.
     std::mutex m_stateMutex;
     std::condition_variable m_stateChanged;
@@ -99,7 +118,20 @@ protected:
     const TNetPortName& Name() const { return m_name; }
 
 private:
+    // Open's work; sock < 0: connect to the name.
+    bool OpenOn(const std::string& path, int sock);
     bool Connect(const TNetPortName& name, long long deadline);
+    // The round trip (NetRoundTrip.cpp): the kernel's estimate for a
+    // connected socket (-1 when it has none); a sample started by a Write of
+    // count bytes (its start, or -1 when one runs already), dropped when the
+    // Write failed, given up by a purge of the input, and ended by the
+    // serial data that answers it.
+    static long long KernelRoundTripUs(int sock);
+    void ResetRoundTrip();
+    long long StartRoundTripSample(std::size_t count);
+    void DropRoundTripSample(long long started);
+    void PurgedRoundTripSample();
+    void EndRoundTripSample(std::size_t count);
     void Release();
     void IoLoop();
     // Sends queued output under m_outMutex; false with errno when the connection failed.
@@ -122,6 +154,14 @@ private:
     std::string m_outPending;  // under m_outMutex: taken from Write, not yet in the socket
     std::mutex m_inMutex;
     std::string m_inPending;  // under m_inMutex: received, not yet in the pipe
+    std::atomic<unsigned> m_roundTripUs{0};  // the estimate; changed under m_sampleMutex
+    struct TSample {
+        long long since = -1;                 // the Write it runs from (NowUs), -1: none
+        unsigned long long until = 0;         // ended once this many serial bytes came
+        unsigned long long written = 0, received = 0;  // serial bytes so far
+    };
+    std::mutex m_sampleMutex;
+    TSample m_sample;  // under m_sampleMutex
 };
 
 // Raw TCP: the bytes as they are. Line settings stay here (the server's own

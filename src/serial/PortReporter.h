@@ -14,10 +14,11 @@ class IPortReporter {
 public:
     virtual ~IPortReporter() = default;
 
-    // An Open failed. reason: the failed call's name, a line feed, the
-    // system's text and what to do about it. report() makes the state report
-    // (the reason first, then the port and its line settings); it reads the
-    // device, so call it at once or not at all.
+    // An Open failed. reason: the system's text and what to do about it, a
+    // line each (never the failed call's name). report() makes the state
+    // report for diagnosis (the failed call's name and the reason first, then
+    // the port and its line settings); it reads the device, so call it at
+    // once or not at all.
     virtual void OpenFailed(const std::string& reason, const std::function<std::string()>& report) = 0;
     // A failure for the user's eyes, in the same form as reason above. Only
     // sent while the port is verbose.

@@ -124,6 +124,7 @@ void CReaderThread::Run(std::shared_ptr<TShared> shared) {
         if (to && !r.stop) to->Send(msg, wParam, lParam);
     };
     auto report = [&r](const CWin32Err& err) {
+        TRACE("CCommPort::ReaderThreadProc(): %s\n", err.GetDiagnostic().c_str());
         std::string text;
         if (err.GetText(text) && r.setup.reporter && !r.stop) r.setup.reporter->ShowError(text);
     };

@@ -33,9 +33,13 @@ bool CRfc2217Device::Handshake(long long deadline) {
             request += Command(DO, option);
         }
     }
+    // The first answer to these requests is the link's first round trip.
+    m_askedAt = request.empty() ? -1 : NowUs();
+    m_answeredAt = -1;
     if (!SendRaw(request)) return false;
     const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(0LL, deadline - NowMs()));
     m_stateChanged.wait_until(lock, until, [this] { return m_comPortAnswered || m_gone != 0; });
+    if (m_askedAt >= 0 && m_answeredAt >= 0) SetOpeningRoundTrip(m_answeredAt - m_askedAt);
     if (const int gone = m_gone) {
         errno = gone;
         return false;
@@ -65,6 +69,9 @@ void CRfc2217Device::Received(const unsigned char* bytes, std::size_t size, std:
 // never loop.
 void CRfc2217Device::Handle(const TEvent& event, std::string& reply) {
     const std::uint8_t option = event.option;
+    const bool verb = event.verb == DO || event.verb == DONT || event.verb == WILL || event.verb == WONT;
+    const TOption& side = event.verb == DO || event.verb == DONT ? m_us[option] : m_them[option];
+    if (verb && side.pending && m_askedAt >= 0 && m_answeredAt < 0) m_answeredAt = NowUs();
     switch (event.verb) {
     case DO: {
         TOption& us = m_us[option];

@@ -5,6 +5,9 @@
 // them back never waits on the server; the server's answers, when they come
 // within a short bound, correct them. A server that never answers (as one
 // on a pseudo-terminal does for the modem lines) is not waited for.
+//
+// The link's first round trip is the time from our option requests to the
+// server's first answer to one of them.
 #pragma once
 
 #include <atomic>
@@ -52,6 +55,8 @@ private:
     TOption m_us[256];    // options on our side (WILL / WONT)
     TOption m_them[256];  // options on the server's side (DO / DONT)
     bool m_comPortAnswered = false;
+    long long m_askedAt = -1;     // when our requests went out (NowUs), -1: none asked
+    long long m_answeredAt = -1;  // when the first of them was answered
     std::atomic<bool> m_comPort{false};  // mirrors m_us[COM-PORT].enabled
     unsigned m_awaiting = 0;  // answers still to come for the last settings
     bool m_sentControl = false;

@@ -22,9 +22,11 @@ CWin32Err::CWin32Err(const std::string& what, int code) : m_code(code), m_what(w
 }
 
 bool CWin32Err::GetText(std::string& text) const {
-    text = m_what + "\n" + m_message;
+    text = m_message;
     return m_code != 0;
 }
+
+std::string CWin32Err::GetDiagnostic() const { return m_what + "\n" + m_message; }
 
 void CWin32Err::AppendHint(const std::string& hint) {
     if (!m_message.empty() && m_message.back() != '\n') m_message += '\n';

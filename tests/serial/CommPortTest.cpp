@@ -54,12 +54,12 @@ TEST_F(CommPortTest, OpenOfMissingDeviceFailsAndLeavesAReport) {
     const std::string sysText = std::strerror(ENOENT);
     ASSERT_EQ(m_boxes.size(), 1u);
     // Then what to do about it: two lines (plug it in; the ports there are).
-    const std::string head = "CreateFile\n" + sysText + "\nNo such device. ";
+    const std::string head = sysText + "\nNo such device. ";
     EXPECT_EQ(m_boxes[0].substr(0, head.size()), head);
-    EXPECT_EQ(Lines(m_boxes[0]).size(), 4u);
+    EXPECT_EQ(Lines(m_boxes[0]).size(), 3u);
 
-    // Error text with its hint, the last port opened (none yet), the open
-    // flag and the line settings of a closed port.
+    // For diagnosis: the failed call, the error text with its hint, the last
+    // port opened (none yet), the open flag and the line settings of a closed port.
     std::vector<std::string> expected = {"",              "Open: 0",       "DCB from    ", "BaudRate    0",
                                          "Parity      0", "Data Length 0", "Stop Length 0"};
     auto lines = Lines(ErrorFile());
@@ -103,7 +103,8 @@ TEST_F(CommPortTest, ModeStringDecidesTheLineAtOpen) {
     port->LoadProfile();
     EXPECT_FALSE(port->Open("COM2"));
     ASSERT_EQ(m_boxes.size(), 1u);
-    EXPECT_EQ(m_boxes[0].rfind("BuildCommDCB\n", 0), 0u);
+    EXPECT_EQ(m_boxes[0], std::string(std::strerror(EINVAL)) +
+                              "\nThe profile's setting Mode=baud=fast in [Communication] is not a mode the port knows.\n");
     EXPECT_FALSE(port->IsOpen());
 }
 
@@ -117,13 +118,15 @@ TEST_F(CommPortTest, PseudoTerminalKeepingEightBitsIsAMismatch) {
     CCommPort port(&m_reporter);
     EXPECT_FALSE(port.Open(pty.Path()));
     ASSERT_EQ(m_boxes.size(), 1u);
-    EXPECT_EQ(m_boxes[0], "GetCommState() returned a different comm state from SetCommState()!\n");
-    // The report shows the device as it was when the open failed.
+    EXPECT_EQ(m_boxes[0],
+              "The port kept other line settings than it was given (rate, data bits, parity or stop bits).\n");
+    // The report names the failure as ever and shows the device as it was when the open failed.
     auto lines = Lines(ErrorFile());
-    ASSERT_EQ(lines.size(), 8u);
-    EXPECT_EQ(lines[2], "Open: 1");
-    EXPECT_EQ(lines[4], "BaudRate    4800");
-    EXPECT_EQ(lines[6], "Data Length 8");
+    ASSERT_EQ(lines.size(), 9u);
+    EXPECT_EQ(lines[0], "GetCommState() returned a different comm state from SetCommState()!");
+    EXPECT_EQ(lines[3], "Open: 1");
+    EXPECT_EQ(lines[5], "BaudRate    4800");
+    EXPECT_EQ(lines[7], "Data Length 8");
 }
 
 TEST_F(CommPortTest, OpenReadAndWriteThroughAPseudoTerminal) {
@@ -210,8 +213,8 @@ TEST_F(CommPortTest, ClosedPortRefusesQuietlyExceptReadAndWrite) {
     EXPECT_EQ(count, 0u);
     EXPECT_FALSE(port.Write(buf, 4));
     ASSERT_EQ(m_boxes.size(), 2u);
-    EXPECT_EQ(m_boxes[0].rfind("ReadFile\n", 0), 0u);
-    EXPECT_EQ(m_boxes[1].rfind("GetLastError()\n", 0), 0u);
+    EXPECT_EQ(m_boxes[0], std::string(std::strerror(EBADF)) + "\n");
+    EXPECT_EQ(m_boxes[1], m_boxes[0]);
     EXPECT_TRUE(notify.Messages().empty());
 }
 
@@ -245,7 +248,7 @@ TEST_F(CommPortTest, FlushWritesFlagsChooseDrainAndPurgeAndBreakIsSetThenCleared
     EXPECT_FALSE(port->FlushWrites(3));
     EXPECT_EQ(m_fake->PurgeCalls(), purges);
     ASSERT_EQ(m_boxes.size(), 1u);
-    EXPECT_EQ(m_boxes[0], std::string("FlushWrites()\n") + std::strerror(ETIMEDOUT) + "\n");
+    EXPECT_EQ(m_boxes[0], std::string(std::strerror(ETIMEDOUT)) + "\n");
     EXPECT_TRUE(port->IsOpen());
 }
 
@@ -296,7 +299,7 @@ TEST_F(CommPortTest, FailedLineStateCallsCloseThePort) {
     ASSERT_EQ(status.size(), 1u);
     EXPECT_EQ(status[0].Code(), -1);
     ASSERT_EQ(m_boxes.size(), 1u);
-    EXPECT_EQ(m_boxes[0].rfind("SetCommState\n", 0), 0u);
+    EXPECT_EQ(m_boxes[0], std::string(std::strerror(EINVAL)) + "\n");
 }
 
 TEST_F(CommPortTest, ReadTimeoutsDecideHowLongARead) {
@@ -368,7 +371,7 @@ TEST_F(CommPortTest, AccessDeniedNamesTheGroupThatOwnsTheDevice) {
     auto port = MakeFakePort();
     EXPECT_FALSE(port->Open(path));
     ASSERT_EQ(m_boxes.size(), 1u);
-    EXPECT_EQ(m_boxes[0], std::string("CreateFile\n") + std::strerror(EACCES) +
+    EXPECT_EQ(m_boxes[0], std::string(std::strerror(EACCES)) +
                                       "\nAdd yourself to the group \"dialout\" (sudo usermod -aG dialout $USER), "
                                       "then log out and in again.\n");
 }

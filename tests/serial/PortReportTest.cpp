@@ -1,10 +1,17 @@
 // What the port leaves behind and says about its profile: the report of a
-// failed open, pauses held to a sane length, refused stored settings.
+// failed open, pauses held to a sane length, refused stored settings; and why
+// a Read, Write, FlushWrites or SendBreak failed, as the port keeps it for
+// the layers above (GetLastFailure) and shows it: in the user's words, never
+// a system call's name.
 #include <sys/stat.h>
 
 #include <chrono>
+#include <cstring>
+#include <functional>
 #include <future>
 
+#include "NetDevice.h"
+#include "NetTestServer.h"
 #include "SerialTestSupport.h"
 
 namespace {
@@ -75,7 +82,7 @@ TEST_F(PortReportTest, ReporterDecidesWhereTheReportGoes) {
     EXPECT_FALSE(port.Open("/dev/ttyUSB7"));
     EXPECT_FALSE(std::filesystem::exists(m_dir.File("commport_err.txt")));
     ASSERT_EQ(reasons.size(), 1u);
-    EXPECT_EQ(reasons[0].rfind("CreateFile\n", 0), 0u);
+    EXPECT_EQ(reasons[0].rfind(std::string(std::strerror(EACCES)) + "\n", 0), 0u) << reasons[0];
     ASSERT_EQ(texts.size(), 1u);
     EXPECT_EQ(texts[0], reasons[0]);
 
@@ -119,6 +126,125 @@ TEST_F(PortReportTest, RefusedStoredStopBitsNameTheKeyAndTheChoices) {
     ASSERT_EQ(m_boxes.size(), 1u);
     EXPECT_NE(m_boxes[0].find("StopLength=3"), std::string::npos) << m_boxes[0];
     EXPECT_NE(m_boxes[0].find("one of 1, 2."), std::string::npos) << m_boxes[0];
+}
+
+// ---- why I/O failed ----
+
+const char* const kCallNames[] = {"ReadFile", "WriteFile", "CreateFile", "SetCommState", "GetCommState",
+                                  "GetLastError", "WaitFor", "GetOverlappedResult", "FlushWrites",
+                                  "SetCommBreak", "ClearCommBreak", "ClearCommError", "PurgeComm"};
+
+// The call names found in text.
+std::string CallNamesIn(const std::string& text) {
+    std::string found;
+    for (const char* name : kCallNames)
+        if (text.find(name) != std::string::npos) found += std::string(name) + " ";
+    return found;
+}
+
+const std::string kGone = "the device is gone (unplugged, or the connection was closed)";
+
+class PortFailureTest : public CSerialTest {
+protected:
+    void SetUp() override {
+        CSerialTest::SetUp();
+        WriteProfileInt("Debug", "Verbose", 1);
+    }
+    // No reason, nor anything the user was shown, names a call.
+    void ExpectNoCallNames(const CCommPort& port) {
+        EXPECT_EQ(CallNamesIn(port.GetLastFailure()), "") << port.GetLastFailure();
+        for (const auto& box : m_boxes) EXPECT_EQ(CallNamesIn(box), "") << box;
+    }
+};
+
+TEST_F(PortFailureTest, EachFailureKeepsItsReasonUntilTheLineWorksAgain) {
+    unsigned char buf[64] = {};
+    const std::vector<unsigned char> block(256 * 1024, 'x');
+    auto read = [&buf](CCommPort& p) {
+        unsigned n = sizeof buf;
+        return p.Read(buf, n);
+    };
+    struct TRow {
+        const char* what;
+        std::function<bool(CCommPort&)> fails;  // false: the call failed, as it must
+        std::string reason;
+    };
+    const TRow rows[] = {
+        {"read on a closed port", [&](CCommPort& p) { return !p.Close() || read(p); }, "the port is not open"},
+        {"write on a closed port", [&](CCommPort& p) { return !p.Close() || p.Write(buf, 4); }, "the port is not open"},
+        {"a line that takes no output", [&](CCommPort& p) {
+             m_fake->SetSendBuffer(1);  // taken at open
+             return !p.Open("COM1") || p.Write(block.data(), static_cast<unsigned>(block.size()));
+         }, "the port took no output for 300 ms"},
+        {"output that does not drain", [&](CCommPort& p) { m_fake->SetDrainError(ETIMEDOUT); return p.FlushWrites(2); },
+         "the port took no output for 300 ms"},
+        {"a drain the driver refuses", [&](CCommPort& p) { m_fake->SetDrainError(EPERM); return p.FlushWrites(3); },
+         std::strerror(EPERM)},
+        {"a read that waits for more than comes", [&](CCommPort& p) { return !p.SetReadTimeouts(0, 0, 0) || read(p); },
+         "nothing came in on the port for 300 ms"},
+        {"a line hung up", [&](CCommPort& p) {
+             m_fake->HangUp();
+             return !p.SetReadTimeouts(MAXDWORD, MAXDWORD, 5000) || read(p);
+         }, kGone},
+    };
+    for (const TRow& row : rows) {
+        SCOPED_TRACE(row.what);
+        m_boxes.clear();
+        m_fake = std::make_shared<CFakeSerialDevice>();
+        auto port = MakeFakePort();
+        ASSERT_TRUE(port->Open("COM1"));
+        EXPECT_EQ(port->GetLastFailure(), "");
+        EXPECT_FALSE(row.fails(*port));
+        EXPECT_EQ(port->GetLastFailure(), row.reason);
+        ExpectNoCallNames(*port);
+        // Clean-up after it does not hide it; a line that works again clears it.
+        if (!port->IsOpen()) continue;
+        m_fake->SetDrainError(0);
+        port->FlushWrites(1);
+        EXPECT_EQ(port->GetLastFailure(), row.reason);
+        port->SetReadTimeouts(MAXDWORD, 0, 0);
+        EXPECT_TRUE(read(*port));
+        EXPECT_EQ(port->GetLastFailure(), "");
+    }
+}
+
+TEST_F(PortFailureTest, AnUnpluggedAdapterOrAClosedConnectionIsAGoneDevice) {
+    WriteProfileInt("Communication", "ReadTimeOut", 10000);
+    auto readFails = [](CCommPort& port) {
+        unsigned char buf[16];
+        unsigned n = sizeof buf;
+        port.SetReadTimeouts(MAXDWORD, MAXDWORD, 10000);
+        return !port.Read(buf, n);
+    };
+
+    CPseudoTerminal pty;
+    ASSERT_TRUE(pty.Ok());
+    CCommPort tty(&m_reporter);
+    ASSERT_TRUE(tty.Open(pty.Path()));
+    pty.CloseMaster();
+    EXPECT_TRUE(readFails(tty));
+    EXPECT_EQ(tty.GetLastFailure(), kGone);
+    ExpectNoCallNames(tty);
+
+    for (const char* scheme : {"rfc2217", "tcp"}) {
+        SCOPED_TRACE(scheme);
+        CNetTestServer::TBehaviour how;
+        how.telnet = std::string(scheme) == "rfc2217";
+        CNetTestServer server(how);
+        CCommPort net(&m_reporter);
+        ASSERT_TRUE(net.Open(server.Name(scheme))) << net.GetOpenFailure();
+        server.HangUp();
+        EXPECT_TRUE(readFails(net));
+        EXPECT_EQ(net.GetLastFailure(), kGone);
+        // A break needs the connection too (raw TCP sends none at all).
+        if (how.telnet) {
+            net.SetReadTimeouts(MAXDWORD, 0, 0);
+            EXPECT_FALSE(net.SendBreak());
+            EXPECT_EQ(net.GetLastFailure(), kGone);
+        }
+        ExpectNoCallNames(net);
+    }
+    EXPECT_FALSE(m_boxes.empty());
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 // dialog, both belonging to the window that owns this object.
 #pragma once
 
+#include <QMessageBox>
 #include <QPointer>
 #include <QWidget>
 
@@ -19,6 +20,8 @@ public:
     void ShowMessage(const std::string& text) override { ShowMessage(text, std::string()); }
     // The box with a line under its text that says why (none when empty).
     void ShowMessage(const std::string& text, const std::string& detail);
+    // That box, not yet shown.
+    std::unique_ptr<QMessageBox> MakeBox(const std::string& text, const std::string& detail) const;
     std::unique_ptr<ICountdown> MakeCountdown(int lower, int upper, int step) override;
 
     // Tests take the boxes' texts instead of showing them; an empty handler

@@ -192,6 +192,25 @@ int CTarvelApp::RenderScreenshots(const QString& dir) {
             }
         }
     }
+    // A read the clock refuses, with the box that says why.
+    // Off the Console page first: its reader would take the clock's answers.
+    tabs->setCurrentIndex(0);
+    QApplication::processEvents();
+    if (m_refuseCommands && sheet.GetPort()->IsOpen() && m_refuseCommands(true)) {
+        const QString file = QDir(dir).filePath(QStringLiteral("read-failed.png"));
+        sheet.GetUi().SetBoxHandler([&](const std::string& text, const std::string& detail) {
+            const std::unique_ptr<QMessageBox> box = sheet.GetUi().MakeBox(text, detail);
+            box->show();
+            QApplication::processEvents();
+            if (!box->grab().save(file)) {
+                std::fprintf(stderr, "cannot write %s\n", file.toLocal8Bit().constData());
+                ++failures;
+            }
+        });
+        sheet.OnLoadFromCommPort();
+        sheet.GetUi().SetBoxHandler(nullptr);
+        m_refuseCommands(false);
+    }
     sheet.hide();
     return failures ? 1 : 0;
 }

@@ -129,7 +129,9 @@ private:
     void Tell(const std::string& text) const;
     std::unique_ptr<ICountdown> MakeCountdown(int lower, int upper, int step) const;
     TWriteResult WriteSteps(CCommPort& port);
-    TClockResult TakeAnswer(CCommPort& port, const std::string& command, std::size_t& got, unsigned& waitedMs);
+    // takenMs: when the clock took the command (NowMs), its pause counts from there.
+    TClockResult TakeAnswer(CCommPort& port, const std::string& command, long long takenMs, std::size_t& got,
+                            unsigned& waitedMs);
 
     bool m_valid = false;
     TClockConfig m_config{};

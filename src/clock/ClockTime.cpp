@@ -28,13 +28,14 @@ TClockResult CClockState::AskTime(CCommPort& port, std::string& line) {
     char reply[kMaxReply] = {};
     std::size_t got = 0;
     const long long start = NowMs();
+    const long long taken = LineWait::CommandTakenMs(port, sent.lastByteMs, start);
     const unsigned bound = LineWait::AnswerBoundMs(port, kTimeReplyPauseMs, kMaxReply);
     auto ended = [](const char* buf, std::size_t n) {
         return std::memchr(buf, '\n', n) != nullptr || std::memchr(buf, '?', n) != nullptr;
     };
     bool ok = LineWait::Collect(port, reply, sizeof reply, got, start + bound, ended);
     if (ok) {
-        LineWait::SleepUntil(start + kTimeReplyPauseMs);
+        LineWait::SleepUntil(taken + kTimeReplyPauseMs);
         ok = LineWait::Collect(port, reply, sizeof reply, got, 0, ended);
     }
     TClockResult result;

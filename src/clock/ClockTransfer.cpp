@@ -66,22 +66,25 @@ TClockResult CClockState::ReadConfig(TClockConfig& target, CCommPort& port, bool
     PauseAfterBreak(port);
 
     if (eepromFirst) {
-        if (TClockResult sent = SendCommand(port, EEPROM_TO_ACTIVE); !sent) {
+        const TClockResult sent = SendCommand(port, EEPROM_TO_ACTIVE);
+        if (!sent) {
             TRACE("Failed to transfer eeprom to active memory.\n");
             return sent;
         }
         TRACE("Sleeping for 200 ms.\n");
-        SleepMs(kEepromLoadPauseMs);
+        LineWait::SleepUntil(LineWait::CommandTakenMs(port, sent.lastByteMs, NowMs()) + kEepromLoadPauseMs);
     }
     if (!port.FlushWrites(3)) return PortFailure(port);
-    if (TClockResult sent = SendCommand(port, ACTIVE_TO_PC); !sent) {
+    const TClockResult sent = SendCommand(port, ACTIVE_TO_PC);
+    if (!sent) {
         TRACE("Failed to transfer active memory to PC.\n");
         return sent;
     }
     const std::string command = CommandText(m_model, ACTIVE_TO_PC);
     std::size_t got = 0;
     unsigned waitedMs = 0;
-    if (TClockResult taken = TakeAnswer(port, command, got, waitedMs); !taken) return taken;
+    const long long taken = LineWait::CommandTakenMs(port, sent.lastByteMs, NowMs());
+    if (TClockResult answer = TakeAnswer(port, command, taken, got, waitedMs); !answer) return answer;
 
     const char* buf = m_buffer.data();
     const std::size_t size = m_buffer.size();
@@ -127,8 +130,8 @@ TClockResult CClockState::ReadConfig(TClockConfig& target, CCommPort& port, bool
 // The clock's answer to the read command: taken until the nine records are
 // all there or a '?' has come, within a bound; never judged before the
 // answer's pause is over, and what has come by then is taken too.
-TClockResult CClockState::TakeAnswer(CCommPort& port, const std::string& command, std::size_t& got,
-                                      unsigned& waitedMs) {
+TClockResult CClockState::TakeAnswer(CCommPort& port, const std::string& command, long long takenMs,
+                                      std::size_t& got, unsigned& waitedMs) {
     // A short or missing reply must not leave an earlier reply's records to
     // be found, and the last byte stays a terminator for the text scans.
     ClearBuffer();
@@ -141,7 +144,7 @@ TClockResult CClockState::TakeAnswer(CCommPort& port, const std::string& command
     };
     bool ok = LineWait::Collect(port, m_buffer.data(), capacity, got, start + bound, whole);
     if (ok) {
-        LineWait::SleepUntil(start + kAnswerPauseMs);
+        LineWait::SleepUntil(takenMs + kAnswerPauseMs);
         ok = LineWait::Collect(port, m_buffer.data(), capacity, got, 0, whole);
     }
     waitedMs = static_cast<unsigned>(NowMs() - start);
@@ -193,11 +196,12 @@ TWriteResult CClockState::WriteSteps(CCommPort& port) {
     };
     if (!port.SendBreak()) return failed(PortFailure(port));
     PauseAfterBreak(port);
-    if (TClockResult sent = SendCommand(port, PC_TO_ACTIVE); !sent) {
+    const TClockResult sent = SendCommand(port, PC_TO_ACTIVE);
+    if (!sent) {
         TRACE("Failed to transfer PC to active memory.\n");
         return failed(sent);
     }
-    SleepMs(kEepromLoadPauseMs);
+    LineWait::SleepUntil(LineWait::CommandTakenMs(port, sent.lastByteMs, NowMs()) + kEepromLoadPauseMs);
 
     ClearBuffer();
     const std::size_t length = ConfigToRaw(m_buffer.data(), m_buffer.size(), m_config);

@@ -53,6 +53,11 @@ bool Collect(CCommPort& port, char* buf, std::size_t capacity, std::size_t& got,
     }
 }
 
+long long CommandTakenMs(const CCommPort& port, long long lastByteMs, long long doneMs) {
+    if (lastByteMs <= 0) return doneMs;
+    return std::min(doneMs, std::max(lastByteMs + CharDelayMs(), doneMs - port.RoundTripMs() / 2));
+}
+
 void SleepUntil(long long deadline) {
     const long long left = deadline - NowMs();
     if (left > 0) SleepMs(static_cast<unsigned>(left));

@@ -33,4 +33,12 @@ bool Collect(CCommPort& port, char* buf, std::size_t capacity, std::size_t& got,
 // The process-wide sleep until the deadline (NowMs).
 void SleepUntil(long long deadline);
 
+// When the clock can be taken to have had the command sent returned done
+// (NowMs): the pauses after a command count from there, so that the clock
+// sees between two commands the spacing a cable gives. Its last byte reached
+// the clock as long after it was written as the next one will take, so on a
+// cable it is the echo's read after the pause; over the network, not before
+// half the round trip ahead of its echo.
+long long CommandTakenMs(const CCommPort& port, long long lastByteMs, long long doneMs);
+
 }  // namespace LineWait

@@ -26,6 +26,9 @@ constexpr std::size_t kWriteChunk = 4096;
 // Received data waits here while the pipe is full; beyond it the socket is
 // left unread, and the server's own flow control holds the rest.
 constexpr std::size_t kInPendingLimit = 64 * 1024;
+// Sent but not yet acknowledged, this much counts as gone (see Drain): more
+// than the setup's records, far less than a stalled server leaves behind.
+constexpr std::size_t kUnackedSlack = 4096;
 
 
 // The ports this program holds open, by their name as "scheme://host:port"
@@ -348,8 +351,11 @@ int CNetDevice::PollFd() const { return m_pipeRead; }
 
 bool CNetDevice::Drain(unsigned stallMs) {
     if (!OpenCheck()) return false;
-    // First what the socket has not taken yet, then what it has not sent:
-    // either may stall when the server stops reading.
+    // Output has left once the connection took it: the stream keeps its
+    // order, so nothing sent later can overtake it. Waiting for the server to
+    // acknowledge a command's few bytes as well would cost a round trip
+    // before every command and prove no more; only output piling up unsent
+    // is waited for, so a server that stops reading shows as a stall.
     long long movedAt = NowMs();
     std::size_t lastPending = SIZE_MAX;
     int lastQueued = -1;
@@ -366,7 +372,7 @@ bool CNetDevice::Drain(unsigned stallMs) {
         }
         int queued = 0;
         if (::ioctl(m_sock, SIOCOUTQ, &queued) < 0) return false;
-        if (pending == 0 && queued <= 0) return true;
+        if (pending == 0 && queued <= static_cast<int>(kUnackedSlack)) return true;
         const long long now = NowMs();
         if (pending < lastPending || (pending == 0 && (lastQueued < 0 || queued < lastQueued))) {
             movedAt = now;

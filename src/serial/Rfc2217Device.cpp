@@ -183,18 +183,33 @@ std::string CRfc2217Device::Encode(const unsigned char* buf, std::size_t size) {
 
 bool CRfc2217Device::ApplyLineState(const DCB& dcb) {
     std::unique_lock<std::mutex> lock(m_stateMutex);
+    // The line as the server answered it last time stays when the same is
+    // asked again: each setting costs a round trip, far away a long one.
+    const bool sameLine = m_lineAnswered && dcb.BaudRate == m_sentLine.BaudRate &&
+                          dcb.ByteSize == m_sentLine.ByteSize && dcb.Parity == m_sentLine.Parity &&
+                          dcb.StopBits == m_sentLine.StopBits;
+    const DCB answered = m_dcb;
     m_dcb = dcb;
     m_dcb.DCBlength = 28;
     m_dcb.fBinary = true;
     if (!m_us[OPT_COM_PORT].enabled) return true;
+    if (sameLine) {
+        m_dcb.BaudRate = answered.BaudRate;
+        m_dcb.ByteSize = answered.ByteSize;
+        m_dcb.Parity = answered.Parity;
+        m_dcb.StopBits = answered.StopBits;
+    }
 
     static const std::uint8_t kParity[] = {CPC_PARITY_NONE, CPC_PARITY_ODD, CPC_PARITY_EVEN, CPC_PARITY_MARK,
                                            CPC_PARITY_SPACE};
     static const std::uint8_t kStop[] = {CPC_STOP_1, CPC_STOP_15, CPC_STOP_2};
-    std::string request = ComPortBaud(dcb.BaudRate);
-    request += ComPort(CPC_SET_DATASIZE, dcb.ByteSize);
-    request += ComPort(CPC_SET_PARITY, kParity[dcb.Parity]);
-    request += ComPort(CPC_SET_STOPSIZE, kStop[dcb.StopBits]);
+    std::string request;
+    if (!sameLine) {
+        request = ComPortBaud(dcb.BaudRate);
+        request += ComPort(CPC_SET_DATASIZE, dcb.ByteSize);
+        request += ComPort(CPC_SET_PARITY, kParity[dcb.Parity]);
+        request += ComPort(CPC_SET_STOPSIZE, kStop[dcb.StopBits]);
+    }
     // Flow control and the modem lines only when they change: a server on a
     // pseudo-terminal has none of them and does not answer.
     const std::uint8_t flow = (dcb.fOutxCtsFlow || dcb.fRtsControl == RTS_CONTROL_HANDSHAKE) ? CPC_FLOW_HARDWARE
@@ -209,11 +224,15 @@ bool CRfc2217Device::ApplyLineState(const DCB& dcb) {
     m_sentFlow = flow;
     m_sentDtr = dtr;
     m_sentRts = rts;
+    if (request.empty()) return true;
+    if (sameLine) return SendRaw(request);
     m_awaiting = kAnswerBaud | kAnswerSize | kAnswerParity | kAnswerStop;
+    m_sentLine = dcb;
     if (!SendRaw(request)) return false;
     // The answers correct what is kept; without them what was set stands.
-    m_stateChanged.wait_for(lock, std::chrono::milliseconds(m_answerWaitMs),
-                            [this] { return m_awaiting == 0 || m_gone != 0; });
+    m_lineAnswered = m_stateChanged.wait_for(lock, std::chrono::milliseconds(m_answerWaitMs),
+                                             [this] { return m_awaiting == 0 || m_gone != 0; }) &&
+                     m_gone == 0;
     return true;
 }
 

@@ -60,6 +60,8 @@ private:
     std::atomic<bool> m_comPort{false};  // mirrors m_us[COM-PORT].enabled
     unsigned m_awaiting = 0;  // answers still to come for the last settings
     bool m_sentControl = false;
+    DCB m_sentLine{};         // the rate, data bits, parity and stop bits last asked for
+    bool m_lineAnswered = false;  // ... and the server answered them all
     std::uint8_t m_sentFlow = 0, m_sentDtr = 0, m_sentRts = 0;
     int m_answerWaitMs = 1000;
 };

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "ClockConfig.h"
+#include "Profile.h"
 #include "SimCommandParser.h"
 #include "SimFaults.h"
 
@@ -87,6 +88,14 @@ public:
     // How long a partial command, or the records after "XR", may wait for
     // their next byte before they are dropped.
     void SetCommandTimeoutMs(int ms);
+    // By default as long as the program may take over one command byte: its
+    // largest CharDelay, and as long again for the echo to come back, so the
+    // simulated clock is never the one that gives up first.
+    static constexpr int DEFAULT_COMMAND_TIMEOUT_MS = 2 * MAX_PROFILE_DELAY_MS;
+    // A quiet line this long is taken as where the program may have sent a
+    // break (which it follows with 500 ms of quiet): a command that begins
+    // then may drop a half command or records before it, without a '?'.
+    static constexpr int BREAK_PAUSE_MS = 300;
 
     // Called on the serving thread, without any lock held: every command
     // received, and every store of the active setup into EEPROM. Set them
@@ -116,8 +125,9 @@ private:
     ssize_t WriteLine(const char* data, std::size_t size);
     void SetServing(bool serving);
     void HandleInput(const char* data, std::size_t size);
-    void HandleCommandByte(char c, const TSimFaults& faults);
+    void HandleCommandByte(char c, const TSimFaults& faults, bool afterPause);
     void HandleRecordByte(char c, const TSimFaults& faults);
+    bool RecordsCanTake(char c) const;
     void CheckTimeouts(TClock::time_point now);
     int CommandTimeoutMs() const;
     void CarryOut(const std::string& command, const TSimFaults& faults);
@@ -140,7 +150,7 @@ private:
     std::vector<std::string> m_log;
     std::int64_t m_timeOffset = 0;
     std::string m_romDate = ROM_DATE;
-    int m_commandTimeoutMs = 2000;
+    int m_commandTimeoutMs = DEFAULT_COMMAND_TIMEOUT_MS;
     std::mt19937 m_noise;
 
     // Set before Start, read by the serving thread.

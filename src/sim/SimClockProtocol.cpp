@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -22,6 +23,9 @@ constexpr std::size_t MAX_QUEUED_OUTPUT = 64 * 1024;
 // otherwise grow without end.
 constexpr std::size_t MAX_LOGGED_COMMANDS = 1000;
 
+// A record of the hex text: ':', 21 pairs of digits, CR LF; the last is shorter.
+constexpr std::size_t RECORD_LENGTH = 45;
+
 }  // namespace
 
 int CSimClock::CommandTimeoutMs() const {
@@ -32,6 +36,7 @@ int CSimClock::CommandTimeoutMs() const {
 void CSimClock::HandleInput(const char* data, std::size_t size) {
     const TClock::time_point now = TClock::now();
     CheckTimeouts(now);
+    bool afterPause = now - m_lastInput >= std::chrono::milliseconds(BREAK_PAUSE_MS);
     m_lastInput = now;
     TSimFaults faults;
     {
@@ -43,12 +48,31 @@ void CSimClock::HandleInput(const char* data, std::size_t size) {
     }
     // A clock set to another rate hears only noise; it takes none of it.
     if (faults.onlyAtRate != 0 && LineRate() != faults.onlyAtRate) return;
-    for (std::size_t i = 0; i < size; ++i) {
+    for (std::size_t i = 0; i < size; ++i, afterPause = false) {
+        // Records left unfinished, then a command after a pause: the break
+        // the program sent before it would have ended the records.
+        if (m_takingRecords && afterPause && !RecordsCanTake(data[i]) &&
+            CSimCommandParser::IsCommandPrefix(std::string(1, data[i]))) {
+            m_takingRecords = false;
+            m_records.clear();
+        }
         if (m_takingRecords)
             HandleRecordByte(data[i], faults);
         else
-            HandleCommandByte(data[i], faults);
+            HandleCommandByte(data[i], faults, afterPause);
     }
+}
+
+// Whether c fits the records text where it would land: ':' opens each
+// record, CR LF ends it, hex digits fill it.
+bool CSimClock::RecordsCanTake(char c) const {
+    const std::size_t record = m_records.size() / RECORD_LENGTH;
+    const std::size_t at = m_records.size() % RECORD_LENGTH;
+    const std::size_t length = record + 1 < RAW_RECORD_COUNT ? RECORD_LENGTH : RAW_TEXT_SIZE - RECORD_LENGTH * record;
+    if (at == 0) return c == ':';
+    if (at == length - 2) return c == '\r';
+    if (at == length - 1) return c == '\n';
+    return std::isxdigit(static_cast<unsigned char>(c)) != 0;
 }
 
 void CSimClock::CheckTimeouts(TClock::time_point now) {
@@ -63,13 +87,13 @@ void CSimClock::CheckTimeouts(TClock::time_point now) {
     m_parser.Reset();
 }
 
-void CSimClock::HandleCommandByte(char c, const TSimFaults& faults) {
+void CSimClock::HandleCommandByte(char c, const TSimFaults& faults, bool afterPause) {
     ++m_commandBytes;
     const bool dropped = faults.dropEchoEvery > 0 &&
                          m_commandBytes % static_cast<std::uint64_t>(faults.dropEchoEvery) == 0;
     if (!faults.noEcho && !dropped) QueueEcho(faults.wrongEcho ? static_cast<char>(c ^ 0x01) : c);
 
-    const CSimCommandParser::TResult result = m_parser.Feed(c);
+    const CSimCommandParser::TResult result = m_parser.Feed(c, afterPause);
     if (result.rejected) QueueReply("?", faults);
     if (result.complete) CarryOut(result.command, faults);
 }
@@ -173,7 +197,6 @@ std::string CSimClock::RecordsText(const TSimFaults& faults) {
     char raw[COMM_BUFFER_SIZE] = {};
     const std::size_t size = ConfigToRaw(raw, sizeof(raw), GetActive());
     std::string text(raw, size);
-    constexpr std::size_t RECORD_LENGTH = 45;
     constexpr std::size_t FIRST_DATA_DIGIT = 9;
     if (faults.badDigit && text.size() > RECORD_LENGTH + FIRST_DATA_DIGIT) {
         char& digit = text[RECORD_LENGTH + FIRST_DATA_DIGIT];

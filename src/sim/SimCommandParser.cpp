@@ -53,7 +53,42 @@ bool CSimCommandParser::IsCommand(const std::string& text) {
     return false;
 }
 
-CSimCommandParser::TResult CSimCommandParser::Feed(char c) {
+CSimCommandParser::TResult CSimCommandParser::Feed(char c, bool afterPause) {
+    if (afterPause && !m_pending.empty() && IsCommandPrefix(std::string(1, c))) {
+        m_starts.push_back(m_pending.size());
+    } else if (!afterPause && !m_starts.empty() && m_starts.back() + 1 == m_pending.size() && c == m_pending.back()) {
+        // The byte after the pause sent again at once: a resend, no new command.
+        m_starts.pop_back();
+    }
+    if (m_starts.empty()) return FeedPending(c);
+
+    m_pending.push_back(c);
+    std::vector<std::size_t> alive;
+    for (std::size_t i = 0; i <= m_starts.size(); ++i) {
+        const std::size_t start = i == 0 ? 0 : m_starts[i - 1];
+        const std::string reading = m_pending.substr(start);
+        if (IsCommand(reading)) {
+            // Carried out at once; the oldest reading first, as it was not abandoned.
+            Reset();
+            return {false, true, reading};
+        }
+        if (IsCommandPrefix(reading)) alive.push_back(start);
+    }
+    if (alive.empty()) {
+        // Every reading fails: the byte is refused as without the pause.
+        m_pending.pop_back();
+        m_starts.clear();
+        return FeedPending(c);
+    }
+    // Readings that failed go silently; the oldest left is the pending text.
+    const std::size_t first = alive.front();
+    m_pending.erase(0, first);
+    m_starts.clear();
+    for (std::size_t i = 1; i < alive.size(); ++i) m_starts.push_back(alive[i] - first);
+    return {};
+}
+
+CSimCommandParser::TResult CSimCommandParser::FeedPending(char c) {
     TResult result;
     m_pending.push_back(c);
     if (!IsCommandPrefix(m_pending)) {

@@ -5,7 +5,9 @@
 // command is refused.
 #pragma once
 
+#include <cstddef>
 #include <string>
+#include <vector>
 
 class CSimCommandParser {
 public:
@@ -18,13 +20,26 @@ public:
     // Takes one received byte. After a rejection the parser keeps the longest
     // tail of the text that can still start a command, so a good command
     // typed after garbage is not lost.
-    TResult Feed(char c);
-    void Reset() { m_pending.clear(); }
+    // afterPause: the line was quiet before c for as long as the program
+    // waits after a break. A pseudo-terminal cannot show the break, so a
+    // command may begin at c with the pending text abandoned: from c on the
+    // parser follows both readings, and one that can no longer become a
+    // command is dropped without a '?', as the break would have dropped it.
+    TResult Feed(char c, bool afterPause = false);
+    void Reset() {
+        m_pending.clear();
+        m_starts.clear();
+    }
     const std::string& Pending() const { return m_pending; }
 
     static bool IsCommandPrefix(const std::string& text);
     static bool IsCommand(const std::string& text);
 
 private:
+    TResult FeedPending(char c);
+
     std::string m_pending;
+    // Where in m_pending a command may have begun after a pause, ascending;
+    // m_pending itself is the oldest reading.
+    std::vector<std::size_t> m_starts;
 };

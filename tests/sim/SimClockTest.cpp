@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "HexCodec.h"
+#include "Profile.h"
 #include "SimClock.h"
 #include "SimLine.h"
 
@@ -156,6 +157,47 @@ TEST_F(SimClockTest, DropsAPartialCommandLeftAlone) {
     Command("O");  // too late to complete "XO"; alone it means nothing
     EXPECT_EQ(line.Read(1), "?");
     EXPECT_TRUE(sim.GetCommandLog().empty());
+}
+
+// The program may take its largest CharDelay, and its echo wait, over each
+// byte; the clock waits for the rest of the command at least that long.
+TEST_F(SimClockTest, TakesACommandSentAsSlowlyAsTheProgramMay) {
+    Command("T");
+    std::this_thread::sleep_for(milliseconds(MAX_PROFILE_DELAY_MS + 500));
+    Command("U");
+    std::string reply;
+    while (reply.empty() || reply.back() != '\n') {
+        const std::string c = line.Read(1);
+        if (c.empty()) break;
+        reply += c;
+    }
+    int day = 0, hour = 0, minute = 0, second = 0;
+    EXPECT_EQ(std::sscanf(reply.c_str(), "%d:%d:%d:%d\r\n", &day, &hour, &minute, &second), 4) << reply;
+    EXPECT_EQ(sim.GetCommandLog(), std::vector<std::string>{"TU"});
+}
+
+// A pseudo-terminal does not show the break the program sends before a
+// command; the quiet line after it drops what came before, as the break
+// would, with no '?'. A byte repeated at once is a resend, still refused.
+TEST_F(SimClockTest, ACommandAfterAPauseDropsAHalfCommandOrRecordsBeforeIt) {
+    const std::string records = RawText(ChangedSetup()).substr(0, 90);  // two whole records
+    const std::pair<std::string, std::string> halves[] = {
+        {"1,K202X", ""}, {"1", ""}, {"1,K202XR", ""}, {"1,K202XR", records}};
+    for (const auto& [command, recordsSent] : halves) {
+        sim.ClearCommandLog();
+        Command(command);
+        Sent(recordsSent);
+        // Only a gap made, no event awaited: the clock took the half above.
+        std::this_thread::sleep_for(milliseconds(CSimClock::BREAK_PAUSE_MS + 100));
+        Command("1,K202XT");
+        EXPECT_EQ(line.Read(RAW_TEXT_SIZE), RawText(sim.GetActive())) << command;
+        EXPECT_EQ(line.ReadFor(50), "") << command;
+        ASSERT_FALSE(sim.GetCommandLog().empty());
+        EXPECT_EQ(sim.GetCommandLog().back(), "1,K202XT") << command;
+    }
+
+    Sent("1,K22");
+    EXPECT_EQ(line.Read(6), "1,K22?");
 }
 
 TEST_F(SimClockTest, AnswersItsTimeAndTakesAValidNewOne) {

@@ -48,6 +48,10 @@ TEST(SimCommandParser, RefusesAndRecoversForTheNextCommand) {
     // A command broken off by the start of another: the second still counts.
     EXPECT_EQ(FeedAll(parser, "1,K201,K203XO", rejected), TList{"1,K203XO"});
     EXPECT_EQ(rejected, 1);
+    // A duplicated byte, as a resend puts on the line, is refused.
+    EXPECT_TRUE(FeedAll(parser, "1,K22", rejected).empty());
+    EXPECT_EQ(rejected, 1);
+    parser.Reset();
     // The byte that breaks the match is itself a whole command.
     EXPECT_EQ(FeedAll(parser, "1,Kv", rejected), TList{"v"});
     EXPECT_EQ(rejected, 1);
@@ -61,4 +65,44 @@ TEST(SimCommandParser, RefusesAndRecoversForTheNextCommand) {
     EXPECT_FALSE(CSimCommandParser::IsCommand("1999:6:15:13:45TS"));
     EXPECT_FALSE(CSimCommandParser::IsCommandPrefix("1999:06:15:13:45TSX"));
     EXPECT_FALSE(CSimCommandParser::IsCommand("1,K202XT\r"));
+}
+
+// A half command, a pause where the program would have sent a break, then a
+// command: the half is dropped without a '?', however the two might join.
+// A byte sent again at once is still refused.
+TEST(SimCommandParser, ACommandAfterAPauseDropsTheHalfBeforeIt) {
+    struct TRow {
+        const char* before;  // then the pause
+        const char* after;
+        bool everyBytePaused;  // a slow line: every byte of `after` comes after a pause
+        TList commands;
+        int rejected;
+    } const rows[] = {
+        {"1,K202X", "1,K202XT", false, {"1,K202XT"}, 0},
+        {"1", "1,K201XT", false, {"1,K201XT"}, 0},      // "11" could begin a time
+        {"1,K20", "1,K201XO", false, {"1,K201XO"}, 0},  // "1,K201" could go on
+        {"0,0,K2", "0,0,K202XZ", false, {"0,0,K202XZ"}, 0},
+        {"2024:01:0", "TU", false, {"TU"}, 0},
+        {"1", "1,K201XT", true, {"1,K201XT"}, 0},
+        {"", "2001:02:03:04:05TS", true, {"2001:02:03:04:05TS"}, 0},
+        // A slow byte that completes the half is the half's own.
+        {"1,K202X", "T", false, {"1,K202XT"}, 0},
+        // Nothing begins with 'Q': refused as without the pause.
+        {"1,K2", "Q", false, {}, 1},
+        // The byte after the pause sent again at once: a resend, refused.
+        {"1,K2", "00", false, {}, 1},
+    };
+    for (const TRow& row : rows) {
+        CSimCommandParser parser;
+        int rejected = 0;
+        TList done = FeedAll(parser, row.before, rejected);
+        ASSERT_EQ(rejected, 0) << row.before;
+        for (std::size_t i = 0; row.after[i]; ++i) {
+            const CSimCommandParser::TResult r = parser.Feed(row.after[i], i == 0 || row.everyBytePaused);
+            rejected += r.rejected;
+            if (r.complete) done.push_back(r.command);
+        }
+        EXPECT_EQ(done, row.commands) << row.before << " | " << row.after;
+        EXPECT_EQ(rejected, row.rejected) << row.before << " | " << row.after;
+    }
 }

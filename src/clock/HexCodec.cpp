@@ -184,5 +184,7 @@ bool RecordsComplete(const char* buf, std::size_t size) {
         if (!colon) return false;
         pos = colon + 1;
     }
-    return static_cast<std::size_t>(end - pos) >= 2 * (LAST_RECORD_BYTES + 5);
+    // Through the last checksum and its line end, so nothing of the answer is
+    // left to arrive after it.
+    return static_cast<std::size_t>(end - pos) >= 2 * (LAST_RECORD_BYTES + 5) + 2;
 }

@@ -35,5 +35,5 @@ struct TRecordFault {
 };
 TRecordFault CheckRecords(const char* buf, std::size_t size);
 // True once the buffer holds nine records, the last one through its
-// checksum: the whole answer has come.
+// checksum and line end: the whole answer has come.
 bool RecordsComplete(const char* buf, std::size_t size);

@@ -166,8 +166,9 @@ class Collection(unittest.TestCase):
             self.assertNotEqual(status, 0)
             result = task_results(document)['clock1']
             self.assertTrue(result.get('failed'), result)
-            self.assertIn('reading the clock on %s: reading the setup from the clock failed' % deaf.port,
-                          result['msg'])
+            # tarvelctl's reason first, then its one-line error.
+            self.assertIn("reading the clock on %s: no echo of byte 1 ('1') of the command" % deaf.port, result['msg'])
+            self.assertIn('reading the setup from the clock failed', result['msg'])
             self.assertFalse(os.path.exists(deaf.eeprom))
         finally:
             deaf.stop()

@@ -85,7 +85,8 @@ const TFaultRow kFaultRows[] = {
     {"wrongEcho", [](TSimFaults& f) { f.wrongEcho = true; }, true},
     {"answerQuestion", [](TSimFaults& f) { f.answerQuestion = true; }, true},
     {"badDigit", [](TSimFaults& f) { f.badDigit = true; }, true},
-    {"replyDelayMs", [](TSimFaults& f) { f.replyDelayMs = 1500; }, true},
+    // Longer than any wait for the answer; a shorter delay is waited out.
+    {"replyDelayMs", [](TSimFaults& f) { f.replyDelayMs = 3000; }, true},
     {"differAfterWrite", [](TSimFaults& f) { f.differAfterWrite = true; }, true},
     {"lineNoise", [](TSimFaults& f) { f.lineNoise = true; }, false},
     {"oldRom", [](TSimFaults& f) { f.oldRom = true; }, false},

@@ -1,10 +1,10 @@
-// The command writer pauses "CharDelay" after each byte and then takes the
-// echo only if it is already queued. On a loaded machine the simulated
-// clock's thread may not have run within a test's short pause; the writer
-// would then send the byte again and the clock would see it twice. A device
-// of the tests can instead wait for a one-byte read (an echo) up to a
-// generous bound: an echo that comes at once costs nothing, only a missing
-// echo costs the bound, so tests of missing echoes turn the patience off.
+// The command writer pauses "CharDelay" after each byte and then awaits a
+// late echo for about a second more. On a heavily loaded machine the
+// simulated clock's thread may take longer still; the writer would then send
+// the byte again and the clock would see it twice. A device of the tests can
+// wait for a one-byte read (an echo) up to a more generous bound: an echo
+// that comes at once costs nothing, only a missing echo costs the bound, so
+// tests of missing echoes turn the patience off.
 #pragma once
 
 #include <poll.h>

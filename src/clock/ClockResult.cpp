@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <utility>
 
+#include "CommPort.h"
 #include "Resource.h"
 #include "StringTable.h"
 
@@ -13,6 +14,12 @@ std::string DescribeByte(int byte) {
     else
         std::snprintf(text, sizeof text, "0x%02X", static_cast<unsigned>(byte) & 0xFFu);
     return text;
+}
+
+TClockResult PortFailure(const CCommPort& port, std::string command) {
+    TClockResult result = TClockResult::Fail(TClockFailure::Port, std::move(command));
+    result.detail = port.GetLastFailure();
+    return result;
 }
 
 TClockResult TClockResult::Fail(TClockFailure failure, std::string command) {

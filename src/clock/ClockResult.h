@@ -53,5 +53,9 @@ struct TClockResult {
     static TClockResult Fail(TClockFailure failure, std::string command = std::string());
 };
 
+class CCommPort;
+// The port failed: with its own reason, during command (empty for none).
+TClockResult PortFailure(const CCommPort& port, std::string command = std::string());
+
 // A byte as the user reads it in a reason: 'A', or 0x0D for what is not printable.
 std::string DescribeByte(int byte);

@@ -38,12 +38,8 @@ TClockResult CClockState::AskTime(CCommPort& port, std::string& line) {
         LineWait::SleepUntil(taken + kTimeReplyPauseMs);
         ok = LineWait::Collect(port, reply, sizeof reply, got, 0, ended);
     }
+    if (!ok) return PortFailure(port, command);
     TClockResult result;
-    if (!ok) {
-        result = TClockResult::Fail(TClockFailure::Port, command);
-        result.detail = port.GetLastFailure();
-        return result;
-    }
     if (std::memchr(reply, '?', got)) return TClockResult::Fail(TClockFailure::Refused, command);
     if (!std::memchr(reply, '\n', got) && !std::memchr(reply, '\r', got)) {
         result = TClockResult::Fail(TClockFailure::NoReply, command);
@@ -64,11 +60,8 @@ TClockResult CClockState::SetTime(CCommPort& port) {
     std::size_t got = 0;
     const long long deadline = NowMs() + kRefusalPauseMs + port.RoundTripMs();
     if (!LineWait::Collect(port, reply, sizeof reply, got, deadline,
-                           [](const char* buf, std::size_t n) { return std::memchr(buf, '?', n) != nullptr; })) {
-        TClockResult result = TClockResult::Fail(TClockFailure::Port);
-        result.detail = port.GetLastFailure();
-        return result;
-    }
+                           [](const char* buf, std::size_t n) { return std::memchr(buf, '?', n) != nullptr; }))
+        return PortFailure(port);
     // Its text holds the time; the reason names the command by what it does.
     if (std::memchr(reply, '?', got)) return TClockResult::Fail(TClockFailure::Refused, "TS (set time)");
     return sent;

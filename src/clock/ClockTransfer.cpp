@@ -31,12 +31,6 @@ constexpr unsigned kAnswerPauseMs = 500;
 
 namespace {
 
-TClockResult PortFailure(const CCommPort& port) {
-    TClockResult result = TClockResult::Fail(TClockFailure::Port);
-    result.detail = port.GetLastFailure();
-    return result;
-}
-
 std::string CommandText(const CClockModel& model, TClockCommand command) {
     std::string text;
     model.FormatCommand(text, command);

@@ -19,12 +19,6 @@ namespace {
 
 constexpr unsigned kLookMs = 5;  // how often the paced writer looks for echoes
 
-TClockResult PortFailure(const CCommPort& port, const std::string& command) {
-    TClockResult result = TClockResult::Fail(TClockFailure::Port, command);
-    result.detail = port.GetLastFailure();
-    return result;
-}
-
 TClockResult NoEcho(const std::string& command, std::size_t i, long long waitedMs) {
     TClockResult result = TClockResult::Fail(TClockFailure::NoEcho, command);
     result.index = static_cast<int>(i) + 1;

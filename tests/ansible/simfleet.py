@@ -4,6 +4,7 @@
 
 import json
 import os
+import re
 import shutil
 import signal
 import subprocess
@@ -61,6 +62,12 @@ class Clock(object):
     def heard(self):
         """How much the clock has logged: grows with every command it hears."""
         return os.path.getsize(self.log)
+
+    def setup_reads(self):
+        """How many times its setup was read: each read starts by loading
+        the stored setup (XO); a write's verify reads without it."""
+        with open(self.log, 'rb') as log:
+            return len(re.findall(rb'^tarvel-clocksim: 1,\w+XO$', log.read(), re.MULTILINE))
 
     def stop(self):
         if self.process.poll() is None:

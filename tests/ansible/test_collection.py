@@ -52,9 +52,16 @@ class Collection(unittest.TestCase):
             self.assertNotIn('Traceback', json.dumps(result))
             self.assertNotIn('exception', result)
 
+    def reads(self):
+        return [clock.setup_reads() for clock in self.fleet.clocks]
+
     def test_1_first_run_writes_second_changes_nothing(self):
+        # Each run reads each clock once, the writing one too: the write
+        # compares with that read and keeps it as the backup.
+        reads = self.reads()
         status, first = self.fleet.play(self.playbook)
         self.assertEqual(status, 0, json.dumps(first, indent=1))
+        self.assertEqual(self.reads(), [n + 1 for n in reads])
         for clock in self.fleet.clocks:
             self.assertEqual(first['stats'][clock.name]['changed'], 1)
             result = task_results(first)[clock.name]
@@ -71,6 +78,7 @@ class Collection(unittest.TestCase):
         before = self.eeproms()
         status, second = self.fleet.play(self.playbook)
         self.assertEqual(status, 0, json.dumps(second, indent=1))
+        self.assertEqual(self.reads(), [n + 2 for n in reads])
         for clock in self.fleet.clocks:
             self.assertEqual(second['stats'][clock.name]['changed'], 0)
             self.assertEqual(second['stats'][clock.name]['ok'], 1)

@@ -1,4 +1,5 @@
 # -*- coding: utf-8 -*-
+# Copyright (C) 2026 Halvern Systems. License: Halvern-proprietary (tarvel's copyright file).
 # tarvel_clock's controller side: a setup file named on the controller
 # travels to the managed host inside the module's arguments (setup files
 # and their text exports are small).

@@ -1,4 +1,5 @@
 # -*- coding: utf-8 -*-
+# Copyright (C) 2026 Halvern Systems. License: Halvern-proprietary (tarvel's copyright file).
 # Running tarvelctl on the managed host for the tarvel modules: finding it,
 # refusing one too old for them, and turning its exit statuses and stderr
 # into task results. tarvelctl's --json documents and its exit statuses

@@ -1,4 +1,5 @@
 # -*- coding: utf-8 -*-
+# Copyright (C) 2026 Halvern Systems. License: Halvern-proprietary (tarvel's copyright file).
 # Keeps a Halvern clock's setup as declared, through tarvelctl on the host
 # the clock hangs on.
 
@@ -9,15 +10,29 @@ __metaclass__ = type
 DOCUMENTATION = r'''
 module: tarvel_clock
 short_description: Keep a Halvern Systems GPS time clock's setup as declared
+version_added: 1.0.0
+author: tarvel maintainers (@halvern)
 description:
   - Reads the setup of the clock on I(port) with C(tarvelctl) on the managed host,
     compares it with the declared one (I(setup), then I(items) over it) and
     writes the declared setup into the clock only when the two differ. A write
     is verified by reading it back, stored in the clock's EEPROM and followed
     by a reset, as C(tarvelctl write) does.
-  - Needs the tarvel-cli package (C(tarvelctl)) on the managed host.
   - Check mode reads the clock and reports what would change; it writes nothing.
     With C(--diff) the differing items are shown as a before/after diff.
+requirements:
+  - tarvelctl 1.4.1.8 or newer (package tarvel-cli) on the managed host
+extends_documentation_fragment:
+  - ansible.builtin.action_common_attributes
+attributes:
+  check_mode:
+    support: full
+    details: Reads the clock; writes nothing.
+  diff_mode:
+    support: full
+  platform:
+    support: full
+    platforms: posix
 options:
   port:
     description: The clock's serial port on the managed host, as tarvelctl takes it
@@ -69,10 +84,15 @@ options:
   executable:
     description: Path of tarvelctl on the managed host, when it is not on the PATH.
     type: path
+  _setup_content:
+    description: Internal use only, set by the action plugin (the controller's I(setup) file, base64).
+    type: str
+  _setup_name:
+    description: Internal use only, set by the action plugin (the I(setup) it came from).
+    type: str
 notes:
-  - Reading a clock takes about 3 seconds, a write with its backup about 10 seconds
-    plus three countdowns.
-  - Supports check mode and diff mode.
+  - Reading a clock takes about 3 seconds and is done once per task; a write
+    adds sending, verifying and storing the setup, and three countdowns.
 '''
 
 EXAMPLES = r'''
@@ -265,7 +285,7 @@ class ClockTask(object):
             result['diff'] = self.diff(differences, other_bits)
 
         if rc == 1 and not self.module.check_mode:
-            result.update(self.write(declared))
+            result.update(self.write(declared, clock))
         if result['changed']:
             what = '%d item(s)' % len(differences) if differences else 'bits outside every item'
             result['msg'] = '%s %s' % (what, 'would change' if self.module.check_mode else 'changed')
@@ -285,8 +305,11 @@ class ClockTask(object):
         return dict(before_header='%s (clock)' % self.port, after_header='%s (declared)' % self.port,
                     before=lines('before'), after=lines('after'))
 
-    def write(self, declared):
-        args = ['write', declared, '-q', '--countdown', str(self.params['countdown'])] + self.ctl.port_args()
+    def write(self, declared, clock):
+        # The task's own read is the backup and what the write compares with:
+        # reading the clock again would cost another 3 seconds.
+        args = ['write', declared, '--clock-read', clock, '-q',
+                '--countdown', str(self.params['countdown'])] + self.ctl.port_args()
         if not self.params['backup']:
             args.append('--no-backup')
         rc, out, err = self.ctl.run(args, 'writing the clock on %s' % self.port, accept=(0, 1))
@@ -295,9 +318,7 @@ class ClockTask(object):
         if rc != 0:
             # The backup is kept even when the write failed: say where.
             self.ctl.fail('writing the clock on %s' % self.port, rc, out, err, backup=backup)
-        # Someone else wrote the same setup since the read.
-        unchanged = 'nothing was sent' in out
-        return dict(backup=backup, changed=not unchanged)
+        return dict(backup=backup)
 
     def cleanup(self):
         shutil.rmtree(self.work, ignore_errors=True)

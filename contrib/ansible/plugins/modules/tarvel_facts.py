@@ -1,4 +1,5 @@
 # -*- coding: utf-8 -*-
+# Copyright (C) 2026 Halvern Systems. License: Halvern-proprietary (tarvel's copyright file).
 # What an inventory of a clock fleet needs to know of each clock, gathered
 # through tarvelctl on the host the clocks hang on.
 
@@ -9,6 +10,8 @@ __metaclass__ = type
 DOCUMENTATION = r'''
 module: tarvel_facts
 short_description: Gather facts of Halvern Systems GPS time clocks
+version_added: 1.0.0
+author: tarvel maintainers (@halvern)
 description:
   - For each clock on I(port), asks it for its ROM date line (C(tarvelctl probe)),
     which also finds the baud rate it answers at and, for clocks that say so,
@@ -17,6 +20,22 @@ description:
   - Sends only commands that change nothing on the clock.
   - Sets the fact C(tarvel_clocks), a mapping from each port to its facts.
   - Fails, with tarvelctl's reason, when a clock cannot be reached.
+requirements:
+  - tarvelctl 1.4.1.8 or newer (package tarvel-cli) on the managed host
+extends_documentation_fragment:
+  - ansible.builtin.action_common_attributes
+  - ansible.builtin.action_common_attributes.facts
+attributes:
+  check_mode:
+    support: full
+    details: It changes nothing either way.
+  diff_mode:
+    support: none
+  facts:
+    support: full
+  platform:
+    support: full
+    platforms: posix
 options:
   port:
     description: The clocks' serial ports on the managed host.
@@ -35,7 +54,6 @@ options:
     type: path
 notes:
   - About 1 second per clock, longer when it answers at another rate than 9600.
-  - Supports check mode (it changes nothing either way).
 '''
 
 EXAMPLES = r'''

@@ -5,12 +5,14 @@
 #include <QKeyEvent>
 #include <QMenuBar>
 #include <QScreen>
+#include <QSocketNotifier>
 #include <QTabWidget>
 #include <QVBoxLayout>
 
 #include <climits>
 
 #include "NetDevice.h"
+#include "PortCatalogue.h"
 #include "LineTrace.h"
 #include "Profile.h"
 #include "ProfileKeys.h"
@@ -62,6 +64,13 @@ CClockPropSheet::CClockPropSheet(unsigned captionId, QWidget* parent, int select
     RestoreWindowPlacement();
 
     WireEvents();
+    // Where udev runs, an unplugged adapter is known at once, on any page.
+    if (m_deviceWatch.Fd() >= 0) {
+        m_watchNotifier = new QSocketNotifier(m_deviceWatch.Fd(), QSocketNotifier::Read, this);
+        connect(m_watchNotifier, &QSocketNotifier::activated, this, [this] {
+            if (m_deviceWatch.TakeRemoval() && m_port.IsOpen()) OnDeviceGone();
+        });
+    }
     m_port.SetNotifyWnd(&m_events);
     OnStatusText(IDS_START_PROMPT);
     StartLineTrace();
@@ -171,14 +180,24 @@ void CClockPropSheet::OnDeviceGone() {
     else
         SetStatus(GetString(IDS_PORT_DEVICE_GONE));
     // Its device is gone for good: a new one comes with the next Open. The
-    // port is closed once the reader is out of its report.
+    // port is closed once the reader (or the failed command) is out of its
+    // report; the Comm Port page's line then names the device.
     QMetaObject::invokeMethod(
         this,
         [this] {
-            if (m_port.IsOpen()) m_port.Close();
+            if (m_port.IsOpen()) m_port.CloseAsGone();
             m_events.NotifyPortStateChanged();
         },
         Qt::QueuedConnection);
+}
+
+void CClockPropSheet::WatchOpenDevice() {
+    std::string name;
+    if (!m_port.IsOpen() || !m_port.GetPortName(name)) {
+        m_deviceWatch.Watch(std::string());
+        return;
+    }
+    m_deviceWatch.Watch(CPortCatalogue::DevicePath(name));
 }
 
 void CClockPropSheet::QueuePortStateLine() {
@@ -202,6 +221,7 @@ void CClockPropSheet::OnConsoleShow(bool shown) {
 }
 
 void CClockPropSheet::OnPortStateChanged() {
+    WatchOpenDevice();
     const bool open = m_port.IsOpen();
     const bool present = m_clockState.IsValid();
     EnableTransfer(ID_FILE_LOAD_COMM, open);

@@ -22,6 +22,7 @@
 #include "ClockState.h"
 #include "CommPort.h"
 #include "CommonPage.h"
+#include "DeviceWatch.h"
 #include "ConsoleDlg.h"
 #include "FloatStatus.h"
 #include "LocationDlg.h"
@@ -35,6 +36,7 @@ class CCompareDlg;
 class QAction;
 class QMenu;
 class QMenuBar;
+class QSocketNotifier;
 class QTabWidget;
 class QTextBrowser;
 
@@ -66,7 +68,9 @@ public:
     void OnConsoleShow(bool shown);
     void OnPortStateChanged();
     void OnClockStateChanged();
-    // The reader found the port's device gone.
+    // The port's device is gone (the reader found it, a command's I/O failed
+    // so, or udev told of its removal): the status line says so and the
+    // port is closed, once the current handling is over.
     void OnDeviceGone();
     // A menu item (or a submenu, by its position) highlighted.
     void OnMenuSelect(unsigned id);
@@ -100,6 +104,8 @@ public:
     bool EnableMenuCommand(unsigned id, bool enable);
 
     std::string GetStatusText() const { return m_statusText; }
+    // The status line's tool tip: the whole text, or more than it says.
+    QString GetStatusToolTip() const;
     CFloatStatus* GetFloatStatus() const { return m_pFloatStatus.get(); }
     QTabWidget* GetTabs() const { return m_tabs; }
     QMenuBar* GetMenuBar() const { return m_menuBar; }
@@ -147,7 +153,8 @@ private:
     // "From Comm Port" and "To Comm Port": set now, or kept for later while
     // the transfers are blocked.
     void EnableTransfer(unsigned id, bool enable);
-    void SetStatus(const std::string& text);
+    // toolTip: more than the line says (the whole text when empty).
+    void SetStatus(const std::string& text, const std::string& toolTip = std::string());
     // A transfer that failed: the status line and a box with the text, and
     // the clock's reason (a sentence) under it.
     void ShowClockFailure(unsigned textId, const std::string& detail);
@@ -157,6 +164,13 @@ private:
     bool ShowBuiltInManual(const QString& fragment);
     // The Comm Port page's state line, once the current handling is over.
     void QueuePortStateLine();
+    // The open port's device is the one udev is asked about.
+    void WatchOpenDevice();
+    // Whether the desktop has a program for web pages; true when it cannot
+    // be told in time.
+    static bool HasHtmlHandler();
+    // The installed manual in the desktop's browser; false (told) if none took it.
+    bool OpenInBrowser(const QString& manual, const QString& fragment);
 
     // Qt plumbing first: it outlives the members below, which may report to
     // it while they are destroyed.
@@ -185,4 +199,7 @@ private:
     CErrorFileReporter m_portReporter;
     CCommPort m_port;
     CClockState m_clockState;
+    // udev's word of a removed device, while the port is open on one.
+    CDeviceWatch m_deviceWatch;
+    QSocketNotifier* m_watchNotifier = nullptr;
 };

@@ -27,8 +27,9 @@ CCompareDlg::CCompareDlg(const TSetupDiff& diff, const QString& fileName, QWidge
     const int rows = static_cast<int>(diff.items.size() + diff.bytes.size());
     m_summary = new QLabel(this);
     m_summary->setWordWrap(true);
-    m_summary->setText(rows == 0 ? Text(GetString(IDS_COMPARE_SAME))
-                                 : Text(FormatString(GetString(IDS_COMPARE_COUNT).c_str(), rows)));
+    m_summary->setText(rows == 0   ? Text(GetString(IDS_COMPARE_SAME))
+                       : rows == 1 ? Text(GetString(IDS_COMPARE_COUNT_ONE))
+                                   : Text(FormatString(GetString(IDS_COMPARE_COUNT).c_str(), rows)));
 
     m_table = new QTableWidget(rows, 4, this);
     m_table->setHorizontalHeaderLabels({Text(GetString(IDS_COMPARE_ITEM)), Text(GetString(IDS_COMPARE_LABEL)),

@@ -7,6 +7,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include "ElidedLabel.h"
 #include "Resource.h"
 #include "ToolTipPage.h"
 
@@ -14,11 +15,9 @@ CFloatStatus::CFloatStatus() : QWidget(nullptr) {
     setWindowTitle(QStringLiteral("FloatStatus"));
     m_statusBar = CToolTipPage::TagControl(new QStatusBar(this), IDC_STATUS_BAR);
     m_statusBar->setSizeGripEnabled(false);
-    m_pane = new QLabel(QStringLiteral("status1"), m_statusBar);
+    m_pane = new CElidedLabel(m_statusBar);
     m_pane->setTextInteractionFlags(Qt::NoTextInteraction);
-    // A long text is cut at the window's edge; it never widens the window.
-    m_pane->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-    m_pane->setMinimumWidth(0);
+    m_pane->SetFullText(QStringLiteral("status1"));
     m_statusBar->addWidget(m_pane, 1);
     m_text = "status1";
     auto* layout = new QVBoxLayout(this);
@@ -59,13 +58,17 @@ void CFloatStatus::Reposition() {
     setGeometry(frame.left(), frame.bottom() + 1, frame.width(), height);
 }
 
-void CFloatStatus::SetText(const std::string& text) {
+void CFloatStatus::SetText(const std::string& text, const std::string& toolTip) {
     m_text = text;
     // Shown on one line: a trailing line feed would only make the pane taller.
     QString shown = QString::fromStdString(text);
     while (shown.endsWith(QLatin1Char('\n')) || shown.endsWith(QLatin1Char('\r'))) shown.chop(1);
-    m_pane->setText(shown);
+    m_pane->SetFullText(shown, QString::fromStdString(toolTip));
 }
+
+QString CFloatStatus::GetShownText() const { return m_pane->text(); }
+
+QString CFloatStatus::GetToolTip() const { return m_pane->toolTip(); }
 
 bool CFloatStatus::eventFilter(QObject* watched, QEvent* event) {
     if (watched == m_pParent && !m_docked) {

@@ -3,11 +3,12 @@
 // (Wayland), it is docked at the bottom of the main window instead.
 #pragma once
 
+#include <QString>
 #include <QWidget>
 
 #include <string>
 
-class QLabel;
+class CElidedLabel;
 class QStatusBar;
 
 class CFloatStatus : public QWidget {
@@ -26,9 +27,14 @@ public:
     // Moves the window back under the parent, as wide as the parent.
     void Reposition();
 
-    // Pane 0; the text stays until the next one replaces it.
-    void SetText(const std::string& text);
+    // Pane 0; the text stays until the next one replaces it. Too long for
+    // the pane, it loses its middle and the whole text becomes the tool tip;
+    // toolTip, when given, is always the tool tip instead.
+    void SetText(const std::string& text, const std::string& toolTip = std::string());
     std::string GetText() const { return m_text; }
+    // What the pane shows now, and its tool tip.
+    QString GetShownText() const;
+    QString GetToolTip() const;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -36,7 +42,7 @@ protected:
 private:
     QWidget* m_pParent = nullptr;
     QStatusBar* m_statusBar;
-    QLabel* m_pane;
+    CElidedLabel* m_pane;
     std::string m_text;
     bool m_docked = false;
 };

@@ -5,8 +5,11 @@
 #include <QFileDialog>
 #include <QFileInfo>
 
+#include <filesystem>
+
 #include "ClockFile.h"
 #include "CompareDlg.h"
+#include "FileError.h"
 #include "Profile.h"
 #include "ProfileKeys.h"
 #include "QtPromptHooks.h"
@@ -19,6 +22,12 @@ namespace {
 
 // File names as the system spells them.
 std::string LocalPath(const QString& path) { return QFile::encodeName(path).toStdString(); }
+
+// Under the box's text: the file and what is wrong with it, as tarvelctl says it.
+std::string FileErrorDetail(const CFileError& e, const QString& path) {
+    const std::string file = e.GetPath().empty() ? LocalPath(path) : e.GetPath();
+    return file + ": " + e.GetReason();
+}
 
 
 }  // namespace
@@ -38,6 +47,9 @@ bool CClockPropSheet::RunClockCommand(unsigned busyText, const std::function<voi
     }
     command();
     m_busy = false;
+    // A failure that says the device is gone: the same as when the reader
+    // finds it so, on whatever page the command came from.
+    if (m_port.IsOpen() && m_port.IsDeviceGone()) OnDeviceGone();
     return true;
 }
 
@@ -109,7 +121,10 @@ void CClockPropSheet::OnSaveToCommPort() {
             if (backupPath.empty())
                 OnStatusText(IDS_SENT_TO_CLOCK);
             else
-                SetStatus(FormatString(GetString(IDS_SENT_WITH_BACKUP).c_str(), backupPath.c_str()));
+                // The file's name on the line; its folder in the tool tip.
+                SetStatus(FormatString(GetString(IDS_SENT_WITH_BACKUP).c_str(),
+                                       std::filesystem::path(backupPath).filename().c_str()),
+                          FormatString(GetString(IDS_SENT_WITH_BACKUP).c_str(), backupPath.c_str()));
             m_commonPage.MarkUnchanged();
         } else if (result == TWriteResult::Failed) {
             ShowClockFailure(IDS_WRITE_FAILED, m_clockState.GetWriteFailure().Sentence());
@@ -145,6 +160,8 @@ bool CClockPropSheet::LoadFromFile(const QString& path) {
             OnStatusText(IDS_READ_FILE_OK);
             m_commonPage.MarkUnchanged();
         }
+    } catch (const CFileError& e) {
+        m_ui.ShowMessage(GetString(IDS_ERROR_OPENING_FILE), FileErrorDetail(e, path));
     } catch (...) {
         ShowMessage(GetString(IDS_ERROR_OPENING_FILE));
         loaded = false;
@@ -161,19 +178,19 @@ void CClockPropSheet::OnSaveToFile() {
 
 bool CClockPropSheet::SaveToFile(const QString& path) {
     // The old file stays intact unless the new one was written in full.
-    bool saved = false;
+    std::string reason;
     try {
         SaveConfigFile(m_clockState, LocalPath(path));
-        saved = true;
-    } catch (...) {
-        saved = false;
-    }
-    if (saved) {
         OnStatusText(IDS_SAVED_FILE_OK);
         m_commonPage.MarkUnchanged();
-    } else
-        ShowMessage(GetString(IDS_ERROR_SAVING_FILE));
-    return saved;
+        return true;
+    } catch (const CFileError& e) {
+        reason = FileErrorDetail(e, path);
+    } catch (...) {
+        // No reason to give: the box alone.
+    }
+    m_ui.ShowMessage(GetString(IDS_ERROR_SAVING_FILE), reason);
+    return false;
 }
 
 void CClockPropSheet::OnCompare() {
@@ -188,6 +205,9 @@ bool CClockPropSheet::CompareWithFile(const QString& path) {
     file.SetUi(m_clockState.GetUi());
     try {
         if (LoadConfigFile(file, LocalPath(path)) != TLoadResult::Loaded) return false;
+    } catch (const CFileError& e) {
+        m_ui.ShowMessage(GetString(IDS_ERROR_OPENING_FILE), FileErrorDetail(e, path));
+        return false;
     } catch (...) {
         ShowMessage(GetString(IDS_ERROR_OPENING_FILE));
         return false;
@@ -211,6 +231,9 @@ bool CClockPropSheet::DumpToFile(const QString& path) {
     // A dump that cannot be written is told like any file that cannot be saved.
     try {
         DumpConfigFile(m_clockState, LocalPath(path));
+    } catch (const CFileError& e) {
+        m_ui.ShowMessage(GetString(IDS_ERROR_SAVING_FILE), FileErrorDetail(e, path));
+        return false;
     } catch (...) {
         ShowMessage(GetString(IDS_ERROR_SAVING_FILE));
         return false;

@@ -12,6 +12,8 @@
 #include <QFileInfo>
 #include <QMenu>
 #include <QMenuBar>
+#include <QProcess>
+#include <QPushButton>
 #include <QScrollBar>
 #include <QTextBrowser>
 #include <QUrl>
@@ -21,11 +23,14 @@
 #include "Resource.h"
 #include "StringTable.h"
 #include "TextUtil.h"
+#include "WaitCursor.h"
 
 namespace {
 
 // The manual's start page below a manual directory.
 constexpr char kManualStart[] = "index.html";
+// How long the question for a browser may take, in ms.
+constexpr int kHandlerQueryMs = 3000;
 
 CClockPropSheet::UrlOpener& UrlOpenerHook() {
     static CClockPropSheet::UrlOpener opener;
@@ -114,10 +119,12 @@ bool CClockPropSheet::EnableMenuCommand(unsigned id, bool enable) {
     return previous;
 }
 
-void CClockPropSheet::SetStatus(const std::string& text) {
+void CClockPropSheet::SetStatus(const std::string& text, const std::string& toolTip) {
     m_statusText = text;
-    if (m_pFloatStatus) m_pFloatStatus->SetText(text);
+    if (m_pFloatStatus) m_pFloatStatus->SetText(text, toolTip);
 }
+
+QString CClockPropSheet::GetStatusToolTip() const { return m_pFloatStatus ? m_pFloatStatus->GetToolTip() : QString(); }
 
 void CClockPropSheet::OnMenuSelect(unsigned id) {
     // 0: a separator or the first submenu; the line stays as it is.
@@ -160,22 +167,49 @@ QString CClockPropSheet::FindManual() {
 
 void CClockPropSheet::SetUrlOpener(UrlOpener opener) { UrlOpenerHook() = std::move(opener); }
 
+bool CClockPropSheet::HasHtmlHandler() {
+    // The desktop's launcher says it took a page even when nothing can show
+    // it, so ask first which program web pages go to. Without the tool that
+    // answers there is no launcher either; an answer too slow to wait for
+    // leaves it to the desktop.
+    CWaitCursor wait;
+    QProcess query;
+    query.start(QStringLiteral("xdg-mime"),
+                {QStringLiteral("query"), QStringLiteral("default"), QStringLiteral("text/html")});
+    if (!query.waitForStarted(kHandlerQueryMs)) return false;
+    if (!query.waitForFinished(kHandlerQueryMs)) {
+        query.kill();
+        query.waitForFinished(kHandlerQueryMs);
+        return true;
+    }
+    return query.exitStatus() == QProcess::NormalExit && query.exitCode() == 0 &&
+           !query.readAllStandardOutput().trimmed().isEmpty();
+}
+
 void CClockPropSheet::OpenManual(const QString& fragment) {
     // The installed file first, so the desktop's browser shows it; where it
-    // was left out (minimal images drop share/doc), the built-in copy.
+    // was left out (minimal images drop share/doc) or no browser is set up,
+    // the built-in copy.
     const QString manual = FindManual();
+    bool handled = false;
+    if (manual.isEmpty() || !HasHtmlHandler()) handled = ShowBuiltInManual(fragment);
+    if (handled) return;
     if (manual.isEmpty()) {
-        if (ShowBuiltInManual(fragment)) return;
         ShowMessage(FormatString(GetString(IDS_MANUAL_MISSING).c_str(),
                                     InstalledManualPath().toLocal8Bit().constData()));
         return;
     }
+    OpenInBrowser(manual, fragment);
+}
+
+bool CClockPropSheet::OpenInBrowser(const QString& manual, const QString& fragment) {
     QUrl url = QUrl::fromLocalFile(manual);
     if (!fragment.isEmpty()) url.setFragment(fragment);
     const UrlOpener& opener = UrlOpenerHook();
     const bool opened = opener ? opener(url) : QDesktopServices::openUrl(url);
     // No browser or desktop launcher: at least say where the manual is.
     if (!opened) ShowMessage(FormatString(GetString(IDS_MANUAL_NO_VIEWER).c_str(), manual.toLocal8Bit().constData()));
+    return opened;
 }
 
 bool CClockPropSheet::ShowBuiltInManual(const QString& fragment) {
@@ -192,6 +226,18 @@ bool CClockPropSheet::ShowBuiltInManual(const QString& fragment) {
         browser->setOpenExternalLinks(true);
         auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, dialog);
         connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::close);
+        // The installed file, at the place shown, for a browser the user may
+        // know better than the desktop does.
+        QPushButton* toBrowser = buttons->addButton(QString::fromStdString(GetString(IDS_MANUAL_OPEN_BROWSER)),
+                                                    QDialogButtonBox::ActionRole);
+        if (FindManual().isEmpty()) {
+            toBrowser->setEnabled(false);
+            toBrowser->setToolTip(QString::fromStdString(GetString(IDS_MANUAL_NOT_INSTALLED)));
+        }
+        connect(toBrowser, &QPushButton::clicked, this, [this, browser] {
+            const QString manual = FindManual();
+            if (!manual.isEmpty()) OpenInBrowser(manual, browser->source().fragment());
+        });
         auto* layout = new QVBoxLayout(dialog);
         layout->addWidget(browser);
         layout->addWidget(buttons);

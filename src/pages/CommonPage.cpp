@@ -5,6 +5,7 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalBlocker>
@@ -36,12 +37,22 @@ CCommonPage::CCommonPage(QWidget* parent) : CCommPage(IDD_CLOCK_SETUP, parent) {
     m_comboChoice = TagControl(new QComboBox(m_group), IDC_SETUP_CHOICE);
     m_comboChoice->setEnabled(false);
     m_comboChoice->setMinimumContentsLength(16);
+    // The tree has no label, so a screen reader is given its name. The two
+    // editors get labels: on Linux a list is named by its label alone (its
+    // own name is the entry it shows).
+    m_tree->setAccessibleName(QString::fromStdString(GetString(IDS_NAME_SETUP_TREE)));
+    auto* valueLabel = new QLabel(QString::fromStdString(GetString(IDS_NAME_SETUP_VALUE)), m_group);
+    valueLabel->setBuddy(m_editValue);
+    auto* choiceLabel = new QLabel(QString::fromStdString(GetString(IDS_NAME_SETUP_CHOICE)), m_group);
+    choiceLabel->setBuddy(m_comboChoice);
 
     auto* editors = new QGridLayout(m_group);
-    editors->addWidget(m_editValue, 0, 0);
-    editors->addWidget(m_btnApply, 0, 1);
-    editors->addWidget(m_comboChoice, 1, 0, 1, 2);
-    editors->setRowStretch(2, 1);
+    editors->addWidget(valueLabel, 0, 0, 1, 2);
+    editors->addWidget(m_editValue, 1, 0);
+    editors->addWidget(m_btnApply, 1, 1);
+    editors->addWidget(choiceLabel, 2, 0, 1, 2);
+    editors->addWidget(m_comboChoice, 3, 0, 1, 2);
+    editors->setRowStretch(4, 1);
 
     auto* layout = new QHBoxLayout(this);
     layout->addWidget(m_tree, 3);

@@ -10,6 +10,7 @@
 #include <QShowEvent>
 #include <QTextBlock>
 #include <QTextCursor>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include "CommPort.h"
@@ -36,7 +37,15 @@ std::string WithLineFeeds(const std::string& text) {
 
 }  // namespace
 
-CConsoleDlg::CConsoleDlg(QWidget* parent) : CCommPage(IDD_CONSOLE, parent) {}
+CConsoleDlg::CConsoleDlg(QWidget* parent) : CCommPage(IDD_CONSOLE, parent), m_showTimer(new QTimer(this)) {
+    m_showTimer->setSingleShot(true);
+    m_showTimer->setInterval(kShowIntervalMs);
+    connect(m_showTimer, &QTimer::timeout, this, [this] {
+        if (m_strReady.empty()) return;
+        ShowReady();
+        m_showTimer->start();
+    });
+}
 
 CConsoleDlg::~CConsoleDlg() = default;
 
@@ -66,6 +75,9 @@ bool CConsoleDlg::OnInitDialog() {
     m_editInput->setFixedHeight(QFontMetrics(fixed).lineSpacing() + 2 * 2 + 2 * m_editInput->frameWidth() + 2);
     m_editInput->setTabChangesFocus(true);
     m_editInput->setEnabled(false);
+    // Neither edit has a label: a screen reader is given their names.
+    m_editOutput->setAccessibleName(QString::fromStdString(GetString(IDS_NAME_CONSOLE_OUTPUT)));
+    m_editInput->setAccessibleName(QString::fromStdString(GetString(IDS_NAME_CONSOLE_INPUT)));
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(m_editOutput, 1);
@@ -128,6 +140,8 @@ bool CConsoleDlg::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void CConsoleDlg::ClearOutput() {
+    // Ready text belongs to the output being emptied.
+    m_strReady.clear();
     if (m_editOutput) m_editOutput->clear();
 }
 
@@ -174,8 +188,20 @@ void CConsoleDlg::OnReceivedData(const unsigned char* data, std::size_t count) {
         if (m_strPending.size() > kMaxPending) m_strPending.erase(0, m_strPending.size() - kMaxPending);
         return;
     }
-    AppendOutput(m_strPending);
+    m_strReady += m_strPending;
     m_strPending.clear();
+    // The first text after a quiet spell shows at once (a typed command's
+    // answer); what follows it within the interval waits and goes in together.
+    if (!m_showTimer->isActive() || m_strReady.size() >= kMaxUnshown) {
+        ShowReady();
+        m_showTimer->start();
+    }
+}
+
+void CConsoleDlg::ShowReady() {
+    std::string ready;
+    ready.swap(m_strReady);
+    AppendOutput(ready);
 }
 
 void CConsoleDlg::AppendOutput(const std::string& text) {

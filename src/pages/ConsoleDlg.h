@@ -14,6 +14,7 @@
 #include "CommPage.h"
 
 class QPlainTextEdit;
+class QTimer;
 
 class CConsoleDlg : public CCommPage {
     Q_OBJECT
@@ -31,6 +32,11 @@ public:
     // A line longer than this is broken, as a terminal wraps it: a clock that
     // never ends its line neither fills the memory nor slows each showing.
     static constexpr int kMaxLineLength = 1024;
+    // Text ready to show goes into the output at most this often, in one
+    // insertion: inserting and scrolling line by line costs several times more.
+    static constexpr int kShowIntervalMs = 250;
+    // Ready text beyond this is shown at once, so a fast line never piles up.
+    static constexpr std::size_t kMaxUnshown = 64 * 1024;
 
     void OnSetActive() override;
     void OnKillActive() override;
@@ -68,10 +74,14 @@ private:
     void EnableInput();
     // Appends at the end of the output, CR LF and lone CR taken as one line end.
     void AppendOutput(const std::string& text);
+    // Puts the text ready to show into the output, in one insertion.
+    void ShowReady();
 
     QPlainTextEdit* m_editInput = nullptr;
     QPlainTextEdit* m_editOutput = nullptr;
     std::string m_strPending;
+    std::string m_strReady;         // ended text waiting for the next showing
+    QTimer* m_showTimer = nullptr;  // running: the output was filled less than an interval ago
     bool m_active = false;
     bool m_lastWasCR = false;  // the output's last text ended with a CR
 };

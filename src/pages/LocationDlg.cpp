@@ -170,7 +170,9 @@ bool CLocationDlg::OnInitDialog() {
     grid->addWidget(m_staticGMT, 1, 1);
     grid->addWidget(new QLabel(QStringLiteral("System Time Zone"), this), 2, 0);
     grid->addWidget(m_staticTimeZone, 2, 1);
-    grid->addWidget(new QLabel(QStringLiteral("Local Offset"), this), 3, 0);
+    auto* offsetLabel = new QLabel(QStringLiteral("Local Offset"), this);
+    offsetLabel->setBuddy(m_editOffset);  // the field's name for a screen reader
+    grid->addWidget(offsetLabel, 3, 0);
     auto* offsetRow = new QHBoxLayout;
     offsetRow->addWidget(m_editOffset);
     offsetRow->addWidget(m_btnApply);

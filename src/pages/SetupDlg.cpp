@@ -19,6 +19,8 @@
 
 #include "ClockState.h"
 #include "CommPort.h"
+#include "ElidedLabel.h"
+#include "NetDevice.h"
 #include "PortCatalogue.h"
 #include "PortProfile.h"
 #include "Profile.h"
@@ -93,20 +95,23 @@ CSetupDlg::CSetupDlg(QWidget* parent) : CCommPage(IDD_COMM_PORT, parent) {
         const int row = (i / 3) * 2;
         const int column = i % 3;
         auto* label = new QLabel(QString::fromLatin1(cells[i].label), this);
-        label->setBuddy(cells[i].combo);
+        label->setBuddy(cells[i].combo);  // also the list's name for a screen reader
         grid->addWidget(label, row, column);
         grid->addWidget(cells[i].combo, row + 1, column);
     }
     grid->addWidget(m_btnOpen, 4, 0);
     grid->addWidget(m_btnFind, 4, 1);
     // The port's state, always in view: open with what, closed, or why not.
-    m_portState = new QLabel(this);
-    m_portState->setWordWrap(true);
+    m_portState = new CElidedLabel(this);
     m_portState->setTextInteractionFlags(Qt::TextSelectableByMouse);
     grid->addWidget(m_portState, 5, 0, 1, 4);
     grid->setRowMinimumHeight(2, 12);
     grid->setRowStretch(6, 1);
-    grid->setColumnStretch(3, 1);
+    // A wider window widens the lists, the port's most: its descriptions are
+    // what tell the adapters apart.
+    grid->setColumnStretch(0, 1);
+    grid->setColumnStretch(1, 2);
+    grid->setColumnStretch(2, 1);
 
     // Only what the user picks counts as a change of model; filling and
     // preselecting the list do not.
@@ -254,7 +259,9 @@ bool CSetupDlg::OnInitDialog() {
     return true;
 }
 
-std::string CSetupDlg::GetPortStateText() const { return m_portState->text().toStdString(); }
+std::string CSetupDlg::GetPortStateText() const {
+    return m_portState->FullText().toStdString();
+}
 
 void CSetupDlg::ShowPortState() {
     CCommPort* port = GetPort();
@@ -275,10 +282,15 @@ void CSetupDlg::ShowPortState() {
         text = FormatString(GetString(IDS_PORT_STATE_OPEN).c_str(), where.c_str(), baud.c_str(), frame.c_str());
     } else if (port && !port->GetOpenFailure().empty()) {
         text = FormatString(GetString(IDS_PORT_STATE_FAILED).c_str(), port->GetOpenFailure().c_str());
+    } else if (port && !port->GetGoneName().empty()) {
+        // Which device went, and how to get it back.
+        const std::string& gone = port->GetGoneName();
+        text = FormatString(GetString(IsNetworkPortName(gone) ? IDS_PORT_STATE_LOST : IDS_PORT_STATE_GONE).c_str(),
+                            gone.c_str());
     } else {
         text = GetString(IDS_PORT_STATE_CLOSED);
     }
-    m_portState->setText(QString::fromStdString(text));
+    m_portState->SetFullText(QString::fromStdString(text));
 }
 
 void CSetupDlg::RefreshPorts() {

@@ -11,6 +11,7 @@
 #include "ClockProbe.h"
 #include "CommPage.h"
 
+class CElidedLabel;
 class QComboBox;
 class QLabel;
 class QProgressDialog;
@@ -37,7 +38,9 @@ public:
     // saves.
     void OnOpenCommPort();
     // The line under the button: "Open: COM1 (/dev/ttyS0) 9600 8N1",
-    // "Closed", or why the last open failed and what to do.
+    // "Closed", why the last open failed, or which device was unplugged, and
+    // what to do. One line: a long one loses its middle, the whole text is
+    // its tool tip (and what GetPortStateText gives).
     void ShowPortState();
     std::string GetPortStateText() const;
 
@@ -93,7 +96,7 @@ private:
     QComboBox* m_comboStopBits = nullptr;
     QPushButton* m_btnOpen = nullptr;
     QPushButton* m_btnFind = nullptr;
-    QLabel* m_portState = nullptr;
+    CElidedLabel* m_portState = nullptr;
 
     // The clock search: its progress, then its end, back on this thread.
     void OnProbeProgress(const std::string& port, unsigned rate, int done, int total);

@@ -161,6 +161,10 @@ constexpr unsigned IDS_CLOCK_TIME_UNREADABLE = 58112;
 constexpr unsigned IDS_DUMPED_FILE_OK = 58113;
 constexpr unsigned IDS_MANUAL_NO_VIEWER = 58114;
 constexpr unsigned IDS_MANUAL_MISSING = 58115;
+constexpr unsigned IDS_PORT_STATE_GONE = 58116;
+constexpr unsigned IDS_PORT_STATE_LOST = 58117;
+constexpr unsigned IDS_MANUAL_OPEN_BROWSER = 58118;
+constexpr unsigned IDS_MANUAL_NOT_INSTALLED = 58119;
 
 // safe files and profile settings (58300-58399)
 constexpr unsigned IDS_FILE_NOT_REGULAR = 58300;
@@ -214,6 +218,7 @@ constexpr unsigned IDS_WHY_MAY_HOLD_NEW = 58813;
 constexpr unsigned IDS_WHY_STORED_NOT_RESET = 58814;
 constexpr unsigned IDS_WHY_PORT_UNKNOWN = 58815;
 constexpr unsigned IDS_WHY_NO_RECORDS = 58816;
+constexpr unsigned IDS_WHY_NOT_A_TIME = 58817;
 
 // clocks over the network from tarvelctl (58550-58599)
 constexpr unsigned IDS_CTL_CONNECTION_GONE = 58550;
@@ -242,6 +247,7 @@ constexpr unsigned IDS_COMPARE_FILE = 58625;
 constexpr unsigned IDS_COMPARE_SAME = 58626;
 constexpr unsigned IDS_COMPARE_COUNT = 58627;
 constexpr unsigned IDS_SETUP_ITEM_CHANGED = 58628;
+constexpr unsigned IDS_COMPARE_COUNT_ONE = 58629;
 // backups before writing and the line trace (58650-58699)
 constexpr unsigned IDS_TRACE_CUT = 58650;
 constexpr unsigned IDS_SENT_WITH_BACKUP = 58651;
@@ -253,6 +259,9 @@ constexpr unsigned IDS_BACKUP_NO_FOLDER = 58656;
 constexpr unsigned IDS_BACKUP_FOLDER_NOT_OURS = 58657;
 constexpr unsigned IDS_TRACE_OPEN_FAILED = 58658;
 constexpr unsigned IDS_BACKUP_KEPT = 58659;
+constexpr unsigned IDS_BACKUPS_UNREADABLE = 58660;
+constexpr unsigned IDS_RESTORE_SKIPPED = 58661;
+constexpr unsigned IDS_RESTORE_NOTHING = 58662;
 // finding the clock, command-line conventions (58700-58749)
 constexpr unsigned IDS_FIND_CLOCK = 58700;
 constexpr unsigned IDS_FIND_CLOCK_PROGRESS = 58701;
@@ -267,5 +276,23 @@ constexpr unsigned IDS_CTL_UNKNOWN_COMMAND = 58709;
 constexpr unsigned IDS_CTL_DID_YOU_MEAN = 58710;
 constexpr unsigned IDS_CTL_ONE_PORT_ONLY = 58711;
 constexpr unsigned IDC_FIND_CLOCK = 58712;
+// tarvelctl's ports, trace and write steps
+constexpr unsigned IDS_CTL_PORT_TWICE = 58730;
+constexpr unsigned IDS_CTL_SAME_DEVICE = 58731;
+constexpr unsigned IDS_CTL_TRACE_IS_USED = 58732;
+constexpr unsigned IDS_CTL_STAGE_SENDING = 58733;
+constexpr unsigned IDS_CTL_STAGE_VERIFYING = 58734;
+constexpr unsigned IDS_CTL_STAGE_STORING = 58735;
+constexpr unsigned IDS_CTL_STAGE_RESETTING = 58736;
+constexpr unsigned IDS_CTL_WRITE_DONE = 58737;
+constexpr unsigned IDS_WRITE_CANCELLED_NOTHING_SENT = 58738;
+constexpr unsigned IDS_CTL_STOPPED_BY = 58739;
 // the manual built into the program (58750-58799)
 constexpr unsigned IDS_MANUAL_WINDOW_TITLE = 58750;
+// names of the pages' controls: a screen reader's for those without a label,
+// the labels of the setup item editors (58850-58869)
+constexpr unsigned IDS_NAME_SETUP_TREE = 58850;
+constexpr unsigned IDS_NAME_SETUP_VALUE = 58851;
+constexpr unsigned IDS_NAME_SETUP_CHOICE = 58852;
+constexpr unsigned IDS_NAME_CONSOLE_OUTPUT = 58853;
+constexpr unsigned IDS_NAME_CONSOLE_INPUT = 58854;

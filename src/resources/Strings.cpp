@@ -283,6 +283,10 @@ const TStringEntry g_stringTable[] = {
     {58113, "Dumped the clock configuration to the text file."},
     {58114, "The manual is at %s, but no program was found to show it. Open that file in a web browser."},
     {58115, "The manual was not found. It belongs at %s; reinstall tarvel to put it there."},
+    {58116, "Closed: %s was unplugged. Plug it in and press \"Open Comm Port\"."},
+    {58117, "Closed: the connection to %s was lost. Press \"Open Comm Port\" to connect again."},
+    {58118, "Open in &Browser"},
+    {58119, "The manual is not installed as a file: only this built-in copy can be shown."},
 
     // tarvelctl: refusals by the clock, values and files named, a port whose
     // device has gone
@@ -359,6 +363,7 @@ const TStringEntry g_stringTable[] = {
     {58626, "The setup shown and the file are the same."},
     {58627, "%d setup items differ between the setup shown and the file."},
     {58628, "Changed since the setup was loaded or saved; it was %s."},
+    {58629, "1 setup item differs between the setup shown and the file."},
     // backups before writing and the line trace (58650-58699)
     {58650, "trace cut here: it reached its size limit, later bytes are not recorded"},
     {58651, "Sent clock configuration data to clock successfully. Backup: %s"},
@@ -370,6 +375,9 @@ const TStringEntry g_stringTable[] = {
     {58657, "the backups folder %s is not a folder of this user's"},
     {58658, "cannot write the trace to %s: %s"},
     {58659, "Backup: %s"},
+    {58660, "cannot read the backups folder %s"},
+    {58661, "restoring %s: the %u newer backup(s) hold the setup the clock has now"},
+    {58662, "every backup of port %s holds the setup the clock has now: nothing to restore"},
     // finding the clock, command-line conventions (58700-58749)
     {58700, "&Find Clock"},
     {58701, "Looking for the clock: %s at %u baud..."},
@@ -384,6 +392,17 @@ const TStringEntry g_stringTable[] = {
     {58710, "unknown command '%s'; did you mean '%s'?"},
     {58711, "%s takes one --port"},
     {58712, "Looks for the clock on every port at every baud rate and, where it answers, fills in its port and baud rate."},
+    // tarvelctl's ports, trace and write steps
+    {58730, "--port %s is given twice"},
+    {58731, "--port %s and --port %s are the same device"},
+    {58732, "--trace %s would empty %s, which this command reads or writes: nothing was done"},
+    {58733, "Sending the setup to the clock..."},
+    {58734, "Reading the setup back from the clock to verify it..."},
+    {58735, "Storing the setup in the clock's EEPROM..."},
+    {58736, "Resetting the clock..."},
+    {58737, "The setup was written, verified and stored, and the clock reset."},
+    {58738, "Write cancelled: nothing was sent."},
+    {58739, "%s came: the write ended after the step it was in."},
     // why an exchange with the clock failed (58800-58849)
     {58800, "the port failed: %s"},
     {58801, "the command %s has no text for this clock model"},
@@ -402,6 +421,14 @@ const TStringEntry g_stringTable[] = {
     {58814, "; the new setup is stored in the clock's EEPROM, but the clock was not reset"},
     {58815, "no reason given"},
     {58816, "the setup could not be put into hex records"},
+    {58817, "the reply to %s is not a time of day: \"%s\""},
+    // names of the pages' controls: a screen reader's for those without a
+    // label, the labels of the setup item editors (58850-58869)
+    {58850, "Setup items"},
+    {58851, "Value"},
+    {58852, "Choices"},
+    {58853, "Clock output"},
+    {58854, "Line to send"},
     // the manual built into the program (58750-58799): its window
     {58750, "tarvel Manual"},
 };

@@ -127,6 +127,7 @@ bool CCommPort::Open(const std::string& name) {
 
     m_openFailure.clear();
     m_lastFailure.clear();
+    m_deviceGone = false;
     NotifyStatus(0, 0);
     m_name = target.portName;
     m_tracedRoundTripMs = -1;
@@ -152,7 +153,15 @@ bool CCommPort::Close() {
     // closes it when it ends.
     if (!m_reader.HandOver(m_device) && m_device) m_device->Close();
     m_device.reset();
+    m_goneName.clear();
     return true;
+}
+
+void CCommPort::CloseAsGone() {
+    if (!IsOpen()) return;
+    const std::string name = m_name;
+    Close();
+    m_goneName = name;
 }
 
 bool CCommPort::IsOpen() const { return m_device != nullptr; }

@@ -126,6 +126,13 @@ public:
     // succeeds leaves it, so the clean-up after a failure does not hide why.
     // Empty before any failure.
     const std::string& GetLastFailure() const { return m_lastFailure; }
+    // The last failure said the device or the connection is gone; cleared
+    // with GetLastFailure.
+    bool IsDeviceGone() const { return m_deviceGone; }
+    // Closes the port because its device went away; GetGoneName names the
+    // port until the next Open or Close.
+    void CloseAsGone();
+    const std::string& GetGoneName() const { return m_goneName; }
 
     void NotifyStatus(int code, int value);
     void ShowStatusText(unsigned id);
@@ -204,5 +211,7 @@ private:
     std::string m_opening;                    // the port an Open is trying, as the user knows it
     std::string m_openFailure;
     std::string m_lastFailure;                // see GetLastFailure
+    bool m_deviceGone = false;                // see IsDeviceGone
+    std::string m_goneName;                   // see GetGoneName
     long long m_tracedRoundTripMs = -1;       // as last traced; -1: not yet since the open
 };

@@ -63,6 +63,7 @@ unsigned CCommPort::ProfileMs(const char* key) { return static_cast<unsigned>(Ge
 
 void CCommPort::FailIo(const CWin32Err* err, const std::string& reason) {
     m_lastFailure = reason.empty() && err ? Reason(err->GetCode()) : reason;
+    m_deviceGone = m_lastFailure == kGone;
     if (err) Report(*err);
 }
 
@@ -89,7 +90,10 @@ bool CCommPort::Read(unsigned char* buf, unsigned& count) {
     unsigned got = 0;
     bool ok = ReadWithTimeouts(buf, capacity, got);
     count = got;
-    if (ok) m_lastFailure.clear();
+    if (ok) {
+        m_lastFailure.clear();
+        m_deviceGone = false;
+    }
     TraceRoundTrip();
     return ok;
 }
@@ -230,6 +234,7 @@ bool CCommPort::Write(const unsigned char* buf, unsigned count) {
         // On POLLERR or POLLHUP the next write fails and tells why.
     }
     m_lastFailure.clear();
+    m_deviceGone = false;
     TraceRoundTrip();
     NotifyStatus(2, static_cast<int>(done));
     return true;

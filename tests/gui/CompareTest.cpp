@@ -93,6 +93,7 @@ void CCompareTest::CompareListsTheDifferingItems() {
     for (int r = 0; r < 4; ++r)
         for (int c = 0; c < 4; ++c) QCOMPARE(table->item(r, c)->text(), QString::fromLatin1(rows[r][c]));
     QCOMPARE(table->horizontalHeaderItem(2)->text(), QStringLiteral("Shown"));
+    QCOMPARE(dlg->GetSummary(), QStringLiteral("4 setup items differ between the setup shown and the file."));
 
     // Comparing with itself: the same, no table; the setup shown is untouched.
     QVERIFY(s.sheet.SaveToFile(s.File("c.hcs")));
@@ -102,6 +103,15 @@ void CCompareTest::CompareListsTheDifferingItems() {
     QCOMPARE(dlg->GetTable()->rowCount(), 0);
     QCOMPARE(dlg->GetSummary(), QStringLiteral("The setup shown and the file are the same."));
     QCOMPARE(s.sheet.GetClockState()->GetConfig()->dstMinutes, 45);
+    // One item is told in the singular.
+    TClockConfig one = Base();
+    one.dstMinutes = 45;
+    one.keyLock = 1;
+    WriteSetup(s.dir.File("d.hcs"), one);
+    QVERIFY(s.sheet.CompareWithFile(s.File("d.hcs")));
+    dlg = s.sheet.GetCompareDialog();
+    QCOMPARE(dlg->GetTable()->rowCount(), 1);
+    QCOMPARE(dlg->GetSummary(), QStringLiteral("1 setup item differs between the setup shown and the file."));
 
     // A file that cannot be read is told, and no dialog is left for it.
     dlg->close();

@@ -105,6 +105,7 @@ private slots:
     void TypedLinesAndReception();
     void TransfersStayGrayedWhileCurrent();
     void EndlessLineKeepsTheOutputBounded();
+    void LinesBetweenShowingsGoInTogether();
 };
 
 void CConsolePageTest::EndlessLineKeepsTheOutputBounded() {
@@ -127,7 +128,7 @@ void CConsolePageTest::EndlessLineKeepsTheOutputBounded() {
     // The last line is no longer than any other, and text still arrives at its end.
     QVERIFY(document->lastBlock().length() - 1 <= CConsoleDlg::kMaxLineLength);
     Deliver(sheet, "end\r\n");
-    QVERIFY(page.GetOutput()->toPlainText().endsWith(QStringLiteral("x\nend\n")));
+    QVERIFY(PumpUntil([&] { return page.GetOutput()->toPlainText().endsWith(QStringLiteral("x\nend\n")); }));
 }
 
 void CConsolePageTest::ReceivedTextIsFilteredAndShownByLines() {
@@ -144,21 +145,41 @@ void CConsolePageTest::ReceivedTextIsFilteredAndShownByLines() {
     // CR LF split over two blocks is one line end; so is a lone CR.
     Deliver(sheet, "\r");
     Deliver(sheet, "\ng\rh\n");
-    QCOMPARE(Output(page), std::string("abcd\nef\ng\nh\n"));
+    QVERIFY(PumpUntil([&] { return Output(page) == "abcd\nef\ng\nh\n"; }));
 
     // A line that never ends is still shown, once it has grown large, and
     // broken where it reaches the longest line.
     Deliver(sheet, std::string(CConsoleDlg::kMaxPending + 10, 'z'));
     const std::size_t breaks = (CConsoleDlg::kMaxPending + 10 - 1) / CConsoleDlg::kMaxLineLength;
-    QCOMPARE(Output(page).size(), 12 + CConsoleDlg::kMaxPending + 10 + breaks);
+    QVERIFY(PumpUntil([&] { return Output(page).size() == 12 + CConsoleDlg::kMaxPending + 10 + breaks; }));
     const QString shown = page.GetOutput()->toPlainText();
     for (const QString& line : shown.split(QLatin1Char('\n'))) QVERIFY(line.size() <= CConsoleDlg::kMaxLineLength);
     // The output keeps its newest lines only.
     std::string many;
     for (int i = 0; i < CConsoleDlg::kMaxOutputLines + 50; ++i) many += std::to_string(i) + "\r\n";
     Deliver(sheet, many);
+    const std::string newest = "\n" + std::to_string(CConsoleDlg::kMaxOutputLines + 49) + "\n";
+    QVERIFY(PumpUntil([&] { return Output(page).ends_with(newest); }));
     QCOMPARE(page.GetOutput()->blockCount(), CConsoleDlg::kMaxOutputLines);
-    QVERIFY(Output(page).ends_with("\n" + std::to_string(CConsoleDlg::kMaxOutputLines + 49) + "\n"));
+}
+
+void CConsolePageTest::LinesBetweenShowingsGoInTogether() {
+    CGuiProfile profile;
+    CClockPropSheet sheet(IDS_CAPTION, nullptr, 0);
+    CConsoleDlg& page = SelectTab(sheet, kConsoleTab);
+    int insertions = 0;
+    QObject::connect(page.GetOutput()->document(), &QTextDocument::contentsChange,
+                     [&](int, int, int added) { insertions += added > 0 ? 1 : 0; });
+    // The first line after a quiet spell shows at once; those right behind it
+    // wait for the next showing and go in as one, line ends kept as before.
+    Deliver(sheet, "one\r\n");
+    QCOMPARE(Output(page), std::string("one\n"));
+    Deliver(sheet, "two\r\nthr");
+    Deliver(sheet, "ee\r");
+    Deliver(sheet, "\nfour\n");
+    QCOMPARE(Output(page), std::string("one\n"));
+    QVERIFY(PumpUntil([&] { return Output(page) == "one\ntwo\nthree\nfour\n"; }));
+    QCOMPARE(insertions, 2);
 }
 
 void CConsolePageTest::TypedLinesAndReception() {
@@ -186,6 +207,11 @@ void CConsolePageTest::TypedLinesAndReception() {
     QTest::keyClicks(input, QStringLiteral("x"));
     QTest::keyClick(input, Qt::Key_Return);
     QCOMPARE(line.Receive(80), std::string(79, 'a') + "x");
+    // The typed lines stay in the one-line input, scrolled up out of sight:
+    // the new, empty line is the one shown.
+    QCOMPARE(input->toPlainText(),
+             QStringLiteral("hello\n") + QString(79, QLatin1Char('a')) + QStringLiteral("bcdef\n\nx\n"));
+    QCOMPARE(input->cursorForPosition(QPoint(4, 4)).block().blockNumber(), input->document()->blockCount() - 1);
     // Enter released in the output sends the input's finished line again.
     QTest::keyClick(page.GetOutput(), Qt::Key_Return);
     QCOMPARE(line.Receive(1), std::string("x"));

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <stdlib.h>
 #include <termios.h>
 #include <unistd.h>
@@ -71,6 +72,26 @@ private:
     int m_master = -1;
     int m_slave = -1;
     std::string m_slaveName;
+};
+
+// The desktop's answer to which program shows web pages: a stand-in for
+// xdg-mime first on the PATH that gives answer, or (answer null) no xdg-mime
+// at all.
+class CDesktopBrowser {
+public:
+    explicit CDesktopBrowser(const char* answer) : m_oldPath(qgetenv("PATH")) {
+        if (answer) {
+            const std::string script = m_dir.File("xdg-mime");
+            WriteWholeFile(script, std::string("#!/bin/sh\necho '") + answer + "'\n");
+            ::chmod(script.c_str(), 0700);
+        }
+        qputenv("PATH", QByteArray::fromStdString(m_dir.Path()) + (answer ? ":" + m_oldPath : QByteArray()));
+    }
+    ~CDesktopBrowser() { qputenv("PATH", m_oldPath); }
+
+private:
+    CTempDir m_dir;
+    QByteArray m_oldPath;
 };
 
 // Dispatches events until done() holds or the generous limit passes.

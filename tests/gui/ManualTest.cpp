@@ -1,7 +1,9 @@
-// Help > Contents and Help > Search when the installed manual is missing:
-// the copy built into the program, in a window of its own.
+// Help > Contents and Help > Search when the installed manual is missing or
+// no browser is set up: the copy built into the program, in a window of its
+// own, which can still hand the installed file to a browser.
 #include <QAction>
 #include <QFile>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QScrollBar>
 #include <QTest>
@@ -12,6 +14,7 @@
 #include "GuiTestSupport.h"
 #include "Resource.h"
 #include "SheetPrompts.h"
+#include "StringTable.h"
 
 namespace {
 
@@ -32,6 +35,13 @@ struct CUrlRecorder {
     ~CUrlRecorder() { CClockPropSheet::SetUrlOpener(nullptr); }
 };
 
+// The built-in window's "Open in Browser".
+QPushButton* OpenInBrowserButton(QTextBrowser* browser) {
+    for (QPushButton* button : browser->window()->findChildren<QPushButton*>())
+        if (button->text() == QString::fromStdString(GetString(IDS_MANUAL_OPEN_BROWSER))) return button;
+    return nullptr;
+}
+
 }  // namespace
 
 class CManualTest : public QObject {
@@ -42,6 +52,7 @@ private slots:
     void BuiltInCopyIsTheManual();
     void ShownFromProgramWhenNotInstalled();
     void InstalledFileIsPreferred();
+    void NoBrowserShowsTheBuiltInCopy();
 };
 
 void CManualTest::BuiltInCopyIsTheManual() {
@@ -72,6 +83,9 @@ void CManualTest::ShownFromProgramWhenNotInstalled() {
     QVERIFY(!expected.isEmpty());
     QCOMPARE(browser->documentTitle(), expected);
     QCOMPARE(browser->window()->windowTitle(), QStringLiteral("tarvel Manual"));
+    // No file for a browser to open.
+    QVERIFY(OpenInBrowserButton(browser) != nullptr);
+    QVERIFY(!OpenInBrowserButton(browser)->isEnabled());
 
     // Search lands on the index, further down; Contents again goes back to the
     // top of the same window rather than opening another.
@@ -98,6 +112,7 @@ void CManualTest::InstalledFileIsPreferred() {
     // of ours opens.
     CGuiProfile profile;
     qputenv("TARVEL_MANUAL_DIR", TARVEL_SOURCE_MANUAL);
+    CDesktopBrowser firefox("firefox-esr.desktop");
     CUrlRecorder desktop;
     CClockPropSheet sheet(IDS_CAPTION, nullptr, 0);
     CSheetPrompts prompts(sheet);
@@ -107,6 +122,36 @@ void CManualTest::InstalledFileIsPreferred() {
     QVERIFY(desktop.urls[0].toLocalFile().endsWith(QStringLiteral("manual/index.html")));
     QVERIFY(sheet.GetManualBrowser() == nullptr);
     QVERIFY(prompts.boxes.empty());
+}
+
+void CManualTest::NoBrowserShowsTheBuiltInCopy() {
+    // The desktop's launcher would say it opened the file and show nothing:
+    // the window of our own shows instead, and its button still offers the
+    // installed file, at the place shown, to a browser.
+    CGuiProfile profile;
+    qputenv("TARVEL_MANUAL_DIR", TARVEL_SOURCE_MANUAL);
+    for (const char* answer : {"", static_cast<const char*>(nullptr)}) {
+        CDesktopBrowser none(answer);
+        CUrlRecorder desktop;
+        CClockPropSheet sheet(IDS_CAPTION, nullptr, 0);
+        CSheetPrompts prompts(sheet);
+        sheet.show();
+        sheet.GetMenuAction(ID_HELP_SEARCH)->trigger();
+        QTextBrowser* browser = sheet.GetManualBrowser();
+        QVERIFY(browser != nullptr);
+        QVERIFY(PumpUntil([&] { return browser->isVisible(); }));
+        QVERIFY(desktop.urls.isEmpty());
+        QVERIFY(prompts.boxes.empty());
+
+        QPushButton* toBrowser = OpenInBrowserButton(browser);
+        QVERIFY(toBrowser != nullptr);
+        QVERIFY(toBrowser->isEnabled());
+        toBrowser->click();
+        QCOMPARE(desktop.urls.size(), 1);
+        QVERIFY(desktop.urls[0].toLocalFile().endsWith(QStringLiteral("manual/index.html")));
+        QCOMPARE(desktop.urls[0].fragment(), QStringLiteral("index"));
+        QVERIFY(prompts.boxes.empty());
+    }
 }
 
 QTEST_MAIN(CManualTest)

@@ -1,5 +1,7 @@
 // The page bases: tooltips from the string table by control id. The pages
 // on a host of the test's own, with no main window: what they ask of it.
+#include <QAccessible>
+#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -7,15 +9,18 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <memory>
 #include <vector>
 
 #include "ClockState.h"
 #include "CommPage.h"
+#include "CommonPage.h"
 #include "CommPort.h"
 #include "ConsoleDlg.h"
 #include "GuiTestSupport.h"
 #include "LocationDlg.h"
 #include "Resource.h"
+#include "SetupDlg.h"
 #include "StringTable.h"
 
 namespace {
@@ -68,6 +73,37 @@ public:
     std::vector<std::string> boxes;
 };
 
+// The four pages, each on its own with the test's host, shown once.
+struct TFourPages {
+    CRecordingHost host;
+    CSetupDlg setup;
+    CCommonPage common;
+    CLocationDlg location;
+    CConsoleDlg console;
+    std::vector<CCommPage*> all{&setup, &common, &location, &console};
+
+    bool ShowAll() {
+        for (CCommPage* page : all) {
+            page->SetSheet(&host);
+            page->show();
+            if (!QTest::qWaitForWindowExposed(page)) return false;
+        }
+        return true;
+    }
+};
+
+// What a screen reader calls a control: its label's text, else its own name.
+// On Linux a list's own name is the entry it shows, never what it is for.
+QString NameOf(QWidget* widget) {
+    QAccessibleInterface* face = QAccessible::queryAccessibleInterface(widget);
+    if (!face) return QString();
+    for (const auto& [label, relation] : face->relations(QAccessible::Label)) {
+        const QString text = label->text(QAccessible::Name);
+        if (!text.isEmpty()) return text;
+    }
+    return qobject_cast<QComboBox*>(widget) ? QString() : face->text(QAccessible::Name);
+}
+
 }  // namespace
 
 class CPagesTest : public QObject {
@@ -77,7 +113,61 @@ private slots:
     void ToolTipsComeFromStringsOnFirstShow();
     void ConsoleAsksItsHost();
     void LocationBeepsWithThePortClosed();
+    void EveryControlHasAName();
+    void PagesGrowWithTheWindow();
 };
+
+void CPagesTest::EveryControlHasAName() {
+    CGuiProfile profile;
+    TFourPages pages;
+    QVERIFY(pages.ShowAll());
+    int controls = 0;
+    for (CCommPage* page : pages.all) {
+        // A control is what can take the focus (a combo's own edit hands it on).
+        for (QWidget* w : page->findChildren<QWidget*>()) {
+            if (w->focusPolicy() == Qt::NoFocus || w->focusProxy() || !w->isVisibleTo(page)) continue;
+            ++controls;
+            const QString what = page->GetTitle() + QLatin1Char(' ') + QLatin1String(w->metaObject()->className()) +
+                                 QLatin1Char(' ') + QString::number(CToolTipPage::GetControlId(w));
+            QVERIFY2(!NameOf(w).isEmpty(), qPrintable(what));
+        }
+    }
+    QVERIFY2(controls >= 15, qPrintable(QString::number(controls)));
+    // Where a control has a label, the label is its name.
+    QCOMPARE(NameOf(pages.location.FindControl(IDC_LOCAL_OFFSET)), QStringLiteral("Local Offset"));
+    QCOMPARE(NameOf(pages.setup.FindControl(IDC_BAUD)), QStringLiteral("Baud"));
+    QCOMPARE(NameOf(pages.common.FindControl(IDC_SETUP_TREE)), QStringLiteral("Setup items"));
+    QCOMPARE(NameOf(pages.common.FindControl(IDC_SETUP_CHOICE)), QStringLiteral("Choices"));
+    QCOMPARE(NameOf(pages.console.GetInput()), QStringLiteral("Line to send"));
+}
+
+void CPagesTest::PagesGrowWithTheWindow() {
+    CGuiProfile profile;
+    TFourPages pages;
+    QVERIFY(pages.ShowAll());
+    // The control of each page that takes the room a larger window gives.
+    const struct {
+        CCommPage* page;
+        unsigned control;
+        bool taller;
+    } rows[] = {{&pages.setup, IDC_COMM_PORT, false},
+                {&pages.common, IDC_SETUP_TREE, true},
+                {&pages.location, IDC_LOCAL_TIME, false},
+                {&pages.console, IDC_CONSOLE_OUTPUT, true}};
+    for (const auto& row : rows) {
+        QWidget* control = row.page->FindControl(static_cast<int>(row.control));
+        QVERIFY(control);
+        row.page->resize(row.page->minimumSize());
+        QVERIFY(QTest::qWaitFor([&] { return row.page->size() == row.page->minimumSize(); }));
+        const QSize small = control->size();
+        row.page->resize(3 * row.page->minimumSize());
+        QVERIFY2(QTest::qWaitFor([&] {
+                     return control->width() > small.width() + 400 &&
+                            (!row.taller || control->height() > small.height() + 300);
+                 }),
+                 qPrintable(row.page->GetTitle()));
+    }
+}
 
 void CPagesTest::ToolTipsComeFromStringsOnFirstShow() {
     CSamplePage page;

@@ -109,8 +109,10 @@ void CSaveBackupTest::SaveToPortKeepsTheClocksSetupFirst() {
     QVERIFY(Same(clock->GetEeprom(), edited));
     const auto kept = CSetupBackups(session.Backups()).List("SIM");
     QCOMPARE(kept.size(), std::size_t(1));
-    QCOMPARE(sheet.GetStatusText(),
-             "Sent clock configuration data to clock successfully. Backup: " + kept[0].path);
+    // The line names the file; its tool tip has the folder too.
+    const std::string sentLine = "Sent clock configuration data to clock successfully. Backup: ";
+    QCOMPARE(sheet.GetStatusText(), sentLine + std::filesystem::path(kept[0].path).filename().string());
+    QCOMPARE(sheet.GetStatusToolTip().toStdString(), sentLine + kept[0].path);
     CClockState saved;
     QVERIFY(LoadConfigFile(saved, kept[0].path) == TLoadResult::Loaded);
     QVERIFY(Same(*saved.GetConfig(), before));

@@ -285,6 +285,7 @@ void CSheetTest::HelpAndWebOpenAddresses() {
     CGuiProfile profile;
     // A test finds the manual through the environment, as a build-tree run does.
     qputenv("TARVEL_MANUAL_DIR", TARVEL_SOURCE_MANUAL);
+    CDesktopBrowser firefox("firefox-esr.desktop");
     CUrlCatcher catcher;
     QDesktopServices::setUrlHandler(QStringLiteral("file"), &catcher, "Open");
     QDesktopServices::setUrlHandler(QStringLiteral("https"), &catcher, "Open");
@@ -431,10 +432,11 @@ void CSheetTest::TransfersWithTheClock() {
         // A changed setup goes into the clock's memory, countdowns and all.
         sheet.GetClockState()->GetConfig()->backLight = 5;
         sheet.GetMenuAction(ID_FILE_SAVE_COMM)->trigger();
-        QCOMPARE(sheet.GetStatusText().rfind("Sent clock configuration data to clock successfully. Backup: " +
-                                                 profile.DataFolder() + "/tarvel/backups/CLOCK@",
-                                             0),
+        QCOMPARE(sheet.GetStatusText().rfind("Sent clock configuration data to clock successfully. Backup: CLOCK@", 0),
                  std::size_t(0));
+        QVERIFY(sheet.GetStatusToolTip().startsWith(QString::fromStdString(
+            "Sent clock configuration data to clock successfully. Backup: " + profile.DataFolder() +
+            "/tarvel/backups/CLOCK@")));
         QCOMPARE(static_cast<int>(sim.GetEeprom().backLight), 5);
         QVERIFY(prompts.boxes.empty());
 

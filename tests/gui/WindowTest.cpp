@@ -342,7 +342,8 @@ void CWindowTest::UnpluggedDeviceIsToldAndClosed() {
     CClockPropSheet sheet(IDS_CAPTION, nullptr, 0);
     session.Catch(sheet);
     sheet.show();
-    QVERIFY(sheet.GetPort()->Open(session.sim.DevicePath()));
+    const std::string device = session.sim.DevicePath();
+    QVERIFY(sheet.GetPort()->Open(device));
     QVERIFY(sheet.GetSetupPage().GetPortStateText().starts_with("Open: "));
     // The Console page shown: the reader runs and is the one to notice.
     sheet.GetTabs()->setCurrentIndex(kConsoleTab);
@@ -350,7 +351,8 @@ void CWindowTest::UnpluggedDeviceIsToldAndClosed() {
     session.sim.Stop();
     QVERIFY(PumpUntil([&] { return !sheet.GetPort()->IsOpen(); }, 10000));
     QCOMPARE(sheet.GetStatusText(), GetString(IDS_PORT_DEVICE_GONE));
-    QCOMPARE(sheet.GetSetupPage().GetPortStateText(), std::string("Closed"));
+    QCOMPARE(sheet.GetSetupPage().GetPortStateText(),
+             FormatString(GetString(IDS_PORT_STATE_GONE).c_str(), device.c_str()));
     QVERIFY(!sheet.IsMenuCommandEnabled(ID_FILE_LOAD_COMM));
     sheet.GetTabs()->setCurrentIndex(0);
     QCoreApplication::sendPostedEvents();
@@ -385,7 +387,8 @@ void CWindowTest::NetworkPortSaysWhatItCannotDoAndWhenItIsLost() {
     ::close(server);
     QVERIFY(PumpUntil([&] { return !sheet.GetPort()->IsOpen(); }, 10000));
     QCOMPARE(sheet.GetStatusText(), FormatString(GetString(IDS_NET_CONNECTION_LOST).c_str(), name.c_str()));
-    QCOMPARE(sheet.GetSetupPage().GetPortStateText(), std::string("Closed"));
+    QCOMPARE(sheet.GetSetupPage().GetPortStateText(),
+             FormatString(GetString(IDS_PORT_STATE_LOST).c_str(), name.c_str()));
     ::close(listener);
     sheet.GetTabs()->setCurrentIndex(0);
     QCoreApplication::sendPostedEvents();

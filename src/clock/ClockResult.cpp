@@ -60,6 +60,7 @@ std::string TClockResult::Reason() const {
     case TClockFailure::NoReply: text = FormatString(GetString(IDS_WHY_NO_REPLY).c_str(), cmd, ms); break;
     case TClockFailure::LongAnswer: text = FormatString(GetString(IDS_WHY_LONG_ANSWER).c_str(), cmd, count); break;
     case TClockFailure::NoRecords: text = GetString(IDS_WHY_NO_RECORDS); break;
+    case TClockFailure::NotATime: text = FormatString(GetString(IDS_WHY_NOT_A_TIME).c_str(), cmd, detail.c_str()); break;
     }
     if (resentByte > 0) text += FormatString(GetString(IDS_WHY_SENT_AGAIN).c_str(), resentByte);
     if (left == TWriteLeft::MayHoldNew) text += GetString(IDS_WHY_MAY_HOLD_NEW);
@@ -91,6 +92,7 @@ const char* TClockResult::Kind() const {
     case TClockFailure::NoReply: return "no_reply";
     case TClockFailure::LongAnswer: return "long_answer";
     case TClockFailure::NoRecords: return "no_records";
+    case TClockFailure::NotATime: return "not_a_time";
     }
     return "unknown";
 }

@@ -19,6 +19,7 @@ enum class TClockFailure {
     Mismatch,     // the setup read back differs from the one sent
     NoReply,      // no line end of the reply to `command` within `ms`
     NoRecords,    // the setup could not be put into records
+    NotATime,     // the reply to `command` (in detail) is no DAY:H:M:S
 };
 
 // What was done already when a write failed late.

@@ -1,0 +1,60 @@
+#include "OffsetPoll.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+
+#include "ClockModel.h"
+#include "ClockState.h"
+#include "LineWait.h"
+#include "TextUtil.h"
+
+std::optional<TClockUtcFields> ParseTimeReply(const std::string& reply) {
+    TClockUtcFields utc;
+    int used = 0;
+    if (std::sscanf(reply.c_str(), "%d:%d:%d:%d%n", &utc.dayOfYear, &utc.hour, &utc.minute, &utc.second, &used) != 4 ||
+        used != static_cast<int>(reply.size()))
+        return std::nullopt;
+    return utc;
+}
+
+double HostSeconds() {
+    using namespace std::chrono;
+    return duration<double>(system_clock::now().time_since_epoch()).count();
+}
+
+TClockResult COffsetPoller::Poll(CClockState& state, CCommPort& port, std::string& reply, double notAfter) {
+    // Host seconds and NowMs side by side, to put the port's times on the host's scale.
+    const double hostNow = HostSeconds();
+    const long long steadyNow = NowMs();
+    auto onHost = [&](long long ms) { return hostNow + static_cast<double>(ms - steadyNow) / 1000.0; };
+
+    if (m_estimator.HasEstimate()) {
+        const double middle = m_lead + m_spread / 2;
+        double start = m_estimator.NextTakeAt(hostNow + middle) - middle;
+        if (notAfter > 0) start = std::min(start, notAfter);
+        LineWait::SleepUntil(steadyNow + static_cast<long long>((start - hostNow) * 1000.0));
+    }
+    const long long started = NowMs();
+    const TClockResult asked = state.AskTime(port, reply);
+    if (!asked) return asked;
+    const std::optional<TClockUtcFields> told = ParseTimeReply(reply);
+    const double earliest = onHost(asked.lastByteMs), latest = onHost(asked.echoedMs);
+    using namespace std::chrono;
+    const THostTime at{milliseconds(static_cast<long long>(earliest * 1000.0))};
+    const std::optional<milliseconds> offset = told ? ClockOffset(*told, at) : std::nullopt;
+    if (!offset || asked.lastByteMs <= 0 || asked.echoedMs < asked.lastByteMs) {
+        TClockResult bad = TClockResult::Fail(TClockFailure::NotATime);
+        CClockModel model;
+        model.SetModel(state.GetModel());
+        model.FormatCommand(bad.command, GET_UTC_TIME);
+        bad.detail = reply;
+        return bad;
+    }
+    m_told = told;
+    m_lead = static_cast<double>(asked.lastByteMs - started) / 1000.0;
+    m_spread = latest - earliest;
+    const double exactAt = static_cast<double>(at.time_since_epoch().count()) / 1000.0;
+    m_estimator.Add({earliest, latest, exactAt + static_cast<double>(offset->count()) / 1000.0});
+    return asked;
+}

@@ -11,12 +11,15 @@
 #include <thread>
 
 #include "ClockModel.h"
+#include "CommPort.h"
 #include "Dcb.h"
+#include "LineWait.h"
 #include "PortCatalogue.h"
 #include "Prompts.h"
 #include "Resource.h"
 #include "StringTable.h"
 #include "TermiosDevice.h"
+#include "TextUtil.h"
 
 namespace {
 
@@ -71,7 +74,43 @@ bool Collect(CSerialDevice& device, std::string& got, TClock::time_point deadlin
     return true;
 }
 
+// The ROM date line of what came after the echo of "v": only the model that
+// answers "v" sends one. False when reply holds none.
+bool RomDate(const std::string& reply, std::string& rom) {
+    const std::size_t end = reply.find_first_of("\r\n");
+    if (reply.find('?') != std::string::npos || end == std::string::npos || end == 0) return false;
+    for (std::size_t i = 0; i < end; ++i)
+        if (reply[i] < 0x20 || reply[i] >= 0x7f) return false;
+    rom = reply.substr(0, end);
+    return true;
+}
+
+bool LineEnded(const char* buf, std::size_t n) {
+    return std::memchr(buf, '\n', n) != nullptr || std::memchr(buf, '?', n) != nullptr;
+}
+
 }  // namespace
+
+int AskClockModel(CCommPort& port, const TProbeTimes& times) {
+    // The break ends whatever the clock was in the middle of.
+    if (!port.SendBreak() || !port.FlushWrites(1)) return -1;
+    const unsigned char ask = kAsk;
+    if (!port.Write(&ask, 1)) return -1;
+    const unsigned extraMs = port.RoundTripMs() + (port.IsNetworkLink() ? times.networkMarginMs : 0u);
+    char got[kMaxReply] = {};
+    std::size_t count = 0;
+    if (!LineWait::Collect(port, got, sizeof got, count, NowMs() + times.echoWaitMs + extraMs,
+                           [](const char* buf, std::size_t n) { return std::memchr(buf, kAsk, n) != nullptr; }))
+        return -1;
+    const char* echo = static_cast<const char*>(std::memchr(got, kAsk, count));
+    if (!echo) return -1;
+    const std::size_t from = static_cast<std::size_t>(echo - got) + 1;
+    std::memmove(got, got + from, count - from);
+    count -= from;
+    if (!LineWait::Collect(port, got, sizeof got, count, NowMs() + times.replyWaitMs + extraMs, LineEnded)) return -1;
+    std::string rom;
+    return RomDate(std::string(got, count), rom) ? kModelAnsweringAsk : -1;
+}
 
 std::vector<std::uint32_t> CClockProbe::Rates() {
     // The nearest rates to the factory's first: faster ones upwards, then
@@ -176,17 +215,10 @@ void CClockProbe::ProbePort(const std::string& port, TPortResult& result) {
             result.clock.rate = rate;
             result.clock.network = device.IsNetworkLink();
             result.clock.roundTripMs = device.RoundTripMs();
-            const std::size_t end = reply.find_first_of("\r\n");
-            if (reply.find('?') == std::string::npos && end != std::string::npos && end > 0) {
-                std::string rom = reply.substr(0, end);
-                bool printable = true;
-                for (char c : rom) printable = printable && c >= 0x20 && c < 0x7f;
-                if (printable) {
-                    CClockModel model;
-                    model.SetModel(kModelAnsweringAsk);
-                    model.GetModelName(result.clock.model);
-                    result.clock.rom = rom;
-                }
+            if (RomDate(reply, result.clock.rom)) {
+                CClockModel model;
+                model.SetModel(kModelAnsweringAsk);
+                model.GetModelName(result.clock.model);
             }
             StepDone(port, rate);
             skipRest(k + 1);

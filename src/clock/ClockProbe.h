@@ -20,6 +20,8 @@
 #include <string>
 #include <vector>
 
+class CCommPort;
+
 struct TProbeFound {
     std::string port;   // as given to the probe
     std::uint32_t rate = 0;
@@ -79,3 +81,8 @@ private:
     int m_total = 0;
     std::vector<std::string> m_failures;
 };
+
+// Asks the clock on an open port for its model as the probe asks at one rate:
+// a break, then "v". The model's index when the clock says it (the K203
+// answers with its ROM date), else -1: another model, or no clock at all.
+int AskClockModel(CCommPort& port, const TProbeTimes& times = TProbeTimes());

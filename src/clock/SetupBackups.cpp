@@ -247,11 +247,16 @@ bool CSetupBackups::Keep(const std::string& port, const std::string& model, cons
     return true;
 }
 
-std::vector<TBackupEntry> CSetupBackups::List(const std::string& port) const {
+std::vector<TBackupEntry> CSetupBackups::List(const std::string& port, std::string* error) const {
     std::vector<TBackupEntry> entries;
+    if (error) error->clear();
     if (m_folder.empty()) return entries;
     DIR* dir = ::opendir(m_folder.c_str());
-    if (!dir) return entries;
+    if (!dir) {
+        // No folder yet: no write has kept anything.
+        if (errno != ENOENT && error) *error = m_folder + ": " + std::strerror(errno);
+        return entries;
+    }
     const std::string key = port.empty() ? std::string() : EncodePort(port);
     while (const dirent* d = ::readdir(dir)) {
         TBackupEntry e;
@@ -280,10 +285,13 @@ void CSetupBackups::Prune(const std::string& port) const {
 }
 
 TPreWriteResult PrepareWrite(CClockState& state, CCommPort& port, const std::string& portName,
-                             const TClockConfig& toWrite, bool force, CSetupBackups& backups) {
+                             const TClockConfig& toWrite, bool force, CSetupBackups& backups,
+                             const TClockConfig* clockRead) {
     TPreWriteResult result;
     TClockConfig held{};
-    if (const TClockResult read = state.ReadConfig(held, port, true); !read) {
+    if (clockRead) {
+        held = *clockRead;
+    } else if (const TClockResult read = state.ReadConfig(held, port, true); !read) {
         result.outcome = TPreWrite::ReadFailed;
         result.readFailure = read;
         return result;

@@ -49,8 +49,9 @@ public:
               std::string& reason);
 
     // The backups, newest first; only those of port when it is not empty.
-    // Files whose names are not a backup's are left out.
-    std::vector<TBackupEntry> List(const std::string& port = std::string()) const;
+    // Files whose names are not a backup's are left out. A folder not made
+    // yet holds none; one that cannot be read sets error, when given, to why.
+    std::vector<TBackupEntry> List(const std::string& port = std::string(), std::string* error = nullptr) const;
 
     static std::string EncodePort(const std::string& port);
     // False for a name that was shortened (an overlong port) or is malformed.
@@ -83,6 +84,9 @@ struct TPreWriteResult {
 
 // Reads the setup stored in the clock (state's model and UI; state's record
 // is left alone), compares it with toWrite and keeps it as a backup of
-// portName unless the two are equal and force is not set.
+// portName unless the two are equal and force is not set. clockRead: the
+// clock's stored setup as read from it moments before; the clock is then not
+// read again.
 TPreWriteResult PrepareWrite(CClockState& state, CCommPort& port, const std::string& portName,
-                             const TClockConfig& toWrite, bool force, CSetupBackups& backups);
+                             const TClockConfig& toWrite, bool force, CSetupBackups& backups,
+                             const TClockConfig* clockRead = nullptr);

@@ -8,23 +8,33 @@
 
 #include "ClockUi.h"
 
-// "Countdown N..." on stderr, updated in place once a second down to 0.
-// Ctrl-C cancels it.
+// "Countdown N..." on stderr once a second down to 0, after the stage of the
+// write it waits in. On a terminal the stage and the count share one line,
+// updated in place; elsewhere (a log, a pipe) each is a line of its own.
+// Ctrl-C, or a stop the port session took (see CPortSession::StopAfterStep),
+// cancels it.
 class CCtlCountdown : public ICountdown {
 public:
     explicit CCtlCountdown(int seconds) : m_seconds(seconds) {}
 
-    // IDOK when the count ran out, IDCANCEL on Ctrl-C.
+    // IDOK when the count ran out, IDCANCEL on Ctrl-C. Once it ran out, the
+    // step of the write that follows the stage is named on a line.
     int DoModal() override;
     // Quiet (-q): the count waits as long and Ctrl-C still cancels it, but
     // nothing is shown but a cancel. For the whole process.
     static void SetQuiet(bool quiet);
+    static bool Quiet();
     // The length is the user's (--countdown), whatever range the write asks for.
     void SetRange(int, int) override {}
+    void SetStage(const std::string& stage) override { m_stage = stage; }
 
 private:
     int m_seconds;
+    std::string m_stage;
 };
+
+// A step of a write, one line on stderr; nothing when quiet.
+void ShowWriteStage(const std::string& text);
 
 class CCtlClockUi : public IClockUi {
 public:

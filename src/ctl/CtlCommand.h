@@ -62,8 +62,9 @@ std::string CtlPortName(const CCommandLine& global, const CCommandLine& args);
 // Writes record into the clock as write does (a backup first, unless
 // --no-backup; nothing sent when the clock holds it, unless --force).
 // modelHint: the model to use when no --model is given; empty for the stored.
+// held: the clock's setup as just read, which is then not read again.
 int WriteSetupToClock(const char* command, const CCommandLine& global, const CCommandLine& args,
-                      const TClockConfig& record, const std::string& modelHint);
+                      const TClockConfig& record, const std::string& modelHint, const TClockConfig* held = nullptr);
 
 // Runs command once for every port, all at once, each in a tarvelctl of its
 // own given that one port; every line they print is prefixed "PORT: ". With

@@ -1,7 +1,10 @@
 // tarvelctl: the command-line companion of tarvel, for scripts and for many
 // clocks at once. It never shows a window: what the core tells the user
 // becomes lines on stderr.
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -14,6 +17,7 @@
 #include "CtlClockUi.h"
 #include "CtlCommand.h"
 #include "LineTrace.h"
+#include "PortCatalogue.h"
 #include "PortSession.h"
 #include "Profile.h"
 #include "Resource.h"
@@ -24,7 +28,7 @@
 namespace {
 
 const TCtlOption kQuietOption = {"quiet", 'q', nullptr, "no countdown lines while a write waits"};
-const TCtlOption kVersionOption = {"version", 0, nullptr, "print the version and exit"};
+const TCtlOption kVersionOption = {"version", 'V', nullptr, "print the version and exit"};
 constexpr char kExitStatus[] = "Exit status: 0 done, 1 failed, refused or cancelled, 2 usage error.\n";
 
 // Options given before the command.
@@ -101,10 +105,10 @@ void PrintOverview(std::ostream& out, const std::vector<TCtlCommand>& table) {
         out << "  " << head << "  " << o.help << "\n";
     }
     out << "  -q, --quiet                     " << kQuietOption.help << "\n";
-    out << "  --version                       " << kVersionOption.help << "\n";
+    out << "  -V, --version                   " << kVersionOption.help << "\n";
     out << "\n--port may be given several times for read, write, time, diff (each port served at\n"
            "once, each line prefixed with its port; read -o then names a folder) and probe.\n";
-    out << "\nEvery command takes --help. " << kExitStatus;
+    out << "\nEvery command takes --help ('tarvelctl help COMMAND' says the same). " << kExitStatus;
 }
 
 void PrintCommandHelp(const TCtlCommand& c) {
@@ -123,6 +127,79 @@ void PrintCommandHelp(const TCtlCommand& c) {
     }
     // A command with statuses of its own says so in its details.
     if (!c.details || !std::strstr(c.details, "Exit status")) std::cout << "\n" << kExitStatus;
+}
+
+// Where a path is: its device and inode, or, for one not made yet, its
+// folder's and its name.
+struct TFileId {
+    dev_t dev = 0;
+    ino_t ino = 0;
+    std::string leaf;
+    bool operator==(const TFileId& o) const { return dev == o.dev && ino == o.ino && leaf == o.leaf; }
+};
+
+bool IdentifyFile(const std::string& path, TFileId& id) {
+    struct stat st {};
+    if (path.empty()) return false;
+    if (::stat(path.c_str(), &st) == 0) {
+        id = {st.st_dev, st.st_ino, std::string()};
+        return true;
+    }
+    if (errno != ENOENT) return false;
+    const std::size_t slash = path.find_last_of('/');
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    const std::string leaf = slash == std::string::npos ? path : path.substr(slash + 1);
+    if (leaf.empty() || ::stat(folder.c_str(), &st) != 0) return false;
+    id = {st.st_dev, st.st_ino, leaf};
+    return true;
+}
+
+// The file a trace would empty must not be one the command reads or writes:
+// its arguments, every option's value (a setup file, an output, a port's
+// device) and the profile. The offending name, or empty.
+std::string TraceConflict(const std::string& trace, const CCommandLine& global, const CCommandLine& args) {
+    TFileId traceId;
+    if (!IdentifyFile(trace, traceId)) return std::string();
+    std::vector<std::string> used = args.GetArgs();
+    for (const auto* line : {&global, &args})
+        for (const auto& [name, values] : line->GetOptions()) {
+            if (name == "trace") continue;
+            for (const auto& value : values) {
+                used.push_back(value);
+                if (name == "port") used.push_back(CPortCatalogue::DevicePath(value));
+            }
+        }
+    used.push_back(GetProfilePath());
+    for (const auto& path : used) {
+        TFileId id;
+        if (path != "-" && IdentifyFile(path, id) && id == traceId) return path;
+    }
+    return std::string();
+}
+
+// Two --port for one device: by name, or by the device they open.
+std::string DuplicatePort(const std::vector<std::string>& ports) {
+    std::vector<std::pair<std::string, std::string>> seen;  // (port, what it opens)
+    for (const auto& port : ports) {
+        std::string key = CPortCatalogue::VirtualPortName(port);
+        if (!key.empty()) {
+            key = "virtual:" + key;
+        } else {
+            const std::string path = CPortCatalogue::DevicePath(CPortCatalogue::OpenName(port));
+            struct stat st {};
+            key = ::stat(path.c_str(), &st) == 0
+                      ? (S_ISCHR(st.st_mode) ? "device:" + std::to_string(st.st_rdev)
+                                             : "file:" + std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino))
+                      : "name:" + path;
+        }
+        for (const auto& [other, otherKey] : seen) {
+            if (other == port) return FormatString(GetString(IDS_CTL_PORT_TWICE).c_str(), port.c_str());
+            if (otherKey == key)
+                return FormatString(GetString(IDS_CTL_SAME_DEVICE).c_str(), other.c_str(), port.c_str());
+        }
+        seen.emplace_back(port, key);
+    }
+    return std::string();
 }
 
 // Help that could not be written is not help given.
@@ -170,10 +247,23 @@ int main(int argc, char** argv) {
         return CTL_USAGE;
     }
 
-    const std::string name = global.GetArgs().front();
+    std::string name = global.GetArgs().front();
+    // "help" and "help COMMAND" say what --help says.
+    const bool helpCommand = name == "help";
+    if (helpCommand) {
+        if (global.GetRest().empty()) {
+            PrintOverview(std::cout, table);
+            return FinishHelp();
+        }
+        name = global.GetRest().front();
+    }
     const TCtlCommand* command = nullptr;
     for (const auto& c : table)
         if (name == c.name) command = &c;
+    if (command && helpCommand) {
+        PrintCommandHelp(*command);
+        return FinishHelp();
+    }
     if (!command) {
         if (const TCtlCommand* near = Nearest(name, table))
             return ReportUsage("", FormatString(GetString(IDS_CTL_DID_YOU_MEAN).c_str(), name.c_str(), near->name));
@@ -204,6 +294,8 @@ int main(int argc, char** argv) {
         ports = global.GetValues("port");
         for (const auto& port : commandArgs.GetValues("port")) ports.push_back(port);
     }
+    if (ports.size() > 1 && command->ports != TPortUse::One)
+        if (const std::string twice = DuplicatePort(ports); !twice.empty()) return ReportUsage(name, twice);
     if (ports.size() > 1 && command->ports == TPortUse::Many)
         return RunManyPorts(*command, GlobalOptions(), global, commandArgs, ports);
     if (ports.size() > 1 && command->ports == TPortUse::One)
@@ -211,12 +303,18 @@ int main(int argc, char** argv) {
     // Each port's own tarvelctl opens its own trace (see RunManyPorts).
     if (commandArgs.Has("trace") || global.Has("trace")) {
         const std::string path = commandArgs.Has("trace") ? commandArgs.GetValue("trace") : global.GetValue("trace");
+        if (const std::string used = TraceConflict(path, global, commandArgs); !used.empty())
+            return ReportUsage(name, FormatString(GetString(IDS_CTL_TRACE_IS_USED).c_str(), path.c_str(), used.c_str()));
         std::string reason;
         auto trace = CLineTrace::Open(path, reason);
         if (!trace) {
             ReportError(FormatString(GetString(IDS_TRACE_OPEN_FAILED).c_str(), path.c_str(), reason.c_str()));
             return CTL_FAILED;
         }
+        // A trace that can no longer be written is said once; the command goes on.
+        trace->SetFailureSink([path](const std::string& why) {
+            ReportError(FormatString(GetString(IDS_TRACE_OPEN_FAILED).c_str(), path.c_str(), why.c_str()));
+        });
         CPortSession::SetTrace(std::move(trace));
     }
     return command->run(global, commandArgs);

@@ -57,6 +57,31 @@ bool LoadOrReport(CClockState& state, const std::string& path) {
 
 namespace {
 
+// FILE, or for "-" standard input, as import reads it; false (reported) when
+// it cannot be used.
+bool LoadInput(CClockState& state, const std::string& path) {
+    if (path != "-") return LoadOrReport(state, path);
+    // Only the first bytes of a setup file matter, as when reading a file.
+    std::string bytes(CClockState::FILE_SIZE, '\0');
+    const std::size_t got = std::fread(bytes.data(), 1, bytes.size(), stdin);
+    if (std::ferror(stdin)) {
+        ReportError(GetString(IDS_ERROR_OPENING_FILE) + " " + path + ": " + std::strerror(errno));
+        return false;
+    }
+    bytes.resize(got);
+    CCtlClockUi ui(path);
+    state.SetUi(&ui);
+    bool loaded = false;
+    std::istringstream in(bytes);
+    try {
+        loaded = state.Serialize(in) == TLoadResult::Loaded;
+    } catch (const CFileError& e) {
+        ReportError(GetString(IDS_ERROR_OPENING_FILE) + " " + path + ": " + e.GetReason());
+    }
+    state.SetUi(nullptr);
+    return loaded;
+}
+
 bool SaveOrReport(const CClockState& state, const std::string& path) {
     try {
         SaveConfigFile(state, path);
@@ -75,8 +100,9 @@ bool ParseItem(const std::string& text, int& item, bool& usageError) {
         usageError = true;
         return false;
     }
-    if (v >= ITEM_COUNT) {
-        ReportError("no item " + text + " (items are numbered 0 to " + std::to_string(ITEM_COUNT - 1) + ")");
+    // Item 0 holds no field: the numbers start at 1.
+    if (v < 1 || v >= ITEM_COUNT) {
+        ReportError("no item " + text + " (items are numbered 1 to " + std::to_string(ITEM_COUNT - 1) + ")");
         return false;
     }
     item = static_cast<int>(v);
@@ -104,7 +130,7 @@ int RunNew(const CCommandLine&, const CCommandLine& args) {
 
 int RunDump(const CCommandLine&, const CCommandLine& args) {
     CClockState state;
-    if (!LoadOrReport(state, args.GetArgs()[0])) return CTL_FAILED;
+    if (!LoadInput(state, args.GetArgs()[0])) return CTL_FAILED;
     const std::string out = args.GetValue("output");
     if (out.empty() || out == "-") {
         std::ostringstream text;
@@ -122,7 +148,7 @@ int RunDump(const CCommandLine&, const CCommandLine& args) {
 
 int RunHex(const CCommandLine&, const CCommandLine& args) {
     CClockState state;
-    if (!LoadOrReport(state, args.GetArgs()[0])) return CTL_FAILED;
+    if (!LoadInput(state, args.GetArgs()[0])) return CTL_FAILED;
     state.ClearBuffer();
     const std::size_t n = state.ConfigToRaw(state.GetBuffer(), state.GetBufferSize(), *state.GetConfig());
     return WriteStdout(std::string(state.GetBuffer(), n)) ? CTL_DONE : CTL_FAILED;
@@ -130,7 +156,7 @@ int RunHex(const CCommandLine&, const CCommandLine& args) {
 
 int RunShow(const CCommandLine&, const CCommandLine& args) {
     CClockState state;
-    if (!LoadOrReport(state, args.GetArgs()[0])) return CTL_FAILED;
+    if (!LoadInput(state, args.GetArgs()[0])) return CTL_FAILED;
     if (args.Has("json")) {
         nlohmann::ordered_json doc = JsonDocument("show");
         doc["file"] = args.GetArgs()[0];
@@ -162,7 +188,7 @@ int RunGet(const CCommandLine&, const CCommandLine& args) {
         items.push_back(item);
     }
     CClockState state;
-    if (!LoadOrReport(state, path)) return CTL_FAILED;
+    if (!LoadInput(state, path)) return CTL_FAILED;
     if (args.Has("json")) {
         // A value without a text is null here, beside its raw number.
         nlohmann::ordered_json doc = JsonDocument("get");
@@ -281,15 +307,18 @@ void AddFileCommands(std::vector<TCtlCommand>& table) {
                      "An existing FILE is left alone unless --force is given.\n",
                      {{"force", 'f', nullptr, "replace an existing FILE"}}, 1, 1, RunNew});
     table.push_back({"dump", "FILE [-o OUT]", "Write the setup's text dump.",
-                     "The dump goes to standard output, or to OUT ('-' is standard output).\n",
+                     "FILE '-' is standard input. The dump goes to standard output, or to OUT ('-'\n"
+                     "is standard output).\n",
                      {{"output", 'o', "OUT", "write the dump to OUT"}}, 1, 1, RunDump});
     table.push_back({"hex", "FILE", "Print the hex records the clock would receive.",
-                     "Nine Intel HEX records, 377 characters, each record ended by CR LF.\n", {}, 1, 1,
+                     "Nine Intel HEX records, 377 characters, each record ended by CR LF.\n"
+                     "FILE '-' is standard input.\n", {}, 1, 1,
                      RunHex});
     table.push_back({"show", "FILE", "Print the setup tree: groups, item numbers, labels and values.",
-                     "", {{"json", 0, nullptr, "print every item as JSON (see docs/json.md)"}}, 1, 1, RunShow});
+                     "FILE '-' is standard input.\n", {{"json", 0, nullptr, "print every item as JSON (see docs/json.md)"}}, 1, 1, RunShow});
     table.push_back({"get", "FILE ITEM...", "Print the value of setup items, one per line.",
-                     "Items are addressed by number (see show). Choice items print their choice text.\n",
+                     "Items are addressed by number, 1 to 89 (see show). Choice items print their\n"
+                     "choice text. FILE '-' is standard input.\n",
                      {{"json", 0, nullptr, "print the items as JSON (see docs/json.md)"}}, 2, SIZE_MAX, RunGet});
     table.push_back({"set", "FILE ITEM=VALUE...", "Change setup items in FILE.",
                      "VALUE is a whole number, or for a choice item its choice text (any case) or\n"

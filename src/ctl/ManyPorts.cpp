@@ -3,7 +3,8 @@
 // port, all at once. The port layer has process-wide parts (the Ctrl-C
 // handler, the sleep, its reporters on stderr), so a process per port keeps
 // the clocks apart where threads would share them. A thread per child relays
-// its lines, each prefixed with the port.
+// its lines, each prefixed with the port; with --json their documents are
+// gathered into one, printed when all are done.
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -17,6 +18,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <mutex>
 #include <set>
 #include <string>
@@ -24,6 +26,7 @@
 #include <vector>
 
 #include "CtlCommand.h"
+#include "CtlJson.h"
 
 extern char** environ;
 
@@ -31,22 +34,28 @@ namespace {
 
 constexpr const char* kSelf = "/proc/self/exe";
 constexpr std::size_t kMaxChildren = 256;
+// What one child may print for the gathered document; more is not JSON of ours.
+constexpr std::size_t kMaxCaptured = 16u << 20;
+// The signals passed on to the children: Ctrl-C, and what systemd, a timeout
+// or a dropped SSH session sends.
+constexpr int kForwarded[] = {SIGINT, SIGTERM, SIGHUP};
 
 std::mutex g_outputMutex;
 // The children, for the Ctrl-C handler: plain data it may read.
 volatile sig_atomic_t g_childPids[kMaxChildren];
 std::atomic<int> g_childCount{0};
-struct sigaction g_previousInterrupt;
+struct sigaction g_previousActions[std::size(kForwarded)];
 
-// Ctrl-C at the terminal reaches every child by itself, as they share our
-// process group; an interrupt sent to this process alone is passed on. Either
-// way this process waits for the children to finish and say what they did.
-void OnInterrupt(int, siginfo_t* info, void*) {
+// Ctrl-C or a hang-up at the terminal reaches every child by itself, as they
+// share our process group; a signal sent to this process alone is passed on.
+// Either way this process waits for the children to finish and say what they
+// did.
+void OnInterrupt(int signal, siginfo_t* info, void*) {
     if (info && info->si_code == SI_KERNEL) return;
     const int savedErrno = errno;
     const int count = g_childCount.load();
     for (int i = 0; i < count && i < static_cast<int>(kMaxChildren); ++i)
-        if (g_childPids[i] > 0) ::kill(static_cast<pid_t>(g_childPids[i]), SIGINT);
+        if (g_childPids[i] > 0) ::kill(static_cast<pid_t>(g_childPids[i]), signal);
     errno = savedErrno;
 }
 
@@ -70,7 +79,9 @@ void AppendOptions(std::vector<std::string>& out, const CCommandLine& line, cons
 // place) ends a line too, its padding dropped.
 class CRelay {
 public:
-    CRelay(std::string prefix, FILE* to) : m_prefix(std::move(prefix)), m_to(to) {}
+    // keep: also gathers the lines, unprefixed.
+    CRelay(std::string prefix, FILE* to, std::vector<std::string>* keep = nullptr)
+        : m_prefix(std::move(prefix)), m_to(to), m_keep(keep) {}
     void Take(const char* data, std::size_t size) {
         for (std::size_t i = 0; i < size; ++i) {
             const char c = data[i];
@@ -90,6 +101,7 @@ public:
 private:
     void Emit() {
         while (!m_line.empty() && m_line.back() == ' ') m_line.pop_back();
+        if (m_keep && m_keep->size() < 1000) m_keep->push_back(m_line);
         const std::string text = m_prefix + m_line + "\n";
         m_line.clear();
         std::lock_guard lock(g_outputMutex);
@@ -99,14 +111,23 @@ private:
 
     std::string m_prefix;
     FILE* m_to;
+    std::vector<std::string>* m_keep;
     std::string m_line;
     bool m_lastWasReturn = false;
 };
 
+// What one child left for the gathered document.
+struct TPortOutput {
+    std::string out;                   // its standard output, as it is
+    std::vector<std::string> errLines;  // its standard error, by line
+};
+
 // Runs one child to its end; its exit status (1 when it could not run or died).
-int ServePort(const std::string& port, const std::vector<std::string>& childArgs, int slot) {
+// captured: takes the child's standard output instead of relaying it, and
+// its standard error's lines besides.
+int ServePort(const std::string& port, const std::vector<std::string>& childArgs, int slot, TPortOutput* captured) {
     CRelay out(port + ": ", stdout);
-    CRelay err(port + ": ", stderr);
+    CRelay err(port + ": ", stderr, captured ? &captured->errLines : nullptr);
     int outPipe[2];
     int errPipe[2];
     if (::pipe2(outPipe, O_CLOEXEC) != 0) {
@@ -134,7 +155,7 @@ int ServePort(const std::string& port, const std::vector<std::string>& childArgs
     posix_spawnattr_init(&attr);
     sigset_t defaults;
     sigemptyset(&defaults);
-    sigaddset(&defaults, SIGINT);
+    for (int signal : kForwarded) sigaddset(&defaults, signal);
     posix_spawnattr_setsigdefault(&attr, &defaults);
     posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF);
     pid_t pid = -1;
@@ -165,7 +186,9 @@ int ServePort(const std::string& port, const std::vector<std::string>& childArgs
             if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
             char buf[4096];
             const ssize_t n = ::read(fds[i].fd, buf, sizeof buf);
-            if (n > 0) {
+            if (n > 0 && i == 0 && captured) {
+                if (captured->out.size() < kMaxCaptured) captured->out.append(buf, static_cast<std::size_t>(n));
+            } else if (n > 0) {
                 relays[i]->Take(buf, static_cast<std::size_t>(n));
             } else if (n == 0 || (errno != EINTR && errno != EAGAIN)) {
                 ::close(fds[i].fd);
@@ -198,6 +221,31 @@ bool MakeFolder(const std::string& dir) {
     if (::mkdir(dir.c_str(), 0777) == 0) return true;
     ReportError("cannot create the folder " + dir + ": " + std::strerror(errno));
     return false;
+}
+
+// One document for all ports (see docs/json.md): each port's own document,
+// or its error, under its name.
+nlohmann::ordered_json GatherJson(const std::string& name, const std::vector<std::string>& ports,
+                                  const std::vector<int>& results, const std::vector<TPortOutput>& outputs) {
+    nlohmann::ordered_json doc = JsonDocument(name);
+    nlohmann::ordered_json each = nlohmann::ordered_json::object();
+    for (std::size_t i = 0; i < ports.size(); ++i) {
+        nlohmann::ordered_json result = nlohmann::ordered_json::parse(outputs[i].out, nullptr, false);
+        if (result.is_discarded() || !result.is_object()) result = nullptr;
+        // The child's own name of the command ("time get") where it gave one.
+        if (result.is_object() && result.contains("command") && result["command"].is_string())
+            doc["command"] = result["command"];
+        std::string error;
+        for (const auto& line : outputs[i].errLines) {
+            const std::string text = line.rfind("tarvelctl: ", 0) == 0 ? line.substr(11) : line;
+            error += (error.empty() ? "" : "\n") + text;
+        }
+        nlohmann::ordered_json entry = {{"status", results[i]}, {"result", result}};
+        entry["error"] = error.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(error);
+        each[ports[i]] = std::move(entry);
+    }
+    doc["ports"] = std::move(each);
+    return doc;
 }
 
 }  // namespace
@@ -247,18 +295,26 @@ int RunManyPorts(const TCtlCommand& command, const std::vector<TCtlOption>& glob
     action.sa_sigaction = OnInterrupt;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_SIGINFO | SA_RESTART;
-    const bool handled = ::sigaction(SIGINT, &action, &g_previousInterrupt) == 0;
+    bool handled[std::size(kForwarded)] = {};
+    for (std::size_t i = 0; i < std::size(kForwarded); ++i)
+        handled[i] = ::sigaction(kForwarded[i], &action, &g_previousActions[i]) == 0;
 
+    const bool json = args.Has("json");
     std::vector<int> results(ports.size(), CTL_FAILED);
+    std::vector<TPortOutput> outputs(ports.size());
     std::vector<std::thread> threads;
     g_childCount = static_cast<int>(ports.size());
     for (std::size_t i = 0; i < ports.size(); ++i)
-        threads.emplace_back([&, i] { results[i] = ServePort(ports[i], childArgs[i], static_cast<int>(i)); });
+        threads.emplace_back([&, i] {
+            results[i] = ServePort(ports[i], childArgs[i], static_cast<int>(i), json ? &outputs[i] : nullptr);
+        });
     for (auto& t : threads) t.join();
     g_childCount = 0;
-    if (handled) ::sigaction(SIGINT, &g_previousInterrupt, nullptr);
+    for (std::size_t i = 0; i < std::size(kForwarded); ++i)
+        if (handled[i]) ::sigaction(kForwarded[i], &g_previousActions[i], nullptr);
 
     int worst = CTL_DONE;
     for (int r : results) worst = std::max(worst, r);
+    if (json && !WriteJson(GatherJson(command.name, ports, results, outputs))) return std::max(worst, CTL_FAILED);
     return worst;
 }

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <csignal>
 #include <memory>
 #include <optional>
 #include <string>
@@ -12,6 +13,7 @@
 
 #include "ClockFile.h"
 #include "ClockOffset.h"
+#include "ClockProbe.h"
 #include "ClockState.h"
 #include "CtlCommand.h"
 #include "CtlClockUi.h"
@@ -29,11 +31,14 @@ namespace {
 
 constexpr char kDefaultPort[] = "COM1";
 constexpr int kDefaultModel = 0;  // K201
+constexpr char kAskModel[] = "auto";
 // What the Console page sends of a line at most.
 constexpr std::size_t kMaxSendLength = 79;
 
 const TCtlOption kPortOption = {"port", 0, "DEV", "the clock's serial port (default: the stored one, else COM1)"};
-const TCtlOption kModelOption = {"model", 0, "K20n", "the clock model, K201 to K206 (default: the stored one, else K201)"};
+const TCtlOption kModelOption = {"model", 0, "K20n",
+                                 "the clock model, K201 to K206, or auto: ask the clock as probe does (default: "
+                                 "the stored one, else auto)"};
 const TCtlOption kBaudOption = {"baud", 0, "RATE", "the line's baud rate, e.g. one probe found (default: the stored one)"};
 const TCtlOption kTraceOption = {"trace", 0, "FILE", "record every byte sent and received, with times, in FILE"};
 
@@ -55,23 +60,38 @@ bool FindOption(const CCommandLine& global, const CCommandLine& args, const char
     return false;
 }
 
-// --model names a model exactly (any case); the stored "Model" preselects the
-// first model whose name begins with it, as the Comm Port page does.
-bool ResolveModel(const CCommandLine& global, const CCommandLine& args, int& model, std::string& error) {
+// The model to use, and whether the clock is to be asked first (then model is
+// the one taken when the clock does not say).
+struct TModelChoice {
+    int model = kDefaultModel;
+    bool ask = false;
+};
+
+// --model names a model exactly (any case), or "auto"; the stored "Model"
+// preselects the first model whose name begins with it, as the Comm Port page
+// does. With neither the clock is asked, as probe asks it.
+bool ResolveModel(const CCommandLine& global, const CCommandLine& args, TModelChoice& choice, std::string& error) {
     std::vector<std::string> names;
     CClockModel().GetModelList(names);
+    const int stored =
+        CClockModel::FindModel(GetProfileString(ProfileKeys::COMMUNICATION, ProfileKeys::MODEL, ""));
     std::string wanted;
     if (!FindOption(global, args, "model", wanted)) {
-        const int stored = CClockModel::FindModel(
-            GetProfileString(ProfileKeys::COMMUNICATION, ProfileKeys::MODEL, names.front()));
-        model = stored >= 0 ? stored : kDefaultModel;
+        choice.model = stored >= 0 ? stored : kDefaultModel;
+        choice.ask = stored < 0;
         return true;
     }
-    model = kDefaultModel;
+    if (EqualNoCase(wanted, kAskModel)) {
+        choice.model = stored >= 0 ? stored : kDefaultModel;
+        choice.ask = true;
+        return true;
+    }
+    choice.model = kDefaultModel;
     if (wanted.empty()) return true;
-    model = CClockModel::FindModel(wanted, true);
-    if (model >= 0) return true;
-    error = "unknown model '" + wanted + "' (one of " + names.front() + " to " + names.back() + ")";
+    choice.model = CClockModel::FindModel(wanted, true);
+    if (choice.model >= 0) return true;
+    error = "unknown model '" + wanted + "' (one of " + names.front() + " to " + names.back() + ", or " +
+            kAskModel + ")";
     return false;
 }
 
@@ -81,16 +101,7 @@ std::string PortName(const CCommandLine& global, const CCommandLine& args) {
     return name;
 }
 
-// Model and port from the options, then the session. CTL_DONE when open.
-// model: the one to use, or -1 for --model, else the stored one.
-int OpenSession(const char* command, const CCommandLine& global, const CCommandLine& args, CPortSession& session,
-                int model = -1) {
-    std::string error;
-    if (model < 0) {
-        model = kDefaultModel;
-        if (!ResolveModel(global, args, model, error)) return ReportUsage(command, error);
-    }
-    if (!session.Open(PortName(global, args), model)) return CTL_FAILED;
+int SetGivenBaud(const char* command, const CCommandLine& global, const CCommandLine& args, CPortSession& session) {
     std::string baud;
     if (!FindOption(global, args, "baud", baud)) return CTL_DONE;
     // Only the rates of the Comm Port page: the clock knows no others.
@@ -102,6 +113,25 @@ int OpenSession(const char* command, const CCommandLine& global, const CCommandL
         return ReportUsage(command, "--baud " + baud + " is not one of " + choices);
     }
     return session.Port().SetBaud(baud) ? CTL_DONE : CTL_FAILED;
+}
+
+// Model and port from the options, then the session. CTL_DONE when open.
+// model: the one to use, or -1 for --model, else the stored one, else the
+// one the clock says.
+int OpenSession(const char* command, const CCommandLine& global, const CCommandLine& args, CPortSession& session,
+                int model = -1) {
+    TModelChoice choice;
+    if (model >= 0) {
+        choice.model = model;
+    } else if (std::string error; !ResolveModel(global, args, choice, error)) {
+        return ReportUsage(command, error);
+    }
+    if (!session.Open(PortName(global, args), choice.model)) return CTL_FAILED;
+    if (const int rc = SetGivenBaud(command, global, args, session); rc != CTL_DONE) return rc;
+    // Asked at the session's own rate, as the commands will be sent.
+    if (choice.ask)
+        if (const int told = AskClockModel(session.Port()); told >= 0) session.State().SetModel(told);
+    return CTL_DONE;
 }
 
 // A whole decimal number from 0 to max.
@@ -158,10 +188,23 @@ int RunWrite(const CCommandLine& global, const CCommandLine& args) {
 std::string CtlPortName(const CCommandLine& global, const CCommandLine& args) { return PortName(global, args); }
 
 int WriteSetupToClock(const char* command, const CCommandLine& global, const CCommandLine& args,
-                      const TClockConfig& record, const std::string& modelHint) {
+                      const TClockConfig& record, const std::string& modelHint, const TClockConfig* held) {
     long seconds = CCtlClockUi::DEFAULT_COUNTDOWN_SECONDS;
     if (args.Has("countdown") && !ParseCount(args.GetValue("countdown"), 3600, seconds))
         return ReportUsage(command, "--countdown takes whole seconds from 0 to 3600");
+    // What was read from this clock moments before stands for reading it again.
+    std::optional<TClockConfig> clockRead;
+    if (held) clockRead = *held;
+    if (!held && args.Has("clock-read")) {
+        CClockState read;
+        if (!LoadOrReport(read, args.GetValue("clock-read"))) return CTL_FAILED;
+        clockRead = *read.GetConfig();
+    }
+    // From here on a stop ends the write after its current step.
+    struct TStopGuard {
+        TStopGuard() { CPortSession::StopAfterStep(true); }
+        ~TStopGuard() { CPortSession::StopAfterStep(false); }
+    } stopGuard;
     CPortSession session;
     std::string unused;
     const int hinted = modelHint.empty() || FindOption(global, args, "model", unused) ? -1
@@ -169,37 +212,59 @@ int WriteSetupToClock(const char* command, const CCommandLine& global, const CCo
     if (const int rc = OpenSession(command, global, args, session, hinted); rc != CTL_DONE) return rc;
     // The clock's own setup is kept first, so the write can be undone; a
     // clock that holds the setup already is left alone.
+    TPreWriteResult pre;
+    pre.outcome = TPreWrite::Proceed;
     if (!args.Has("no-backup")) {
+        if (!clockRead) ShowWriteStage(GetString(IDS_READING_FOR_BACKUP));
         CSetupBackups backups;
-        const TPreWriteResult pre =
-            PrepareWrite(session.State(), session.Port(), PortName(global, args), record, args.Has("force"), backups);
-        switch (pre.outcome) {
-        case TPreWrite::AlreadyHeld:
-            std::printf("%s\n", GetString(IDS_CLOCK_HOLDS_SETUP).c_str());
-            return FinishStdout();
-        case TPreWrite::ReadFailed:
-            ReportError(GetString(IDS_BACKUP_READ_FAILED) + " (--no-backup writes without one)");
-            if (!pre.readFailure.Reason().empty()) ReportError(pre.readFailure.Reason());
-            return CTL_FAILED;
-        case TPreWrite::KeepFailed:
-            ReportError(FormatString(GetString(IDS_BACKUP_SAVE_FAILED).c_str(), pre.reason.c_str()));
-            return CTL_FAILED;
-        case TPreWrite::Proceed:
+        pre = PrepareWrite(session.State(), session.Port(), PortName(global, args), record, args.Has("force"), backups,
+                           clockRead ? &*clockRead : nullptr);
+    } else if (clockRead && !args.Has("force") && std::memcmp(&*clockRead, &record, sizeof record) == 0) {
+        pre.outcome = TPreWrite::AlreadyHeld;
+    }
+    switch (pre.outcome) {
+    case TPreWrite::AlreadyHeld:
+        std::printf("%s\n", GetString(IDS_CLOCK_HOLDS_SETUP).c_str());
+        return FinishStdout();
+    case TPreWrite::ReadFailed:
+        ReportError(GetString(IDS_BACKUP_READ_FAILED) + " (--no-backup writes without one)");
+        if (!pre.readFailure.Reason().empty()) ReportError(pre.readFailure.Reason());
+        return CTL_FAILED;
+    case TPreWrite::KeepFailed:
+        ReportError(FormatString(GetString(IDS_BACKUP_SAVE_FAILED).c_str(), pre.reason.c_str()));
+        return CTL_FAILED;
+    case TPreWrite::Proceed:
+        if (!pre.backupPath.empty()) {
             std::printf("%s\n", FormatString(GetString(IDS_BACKUP_KEPT).c_str(), pre.backupPath.c_str()).c_str());
             std::fflush(stdout);
-            break;
         }
+        break;
+    }
+    auto saySignal = [] {
+        const int signal = CPortSession::StopSignal();
+        const char* name = signal == SIGTERM ? "SIGTERM" : signal == SIGHUP ? "SIGHUP" : "Ctrl-C (SIGINT)";
+        if (signal != 0) ReportError(FormatString(GetString(IDS_CTL_STOPPED_BY).c_str(), name));
+    };
+    if (CPortSession::StopSignal() != 0) {
+        saySignal();
+        ReportError(GetString(IDS_WRITE_CANCELLED_NOTHING_SENT));
+        return CTL_FAILED;
     }
     *session.State().GetConfig() = record;
     session.Ui().SetCountdownSeconds(static_cast<int>(seconds));
+    ShowWriteStage(GetString(IDS_CTL_STAGE_SENDING));
     const TWriteResult result = session.State().Write(session.Port());
     if (const unsigned cancelled = CancelledWriteText(result)) {
+        saySignal();
         ReportError(GetString(cancelled));
         return CTL_FAILED;
     }
     if (result != TWriteResult::Written)
         return ReportClockFailure(command, false, "writing the setup to the clock failed: " + GetString(IDS_WRITE_FAILED),
                                   session.State().GetWriteFailure());
+    // The result is said even when quiet.
+    std::fprintf(stderr, "%s\n", GetString(IDS_CTL_WRITE_DONE).c_str());
+    std::fflush(stderr);
     return CTL_DONE;
 }
 
@@ -320,6 +385,15 @@ void AddPortOptions(std::vector<TCtlOption>& options) {
     options.push_back(kTraceOption);
 }
 
+namespace {
+
+std::vector<TCtlOption> WithClockRead(std::vector<TCtlOption> options) {
+    options.push_back({"clock-read", 0, "READ", "the clock's setup as read moments before: not read again"});
+    return options;
+}
+
+}  // namespace
+
 void AddPortCommands(std::vector<TCtlCommand>& table) {
     table.push_back({"read", "-o FILE", "Read the clock's setup into a setup file.",
                      "Has the clock load its stored setup, then reads and checks it (about 3 s with\n"
@@ -329,13 +403,16 @@ void AddPortCommands(std::vector<TCtlCommand>& table) {
                                       {"json", 0, nullptr, "also print what was read as JSON (see docs/json.md)"}}),
                      0, 1, RunRead});
     table.push_back({"write", "FILE", "Write a setup file into the clock, verify it, store it, reset.",
-                     "Before verifying, storing and resetting the clock a countdown runs on stderr\n"
-                     "while the clock works. Ctrl-C during a countdown ends the write there: the\n"
+                     "Each step is named on stderr as it begins (-q: only the result). Before\n"
+                     "verifying, storing and resetting the clock a countdown runs while the clock\n"
+                     "works. Ctrl-C, SIGTERM or SIGHUP ends the write after its current step: the\n"
                      "later steps are left out, stderr says which, and the exit status is 1.\n"
                      "First the clock's stored setup is read and kept as a backup (see backups,\n"
                      "restore), and stdout says where; a clock that holds FILE's setup already is\n"
-                     "left alone and stdout says so. A failed read sends nothing.\n",
-                     WithPortOptions(WriteOptions()), 1, 1, RunWrite});
+                     "left alone and stdout says so. A failed read sends nothing. With --clock-read\n"
+                     "READ, a setup file `tarvelctl read` wrote from this clock moments before,\n"
+                     "READ stands for the clock's setup in both and the clock is not read again.\n",
+                     WithPortOptions(WithClockRead(WriteOptions())), 1, 1, RunWrite});
     table.push_back({"time", "get|set", "Print the clock's UTC time, or set it from this PC's local time.",
                      "get prints the clock's reply: day of year, hours, minutes and seconds.\n"
                      "A clock that answers '?' refused the command: exit status 1.\n",

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <utility>
 
@@ -15,24 +16,29 @@
 
 namespace {
 
-// What the Ctrl-C handler may touch: plain data, set before it is installed.
+// What the signal handler may touch: plain data, set before it is installed.
 volatile sig_atomic_t g_counting = 0;
+volatile sig_atomic_t g_guarded = 0;     // a write runs: end it after its step
+volatile sig_atomic_t g_stopSignal = 0;  // the signal that asked it to end
 int g_interruptPipe[2] = {-1, -1};
 bool g_handlerInstalled = false;
-struct sigaction g_previousAction;
+// Ctrl-C, and what systemd, a timeout or a dropped SSH session sends.
+constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
+struct sigaction g_previousActions[std::size(kStopSignals)];
 // Shared by the sessions of all ports, each line written whole.
 std::shared_ptr<CLineTrace> g_trace;
 
-void OnInterrupt(int) {
+void OnInterrupt(int signal) {
     const int savedErrno = errno;
-    if (g_counting && g_interruptPipe[1] >= 0) {
+    if ((g_counting || g_guarded) && g_interruptPipe[1] >= 0) {
+        if (g_guarded) g_stopSignal = signal;
         const char byte = 1;
         [[maybe_unused]] ssize_t n = ::write(g_interruptPipe[1], &byte, 1);
         errno = savedErrno;
         return;
     }
-    ::signal(SIGINT, SIG_DFL);
-    ::raise(SIGINT);
+    ::signal(signal, SIG_DFL);
+    ::raise(signal);
 }
 
 void InstallHandler() {
@@ -43,8 +49,11 @@ void InstallHandler() {
     struct sigaction action {};
     action.sa_handler = OnInterrupt;
     sigemptyset(&action.sa_mask);
+    for (int s : kStopSignals) sigaddset(&action.sa_mask, s);
     action.sa_flags = 0;  // no restart: a waiting poll wakes at once
-    if (::sigaction(SIGINT, &action, &g_previousAction) == 0) g_handlerInstalled = true;
+    g_handlerInstalled = true;
+    for (std::size_t i = 0; i < std::size(kStopSignals); ++i)
+        if (::sigaction(kStopSignals[i], &action, &g_previousActions[i]) != 0) g_handlerInstalled = false;
 }
 
 bool MeansDeviceGone(const std::string& reason) {
@@ -61,8 +70,9 @@ bool MeansConnectionGone(const std::string& reason) {
 }
 
 void RemoveHandler() {
-    if (!g_handlerInstalled) return;
-    ::sigaction(SIGINT, &g_previousAction, nullptr);
+    if (!g_handlerInstalled || g_guarded) return;
+    for (std::size_t i = 0; i < std::size(kStopSignals); ++i)
+        ::sigaction(kStopSignals[i], &g_previousActions[i], nullptr);
     g_handlerInstalled = false;
 }
 
@@ -132,7 +142,24 @@ int CPortSession::BeginCountdown() {
     while (::read(g_interruptPipe[0], drain, sizeof drain) > 0) {
     }
     g_counting = 1;
+    // A stop taken during an earlier step ends the count at once.
+    if (g_stopSignal != 0) {
+        const char byte = 1;
+        [[maybe_unused]] ssize_t n = ::write(g_interruptPipe[1], &byte, 1);
+    }
     return g_interruptPipe[0];
 }
 
 void CPortSession::EndCountdown() { g_counting = 0; }
+
+void CPortSession::StopAfterStep(bool on) {
+    if (on) {
+        InstallHandler();
+        // A write's lines to a closed pipe (a dropped session) must not end it.
+        ::signal(SIGPIPE, SIG_IGN);
+    }
+    g_guarded = on && g_handlerInstalled && g_interruptPipe[1] >= 0 ? 1 : 0;
+    if (!on) RemoveHandler();
+}
+
+int CPortSession::StopSignal() { return g_stopSignal; }

@@ -7,7 +7,8 @@
 // why. The port's reasons and the clock state's messages go to stderr.
 //
 // Ctrl-C: while a countdown runs it only cancels the countdown (see
-// BeginCountdown); otherwise it ends the program as usual.
+// BeginCountdown); during a write (StopAfterStep) it, SIGTERM and SIGHUP end
+// the write after its current step; otherwise they end the program as usual.
 #pragma once
 
 #include <memory>
@@ -40,6 +41,13 @@ public:
     // instead of ending the program; -1 when that cannot be arranged.
     static int BeginCountdown();
     static void EndCountdown();
+
+    // On: from now on Ctrl-C, SIGTERM and SIGHUP only take note (StopSignal)
+    // and cancel the countdown running or the next one, so a write ends
+    // after the step it is in and can say what it left undone. Off: as before.
+    static void StopAfterStep(bool on);
+    // The signal taken while on; 0 when none came.
+    static int StopSignal();
 
 private:
     // A reason of the port, on stderr; once open, each one only once.

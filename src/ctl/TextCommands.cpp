@@ -69,6 +69,8 @@ int RunImport(const CCommandLine&, const CCommandLine& args) {
     const std::string& path = args.GetArgs()[0];
     std::string text;
     if (!ReadText(path, text)) return CTL_FAILED;
+    // Editors on other systems may begin UTF-8 text with a byte-order mark.
+    if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.erase(0, 3);
     CClockState state;
     std::string error;
     if (!SetupFromText(text, *state.GetConfig(), error)) {

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "Resource.h"
 #include "SafeFile.h"
@@ -99,6 +100,11 @@ void CLineTrace::RoundTrip(const std::string& port, unsigned ms) {
     Put(Stamp() + " - round trip " + std::to_string(ms) + " ms on " + name + "\n");
 }
 
+void CLineTrace::SetFailureSink(std::function<void(const std::string&)> sink) {
+    std::lock_guard lock(m_mutex);
+    m_failureSink = std::move(sink);
+}
+
 void CLineTrace::Put(const std::string& line) {
     if (m_ended) return;
     std::string text = line;
@@ -113,6 +119,7 @@ void CLineTrace::Put(const std::string& line) {
         if (n <= 0) {
             // A full disk ends the trace; the port goes on as before.
             m_ended = true;
+            if (m_failureSink) m_failureSink(std::strerror(n < 0 ? errno : ENOSPC));
             return;
         }
         done += static_cast<std::size_t>(n);

@@ -18,6 +18,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -42,6 +43,10 @@ public:
     // A network port's round trip as now measured.
     void RoundTrip(const std::string& port, unsigned ms);
 
+    // Told once, with the system's reason, when the file can no longer be
+    // written (a full disk): the trace ends there, the port goes on.
+    void SetFailureSink(std::function<void(const std::string& reason)> sink);
+
     // The bytes a line's text stands for (after the time and direction).
     // False when the text is not in the trace's form.
     static bool DecodeBytes(const std::string& text, std::string& bytes);
@@ -56,4 +61,5 @@ private:
     std::size_t m_limit;
     std::size_t m_written = 0;
     bool m_ended = false;  // cut, or the file could not be written
+    std::function<void(const std::string&)> m_failureSink;
 };

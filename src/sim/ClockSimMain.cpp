@@ -48,6 +48,9 @@ const char USAGE[] =
     "  --pace              send at the baud rate the device is set to\n"
     "  --baud N            hear the line only while it is set to N baud, as a\n"
     "                      clock set to N hears nothing but noise at other rates\n"
+    "  --strict            hear the line only at the clock's own rate: the main\n"
+    "                      port's baud rate in its setup (item 3), which a write\n"
+    "                      changes at the reset that ends it\n"
     "\n"
     "Exit status: 0 when ended by a signal, 1 when the clock could not start or\n"
     "its setup could not be read or saved, 2 for a usage error.\n";
@@ -157,6 +160,8 @@ bool ParseOptions(int argc, char** argv, TOptions& options) {
         } else if (arg == "--baud") {
             if (!number(1, 4000000, value)) return false;
             options.faults.onlyAtRate = static_cast<std::uint32_t>(value);
+        } else if (arg == "--strict") {
+            options.faults.strictRate = true;
         } else if (arg == "--pace") {
             options.faults.realisticPace = true;
         } else {

@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include "HexCodec.h"
+#include "SetupItems.h"
 #include "TermiosLine.h"
 
 namespace {
@@ -41,6 +42,7 @@ void SetArcPosition(std::uint8_t* msec, std::int8_t& sign, std::uint8_t* deg, st
 CSimClock::CSimClock() : m_noise(1) {
     m_eeprom = MakeFactorySetup();
     m_active = m_eeprom;
+    m_ownRate = RateOf(m_eeprom);
 }
 
 CSimClock::~CSimClock() { Stop(); }
@@ -97,6 +99,20 @@ TClockConfig CSimClock::GetEeprom() const {
 void CSimClock::SetEeprom(const TClockConfig& config) {
     std::lock_guard lock(m_mutex);
     m_eeprom = config;
+    m_ownRate = RateOf(config);
+}
+
+std::uint32_t CSimClock::OwnRate() const {
+    std::lock_guard lock(m_mutex);
+    return m_ownRate;
+}
+
+std::uint32_t CSimClock::RateOf(const TClockConfig& config) {
+    // The choices of the setup item that holds the main port's rate.
+    constexpr int kMainBaudItem = 3;
+    std::vector<std::string> rates;
+    if (!GetChoiceList(kMainBaudItem, rates) || config.mainBaud >= rates.size()) return 0;
+    return static_cast<std::uint32_t>(std::strtoul(rates[config.mainBaud].c_str(), nullptr, 10));
 }
 
 TClockConfig CSimClock::GetActive() const {

@@ -57,9 +57,16 @@ public:
     static TClockConfig MakeFactorySetup();
 
     TClockConfig GetEeprom() const;
+    // The clock then runs at the rate config gives, as if switched on with it.
     void SetEeprom(const TClockConfig& config);
     TClockConfig GetActive() const;
     void SetActive(const TClockConfig& config);
+
+    // The baud rate of the clock's main port as its setup gave it when the
+    // clock last started or was reset: a write that changes it takes effect
+    // at the reset that ends the write. 0 for a rate byte outside the list.
+    std::uint32_t OwnRate() const;
+    static std::uint32_t RateOf(const TClockConfig& config);
 
     TSimFaults GetFaults() const;
     // Takes effect from the next received byte; restarts the noise sequence.
@@ -151,6 +158,7 @@ private:
     std::int64_t m_timeOffset = 0;
     std::string m_romDate = ROM_DATE;
     int m_commandTimeoutMs = DEFAULT_COMMAND_TIMEOUT_MS;
+    std::uint32_t m_ownRate = 0;
     std::mt19937 m_noise;
 
     // Set before Start, read by the serving thread.

@@ -48,6 +48,8 @@ void CSimClock::HandleInput(const char* data, std::size_t size) {
     }
     // A clock set to another rate hears only noise; it takes none of it.
     if (faults.onlyAtRate != 0 && LineRate() != faults.onlyAtRate) return;
+    // On TCP the rate is the terminal server's business, not the clock's.
+    if (faults.strictRate && m_slaveFd >= 0 && LineRate() != OwnRate()) return;
     for (std::size_t i = 0; i < size; ++i, afterPause = false) {
         // Records left unfinished, then a command after a pause: the break
         // the program sent before it would have ended the records.
@@ -144,10 +146,15 @@ void CSimClock::CarryOut(const std::string& command, const TSimFaults& faults) {
     } else {
         // "1,<model>X<op>"
         switch (command.back()) {
-        case 'O':
-        case 'X': {  // a restarting clock loads its stored setup too
+        case 'O': {
             std::lock_guard lock(m_mutex);
             m_active = m_eeprom;
+            break;
+        }
+        case 'X': {  // a restarting clock loads its stored setup too, and its rate
+            std::lock_guard lock(m_mutex);
+            m_active = m_eeprom;
+            m_ownRate = RateOf(m_eeprom);
             break;
         }
         case 'T':

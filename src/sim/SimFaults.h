@@ -17,4 +17,5 @@ struct TSimFaults {
     std::uint32_t noiseSeed = 1;    // the noise is repeatable for a given seed
     bool realisticPace = false;     // characters leave at the line's baud rate, 10 bits each
     std::uint32_t onlyAtRate = 0;   // N > 0: bytes are heard only while the line is set to N baud
+    bool strictRate = false;        // bytes are heard only at the clock's own rate (see CSimClock::OwnRate)
 };

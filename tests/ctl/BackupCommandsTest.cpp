@@ -2,6 +2,7 @@
 // holds the setup alone, and restore brings a kept setup back; --trace
 // records every byte of a read. Run as tarvelctl against a simulated clock.
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <cstring>
@@ -49,7 +50,8 @@ class BackupCommands : public ::testing::Test {
 protected:
     void SetUp() override {
         if (!CCtlRunner::Available()) GTEST_SKIP() << "tarvelctl is not built";
-        m_ctl.WriteProfile("[Communication]\n");
+        // A stored model: the clock is not asked which it is.
+        m_ctl.WriteProfile("[Communication]\nModel=K201\n");
         ASSERT_TRUE(m_sim.Start());
     }
 
@@ -161,10 +163,10 @@ TEST_F(BackupCommands, AFailedBackupSendsNothing) {
     EXPECT_FALSE(HasWriteCommand(m_sim.GetCommandLog()));
     EXPECT_TRUE(Same(m_sim.GetEeprom(), CSimClock::MakeFactorySetup()));
 
-    // Nothing to restore from.
+    // Nothing to restore from: the folder cannot even be looked into.
     r = Ctl({"restore"});
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("no backup of port"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("cannot read the backups folder"), std::string::npos) << r.err;
 }
 
 TEST_F(BackupCommands, TheTraceAccountsForEveryByteOfARead) {
@@ -197,6 +199,131 @@ TEST_F(BackupCommands, TheTraceAccountsForEveryByteOfARead) {
     ASSERT_GT(size, 0u);
     EXPECT_EQ(received.size(), sent.size() + size);
     EXPECT_TRUE(received == sent + std::string(raw, size));
+}
+
+TEST_F(BackupCommands, RestoreWithoutANameTakesTheNewestBackupThatDiffersFromTheClock) {
+    const std::string three = SetupFile("three.hcs", ChangedSetup(3)), nine = SetupFile("nine.hcs", ChangedSetup(9));
+    m_sim.SetEeprom(ChangedSetup(3));
+    ASSERT_EQ(Ctl({"write", three, "--countdown", "0", "--force"}).status, 0);
+    // Every backup holds what the clock has: nothing to do.
+    m_sim.ClearCommandLog();
+    TCtlResult r = Ctl({"restore", "--countdown", "0"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("every backup of port " + m_sim.DevicePath() + " holds the setup the clock has now"),
+              std::string::npos)
+        << r.err;
+    EXPECT_FALSE(HasWriteCommand(m_sim.GetCommandLog()));
+
+    // A write, then one more of the same: the newest backup is the clock's own.
+    ASSERT_EQ(Ctl({"write", nine, "--countdown", "0"}).status, 0);
+    ASSERT_EQ(Ctl({"write", nine, "--countdown", "0", "--force"}).status, 0);
+    const auto kept = CSetupBackups(BackupFolder()).List();
+    ASSERT_EQ(kept.size(), 3u);
+    m_sim.ClearCommandLog();
+    r = Ctl({"restore", "--countdown", "0"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(Same(m_sim.GetEeprom(), ChangedSetup(3)));
+    // The clock is read once to choose and once to verify the write: the
+    // choosing read is the write's backup.
+    const auto log = m_sim.GetCommandLog();
+    EXPECT_EQ(std::count_if(log.begin(), log.end(), [](const std::string& c) { return c.size() > 2 && c.substr(c.size() - 2) == "XT"; }), 2);
+    ASSERT_FALSE(r.out.empty());
+    EXPECT_EQ(Lines(r.out).front(),
+              "restoring " + kept[1].path + ": the 1 newer backup(s) hold the setup the clock has now");
+}
+
+TEST_F(BackupCommands, BackupsAsJsonAndAFolderThatCannotBeRead) {
+    m_sim.SetEeprom(ChangedSetup(3));
+    ASSERT_EQ(Ctl({"write", SetupFile("nine.hcs", ChangedSetup(9)), "--countdown", "0"}).status, 0);
+    const auto kept = CSetupBackups(BackupFolder()).List();
+    ASSERT_EQ(kept.size(), 1u);
+
+    TCtlResult r = Ctl({"backups", "--json"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto doc = nlohmann::json::parse(r.out);
+    EXPECT_EQ(doc["version"], 1);
+    EXPECT_EQ(doc["command"], "backups");
+    EXPECT_EQ(doc["folder"], BackupFolder());
+    ASSERT_EQ(doc["backups"].size(), 1u);
+    const auto& b = doc["backups"][0];
+    EXPECT_EQ(b["name"], std::filesystem::path(kept[0].path).filename().string());
+    EXPECT_EQ(b["file"], kept[0].path);
+    EXPECT_EQ(b["port"], m_sim.DevicePath());
+    EXPECT_EQ(b["model"], "K201");
+    EXPECT_TRUE(std::regex_match(std::string(b["utc"]), std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z)")));
+    EXPECT_EQ(b["utc"].get<std::string>().substr(0, 4), kept[0].stamp.substr(0, 4));
+    EXPECT_EQ(b["local_time"], kept[0].when);
+
+    // A folder in the way of reading says why, even to root: a file stands
+    // where a folder of its path should be.
+    std::filesystem::remove_all(m_dir.File("data"));
+    WriteWholeFile(m_dir.File("data"), "in the way");
+    for (const char* json : {"", "--json"}) {
+        std::vector<std::string> args{"backups"};
+        if (*json) args.push_back(json);
+        r = Ctl(args);
+        EXPECT_EQ(r.status, 1) << json;
+        EXPECT_EQ(r.out, "") << json;
+        EXPECT_NE(r.err.find("cannot read the backups folder " + BackupFolder() + ": Not a directory"),
+                  std::string::npos)
+            << r.err;
+    }
+}
+
+TEST_F(BackupCommands, TheModelIsTheOneGivenOrStoredOrElseTheOneTheClockSays) {
+    struct TRow {
+        const char* stored;  // the profile's Model, "" for none
+        std::vector<std::string> options;
+        bool clockTells;  // the clock answers "v" with its ROM date, as the K203 does
+        std::vector<std::string> first;  // the first commands the clock takes
+    };
+    const TRow rows[] = {
+        {"", {}, true, {"v", "1,K203XO"}},
+        {"", {}, false, {"v", "1,K201XO"}},
+        {"K205", {}, true, {"1,K205XO", "1,K205XT"}},
+        {"K205", {"--model", "auto"}, true, {"v", "1,K203XO"}},
+        {"K205", {"--model", "AUTO"}, false, {"v", "1,K205XO"}},
+        {"", {"--model", "K204"}, true, {"1,K204XO", "1,K204XT"}},
+    };
+    for (const TRow& row : rows) {
+        m_ctl.WriteProfile(std::string("[Communication]\n") + (*row.stored ? "Model=" : "") + row.stored + "\n");
+        m_sim.SetRomDate(row.clockTells ? CSimClock::ROM_DATE : "");
+        m_sim.ClearCommandLog();
+        std::vector<std::string> args{"read", "-o", m_dir.File("read.hcs")};
+        args.insert(args.end(), row.options.begin(), row.options.end());
+        const TCtlResult r = Ctl(args);
+        ASSERT_EQ(r.status, 0) << row.stored << " " << row.clockTells << r.err;
+        const auto log = m_sim.GetCommandLog();
+        ASSERT_GE(log.size(), 2u);
+        EXPECT_EQ(std::vector<std::string>(log.begin(), log.begin() + 2), row.first)
+            << row.stored << " " << row.clockTells;
+    }
+    const TCtlResult r = Ctl({"read", "-o", m_dir.File("read.hcs"), "--model", "K209"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("one of K201 to K206, or auto"), std::string::npos) << r.err;
+}
+
+TEST_F(BackupCommands, AStrictClockIsHeardOnlyAtTheRateItsSetupGives) {
+    TSimFaults strict;
+    strict.strictRate = true;
+    m_sim.SetFaults(strict);
+    TClockConfig fast = ChangedSetup();
+    fast.mainBaud = 4;  // 19200
+    const std::string out = m_dir.File("read.hcs");
+    EXPECT_EQ(Ctl({"--baud", "19200", "read", "-o", out}).status, 1);
+
+    // Written at 9600; the reset that ends the write moves the clock to 19200.
+    TCtlResult r = Ctl({"write", SetupFile("fast.hcs", fast), "--countdown", "0"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    r = Ctl({"probe"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, m_sim.DevicePath() + "\t19200\tK203\t12 Mar 1998\n");
+    EXPECT_EQ(Ctl({"read", "-o", out}).status, 1);
+    r = Ctl({"--baud", "19200", "read", "-o", out});
+    ASSERT_EQ(r.status, 0) << r.err;
+    CClockState read;
+    ASSERT_EQ(LoadConfigFile(read, out), TLoadResult::Loaded);
+    EXPECT_TRUE(Same(*read.GetConfig(), fast));
 }
 
 }  // namespace

@@ -1,8 +1,10 @@
 // Several clocks from one tarvelctl: finding them (probe), serving several
 // ports at once, and the command-line conventions scripts rely on.
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <fcntl.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -13,6 +15,7 @@
 #include <regex>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "ClockFile.h"
@@ -238,6 +241,153 @@ TEST_F(Fleet, QuietWriteShowsNoCountdown) {
     r = Run({"--port", clock.DevicePath(), "write", file, "--countdown", "1", "--force"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.err.find("Countdown 1..."), std::string::npos) << r.err;
+}
+
+// With --json, several ports give one document: each port's own result or
+// its error, under its name; a failed port fails the run.
+TEST_F(Fleet, JsonForSeveralPortsIsOneDocument) {
+    CSimClock clocks[2];
+    for (auto& c : clocks) ASSERT_TRUE(c.Start()) << c.LastError();
+    const std::string missing = m_dir.File("unplugged");
+    const TCtlResult r = Run({"--port", clocks[0].DevicePath(), "--port", missing, "--port", clocks[1].DevicePath(),
+                              "time", "get", "--json"});
+    EXPECT_EQ(r.status, 1) << r.err;
+    const nlohmann::json doc = nlohmann::json::parse(r.out, nullptr, false);
+    ASSERT_FALSE(doc.is_discarded()) << r.out;
+    EXPECT_EQ(doc["version"], 1);
+    EXPECT_EQ(doc["command"], "time get");
+    ASSERT_EQ(doc["ports"].size(), 3u) << r.out;
+    for (const auto& c : clocks) {
+        const auto& port = doc["ports"][c.DevicePath()];
+        EXPECT_EQ(port["status"], 0) << r.out;
+        EXPECT_EQ(port["result"]["command"], "time get") << r.out;
+        EXPECT_TRUE(port["result"]["reply"].is_string()) << r.out;
+        EXPECT_TRUE(port["error"].is_null()) << r.out;
+    }
+    const auto& failed = doc["ports"][missing];
+    EXPECT_EQ(failed["status"], 1) << r.out;
+    EXPECT_TRUE(failed["result"].is_null()) << r.out;
+    ASSERT_TRUE(failed["error"].is_string()) << r.out;
+    EXPECT_NE(failed["error"].get<std::string>().find(missing), std::string::npos) << r.out;
+}
+
+// SIGTERM to the tarvelctl serving several ports reaches each port's write,
+// which ends after its step and says so.
+TEST_F(Fleet, TermEndsTheWriteOnEveryPort) {
+    CSimClock clocks[2];
+    for (auto& c : clocks) ASSERT_TRUE(c.Start()) << c.LastError();
+    CClockState state;
+    *state.GetConfig() = SetupNumber(5);
+    const std::string file = m_dir.File("five.hcs");
+    SaveConfigFile(state, file);
+    const pid_t pid = m_ctl.Start({"--port", clocks[0].DevicePath(), "--port", clocks[1].DevicePath(), "--model",
+                                   "K201", "write", file, "--countdown", "30", "--no-backup"});
+    ASSERT_GT(pid, 0);
+    auto counting = [&] {
+        const std::string err = ReadWholeFile(m_dir.File(".ctl-err"));
+        return err.find(clocks[0].DevicePath() + ": Countdown 30") != std::string::npos &&
+               err.find(clocks[1].DevicePath() + ": Countdown 30") != std::string::npos;
+    };
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!counting() && std::chrono::steady_clock::now() < end)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ::kill(pid, SIGTERM);
+    const TCtlResult r = m_ctl.Finish(pid);
+    EXPECT_EQ(r.status, 1) << r.err;
+    for (const auto& c : clocks) {
+        EXPECT_NE(r.err.find(c.DevicePath() + ": tarvelctl: Write cancelled: the setup was sent but not verified"),
+                  std::string::npos)
+            << r.err;
+        EXPECT_TRUE(Same(c.GetEeprom(), CSimClock::MakeFactorySetup()));
+    }
+}
+
+// At a terminal each step is a line and the count runs in place on its
+// stage's line; -q leaves only the result.
+TEST_F(Fleet, AWriteAtATerminalShowsEachStepOnItsOwnLine) {
+    CSimClock clock;
+    ASSERT_TRUE(clock.Start()) << clock.LastError();
+    CClockState state;
+    *state.GetConfig() = SetupNumber(6);
+    const std::string file = m_dir.File("six.hcs");
+    SaveConfigFile(state, file);
+    m_ctl.SetStderrTerminal(true);
+    TCtlResult r = Run({"--port", clock.DevicePath(), "--model", "K201", "write", file, "--countdown", "1"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(Lines(r.err),
+              (std::vector<std::string>{
+                  "Reading the clock's setup for a backup...", "Sending the setup to the clock...",
+                  "Waiting for the clock to take the setup. Countdown 1...\r"
+                  "Waiting for the clock to take the setup. Countdown 0...",
+                  "Reading the setup back from the clock to verify it...",
+                  "Waiting before storing the setup in the clock's EEPROM. Countdown 1...\r"
+                  "Waiting before storing the setup in the clock's EEPROM. Countdown 0...",
+                  "Storing the setup in the clock's EEPROM...",
+                  "Waiting before resetting the clock. Countdown 1...\rWaiting before resetting the clock. Countdown 0...",
+                  "Resetting the clock...", "The setup was written, verified and stored, and the clock reset."}));
+
+    r = Run({"--port", clock.DevicePath(), "--model", "K201", "-q", "write", file, "--countdown", "1", "--force"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "The setup was written, verified and stored, and the clock reset.\n");
+}
+
+// The same device twice would find itself busy: it is refused at once.
+TEST_F(Fleet, APortGivenTwiceIsRefusedAsADuplicate) {
+    CSimClock clock;
+    ASSERT_TRUE(clock.Start()) << clock.LastError();
+    const std::string link = m_dir.File("clock-link");
+    ASSERT_EQ(::symlink(clock.DevicePath().c_str(), link.c_str()), 0);
+    const struct {
+        std::vector<std::string> args;
+        std::string said;
+    } kCases[] = {
+        {{"--port", clock.DevicePath(), "time", "get", "--port", clock.DevicePath()},
+         "--port " + clock.DevicePath() + " is given twice"},
+        {{"--port", clock.DevicePath(), "--port", link, "read", "-o", m_dir.File("setups")},
+         "--port " + clock.DevicePath() + " and --port " + link + " are the same device"},
+        {{"probe", "--port", link, "--port", clock.DevicePath()}, "are the same device"},
+    };
+    for (const auto& c : kCases) {
+        const TCtlResult r = Run(c.args);
+        EXPECT_EQ(r.status, 2) << r.err;
+        EXPECT_NE(r.err.find(c.said), std::string::npos) << r.err;
+        EXPECT_EQ(r.err.find("busy"), std::string::npos) << r.err;
+    }
+    EXPECT_TRUE(clock.GetCommandLog().empty());
+}
+
+TEST_F(Fleet, HelpAndDashCapitalVWorkAsTheirOptions) {
+    const struct {
+        std::vector<std::string> given, same;
+    } kCases[] = {
+        {{"help"}, {"--help"}},
+        {{"help", "write"}, {"write", "--help"}},
+        {{"-V"}, {"--version"}},
+    };
+    for (const auto& c : kCases) {
+        const TCtlResult a = Run(c.given), b = Run(c.same);
+        EXPECT_EQ(a.status, 0) << a.err;
+        EXPECT_FALSE(a.out.empty());
+        EXPECT_EQ(a.out, b.out);
+    }
+}
+
+// A trace the disk cannot take is said once; the command still does its work.
+TEST_F(Fleet, ATraceThatCannotBeWrittenIsSaidOnceAndTheReadGoesOn) {
+    CSimClock clock;
+    clock.SetEeprom(SetupNumber(7));
+    ASSERT_TRUE(clock.Start()) << clock.LastError();
+    const std::string file = m_dir.File("seven.hcs");
+    m_ctl.SetFileSizeLimit(1);  // 512 bytes: the setup fits, the trace does not
+    const TCtlResult r = Run({"--port", clock.DevicePath(), "--model", "K201", "--trace", m_dir.File("line.trace"), "read", "-o", file});
+    EXPECT_EQ(r.status, 0) << r.err;
+    CClockState state;
+    ASSERT_EQ(LoadConfigFile(state, file), TLoadResult::Loaded);
+    EXPECT_TRUE(Same(*state.GetConfig(), SetupNumber(7)));
+    const std::string said = "cannot write the trace to " + m_dir.File("line.trace") + ": ";
+    const std::size_t first = r.err.find(said);
+    EXPECT_NE(first, std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find(said, first + 1), std::string::npos) << r.err;
 }
 
 }  // namespace

@@ -137,8 +137,9 @@ TEST_F(PortCommands, ReadSavesTheClocksSetupAndLeavesTheSettingsAlone) {
     CClockState saved;
     ASSERT_EQ(LoadConfigFile(saved, file), TLoadResult::Loaded);
     EXPECT_TRUE(Same(*saved.GetConfig(), ChangedSetup()));
-    // No stored model: the first one.
-    EXPECT_EQ(m_sim.GetCommandLog(), (std::vector<std::string>{"1,K201XO", "1,K201XT"}));
+    // No stored model: the clock is asked, and names itself a K203 (whose
+    // ROM date the read then checks).
+    EXPECT_EQ(m_sim.GetCommandLog(), (std::vector<std::string>{"v", "1,K203XO", "1,K203XT", "v"}));
     // The device used is not stored for the program, and no copy is left.
     EXPECT_EQ(Profile(), m_profileText);
     EXPECT_TRUE(TempIsEmpty());
@@ -157,8 +158,84 @@ TEST_F(PortCommands, WriteRunsItsCountdownsAndStoresTheSetup) {
     EXPECT_EQ(m_sim.GetCommandLog(), (std::vector<std::string>{"1,K205XO", "1,K205XT", "1,K205XR", "1,K205XT",
                                                                "1,K205XS", "1,K205XX"}));
     EXPECT_TRUE(Same(m_sim.GetEeprom(), ChangedSetup()));
-    EXPECT_NE(r.err.find("Countdown 1...\rCountdown 0...\n"), std::string::npos) << r.err;
+    // Off a terminal: each step and each count a plain line, in order.
+    EXPECT_EQ(r.err.find('\r'), std::string::npos) << r.err;
+    std::size_t at = 0;
+    for (const char* line : {"Reading the clock's setup for a backup...\n", "Sending the setup to the clock...\n",
+                             "Waiting for the clock to take the setup.\nCountdown 1...\nCountdown 0...\n",
+                             "Reading the setup back from the clock to verify it...\n",
+                             "Waiting before storing the setup in the clock's EEPROM.\nCountdown 1...\n",
+                             "Storing the setup in the clock's EEPROM...\n", "Waiting before resetting the clock.\n",
+                             "Resetting the clock...\n",
+                             "The setup was written, verified and stored, and the clock reset.\n"}) {
+        at = r.err.find(line, at);
+        ASSERT_NE(at, std::string::npos) << line << "\n---\n" << r.err;
+    }
     EXPECT_EQ(Profile(), m_profileText);
+}
+
+// What systemd, a timeout or a dropped SSH session sends ends a write as
+// Ctrl-C does: after its current step, saying what was left undone.
+TEST_F(PortCommands, TermAndHangUpEndAWriteAfterItsStepAndSaySo) {
+    CClockState state;
+    *state.GetConfig() = ChangedSetup();
+    const std::string file = m_dir.File("new.hcs");
+    SaveConfigFile(state, file);
+    const struct {
+        int signal;
+        const char* backup;  // "--no-backup", or "--force" to read one first
+        const char* during;  // what stderr shows when the signal is sent
+        const char* said;
+        std::vector<std::string> commands;
+    } kCases[] = {
+        {SIGTERM, "--no-backup", "Countdown 30", "SIGTERM came", {"1,K201XR"}},
+        {SIGHUP, "--no-backup", "Countdown 30", "SIGHUP came", {"1,K201XR"}},
+        {SIGTERM, "--force", "for a backup...", "Write cancelled: nothing was sent.", {"1,K201XO", "1,K201XT"}},
+    };
+    for (const auto& c : kCases) {
+        m_sim.ClearCommandLog();
+        const pid_t pid =
+            Start({"--port", m_sim.DevicePath(), "--model", "K201", "write", file, "--countdown", "30", c.backup});
+        ASSERT_GT(pid, 0);
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+        while (ReadWholeFile(m_dir.File("err")).find(c.during) == std::string::npos &&
+               std::chrono::steady_clock::now() < end)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        kill(pid, c.signal);
+        const TRun r = Finish(pid);
+        EXPECT_EQ(r.status, 1) << c.said << "\n" << r.err;
+        EXPECT_NE(r.err.find(c.said), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("tarvelctl: Write cancelled: "), std::string::npos) << r.err;
+        EXPECT_EQ(m_sim.GetCommandLog(), c.commands) << c.said;
+        EXPECT_TRUE(Same(m_sim.GetEeprom(), CSimClock::MakeFactorySetup()));
+    }
+}
+
+// A setup read from the clock moments before stands for reading it again:
+// compared with the file and kept as the backup.
+TEST_F(PortCommands, WriteWithClockReadDoesNotReadTheClockAgain) {
+    m_sim.SetEeprom(ChangedSetup());
+    const std::string read = m_dir.File("read.hcs");
+    ASSERT_EQ(Run({"--port", m_sim.DevicePath(), "--model", "K201", "read", "-o", read}).status, 0);
+
+    m_sim.ClearCommandLog();
+    TRun r = Run({"--port", m_sim.DevicePath(), "--model", "K201", "write", read, "--clock-read", read});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "The clock already holds this setup: nothing was sent.\n");
+    EXPECT_TRUE(m_sim.GetCommandLog().empty());
+
+    CClockState factory;
+    *factory.GetConfig() = CSimClock::MakeFactorySetup();
+    const std::string file = m_dir.File("factory.hcs");
+    SaveConfigFile(factory, file);
+    r = Run({"--port", m_sim.DevicePath(), "--model", "K201", "write", file, "--clock-read", read, "--countdown", "0"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(m_sim.GetCommandLog(), (std::vector<std::string>{"1,K201XR", "1,K201XT", "1,K201XS", "1,K201XX"}));
+    EXPECT_TRUE(Same(m_sim.GetEeprom(), CSimClock::MakeFactorySetup()));
+    ASSERT_EQ(r.out.rfind("Backup: ", 0), 0u) << r.out;
+    CClockState kept;
+    ASSERT_EQ(LoadConfigFile(kept, r.out.substr(8, r.out.size() - 9)), TLoadResult::Loaded) << r.out;
+    EXPECT_TRUE(Same(*kept.GetConfig(), ChangedSetup()));
 }
 
 TEST_F(PortCommands, CtrlCDuringACountdownEndsTheWriteThere) {
@@ -167,7 +244,8 @@ TEST_F(PortCommands, CtrlCDuringACountdownEndsTheWriteThere) {
     const std::string file = m_dir.File("new.hcs");
     SaveConfigFile(state, file);
 
-    const pid_t pid = Start({"--port", m_sim.DevicePath(), "write", file, "--countdown", "30", "--no-backup"});
+    const pid_t pid =
+        Start({"--port", m_sim.DevicePath(), "--model", "K201", "write", file, "--countdown", "30", "--no-backup"});
     ASSERT_GT(pid, 0);
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(15);
     while (ReadWholeFile(m_dir.File("err")).find("Countdown 30") == std::string::npos &&

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <sstream>
 #include <string>
@@ -306,5 +307,67 @@ TEST_F(TarvelCtl, UsageErrorsExitWithTwoAndHelpWithZero) {
         TRun h = Run({name, "--help"});
         EXPECT_EQ(h.status, 0) << name;
         EXPECT_EQ(h.out.rfind(std::string("Usage: tarvelctl ") + name + " ", 0), 0u) << h.out;
+    }
+}
+
+TEST_F(TarvelCtl, ItemNumbersRunFromOneTo89) {
+    const std::string path = NewFile("a.hcs");
+    const struct {
+        const char* item;
+        int status;
+    } rows[] = {{"0", 1}, {"1", 0}, {"89", 0}, {"90", 1}};
+    for (const auto& row : rows) {
+        const TRun r = Run({"get", path, row.item});
+        EXPECT_EQ(r.status, row.status) << row.item << ": " << r.err;
+        if (row.status != 0) {
+            EXPECT_EQ(r.err, std::string("tarvelctl: no item ") + row.item + " (items are numbered 1 to 89)\n");
+        }
+    }
+}
+
+TEST_F(TarvelCtl, ImportTakesTextThatBeginsWithAByteOrderMark) {
+    const std::string path = NewFile("a.hcs");
+    ASSERT_EQ(Run({"set", path, "3=19200", "18=100"}).status, 0);
+    const TRun exported = Run({"export", path});
+    ASSERT_EQ(exported.status, 0) << exported.err;
+    WriteWholeFile(File("bom.txt"), "\xEF\xBB\xBF" + exported.out);
+    const TRun r = Run({"import", File("bom.txt"), "-o", File("b.hcs")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(ReadWholeFile(File("b.hcs")), ReadWholeFile(path));
+}
+
+TEST_F(TarvelCtl, ShowDashReadsStandardInput) {
+#ifdef TARVELCTL_PATH
+    const std::string path = NewFile("a.hcs");
+    ASSERT_EQ(Run({"set", path, "3=19200"}).status, 0);
+    const std::string shell = std::string("'") + TARVELCTL_PATH + "' show - < '" + path + "' > '" + File("out") + "'";
+    ASSERT_EQ(std::system(shell.c_str()), 0);
+    EXPECT_EQ(ReadWholeFile(File("out")), Run({"show", path}).out);
+    EXPECT_NE(ReadWholeFile(File("out")).find("19200"), std::string::npos);
+    // What is no setup is refused as a file would be.
+    const std::string empty = std::string("'") + TARVELCTL_PATH + "' show - < /dev/null 2>/dev/null";
+    EXPECT_NE(std::system(empty.c_str()), 0);
+#endif
+}
+
+// A trace naming a file the command reads or writes would empty it before
+// it is read: refused before anything is opened, the file left as it was.
+TEST_F(TarvelCtl, ATraceOnAFileTheCommandUsesIsRefused) {
+    const std::string setup = NewFile("s.hcs");
+    const std::string link = File("link.hcs");
+    ASSERT_EQ(symlink(setup.c_str(), link.c_str()), 0);
+    const std::string fresh = File("fresh.hcs");
+    const std::vector<std::vector<std::string>> kCases = {
+        {"--port", File("no-such-tty"), "write", setup, "--trace", setup},
+        {"diff", setup, setup, "--trace", setup},
+        {"--trace", link, "show", setup},
+        {"--port", File("no-such-tty"), "read", "-o", fresh, "--trace", fresh},
+    };
+    for (const auto& args : kCases) {
+        const TRun r = Run(args);
+        EXPECT_EQ(r.status, 2) << r.err;
+        EXPECT_NE(r.err.find("which this command reads or writes"), std::string::npos) << r.err;
+        EXPECT_EQ(ReadWholeFile(setup), ZeroFile());
+        EXPECT_NE(access(fresh.c_str(), F_OK), 0);
     }
 }

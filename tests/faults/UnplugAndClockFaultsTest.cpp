@@ -53,7 +53,8 @@ TEST_F(FaultTest, UnplugAtEachStageOfAWriteFailsAndStoresOnlyWhatTheClockTook) {
             ASSERT_TRUE(clock.Start());
             clock.UnplugAfter(stage);
             const TCtlResult r =
-                m_ctl.Run({"--port", clock.Sim().DevicePath(), "write", setup, "--countdown", "1", "--no-backup"});
+                m_ctl.Run({"--port", clock.Sim().DevicePath(), "write", setup, "--countdown", "1", "--no-backup",
+                            "--model", "K201"});
             clock.Disarm();
             reached = clock.Unplugged();
             EXPECT_EQ(r.status, 1) << r.err;

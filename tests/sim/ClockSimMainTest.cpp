@@ -8,6 +8,7 @@
 #include <spawn.h>
 #include <sys/wait.h>
 #include <thread>
+#include <termios.h>
 #include <unistd.h>
 
 #include "HexCodec.h"
@@ -158,6 +159,23 @@ TEST(ClockSimMain, ExitStatusForHelpUsageErrorsAndBadSetupFiles) {
         EXPECT_EQ(sim.Output(), "") << name;
         EXPECT_EQ(sim.End(0), 1) << name;
     }
+}
+
+TEST(ClockSimMain, StrictHearsOnlyTheRateOfItsSetup) {
+    CTempDir dir;
+    TClockConfig fast = CSimClock::MakeFactorySetup();
+    fast.mainBaud = 4;  // 19200
+    WriteWholeFile(dir.File("fast.hcs"), SetupFile(fast));
+    CClockSimProcess sim({"--strict", "--eeprom", dir.File("fast.hcs")});
+    const std::string path = sim.Output();
+    CSimLine line;
+    ASSERT_TRUE(line.Open(path, B19200));
+    EXPECT_EQ(line.SendEchoed("v"), "v");
+    EXPECT_EQ(line.Read(13), "12 Mar 1998\r\n");
+    ASSERT_TRUE(line.Open(path, B9600));
+    ASSERT_TRUE(line.Write("v"));
+    EXPECT_EQ(line.ReadFor(300), "");
+    EXPECT_EQ(sim.End(SIGTERM), 0);
 }
 
 TEST(ClockSimMain, ListensOnTcpPrintsThePortNameAndKeepsItsFaults) {

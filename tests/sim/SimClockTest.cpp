@@ -321,6 +321,28 @@ TEST_F(SimClockTest, RealisticPaceFollowsTheBaudRateOfTheDevice) {
     EXPECT_GE(steady_clock::now() - start, milliseconds(350));
 }
 
+TEST_F(SimClockTest, AStrictClockHearsOnlyItsOwnRateWhichItsResetChanges) {
+    SetFault([](TSimFaults& f) { f.strictRate = true; });
+    EXPECT_EQ(sim.OwnRate(), 9600u);
+    ASSERT_TRUE(line.Open(sim.DevicePath(), B9600));
+    // A setup at 19200 baud is taken and stored at 9600; the reset moves the clock.
+    Command("1,K202XR");
+    Sent(RawText(ChangedSetup()));
+    Command("1,K202XS");
+    EXPECT_EQ(sim.OwnRate(), 9600u);
+    Command("1,K202XX");
+    EXPECT_EQ(sim.OwnRate(), 19200u);
+    ASSERT_TRUE(line.Open(sim.DevicePath(), B19200));
+    Command("v");
+    EXPECT_EQ(line.Read(13), CSimClock::ROM_DATE);
+    // At any other rate it hears only noise and takes none of it.
+    ASSERT_TRUE(line.Open(sim.DevicePath(), B9600));
+    Sent("v");
+    EXPECT_EQ(line.ReadFor(50), "");
+    EXPECT_EQ(sim.GetCommandLog().back(), "v");
+    EXPECT_EQ(sim.GetCommandLog().size(), 4u);
+}
+
 TEST_F(SimClockTest, AClientCanCloseAndReopenTheDevice) {
     // Exclusive mode must end with the client's close, as on a real port;
     // our own descriptor would otherwise keep it and lock out all but root.

@@ -1,6 +1,8 @@
 #include "CtlRunner.h"
 
 #include <fcntl.h>
+#include <pty.h>
+#include <termios.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -37,6 +39,11 @@ void CCtlRunner::WriteProfile(const std::string& text) { WriteWholeFile(ProfileP
 pid_t CCtlRunner::Start(const std::vector<std::string>& args) {
 #ifdef TARVELCTL_PATH
     std::vector<std::string> all{TARVELCTL_PATH};
+    // A shell sets the limit; the signal a write past it raises is ignored,
+    // so the write fails as on a full disk.
+    if (m_fileBlocks > 0)
+        all = {"/bin/sh", "-c", "ulimit -f " + std::to_string(m_fileBlocks) + "; trap '' XFSZ; exec \"$0\" \"$@\"",
+               TARVELCTL_PATH};
     all.insert(all.end(), args.begin(), args.end());
     std::vector<std::string> env{"XDG_CONFIG_HOME=" + m_dir + "/config", "XDG_DATA_HOME=" + m_dir + "/data"};
     for (char** e = environ; *e; ++e)
@@ -53,10 +60,22 @@ pid_t CCtlRunner::Start(const std::vector<std::string>& args) {
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     const std::string out = m_dir + "/.ctl-out", err = m_dir + "/.ctl-err";
     posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    int slave = -1;
+    if (m_stderrTerminal && m_terminal < 0 && ::openpty(&m_terminal, &slave, nullptr, nullptr, nullptr) == 0) {
+        termios tio{};
+        ::tcgetattr(slave, &tio);
+        tio.c_oflag &= ~static_cast<tcflag_t>(OPOST);
+        ::tcsetattr(slave, TCSANOW, &tio);
+        ::fcntl(m_terminal, F_SETFD, FD_CLOEXEC);
+        ::fcntl(m_terminal, F_SETFL, O_NONBLOCK);
+        posix_spawn_file_actions_adddup2(&actions, slave, 2);
+    } else {
+        posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    }
     pid_t pid = -1;
     const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
+    if (slave >= 0) ::close(slave);
     return rc == 0 ? pid : -1;
 #else
     (void)args;
@@ -67,10 +86,24 @@ pid_t CCtlRunner::Start(const std::vector<std::string>& args) {
 TCtlResult CCtlRunner::Finish(pid_t pid, int timeoutMs, bool* hung) {
     TCtlResult r;
     if (hung) *hung = false;
-    if (pid < 0) return r;
+    if (pid < 0) {
+        if (m_terminal >= 0) ::close(m_terminal);
+        m_terminal = -1;
+        return r;
+    }
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     int status = 0;
+    // What the run writes to its terminal is taken as it comes: the
+    // terminal's buffer is small.
+    std::string terminal;
+    auto drain = [&] {
+        char buf[4096];
+        ssize_t n;
+        while (m_terminal >= 0 && (n = ::read(m_terminal, buf, sizeof buf)) > 0)
+            terminal.append(buf, static_cast<std::size_t>(n));
+    };
     for (;;) {
+        drain();
         const pid_t done = ::waitpid(pid, &status, WNOHANG);
         if (done == pid) break;
         if (done < 0 && errno != EINTR) return r;
@@ -87,7 +120,14 @@ TCtlResult CCtlRunner::Finish(pid_t pid, int timeoutMs, bool* hung) {
     if (WIFSIGNALED(status)) r.signal = WTERMSIG(status);
     if (hung && *hung) r.status = -1;
     r.out = ReadWholeFile(m_dir + "/.ctl-out");
-    r.err = ReadWholeFile(m_dir + "/.ctl-err");
+    if (m_terminal >= 0) {
+        drain();
+        ::close(m_terminal);
+        m_terminal = -1;
+        r.err = terminal;
+    } else {
+        r.err = ReadWholeFile(m_dir + "/.ctl-err");
+    }
     return r;
 }
 

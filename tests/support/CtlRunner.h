@@ -20,6 +20,13 @@ public:
     explicit CCtlRunner(std::string dir);
     static bool Available();  // false when tarvelctl was not built
 
+    // Standard error on a pseudo-terminal (raw: no line-end translation)
+    // instead of a file, as when a user runs tarvelctl at a terminal.
+    void SetStderrTerminal(bool on) { m_stderrTerminal = on; }
+    // The largest file the run may write, in 512-byte blocks (0: no limit);
+    // beyond it writes fail as on a full disk.
+    void SetFileSizeLimit(int blocks) { m_fileBlocks = blocks; }
+
     std::string ProfilePath() const { return m_dir + "/config/tarvel.INI"; }
     void WriteProfile(const std::string& text);
 
@@ -33,6 +40,9 @@ public:
 
 private:
     std::string m_dir;
+    bool m_stderrTerminal = false;
+    int m_fileBlocks = 0;
+    int m_terminal = -1;  // the pseudo-terminal's master while a run goes on
 };
 
 // A digest of a file's bytes (FNV-1a), "missing" when it cannot be read:

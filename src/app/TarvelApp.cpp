@@ -39,11 +39,19 @@ int& NameFromArgs(int& argc, char** argv) {
 }
 
 // Opens the first branches and selects an item, as a user looking around would.
-void ShowSomeItems(QTreeWidget* tree) {
+// The Clock Setup page as after a change: the daylight saving change-over
+// minute set to 30, shown bold, selected, with its value field.
+void ShowSomeItems(CClockPropSheet& sheet) {
+    CCommonPage& page = sheet.GetCommonPage();
+    QTreeWidget* tree = page.GetTree();
     if (!tree || tree->topLevelItemCount() < 4) return;
+    constexpr int kChangeOverMinutes = 15;
+    if (sheet.GetClockState()->IsValid() && sheet.GetClockState()->SetItem(kChangeOverMinutes, 30, false))
+        page.ClockStateChanged();
     tree->topLevelItem(0)->setExpanded(true);
+    tree->topLevelItem(2)->setExpanded(true);
     tree->topLevelItem(3)->setExpanded(true);
-    if (QTreeWidgetItem* parity = tree->topLevelItem(0)->child(3)) tree->setCurrentItem(parity);
+    if (QTreeWidgetItem* minutes = tree->topLevelItem(2)->child(1)) tree->setCurrentItem(minutes);
 }
 
 // The window with the Comm Port combo's list dropped down over it, so every
@@ -159,7 +167,7 @@ int CTarvelApp::RenderScreenshots(const QString& dir) {
     for (int i = 0; i < tabs->count() && i < 4; ++i) {
         tabs->setCurrentIndex(i);
         QApplication::processEvents();
-        if (tabs->currentWidget() == &sheet.GetCommonPage()) ShowSomeItems(sheet.GetCommonPage().GetTree());
+        if (tabs->currentWidget() == &sheet.GetCommonPage()) ShowSomeItems(sheet);
         // The time texts appear with the page's first one-second tick.
         if (tabs->currentWidget() == &sheet.GetLocationPage()) {
             QEventLoop wait;

@@ -40,7 +40,7 @@ options:
     type: str
     required: true
   model:
-    description: The clock model. Without it tarvelctl uses the one stored on the host, else K201.
+    description: The clock model. Without it tarvelctl uses the one stored on the host, else asks the clock as C(tarvelctl probe) does.
     type: str
     choices: [K201, K202, K203, K204, K205, K206]
   baud:

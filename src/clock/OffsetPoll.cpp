@@ -58,3 +58,15 @@ TClockResult COffsetPoller::Poll(CClockState& state, CCommPort& port, std::strin
     m_estimator.Add({earliest, latest, exactAt + static_cast<double>(offset->count()) / 1000.0});
     return asked;
 }
+
+TClockResult COffsetPoller::PollUntil(CClockState& state, CCommPort& port, double goal, double deadline,
+                                      const std::function<bool(const TClockResult&, const std::string&)>& more) {
+    TClockResult result;
+    for (;;) {
+        std::string reply;
+        result = Poll(state, port, reply, deadline);
+        if (!result) return result;
+        if (more && !more(result, reply)) return result;
+        if (m_estimator.Uncertainty() <= goal || HostSeconds() + m_lead >= deadline) return result;
+    }
+}

@@ -2,6 +2,7 @@
 // clock takes it where the estimator aims.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -26,6 +27,12 @@ public:
     // sleep, never past notAfter), asks the clock for its time and learns
     // from the reply. The reply's text is left in reply.
     TClockResult Poll(CClockState& state, CCommPort& port, std::string& reply, double notAfter = 0);
+    // Polls until the uncertainty is at most goal or the next poll would
+    // start after deadline (host seconds); after each poll, more(result,
+    // reply) may end it early by giving false. A failed poll ends it and is
+    // given back; else the last poll's result.
+    TClockResult PollUntil(CClockState& state, CCommPort& port, double goal, double deadline,
+                           const std::function<bool(const TClockResult&, const std::string&)>& more = {});
 
     const COffsetEstimator& Estimate() const { return m_estimator; }
     void Clear() { m_estimator.Clear(); }

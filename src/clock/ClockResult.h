@@ -41,6 +41,7 @@ struct TClockResult {
     std::string detail;   // the port's reason
     TWriteLeft left = TWriteLeft::Nothing;
     long long lastByteMs = 0;  // NowMs when a command's last byte was written
+    long long lastByteFromMs = 0;  // NowMs just before it was handed to the port
     long long echoedMs = 0;    // NowMs when its echo had been read: the clock had the byte by then
 
     explicit operator bool() const { return failure == TClockFailure::None; }

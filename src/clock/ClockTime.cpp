@@ -49,6 +49,7 @@ TClockResult CClockState::AskTime(CCommPort& port, std::string& line) {
     for (std::size_t i = 0; i < got && reply[i] != '\r' && reply[i] != '\n'; ++i)
         if (Shown(static_cast<unsigned char>(reply[i]))) line += reply[i];
     result.lastByteMs = sent.lastByteMs;
+    result.lastByteFromMs = sent.lastByteFromMs;
     result.echoedMs = start;
     return result;
 }

@@ -50,6 +50,7 @@ TClockResult WriteEachEchoed(CCommPort& port, const std::string& text, unsigned 
         int timesSent = 0;
         bool echoed = false;
         for (int attempt = 0; attempt < tries && !echoed; ++attempt) {
+            const long long from = NowMs();
             if (!port.Write(&sent, 1)) {
                 TRACE("CClockModel::WriteCommand(): Failed to write byte %d(%c) of %s command to comm port.\n",
                       static_cast<int>(i), sent, text.c_str());
@@ -60,6 +61,7 @@ TClockResult WriteEachEchoed(CCommPort& port, const std::string& text, unsigned 
             ++timesSent;
             const long long at = NowMs();
             result.lastByteMs = at;
+            result.lastByteFromMs = from;
             SleepMs(delay);
             unsigned char echo = 0;
             unsigned count = 1;
@@ -146,6 +148,7 @@ TClockResult WritePaced(CCommPort& port, const std::string& text, unsigned delay
             SleepMs(static_cast<unsigned>(std::min<long long>(due - now, kLookMs)));
         }
         const unsigned char byte = static_cast<unsigned char>(text[sent]);
+        const long long from = NowMs();
         if (!port.Write(&byte, 1)) {
             TRACE("CClockModel::WriteCommand(): Failed to write byte %d(%c) of %s command to comm port.\n",
                   static_cast<int>(sent), byte, text.c_str());
@@ -153,6 +156,7 @@ TClockResult WritePaced(CCommPort& port, const std::string& text, unsigned delay
         }
         sentAt[sent] = NowMs();
         result.lastByteMs = sentAt[sent];
+        result.lastByteFromMs = from;
         ++sent;
     }
     // The last byte, too, is given at least its pause.

@@ -23,6 +23,18 @@ double HostSeconds() {
     return duration<double>(system_clock::now().time_since_epoch()).count();
 }
 
+double COffsetPoller::NextStart(double notBefore) const {
+    if (!m_estimator.HasEstimate()) return notBefore;
+    const double middle = m_lead + m_spread / 2;
+    return m_estimator.NextTakeAt(notBefore + middle) - middle;
+}
+
+namespace {
+
+constexpr double kGrainSeconds = 0.001;
+
+}  // namespace
+
 TClockResult COffsetPoller::Poll(CClockState& state, CCommPort& port, std::string& reply, double notAfter) {
     // Host seconds and NowMs side by side, to put the port's times on the host's scale.
     const double hostNow = HostSeconds();
@@ -30,8 +42,7 @@ TClockResult COffsetPoller::Poll(CClockState& state, CCommPort& port, std::strin
     auto onHost = [&](long long ms) { return hostNow + static_cast<double>(ms - steadyNow) / 1000.0; };
 
     if (m_estimator.HasEstimate()) {
-        const double middle = m_lead + m_spread / 2;
-        double start = m_estimator.NextTakeAt(hostNow + middle) - middle;
+        double start = NextStart(hostNow);
         if (notAfter > 0) start = std::min(start, notAfter);
         LineWait::SleepUntil(steadyNow + static_cast<long long>((start - hostNow) * 1000.0));
     }
@@ -39,7 +50,10 @@ TClockResult COffsetPoller::Poll(CClockState& state, CCommPort& port, std::strin
     const TClockResult asked = state.AskTime(port, reply);
     if (!asked) return asked;
     const std::optional<TClockUtcFields> told = ParseTimeReply(reply);
-    const double earliest = onHost(asked.lastByteMs), latest = onHost(asked.echoedMs);
+    // NowMs counts whole milliseconds, and putting it on the host's scale
+    // costs up to one more: each edge is widened by what that may hide.
+    const long long from = asked.lastByteFromMs > 0 ? asked.lastByteFromMs : asked.lastByteMs;
+    const double earliest = onHost(from) - kGrainSeconds, latest = onHost(asked.echoedMs) + 2 * kGrainSeconds;
     using namespace std::chrono;
     const THostTime at{milliseconds(static_cast<long long>(earliest * 1000.0))};
     const std::optional<milliseconds> offset = told ? ClockOffset(*told, at) : std::nullopt;

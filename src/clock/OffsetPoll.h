@@ -34,6 +34,11 @@ public:
     TClockResult PollUntil(CClockState& state, CCommPort& port, double goal, double deadline,
                            const std::function<bool(const TClockResult&, const std::string&)>& more = {});
 
+    // When (host seconds, not before notBefore) to start the next poll so
+    // that the clock takes it where the estimator aims; a caller that waits
+    // elsewhere starts Poll then.
+    double NextStart(double notBefore) const;
+
     const COffsetEstimator& Estimate() const { return m_estimator; }
     void Clear() { m_estimator.Clear(); }
     // The clock's time as last told, and the host's time it was told at.

@@ -3,6 +3,7 @@
 // until SIGINT or SIGTERM.
 #include <cerrno>
 #include <climits>
+#include <cmath>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
@@ -32,6 +33,10 @@ const char USAGE[] =
     "  --save FILE         keep the EEPROM setup in FILE: after every store\n"
     "                      into EEPROM and at exit\n"
     "  --verbose           log every command received on standard error\n"
+    "  --offset SECONDS    run SECONDS ahead of this computer's clock (negative:\n"
+    "                      behind; fractions too, e.g. -2.37); default 0\n"
+    "  --drift PPM         gain PPM millionths of a second per second on this\n"
+    "                      computer's clock (negative: lose); default 0\n"
     "  --help              show this text\n"
     "  --version           show the version\n"
     "Faults:\n"
@@ -52,6 +57,9 @@ const char USAGE[] =
     "                      port's baud rate in its setup (item 3), which a write\n"
     "                      changes at the reset that ends it\n"
     "\n"
+    "The clock keeps its time exactly and answers \"TU\" with the whole second it\n"
+    "is in when it takes the command's last byte, as a clock does.\n"
+    "\n"
     "Exit status: 0 when ended by a signal, 1 when the clock could not start or\n"
     "its setup could not be read or saved, 2 for a usage error.\n";
 
@@ -61,6 +69,8 @@ struct TOptions {
     std::string eepromFile;
     std::string saveFile;
     bool verbose = false;
+    double offsetSeconds = 0;
+    double driftPpm = 0;
     bool help = false;
     bool version = false;
     TSimFaults faults;
@@ -72,6 +82,16 @@ bool ParseNumber(const char* text, long low, long high, long& value) {
     char* end = nullptr;
     const long v = std::strtol(text, &end, 10);
     if (errno != 0 || *end != '\0' || v < low || v > high) return false;
+    value = v;
+    return true;
+}
+
+bool ParseDecimal(const char* text, double limit, double& value) {
+    if (!text || !*text) return false;
+    errno = 0;
+    char* end = nullptr;
+    const double v = std::strtod(text, &end);
+    if (errno != 0 || *end != '\0' || !std::isfinite(v) || std::fabs(v) > limit) return false;
     value = v;
     return true;
 }
@@ -134,6 +154,16 @@ bool ParseOptions(int argc, char** argv, TOptions& options) {
             options.saveFile = argv[++i];
         } else if (arg == "--verbose") {
             options.verbose = true;
+        } else if (arg == "--offset" || arg == "--drift") {
+            // A year either way, and a clock a hundred times worse than a free-running crystal.
+            const double limit = arg == "--offset" ? 366.0 * 86400 : 10000;
+            if (!needValue("a number")) return false;
+            if (!ParseDecimal(next, limit, arg == "--offset" ? options.offsetSeconds : options.driftPpm)) {
+                std::fprintf(stderr, "tarvel-clocksim: %s: not a number from -%.0f to %.0f: %s\n", arg.c_str(), limit,
+                             limit, next);
+                return false;
+            }
+            ++i;
         } else if (arg == "--no-echo") {
             options.faults.noEcho = true;
         } else if (arg == "--wrong-echo") {
@@ -230,6 +260,8 @@ int main(int argc, char** argv) {
         sim.SetActive(config);
     }
     sim.SetFaults(options.faults);
+    sim.SetTimeOffset(options.offsetSeconds);
+    sim.SetDriftPpm(options.driftPpm);
 
     std::mutex saveMutex;
     auto save = [&](const TClockConfig& config) {

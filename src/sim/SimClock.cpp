@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -18,6 +19,11 @@
 #include "TermiosLine.h"
 
 namespace {
+
+double SystemSeconds() {
+    using namespace std::chrono;
+    return duration<double>(system_clock::now().time_since_epoch()).count();
+}
 
 void CloseFd(int& fd) {
     if (fd >= 0) ::close(fd);
@@ -147,14 +153,37 @@ void CSimClock::ClearCommandLog() {
     m_log.clear();
 }
 
-std::time_t CSimClock::GetClockTime() const {
+double CSimClock::TimeOffsetAt(double hostSeconds) const {
     std::lock_guard lock(m_mutex);
-    return static_cast<std::time_t>(std::time(nullptr) + m_timeOffset);
+    return m_offsetAtBase + m_driftPpm * 1e-6 * (hostSeconds - m_baseHost);
+}
+
+std::time_t CSimClock::GetClockTime() const {
+    const double host = SystemSeconds();
+    return static_cast<std::time_t>(std::floor(host + TimeOffsetAt(host)));
 }
 
 void CSimClock::SetClockTime(std::time_t utc) {
+    const double host = SystemSeconds();
     std::lock_guard lock(m_mutex);
-    m_timeOffset = static_cast<std::int64_t>(utc) - static_cast<std::int64_t>(std::time(nullptr));
+    m_baseHost = host;
+    m_offsetAtBase = static_cast<double>(utc) - host;
+}
+
+void CSimClock::SetTimeOffset(double seconds) {
+    const double host = SystemSeconds();
+    std::lock_guard lock(m_mutex);
+    m_baseHost = host;
+    m_offsetAtBase = seconds;
+}
+
+void CSimClock::SetDriftPpm(double ppm) {
+    const double host = SystemSeconds();
+    const double reached = TimeOffsetAt(host);
+    std::lock_guard lock(m_mutex);
+    m_baseHost = host;
+    m_offsetAtBase = reached;
+    m_driftPpm = ppm;
 }
 
 std::string CSimClock::GetRomDate() const {

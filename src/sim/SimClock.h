@@ -77,9 +77,20 @@ public:
     std::vector<std::string> GetCommandLog() const;
     void ClearCommandLog();
 
-    // The clock's own UTC time, kept as an offset against the system clock.
+    // The clock's own UTC time, kept exactly as the system clock plus an
+    // offset that grows at the drift rate; it tells the whole second it is in.
     std::time_t GetClockTime() const;
+    // Sets the clock to utc exactly, now; the drift goes on.
     void SetClockTime(std::time_t utc);
+    // The clock's time minus the system clock's from now on, in seconds
+    // (positive: the clock is ahead).
+    void SetTimeOffset(double seconds);
+    // How fast the clock gains on the system clock, in millionths (negative:
+    // it loses); the offset reached so far is kept.
+    void SetDriftPpm(double ppm);
+    // The exact offset at host time (seconds since the epoch on the system
+    // clock): what an estimate of it should find.
+    double TimeOffsetAt(double hostSeconds) const;
 
     // The line "v" answers with, CR LF included.
     std::string GetRomDate() const;
@@ -155,7 +166,9 @@ private:
     TSimFaults m_faults;
     std::uint64_t m_faultsGeneration = 0;  // counts SetFaults calls
     std::vector<std::string> m_log;
-    std::int64_t m_timeOffset = 0;
+    double m_offsetAtBase = 0;  // clock minus host at m_baseHost
+    double m_baseHost = 0;
+    double m_driftPpm = 0;
     std::string m_romDate = ROM_DATE;
     int m_commandTimeoutMs = DEFAULT_COMMAND_TIMEOUT_MS;
     std::uint32_t m_ownRate = 0;

@@ -3,6 +3,8 @@
 #ifdef CLOCKSIM_PATH
 
 #include <chrono>
+#include <cmath>
+#include <cstdio>
 #include <csignal>
 #include <fcntl.h>
 #include <spawn.h>
@@ -113,6 +115,27 @@ TEST(ClockSimMain, PrintsItsDeviceAnswersWithItsFaultsAndEndsOnSignals) {
     EXPECT_EQ(sim.End(SIGINT), 0);
 }
 
+TEST(ClockSimMain, RunsAtTheOffsetGiven) {
+    CClockSimProcess sim({"--offset", "-2.37", "--drift", "150"});
+    CSimLine line(sim.Output());
+    // Asked mid-second on the clock: an offset cut to whole seconds, or
+    // rounded, names another second.
+    auto host = [] { return duration<double>(system_clock::now().time_since_epoch()).count(); };
+    const double now = host();
+    std::this_thread::sleep_for(duration<double>(std::floor(now - 2.37) + 1.5 + 2.37 - now));
+    ASSERT_EQ(line.SendEchoed("T"), "T");
+    const double before = host();
+    ASSERT_EQ(line.SendEchoed("U"), "U");
+    const double after = host();
+    int day = 0, hour = 0, minute = 0, second = 0;
+    const std::string reply = line.Read(64, 2000);
+    ASSERT_EQ(std::sscanf(reply.c_str(), "%d:%d:%d:%d", &day, &hour, &minute, &second), 4) << reply;
+    const int told = (hour * 60 + minute) * 60 + second;
+    auto ofDay = [](double t) { return static_cast<int>(std::fmod(std::floor(t - 2.37), 86400.0)); };
+    EXPECT_TRUE(told == ofDay(before) || told == ofDay(after)) << reply;
+    EXPECT_EQ(sim.End(SIGTERM), 0);
+}
+
 TEST(ClockSimMain, StartsFromASetupFileAndKeepsStoredSetups) {
     CTempDir dir;
     const std::string in = dir.File("start.hcs"), out = dir.File("kept.hcs");
@@ -142,10 +165,16 @@ TEST(ClockSimMain, ExitStatusForHelpUsageErrorsAndBadSetupFiles) {
     CClockSimProcess help({"--help"});
     EXPECT_EQ(help.Output(), "Usage: tarvel-clocksim [options]");
     EXPECT_EQ(help.End(0), 0);
-    for (const char* bad : {"--bogus", "--slow=5", "--drop-echo", "--eeprom"}) {
+    for (const char* bad : {"--bogus", "--slow=5", "--drop-echo", "--eeprom", "--offset"}) {
         CClockSimProcess sim({bad});
         EXPECT_EQ(sim.Output(), "") << bad;
         EXPECT_EQ(sim.End(0), 2) << bad;
+    }
+    for (const std::vector<std::string>& bad : {std::vector<std::string>{"--offset", "1e9"}, {"--offset", "nan"},
+                                              {"--offset", "0.5s"}, {"--drift", "20000"}, {"--drift", "x"}}) {
+        CClockSimProcess sim(bad);
+        EXPECT_EQ(sim.Output(), "") << bad[0] << " " << bad[1];
+        EXPECT_EQ(sim.End(0), 2) << bad[0] << " " << bad[1];
     }
 
     CTempDir dir;

@@ -234,6 +234,23 @@ TEST_F(SimClockTest, AnswersItsTimeAndTakesAValidNewOne) {
     EXPECT_LT(std::llabs(static_cast<long long>(sim.GetClockTime()) - 981173100LL), 120);
 }
 
+double HostNow() { return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count(); }
+
+TEST_F(SimClockTest, DriftsAtItsRateFromTheOffsetReachedAndIsSetExactly) {
+    sim.SetTimeOffset(0.5);
+    sim.SetDriftPpm(1000);
+    const double now = HostNow();
+    EXPECT_NEAR(sim.TimeOffsetAt(now + 1000) - sim.TimeOffsetAt(now), 1.0, 1e-6);
+    EXPECT_NEAR(sim.TimeOffsetAt(now), 0.5, 0.01);
+    // A new rate starts from the offset reached; setting the time keeps the rate.
+    sim.SetDriftPpm(-200);
+    EXPECT_NEAR(sim.TimeOffsetAt(now + 1000) - sim.TimeOffsetAt(now), -0.2, 1e-6);
+    EXPECT_NEAR(sim.TimeOffsetAt(now), 0.5, 0.01);
+    sim.SetClockTime(981173100);
+    EXPECT_NEAR(sim.TimeOffsetAt(now) + now, 981173100.0, 0.01);
+    EXPECT_NEAR(sim.TimeOffsetAt(now + 1000) - sim.TimeOffsetAt(now), -0.2, 1e-6);
+}
+
 TEST_F(SimClockTest, FaultsOfTheEcho) {
     sim.SetEeprom(ChangedSetup());
     SetFault([](TSimFaults& f) { f.noEcho = true; });

@@ -36,6 +36,7 @@ struct TCtlCommand {
     // global: the options given before the command; args: the command's own.
     int (*run)(const CCommandLine& global, const CCommandLine& args);
     TPortUse ports = TPortUse::One;
+    int usageStatus = CTL_USAGE;  // the exit status of a usage error (a monitoring plugin's is 3)
 };
 
 // Appends the commands that work on setup files.
@@ -50,6 +51,10 @@ void AddDiffCommands(std::vector<TCtlCommand>& table);
 void AddTextCommands(std::vector<TCtlCommand>& table);
 // Appends the command that looks for clocks on the ports.
 void AddProbeCommand(std::vector<TCtlCommand>& table);
+// Appends check, the monitoring plugin.
+void AddCheckCommand(std::vector<TCtlCommand>& table);
+// Appends metrics, the clocks' health for Prometheus' node_exporter.
+void AddMetricsCommand(std::vector<TCtlCommand>& table);
 // Appends --port and --model, taken before a port command or after it.
 void AddPortOptions(std::vector<TCtlOption>& options);
 // Appends the backups and restore commands.
@@ -74,6 +79,13 @@ int RunManyPorts(const TCtlCommand& command, const std::vector<TCtlOption>& glob
                  const CCommandLine& global, const CCommandLine& args, const std::vector<std::string>& ports);
 // A file name for a port: "/dev/ttyUSB0" -> "ttyUSB0".
 std::string PortFileName(const std::string& port);
+
+// tarvelctl time get|set|watch.
+int RunTimeCommand(const CCommandLine& global, const CCommandLine& args);
+// A whole decimal number from 0 to max.
+bool ParseCount(const std::string& text, long max, long& value);
+// The signal that stopped a write or a watch, as the user knows it.
+const char* StopName();
 
 // "Error Opening File! PATH: reason" (or Saving) for a file error.
 std::string FileErrorText(const CFileError& e);

@@ -30,6 +30,8 @@ namespace {
 const TCtlOption kQuietOption = {"quiet", 'q', nullptr, "no countdown lines while a write waits"};
 const TCtlOption kVersionOption = {"version", 'V', nullptr, "print the version and exit"};
 constexpr char kExitStatus[] = "Exit status: 0 done, 1 failed, refused or cancelled, 2 usage error.\n";
+// What a usage error exits with: the command's own status once it is known.
+int g_usageStatus = CTL_USAGE;
 
 // Options given before the command.
 std::vector<TCtlOption> GlobalOptions() {
@@ -81,6 +83,8 @@ std::vector<TCtlCommand> BuildTable() {
     AddTextCommands(table);
     AddBackupCommands(table);
     AddProbeCommand(table);
+    AddCheckCommand(table);
+    AddMetricsCommand(table);
     // Several --port: each port served at once.
     for (auto& c : table)
         if (std::strcmp(c.name, "read") == 0 || std::strcmp(c.name, "write") == 0 || std::strcmp(c.name, "time") == 0 ||
@@ -219,7 +223,7 @@ void ReportError(const std::string& text) {
 int ReportUsage(const std::string& command, const std::string& reason) {
     ReportError(reason);
     std::fprintf(stderr, "Try 'tarvelctl %s--help'.\n", command.empty() ? "" : (command + " ").c_str());
-    return CTL_USAGE;
+    return g_usageStatus;
 }
 
 int main(int argc, char** argv) {
@@ -269,6 +273,7 @@ int main(int argc, char** argv) {
             return ReportUsage("", FormatString(GetString(IDS_CTL_DID_YOU_MEAN).c_str(), name.c_str(), near->name));
         return ReportUsage("", FormatString(GetString(IDS_CTL_UNKNOWN_COMMAND).c_str(), name.c_str()));
     }
+    g_usageStatus = command->usageStatus;
 
     // -q is taken after the command as well.
     std::vector<TCtlOption> commandOptions = command->options;

@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -12,7 +13,6 @@
 #include <vector>
 
 #include "ClockFile.h"
-#include "ClockOffset.h"
 #include "ClockProbe.h"
 #include "ClockState.h"
 #include "CtlCommand.h"
@@ -134,15 +134,6 @@ int OpenSession(const char* command, const CCommandLine& global, const CCommandL
     return CTL_DONE;
 }
 
-// A whole decimal number from 0 to max.
-bool ParseCount(const std::string& text, long max, long& value) {
-    if (text.empty() || text.size() > 9) return false;
-    for (char c : text)
-        if (c < '0' || c > '9') return false;
-    value = std::strtol(text.c_str(), nullptr, 10);
-    return value <= max;
-}
-
 bool IsShown(unsigned char c) { return (c >= 0x20 && c <= 0x7E) || c == '\r' || c == '\n'; }
 
 int RunRead(const CCommandLine& global, const CCommandLine& args) {
@@ -186,6 +177,19 @@ int RunWrite(const CCommandLine& global, const CCommandLine& args) {
 }  // namespace
 
 std::string CtlPortName(const CCommandLine& global, const CCommandLine& args) { return PortName(global, args); }
+
+bool ParseCount(const std::string& text, long max, long& value) {
+    if (text.empty() || text.size() > 9) return false;
+    for (char c : text)
+        if (c < '0' || c > '9') return false;
+    value = std::strtol(text.c_str(), nullptr, 10);
+    return value <= max;
+}
+
+const char* StopName() {
+    const int signal = CPortSession::StopSignal();
+    return signal == SIGTERM ? "SIGTERM" : signal == SIGHUP ? "SIGHUP" : "Ctrl-C (SIGINT)";
+}
 
 int WriteSetupToClock(const char* command, const CCommandLine& global, const CCommandLine& args,
                       const TClockConfig& record, const std::string& modelHint, const TClockConfig* held) {
@@ -241,9 +245,7 @@ int WriteSetupToClock(const char* command, const CCommandLine& global, const CCo
         break;
     }
     auto saySignal = [] {
-        const int signal = CPortSession::StopSignal();
-        const char* name = signal == SIGTERM ? "SIGTERM" : signal == SIGHUP ? "SIGHUP" : "Ctrl-C (SIGINT)";
-        if (signal != 0) ReportError(FormatString(GetString(IDS_CTL_STOPPED_BY).c_str(), name));
+        if (CPortSession::StopSignal() != 0) ReportError(FormatString(GetString(IDS_CTL_STOPPED_BY).c_str(), StopName()));
     };
     if (CPortSession::StopSignal() != 0) {
         saySignal();
@@ -269,60 +271,6 @@ int WriteSetupToClock(const char* command, const CCommandLine& global, const CCo
 }
 
 namespace {
-
-int RunTime(const CCommandLine& global, const CCommandLine& args) {
-    const std::string& what = args.GetArgs()[0];
-    if (what != "get" && what != "set") return ReportUsage("time", "'" + what + "' is neither get nor set");
-    CPortSession session;
-    if (const int rc = OpenSession("time", global, args, session); rc != CTL_DONE) return rc;
-
-    const bool json = args.Has("json");
-    if (what == "set") {
-        const TClockResult set = session.State().SetTime(session.Port());
-        if (set) return CTL_DONE;
-        if (set.failure == TClockFailure::Refused)
-            return ReportClockFailure("time set", json, FormatString(GetString(IDS_CTL_TIME_REFUSED).c_str(), "set"), set);
-        return ReportClockFailure("time set", json, "time set: the clock did not take the command", set);
-    }
-    std::string line;
-    const TClockResult asked = session.State().AskTime(session.Port(), line);
-    // The clock answers with the time it had when it took the command, that
-    // is when its last byte arrived: half a round trip after it was written.
-    const long long sinceLastByte =
-        NowMs() - asked.lastByteMs - static_cast<long long>(session.Port().RoundTripMs() / 2);
-    const THostTime askedAt = std::chrono::floor<std::chrono::milliseconds>(std::chrono::system_clock::now()) -
-                              std::chrono::milliseconds(std::max(0LL, sinceLastByte));
-    if (!asked) {
-        if (asked.failure == TClockFailure::Refused)
-            return ReportClockFailure("time get", json, FormatString(GetString(IDS_CTL_TIME_REFUSED).c_str(), "get"), asked);
-        return ReportClockFailure("time get", json, "time get: no time from the clock", asked);
-    }
-    if (line.empty()) return ReportClockFailure("time get", json, "time get: no reply from the clock", asked);
-    if (args.Has("json")) {
-        nlohmann::ordered_json doc = JsonDocument("time get");
-        doc["reply"] = line;
-        // The reply's fields, when it has the usual DAY:H:M:S form.
-        TClockUtcFields utc;
-        int used = 0;
-        const bool parsed = std::sscanf(line.c_str(), "%d:%d:%d:%d%n", &utc.dayOfYear, &utc.hour, &utc.minute,
-                                        &utc.second, &used) == 4 &&
-                            used == static_cast<int>(line.size());
-        if (parsed)
-            doc["utc"] = {{"day_of_year", utc.dayOfYear}, {"hour", utc.hour}, {"minute", utc.minute}, {"second", utc.second}};
-        else
-            doc["utc"] = nullptr;
-        doc["host_utc"] = FormatUtcMillis(askedAt);
-        const std::optional<std::chrono::milliseconds> offset =
-            parsed ? ClockOffset(utc, askedAt) : std::optional<std::chrono::milliseconds>();
-        if (offset)
-            doc["offset_seconds"] = static_cast<double>(offset->count()) / 1000.0;
-        else
-            doc["offset_seconds"] = nullptr;
-        return WriteJson(doc) ? CTL_DONE : CTL_FAILED;
-    }
-    std::printf("%s\n", line.c_str());
-    return FinishStdout();
-}
 
 int RunSend(const CCommandLine& global, const CCommandLine& args) {
     long waitMs = 1000;
@@ -413,11 +361,15 @@ void AddPortCommands(std::vector<TCtlCommand>& table) {
                      "READ, a setup file `tarvelctl read` wrote from this clock moments before,\n"
                      "READ stands for the clock's setup in both and the clock is not read again.\n",
                      WithPortOptions(WithClockRead(WriteOptions())), 1, 1, RunWrite});
-    table.push_back({"time", "get|set", "Print the clock's UTC time, or set it from this PC's local time.",
+    table.push_back({"time", "get|set|watch", "Print the clock's UTC time, set it from this PC's local time, or watch its offset.",
                      "get prints the clock's reply: day of year, hours, minutes and seconds.\n"
+                     "watch asks it about once a second for --for seconds, timed where its second\n"
+                     "should turn, and prints each reply with the offset (clock minus PC) and its\n"
+                     "uncertainty. Ctrl-C ends it: exit status 0 once the clock told its time.\n"
                      "A clock that answers '?' refused the command: exit status 1.\n",
-                     WithPortOptions({{"json", 0, nullptr, "print the time get reads as JSON (see docs/json.md)"}}), 1, 1,
-                     RunTime});
+                     WithPortOptions({{"json", 0, nullptr, "print the time as JSON, time watch one object a line (see docs/json.md)"},
+                                      {"for", 0, "SECONDS", "how long time watch polls (default 60)"}}),
+                     1, 1, RunTimeCommand});
     table.push_back({"send", "TEXT", "Send TEXT to the clock and print what comes back.",
                      "TEXT goes out as the Console page sends a line: without a line ending, at most\n"
                      "79 characters. Only printable characters, CR and LF of the answer are shown.\n",

@@ -53,6 +53,11 @@ constexpr unsigned IDC_LOCAL_OFFSET = 1023;
 constexpr unsigned IDC_CLOCK_TO_PC = 1024;
 constexpr unsigned IDC_PC_TO_CLOCK = 1030;
 constexpr unsigned IDC_APPLY_OFFSET = 1037;
+// its watch of the clock's time
+constexpr unsigned IDC_WATCH = 1040;
+constexpr unsigned IDC_WATCH_TIME = 1041;
+constexpr unsigned IDC_WATCH_OFFSET = 1042;
+constexpr unsigned IDC_WATCH_PLOT = 1043;
 
 // Console page
 constexpr unsigned IDC_CONSOLE_INPUT = 1018;
@@ -165,6 +170,15 @@ constexpr unsigned IDS_PORT_STATE_GONE = 58116;
 constexpr unsigned IDS_PORT_STATE_LOST = 58117;
 constexpr unsigned IDS_MANUAL_OPEN_BROWSER = 58118;
 constexpr unsigned IDS_MANUAL_NOT_INSTALLED = 58119;
+// the Location page's watch of the clock's time (58140-58149)
+constexpr unsigned IDS_WATCH = 58140;
+constexpr unsigned IDS_WATCH_CLOCK_TIME = 58141;
+constexpr unsigned IDS_WATCH_OFFSET = 58142;
+constexpr unsigned IDS_WATCH_OFFSET_VALUE = 58143;
+constexpr unsigned IDS_WATCH_TIME_FORMAT = 58144;
+constexpr unsigned IDS_WATCH_POLL_FAILED = 58145;
+constexpr unsigned IDS_WATCH_AXIS_OFFSET = 58146;
+constexpr unsigned IDS_WATCH_AXIS_TIME = 58147;
 
 // safe files and profile settings (58300-58399)
 constexpr unsigned IDS_FILE_NOT_REGULAR = 58300;
@@ -287,6 +301,23 @@ constexpr unsigned IDS_CTL_STAGE_RESETTING = 58736;
 constexpr unsigned IDS_CTL_WRITE_DONE = 58737;
 constexpr unsigned IDS_WRITE_CANCELLED_NOTHING_SENT = 58738;
 constexpr unsigned IDS_CTL_STOPPED_BY = 58739;
+// tarvelctl check (58870-58879)
+constexpr unsigned IDS_CTL_CHECK_HELD = 58870;
+constexpr unsigned IDS_CTL_CHECK_HELD_BY = 58871;
+constexpr unsigned IDS_CTL_CHECK_SILENT = 58872;
+constexpr unsigned IDS_CTL_CHECK_SETUP_DIFFERS = 58873;
+constexpr unsigned IDS_CTL_CHECK_SETUP_UNUSABLE = 58874;
+// tarvelctl time watch (58880-58889)
+constexpr unsigned IDS_CTL_TIME_WATCH_LINE = 58880;
+constexpr unsigned IDS_CTL_TIME_WATCH_STOPPED = 58881;
+// tarvelctl metrics (58890-58899)
+constexpr unsigned IDS_CTL_METRICS_LINE_FIELDS = 58890;
+constexpr unsigned IDS_CTL_METRICS_PORT_AGAIN = 58891;
+constexpr unsigned IDS_CTL_METRICS_SETUP_UNUSABLE = 58892;
+constexpr unsigned IDS_CTL_METRICS_NO_CLOCKS = 58893;
+constexpr unsigned IDS_CTL_METRICS_SETUP_COUNT = 58894;
+constexpr unsigned IDS_CTL_METRICS_SAME_CLOCK = 58895;
+constexpr unsigned IDS_CTL_METRICS_FOR_RANGE = 58896;
 // the manual built into the program (58750-58799)
 constexpr unsigned IDS_MANUAL_WINDOW_TITLE = 58750;
 // names of the pages' controls: a screen reader's for those without a label,
@@ -296,3 +327,4 @@ constexpr unsigned IDS_NAME_SETUP_VALUE = 58851;
 constexpr unsigned IDS_NAME_SETUP_CHOICE = 58852;
 constexpr unsigned IDS_NAME_CONSOLE_OUTPUT = 58853;
 constexpr unsigned IDS_NAME_CONSOLE_INPUT = 58854;
+constexpr unsigned IDS_NAME_WATCH_PLOT = 58855;

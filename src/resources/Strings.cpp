@@ -111,6 +111,9 @@ const TStringEntry g_stringTable[] = {
     {1030, "Set your Halvern clock to this PC's time.  This will help the clock establish a lock "
            "quicker."},
     {1037, "Click this button to change Mirvane's local offset."},
+    {1040, "Asks the clock for its time while this page is shown, and shows how far it is from the PC's."},
+    {1042, "The clock's time minus the PC's, and how far the truth can lie from it."},
+    {1043, "The clock's offset from the PC over the last hour; the band is its uncertainty."},
 
     // menu prompts: status line text, then a short form after the line feed
     {32775, "Exits this fine application\nExit this application."},
@@ -287,6 +290,15 @@ const TStringEntry g_stringTable[] = {
     {58117, "Closed: the connection to %s was lost. Press \"Open Comm Port\" to connect again."},
     {58118, "Open in &Browser"},
     {58119, "The manual is not installed as a file: only this built-in copy can be shown."},
+    // the Location page's watch of the clock's time
+    {58140, "&Watch"},
+    {58141, "Clock Time"},
+    {58142, "Offset from PC"},
+    {58143, "%+.3f s +- %.3f s"},
+    {58144, "%Y-%m-%d %H:%M:%S UTC"},
+    {58145, "The watch got no time from the clock (asked again in %d s):"},
+    {58146, "%.3f s"},
+    {58147, "PC time"},
 
     // tarvelctl: refusals by the clock, values and files named, a port whose
     // device has gone
@@ -403,6 +415,23 @@ const TStringEntry g_stringTable[] = {
     {58737, "The setup was written, verified and stored, and the clock reset."},
     {58738, "Write cancelled: nothing was sent."},
     {58739, "%s came: the write ended after the step it was in."},
+    // tarvelctl check
+    {58870, "port %s is held by another program"},
+    {58871, "port %s is held by %s"},
+    {58872, "the clock on %s does not answer: %s"},
+    {58873, "the setup on %s differs from %s in %d item(s): %s"},
+    {58874, "the setup file %s cannot be used (standard error says why)"},
+    // tarvelctl time watch
+    {58880, "%s  offset %+.3f s +- %.3f s  (polls: %d)"},
+    {58881, "%s came before the clock told its time."},
+    // tarvelctl metrics
+    {58890, "give a port, then at most one setup file"},
+    {58891, "port %s is already on line %d"},
+    {58892, "its setup file cannot be used"},
+    {58893, "no clock to look at: give --port DEV or --config FILE"},
+    {58894, "give --setup once for every port, or once for each --port"},
+    {58895, "%s is the clock %s again: left out"},
+    {58896, "--for takes seconds from 0 to 3600, not '%s'"},
     // why an exchange with the clock failed (58800-58849)
     {58800, "the port failed: %s"},
     {58801, "the command %s has no text for this clock model"},
@@ -429,6 +458,7 @@ const TStringEntry g_stringTable[] = {
     {58852, "Choices"},
     {58853, "Clock output"},
     {58854, "Line to send"},
+    {58855, "Offset over the last hour"},
     // the manual built into the program (58750-58799): its window
     {58750, "tarvel Manual"},
 };

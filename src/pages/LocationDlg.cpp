@@ -7,6 +7,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -16,6 +17,7 @@
 #include <QApplication>
 
 #include "ClockState.h"
+#include "ClockWatch.h"
 #include "CommPort.h"
 #include "Prompts.h"
 #include "Resource.h"
@@ -185,11 +187,19 @@ bool CLocationDlg::OnInitDialog() {
     buttons->addWidget(m_btnPCToClock);
     buttons->addStretch(1);
 
+    m_watch = new CClockWatch(*this, this);
+
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(grid);
     layout->addSpacing(12);
     layout->addLayout(buttons);
-    layout->addStretch(1);
+    layout->addSpacing(12);
+    layout->addWidget(m_watch, 1);
+    // The page's least size is the template's; the plot needs more height,
+    // known once the controls made here are shown (queued by the layout).
+    QMetaObject::invokeMethod(
+        this, [this] { setMinimumHeight(std::max(minimumHeight(), minimumSizeHint().height())); },
+        Qt::QueuedConnection);
 
     QObject::connect(m_btnApply, &QPushButton::clicked, this, [this] { OnApplyOffset(); });
     QObject::connect(m_btnClockToPC, &QPushButton::clicked, this, [this] { OnClockTimeToPC(); });
@@ -226,6 +236,7 @@ void CLocationDlg::OnPortStateChanged() {
     const bool open = port && port->IsOpen();
     if (m_btnClockToPC) m_btnClockToPC->setEnabled(open);
     if (m_btnPCToClock) m_btnPCToClock->setEnabled(open);
+    if (m_watch) m_watch->Update();
 }
 
 void CLocationDlg::OnApplyOffset() {
@@ -304,6 +315,7 @@ void CLocationDlg::ClockTimeToPC(CCommPort& port, CClockState& state) {
         return;
     }
     ShowResult(IDS_PC_TIME_SET);
+    if (m_watch) m_watch->ClockWasSet();
     OnTimer();
 }
 
@@ -326,4 +338,5 @@ void CLocationDlg::PCTimeToClock(CCommPort& port, CClockState& state) {
         return;
     }
     ShowResult(IDS_CLOCK_TIME_SET);
+    if (m_watch) m_watch->ClockWasSet();
 }

@@ -16,6 +16,7 @@
 #include "CommPage.h"
 #include "SystemClock.h"
 
+class CClockWatch;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -60,6 +61,8 @@ public:
     const std::string& GetLocalTimeText() const { return m_strLocalTime; }
     const std::string& GetGMTText() const { return m_strGMT; }
     const std::string& GetTimeZoneText() const { return m_strTimeZone; }
+    // The watch of the clock's time; null until the page is first shown.
+    CClockWatch* GetWatch() const { return m_watch; }
 
 protected:
     bool OnInitDialog() override;
@@ -85,6 +88,7 @@ private:
     QLabel* m_staticLocalTime = nullptr;
     QLabel* m_staticGMT = nullptr;
     QLabel* m_staticTimeZone = nullptr;
+    CClockWatch* m_watch = nullptr;
 
     std::string m_strGMT;
     std::string m_strLocalOffset;

@@ -197,6 +197,7 @@ class Collection(unittest.TestCase):
     - halvern.tarvel.tarvel_facts:
         port: ["{{ clock_port }}"]
         executable: "{{ tarvelctl }}"
+        watch: 3
 ''')
         status, document = self.fleet.play(playbook)
         self.assertEqual(status, 0, json.dumps(document, indent=1))
@@ -207,8 +208,11 @@ class Collection(unittest.TestCase):
             # The simulated clock is a K203 that tells its ROM date, at 9600.
             self.assertEqual((facts['model'], facts['model_from_clock'], facts['rom'], facts['baud']),
                              ('K203', True, '12 Mar 1998', 9600))
-            # It keeps the host's UTC, and tells whole seconds.
-            self.assertLess(abs(facts['offset_seconds']), 5, facts)
+            # It keeps the host's UTC exactly and tells whole seconds: the
+            # polls narrow the offset down to well under a second, around 0.
+            self.assertLessEqual(abs(facts['offset_seconds']), facts['offset_uncertainty_seconds'], facts)
+            self.assertLess(facts['offset_uncertainty_seconds'], 0.5, facts)
+            self.assertGreaterEqual(facts['offset_polls'], 2, facts)
             self.assertTrue(facts['clock_utc'].endswith('Z'), facts)
             self.assertRegex(facts['time_reply'], r'^\d+:\d+:\d+:\d+$')
 

@@ -1,14 +1,23 @@
 // The Location page: zone and offset from the PC, the local offset into the
-// setup, and the two time transfers with a simulated clock. The PC clock is
-// never touched: the page's clock setter is replaced.
+// setup, the two time transfers and the watch with a simulated clock. The PC
+// clock is never touched: the page's clock setter is replaced.
 #include <stdlib.h>
 
+#include <QChart>
+#include <QChartView>
+#include <QCheckBox>
+#include <QDateTime>
+#include <QDir>
+#include <QLabel>
 #include <QLineEdit>
+#include <QLineSeries>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTest>
 
 #include <atomic>
+#include <cmath>
+#include <cstdio>
 #include <ctime>
 #include <optional>
 #include <sstream>
@@ -16,6 +25,7 @@
 #include <vector>
 
 #include "ClockPropSheet.h"
+#include "ClockWatch.h"
 #include "EchoPatience.h"
 #include "GuiTestSupport.h"
 #include "Profile.h"
@@ -61,6 +71,39 @@ T* Control(CLocationDlg& page, unsigned id) {
     return qobject_cast<T*>(page.FindControl(static_cast<int>(id)));
 }
 
+// A simulated clock `ahead` whole seconds ahead of the PC whenever it is
+// asked its time, with the sheet's port open on it.
+struct CWatchedClock {
+    CSimClock clock;
+    explicit CWatchedClock(CClockPropSheet& sheet, int ahead) {
+        clock.SetCommandHandler([this, ahead](const std::string& command) {
+            if (command == "TU") clock.SetClockTime(std::time(nullptr) + ahead);
+        });
+        if (!clock.Start()) return;
+        RegisterPatientPort("CLOCK", clock.DevicePath());
+        sheet.GetPort()->Open("CLOCK");
+    }
+    int Asks() const {
+        int asks = 0;
+        for (const std::string& command : clock.GetCommandLog()) asks += command == "TU";
+        return asks;
+    }
+};
+
+// Some ticks of the page's clock pass (ticks - 1 seconds at least).
+bool WaitTicks(CLocationDlg& page, int ticks) {
+    for (int i = 0; i < ticks; ++i) {
+        const std::string before = page.GetGMTText();
+        if (!QTest::qWaitFor([&] { return page.GetGMTText() != before; }, 20000)) return false;
+    }
+    return true;
+}
+
+// The watch's "+3.012 s +- 0.011 s" read back.
+bool ReadOffset(const QLabel* label, double& offset, double& uncertainty) {
+    return std::sscanf(label->text().toLatin1().constData(), "%lf s +- %lf s", &offset, &uncertainty) == 2;
+}
+
 }  // namespace
 
 class CLocationPageTest : public QObject {
@@ -73,6 +116,10 @@ private slots:
     void OffsetGoesIntoTheSetupInMinutes();
     void ClockReplyBecomesTheTimeToSet();
     void ClockTimeToPCAndBack();
+    void WatchSendsNothingUntilChecked();
+    void WatchShowsTheOffsetWithinItsUncertainty();
+    void WatchPausesWhileHiddenOrDuringATransfer();
+    void WatchToldOfAFailedPollAsksAgain();
 };
 
 void CLocationPageTest::ZoneAndOffsetComeFromThePC() {
@@ -247,6 +294,106 @@ void CLocationPageTest::ClockTimeToPCAndBack() {
     QVERIFY(std::labs(static_cast<long>(clock.GetClockTime() - std::time(nullptr))) <= 120);
     QVERIFY(clock.GetCommandLog().back().ends_with("TS"));
     QVERIFY(prompts.boxes.empty());
+}
+
+void CLocationPageTest::WatchSendsNothingUntilChecked() {
+    CGuiProfile profile;
+    CClockPropSheet sheet(IDS_CAPTION, nullptr, 0);
+    CLocationDlg& page = ShowLocation(sheet);
+    CWatchedClock sim(sheet, 0);
+    QVERIFY(sheet.GetPort()->IsOpen());
+    QVERIFY(!Control<QCheckBox>(page, IDC_WATCH)->isChecked());
+    QVERIFY(WaitTicks(page, 3));
+    QCOMPARE(sim.Asks(), 0);
+    QVERIFY(Control<QLabel>(page, IDC_WATCH_OFFSET)->text().isEmpty());
+}
+
+void CLocationPageTest::WatchShowsTheOffsetWithinItsUncertainty() {
+    for (const int ahead : {3, -2}) {
+        CGuiProfile profile;
+        CClockPropSheet sheet(IDS_CAPTION, nullptr, 0);
+        CLocationDlg& page = ShowLocation(sheet);
+        CWatchedClock sim(sheet, ahead);
+        QVERIFY(sheet.GetPort()->IsOpen());
+        Control<QCheckBox>(page, IDC_WATCH)->click();
+        CClockWatch& watch = *page.GetWatch();
+        QTRY_VERIFY_WITH_TIMEOUT(watch.GetPolls() >= 4, 60000);
+
+        const QLabel* shown = Control<QLabel>(page, IDC_WATCH_OFFSET);
+        double offset = 0, uncertainty = 0;
+        QVERIFY2(ReadOffset(shown, offset, uncertainty), qPrintable(shown->text()));
+        QVERIFY2(std::fabs(offset - ahead) <= uncertainty + 0.002 && uncertainty < 0.5, qPrintable(shown->text()));
+        // The clock's time as it told it: the PC's UTC plus the offset.
+        const QString timeText = Control<QLabel>(page, IDC_WATCH_TIME)->text();
+        QDateTime told = QDateTime::fromString(timeText, QStringLiteral("yyyy-MM-dd HH:mm:ss 'UTC'"));
+        told.setTimeSpec(Qt::UTC);
+        QVERIFY2(std::llabs(told.toSecsSinceEpoch() - (std::time(nullptr) + ahead)) <= 3, qPrintable(timeText));
+        // One point a poll on the plot, the newest where the text says.
+        const auto* line = qobject_cast<QLineSeries*>(
+            Control<QChartView>(page, IDC_WATCH_PLOT)->chart()->series().last());
+        QVERIFY(line);
+        QCOMPARE(line->count(), watch.GetPolls());
+        QVERIFY(std::fabs(line->points().last().y() - offset) < 0.001);
+
+        if (ahead < 0) {
+            const QByteArray folder = qgetenv("TARVEL_SHOTS_DIR");
+            // Some more polls for a picture.
+            QTRY_VERIFY_WITH_TIMEOUT(folder.isEmpty() || watch.GetPolls() >= 12, 60000);
+            if (!folder.isEmpty() && QDir().mkpath(QString::fromLocal8Bit(folder)))
+                QVERIFY(sheet.grab().save(QString::fromLocal8Bit(folder) + QStringLiteral("/location-watch.png")));
+        }
+    }
+}
+
+void CLocationPageTest::WatchPausesWhileHiddenOrDuringATransfer() {
+    CGuiProfile profile;
+    CClockPropSheet sheet(IDS_CAPTION, nullptr, 0);
+    CLocationDlg& page = ShowLocation(sheet);
+    CWatchedClock sim(sheet, 1);
+    QVERIFY(sheet.GetPort()->IsOpen());
+    Control<QCheckBox>(page, IDC_WATCH)->click();
+    CClockWatch& watch = *page.GetWatch();
+    QTRY_VERIFY_WITH_TIMEOUT(watch.GetPolls() >= 1, 30000);
+
+    // The Console page in front: nothing is due and nothing is sent.
+    sheet.GetTabs()->setCurrentWidget(&sheet.GetConsolePage());
+    QVERIFY(!watch.IsAsking());
+    int asks = sim.Asks();
+    QVERIFY(WaitTicks(page, 4));
+    QCOMPARE(sim.Asks(), asks);
+    // Back in front, it goes on.
+    sheet.GetTabs()->setCurrentWidget(&page);
+    QTRY_VERIFY_WITH_TIMEOUT(sim.Asks() > asks, 30000);
+
+    // A transfer holds the line for seconds: the watch waits for its end.
+    int during = -1;
+    QVERIFY(sheet.RunClockCommand(0, [&] {
+        asks = sim.Asks();
+        if (WaitTicks(page, 4)) during = sim.Asks() - asks;
+    }));
+    QCOMPARE(during, 0);
+    QTRY_VERIFY_WITH_TIMEOUT(sim.Asks() > asks, 30000);
+}
+
+void CLocationPageTest::WatchToldOfAFailedPollAsksAgain() {
+    CGuiProfile profile;
+    CClockPropSheet sheet(IDS_CAPTION, nullptr, 0);
+    CLocationDlg& page = ShowLocation(sheet);
+    CWatchedClock sim(sheet, 0);
+    QVERIFY(sheet.GetPort()->IsOpen());
+    TSimFaults silent;
+    silent.noEcho = true;
+    sim.clock.SetFaults(silent);
+    PatientPortPatience() = 0;
+    Control<QCheckBox>(page, IDC_WATCH)->click();
+    // The reason after it, as the page's transfers give theirs.
+    const std::string told = "The watch got no time from the clock (asked again in 5 s): No echo of byte 1";
+    QTRY_VERIFY2_WITH_TIMEOUT(sheet.GetStatusText().starts_with(told), sheet.GetStatusText().c_str(), 30000);
+    QCOMPARE(page.GetWatch()->GetPolls(), 0);
+    // The clock answers again: the next ask gives a time.
+    sim.clock.SetFaults(TSimFaults{});
+    PatientPortPatience() = kEchoPatienceMs;
+    QTRY_VERIFY_WITH_TIMEOUT(page.GetWatch()->GetPolls() >= 1, 30000);
 }
 
 QTEST_MAIN(CLocationPageTest)

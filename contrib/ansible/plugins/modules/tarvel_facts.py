@@ -15,8 +15,9 @@ author: tarvel maintainers (@halvern)
 description:
   - For each clock on I(port), asks it for its ROM date line (C(tarvelctl probe)),
     which also finds the baud rate it answers at and, for clocks that say so,
-    the model; reads its time (C(tarvelctl time get)) and how far it is from
-    the managed host's clock; and looks the port up in C(tarvelctl ports).
+    the model; finds how far its time is from the managed host's clock, to a
+    fraction of a second, by polling it for I(watch) seconds
+    (C(tarvelctl time watch)); and looks the port up in C(tarvelctl ports).
   - Sends only commands that change nothing on the clock.
   - Sets the fact C(tarvel_clocks), a mapping from each port to its facts.
   - Fails, with tarvelctl's reason, when a clock cannot be reached.
@@ -49,11 +50,21 @@ options:
   baud:
     description: The line's baud rate for reading the time. Without it, the rate the clock answered the probe at.
     type: int
+  watch:
+    description:
+      - Seconds to poll each clock's time for its offset. The clock tells whole seconds;
+        polls timed at different fractions of a second narrow the offset down, to about
+        0.1 s after 10 s on a local line.
+      - C(0) asks the time once (C(tarvelctl time get)), good to about a second.
+    type: int
+    default: 10
   executable:
     description: Path of tarvelctl on the managed host, when it is not on the PATH.
     type: path
 notes:
-  - About 1 second per clock, longer when it answers at another rate than 9600.
+  - About 1 second per clock plus I(watch), longer when it answers at another rate than 9600.
+  - The offset's uncertainty holds as long as the clock tells the second it is in when it takes
+    the command's last byte.
 '''
 
 EXAMPLES = r'''
@@ -78,8 +89,10 @@ ansible_facts:
       description:
         - Each port's clock. C(description) and C(stable_name) are null for a port
           C(tarvelctl ports) does not list (a pseudo-terminal, a network port).
-        - C(offset_seconds) is the clock's time minus the host's; the clock tells
-          whole seconds, so it is good to about a second.
+        - C(offset_seconds) is the clock's time minus the host's, in seconds, estimated from
+          C(offset_polls) polls; the truth lies within C(offset_uncertainty_seconds) of it.
+          With I(watch=0) it comes from one reading of whole seconds, good to about a second,
+          and C(offset_uncertainty_seconds) and C(offset_polls) are null.
       type: dict
       sample:
         /dev/ttyUSB0:
@@ -92,11 +105,14 @@ ansible_facts:
           rom: 12 Mar 1998
           clock_utc: "2026-12-08T08:24:11.000Z"
           host_utc: "2026-12-08T08:24:11.532Z"
-          offset_seconds: -0.532
+          offset_seconds: -0.043
+          offset_uncertainty_seconds: 0.021
+          offset_polls: 10
           time_reply: "342:8:24:11"
 '''
 
 import datetime
+import json
 import os
 import traceback
 
@@ -135,6 +151,20 @@ def clock_utc(host_utc, offset):
     return clock.strftime('%Y-%m-%dT%H:%M:%S.') + '%03dZ' % (clock.microsecond // 1000)
 
 
+def watched_time(ctl, args, what):
+    """The last estimate of tarvelctl time watch --json: one object a line."""
+    rc, out, err = ctl.run(args + ['--json'], what)
+    lines = [line for line in out.splitlines() if line.strip()]
+    try:
+        document = json.loads(lines[-1])
+    except (IndexError, ValueError):
+        document = None
+    if not isinstance(document, dict) or document.get('version') != 1 or 'uncertainty_seconds' not in document:
+        ctl.module.fail_json(msg='%s: tarvelctl %s printed no estimate' % (what, ctl.version), rc=rc, stdout=out,
+                             stderr=err)
+    return document
+
+
 def gather(ctl, port, params, ports):
     rc, probed = ctl.json(['probe', '--port', port], 'asking the clock on %s' % port, accept=(0,))
     found = [clock for clock in probed.get('clocks', []) if clock.get('port') == port] or probed.get('clocks', [])
@@ -143,7 +173,11 @@ def gather(ctl, port, params, ports):
     clock = found[0]
     # The task's rate if it gives one, else the one the clock answered at.
     args = ctl.port_args(port, baud=params.get('baud') or clock.get('baud'))
-    _, timed = ctl.json(['time', 'get'] + args, 'reading the time of the clock on %s' % port)
+    what = 'reading the time of the clock on %s' % port
+    if params.get('watch'):
+        timed = watched_time(ctl, ['time', 'watch', '--for', str(params['watch'])] + args, what)
+    else:
+        _, timed = ctl.json(['time', 'get'] + args, what)
     entry = port_entry(ports, port) or {}
     offset = timed.get('offset_seconds')
     return dict(
@@ -157,6 +191,8 @@ def gather(ctl, port, params, ports):
         clock_utc=clock_utc(timed.get('host_utc'), offset),
         host_utc=timed.get('host_utc'),
         offset_seconds=offset,
+        offset_uncertainty_seconds=timed.get('uncertainty_seconds'),
+        offset_polls=timed.get('polls'),
         time_reply=timed.get('reply'),
     )
 
@@ -164,8 +200,11 @@ def gather(ctl, port, params, ports):
 def main():
     options = dict(PORT_OPTIONS)
     options['port'] = dict(type='list', elements='str', required=True)
+    options['watch'] = dict(type='int', default=10)
     module = AnsibleModule(argument_spec=options, supports_check_mode=True)
     try:
+        if module.params['watch'] < 0:
+            module.fail_json(msg='watch takes whole seconds from 0: %d' % module.params['watch'])
         ctl = Tarvelctl(module, module.params['executable'])
         _, listed = ctl.json(['ports'], 'listing the ports')
         ports = listed.get('ports', [])

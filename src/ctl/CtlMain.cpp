@@ -111,7 +111,8 @@ void PrintOverview(std::ostream& out, const std::vector<TCtlCommand>& table) {
     out << "  -q, --quiet                     " << kQuietOption.help << "\n";
     out << "  -V, --version                   " << kVersionOption.help << "\n";
     out << "\n--port may be given several times for read, write, time, diff (each port served at\n"
-           "once, each line prefixed with its port; read -o then names a folder) and probe.\n";
+           "once, each line prefixed with its port, or with --json one document; read -o then\n"
+           "names a folder), probe, check and metrics.\n";
     out << "\nEvery command takes --help ('tarvelctl help COMMAND' says the same). " << kExitStatus;
 }
 

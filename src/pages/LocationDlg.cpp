@@ -62,7 +62,12 @@ CLocationDlg::CLocationDlg(QWidget* parent)
       m_strTimeZone(GetTimeZoneName()),
       m_setClock(&CSystemClock::SetUtc) {}
 
-CLocationDlg::~CLocationDlg() = default;
+CLocationDlg::~CLocationDlg() {
+    // The watch asks the page for its port whenever it hides or changes: it
+    // goes while the page is still whole, not among the base's children.
+    delete m_watch;
+    m_watch = nullptr;
+}
 
 int CLocationDlg::GetLocalOffsetHours() {
     ::tzset();

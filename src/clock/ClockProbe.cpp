@@ -91,7 +91,7 @@ bool LineEnded(const char* buf, std::size_t n) {
 
 }  // namespace
 
-int AskClockModel(CCommPort& port, const TProbeTimes& times) {
+int AskClockModel(CCommPort& port, const TProbeTimes& times, std::string* romOut) {
     // The break ends whatever the clock was in the middle of.
     if (!port.SendBreak() || !port.FlushWrites(1)) return -1;
     const unsigned char ask = kAsk;
@@ -109,7 +109,9 @@ int AskClockModel(CCommPort& port, const TProbeTimes& times) {
     count -= from;
     if (!LineWait::Collect(port, got, sizeof got, count, NowMs() + times.replyWaitMs + extraMs, LineEnded)) return -1;
     std::string rom;
-    return RomDate(std::string(got, count), rom) ? kModelAnsweringAsk : -1;
+    if (!RomDate(std::string(got, count), rom)) return -1;
+    if (romOut) *romOut = rom;
+    return kModelAnsweringAsk;
 }
 
 std::vector<std::uint32_t> CClockProbe::Rates() {

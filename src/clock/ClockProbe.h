@@ -84,5 +84,6 @@ private:
 
 // Asks the clock on an open port for its model as the probe asks at one rate:
 // a break, then "v". The model's index when the clock says it (the K203
-// answers with its ROM date), else -1: another model, or no clock at all.
-int AskClockModel(CCommPort& port, const TProbeTimes& times = TProbeTimes());
+// answers with its ROM date, left in rom when given), else -1: another
+// model, or no clock at all.
+int AskClockModel(CCommPort& port, const TProbeTimes& times = TProbeTimes(), std::string* rom = nullptr);

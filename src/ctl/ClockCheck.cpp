@@ -6,10 +6,10 @@
 #include <vector>
 
 #include "ClockModel.h"
+#include "ClockProbe.h"
 #include "ClockState.h"
 #include "CommandLine.h"
 #include "CtlCommand.h"
-#include "LineWait.h"
 #include "OffsetPoll.h"
 #include "PortCatalogue.h"
 #include "PortHolder.h"
@@ -44,25 +44,11 @@ std::string Holders(const std::string& port) {
     return who;
 }
 
-// The ROM date line of a clock whose model tells one; empty otherwise or
-// when it did not come.
+// The ROM date line of a clock whose model tells one (the probe's question);
+// empty otherwise or when it did not come.
 std::string AskRomDate(CClockState& state, CCommPort& port) {
-    std::string name;
-    if (!state.GetModelName(name) || name != kRomModel) return std::string();
-    if (!state.SendCommand(port, GET_VERSION)) return std::string();
-    char reply[64] = {};
-    std::size_t count = 0;
-    const long long deadline = NowMs() + LineWait::AnswerBoundMs(port, 0, sizeof reply);
-    if (!LineWait::Collect(port, reply, sizeof reply - 1, count, deadline, [](const char* buf, std::size_t n) {
-            return std::memchr(buf, '\n', n) != nullptr || std::memchr(buf, '?', n) != nullptr;
-        }))
-        return std::string();
-    std::string rom(reply, count);
-    const std::size_t end = rom.find_first_of("\r\n?");
-    if (end == std::string::npos || rom[end] == '?') return std::string();
-    rom.resize(end);
-    for (char c : rom)
-        if (c < 0x20 || c > 0x7e) return std::string();
+    std::string name, rom;
+    if (state.GetModelName(name) && name == kRomModel) AskClockModel(port, TProbeTimes(), &rom);
     return rom;
 }
 

@@ -116,9 +116,8 @@ private slots:
     void OffsetGoesIntoTheSetupInMinutes();
     void ClockReplyBecomesTheTimeToSet();
     void ClockTimeToPCAndBack();
-    void WatchSendsNothingUntilChecked();
-    void WatchShowsTheOffsetWithinItsUncertainty();
-    void WatchPausesWhileHiddenOrDuringATransfer();
+        void WatchShowsTheOffsetWithinItsUncertainty();
+    void WatchStartsSilentAndPausesWhileHiddenOrDuringATransfer();
     void WatchToldOfAFailedPollAsksAgain();
 };
 
@@ -296,18 +295,6 @@ void CLocationPageTest::ClockTimeToPCAndBack() {
     QVERIFY(prompts.boxes.empty());
 }
 
-void CLocationPageTest::WatchSendsNothingUntilChecked() {
-    CGuiProfile profile;
-    CClockPropSheet sheet(IDS_CAPTION, nullptr, 0);
-    CLocationDlg& page = ShowLocation(sheet);
-    CWatchedClock sim(sheet, 0);
-    QVERIFY(sheet.GetPort()->IsOpen());
-    QVERIFY(!Control<QCheckBox>(page, IDC_WATCH)->isChecked());
-    QVERIFY(WaitTicks(page, 3));
-    QCOMPARE(sim.Asks(), 0);
-    QVERIFY(Control<QLabel>(page, IDC_WATCH_OFFSET)->text().isEmpty());
-}
-
 void CLocationPageTest::WatchShowsTheOffsetWithinItsUncertainty() {
     for (const int ahead : {3, -2}) {
         CGuiProfile profile;
@@ -345,12 +332,17 @@ void CLocationPageTest::WatchShowsTheOffsetWithinItsUncertainty() {
     }
 }
 
-void CLocationPageTest::WatchPausesWhileHiddenOrDuringATransfer() {
+void CLocationPageTest::WatchStartsSilentAndPausesWhileHiddenOrDuringATransfer() {
     CGuiProfile profile;
     CClockPropSheet sheet(IDS_CAPTION, nullptr, 0);
     CLocationDlg& page = ShowLocation(sheet);
     CWatchedClock sim(sheet, 1);
     QVERIFY(sheet.GetPort()->IsOpen());
+    // Unticked, as it starts: nothing is sent.
+    QVERIFY(!Control<QCheckBox>(page, IDC_WATCH)->isChecked());
+    QVERIFY(WaitTicks(page, 3));
+    QCOMPARE(sim.Asks(), 0);
+    QVERIFY(Control<QLabel>(page, IDC_WATCH_OFFSET)->text().isEmpty());
     Control<QCheckBox>(page, IDC_WATCH)->click();
     CClockWatch& watch = *page.GetWatch();
     QTRY_VERIFY_WITH_TIMEOUT(watch.GetPolls() >= 1, 30000);

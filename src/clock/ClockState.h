@@ -98,21 +98,8 @@ public:
     const char* GetBuffer() const { return m_buffer.data(); }
     static constexpr std::size_t GetBufferSize() { return COMM_BUFFER_SIZE; }
 
-    // The hex-record codec, over a buffer and its size (usually m_buffer).
-    static std::size_t ConfigToRaw(char* buf, std::size_t size, const TClockConfig& record) {
-        return ::ConfigToRaw(buf, size, record);
-    }
-    static bool RawToConfig(TClockConfig& target, const char* buf, std::size_t size) {
-        return ::RawToConfig(target, buf, size);
-    }
-    static bool CheckHeader(const char* buf, std::size_t size) { return ::CheckHeader(buf, size); }
-    static bool HasAllRecords(const char* buf, std::size_t size) { return ::HasAllRecords(buf, size); }
-    static bool HasNoQuestionMark(const char* buf, std::size_t size) {
-        return ::HasNoQuestionMark(buf, size);
-    }
-    static bool VerifyChecksums(const char* buf, std::size_t size) {
-        return ::VerifyChecksums(buf, size);
-    }
+    // The hex-record codec works on this buffer through the functions of
+    // HexCodec.h (ConfigToRaw, RawToConfig and the buffer checks).
 
     // Stores the setup file's 154 bytes; throws CFileError when the stream fails.
     void Serialize(std::ostream& out) const;

@@ -150,7 +150,7 @@ int RunHex(const CCommandLine&, const CCommandLine& args) {
     CClockState state;
     if (!LoadInput(state, args.GetArgs()[0])) return CTL_FAILED;
     state.ClearBuffer();
-    const std::size_t n = state.ConfigToRaw(state.GetBuffer(), state.GetBufferSize(), *state.GetConfig());
+    const std::size_t n = ConfigToRaw(state.GetBuffer(), state.GetBufferSize(), *state.GetConfig());
     return WriteStdout(std::string(state.GetBuffer(), n)) ? CTL_DONE : CTL_FAILED;
 }
 

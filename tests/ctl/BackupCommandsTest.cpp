@@ -195,7 +195,7 @@ TEST_F(BackupCommands, TheTraceAccountsForEveryByteOfARead) {
     // records the file was made from, to the last byte the clock sent.
     EXPECT_EQ(sent, "1,K201XO1,K201XT");
     char raw[COMM_BUFFER_SIZE] = {};
-    const std::size_t size = CClockState::ConfigToRaw(raw, sizeof raw, ChangedSetup());
+    const std::size_t size = ConfigToRaw(raw, sizeof raw, ChangedSetup());
     ASSERT_GT(size, 0u);
     EXPECT_EQ(received.size(), sent.size() + size);
     EXPECT_TRUE(received == sent + std::string(raw, size));

@@ -17,7 +17,7 @@
 #include "ClockState.h"
 #include "CtlCommand.h"
 #include "FuzzCheck.h"
-#include "Prompts.h"
+#include "Waits.h"
 #include "SetupItems.h"
 #include "SimClock.h"
 

@@ -7,7 +7,7 @@
 #include "ClockState.h"
 #include "FileError.h"
 #include "FuzzCheck.h"
-#include "Prompts.h"
+#include "Waits.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     return 0;

@@ -29,9 +29,6 @@ constexpr int VALUE_S16 = 11;
 constexpr int VALUE_U32 = 12;
 constexpr int VALUE_S32 = 13;
 
-// String id of the placeholder entry; choice lists skip it.
-constexpr unsigned PLACEHOLDER_STRING_ID = 157;
-
 // Checks, converts and stores one item. A refused value is never stored.
 bool SetItem(TClockConfig& config, int item, int value);
 // What the user is told of a refused value: the item's valid range, also

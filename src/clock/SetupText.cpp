@@ -15,13 +15,6 @@ namespace {
 
 constexpr int HEADER_VERSION = 1;
 
-std::string Trim(const std::string& s) {
-    std::size_t b = 0, e = s.size();
-    while (b < e && (s[b] == ' ' || s[b] == '\t')) ++b;
-    while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t' || s[e - 1] == '\r')) --e;
-    return s.substr(b, e - b);
-}
-
 // What a VALUE text means for SetItem, as tarvelctl set reads it: a choice
 // text wins over a number of the same spelling; the model also takes its
 // letter alone; a number for a choice item is its index. False when the text
@@ -53,7 +46,7 @@ bool ResolveText(int item, const std::string& text, int& value) {
 bool ApplyValue(TClockConfig& config, int item, const std::string& text, std::string& error) {
     if (text.compare(0, 4, "raw ") == 0) {
         long long raw = 0;
-        if (!ParseWhole(Trim(text.substr(4)), INT64_MIN / 2, INT64_MAX / 2, raw) || !SetItemRaw(config, item, raw)) {
+        if (!ParseWhole(std::string(Trim(text.substr(4))), INT64_MIN / 2, INT64_MAX / 2, raw) || !SetItemRaw(config, item, raw)) {
             error = FormatString(GetString(IDS_TEXT_RAW_DOES_NOT_FIT).c_str(), item, text.c_str());
             return false;
         }
@@ -154,19 +147,21 @@ bool SetupFromText(const std::string& text, TClockConfig& config, std::string& e
     for (int lineNo = 1; pos < text.size(); ++lineNo) {
         std::size_t end = text.find('\n', pos);
         if (end == std::string::npos) end = text.size();
-        const std::string line = Trim(text.substr(pos, end - pos));
+        std::string_view whole = std::string_view(text).substr(pos, end - pos);
+        if (!whole.empty() && whole.back() == '\r') whole.remove_suffix(1);  // a CRLF line end
+        const std::string line(Trim(whole));
         pos = end + 1;
         if (line.empty() || line[0] == '#') continue;
         if (line.find('\0') != std::string::npos) return fail(lineNo, GetString(IDS_TEXT_NOT_A_LINE));
         const std::size_t eq = line.find('=');
         if (eq == std::string::npos) return fail(lineNo, GetString(IDS_TEXT_NOT_A_LINE));
-        const std::string key = Trim(line.substr(0, eq));
-        const std::string value = Trim(line.substr(eq + 1));
+        const std::string key(Trim(line.substr(0, eq)));
+        const std::string value(Trim(line.substr(eq + 1)));
 
         long long n = 0;
         if (key.compare(0, 5, "byte ") == 0) {
             long long bits = 0;
-            if (!ParseWhole(Trim(key.substr(5)), 0, CLOCK_CONFIG_SIZE - 1, n) || !ParseWhole(value, 0, 255, bits))
+            if (!ParseWhole(std::string(Trim(key.substr(5))), 0, CLOCK_CONFIG_SIZE - 1, n) || !ParseWhole(value, 0, 255, bits))
                 return fail(lineNo, GetString(IDS_TEXT_NOT_A_LINE));
             const auto at = static_cast<std::size_t>(n);
             if (byteLine[at] != 0)

@@ -9,10 +9,12 @@
 
 namespace {
 
-// Sorted once on first use; the table itself is written in the order of the ids' origin.
+// Both parts, sorted once on first use; the tables are written in the order
+// of the ids' origin.
 const std::vector<TStringEntry>& SortedTable() {
     static const std::vector<TStringEntry> table = [] {
         std::vector<TStringEntry> t(g_stringTable, g_stringTable + g_stringTableSize);
+        t.insert(t.end(), g_setupStringTable, g_setupStringTable + g_setupStringTableSize);
         std::stable_sort(t.begin(), t.end(),
                          [](const TStringEntry& a, const TStringEntry& b) { return a.id < b.id; });
         return t;

@@ -1,78 +1,6 @@
-// Numbered resources: dialogs, menu and icon, menu commands, controls, and the
-// string ids that code names directly. Tooltip texts share their control's id.
+// The string ids that code names. The GUI's dialog, menu and control ids are
+// in ControlIds.h.
 #pragma once
-
-// dialogs, menu, icon
-constexpr unsigned IDD_ABOUTBOX = 100;
-constexpr unsigned IDR_MAINFRAME = 128;   // application icon
-constexpr unsigned IDD_COMM_PORT = 129;   // "Comm Port" page
-constexpr unsigned IDD_CONSOLE = 131;     // "Console" page
-constexpr unsigned IDD_LOCATION = 132;    // "Location" page
-constexpr unsigned IDD_CLOCK_SETUP = 133; // "Clock Setup" page
-constexpr unsigned IDR_MENU = 136;
-constexpr unsigned IDD_COUNTDOWN = 138;
-
-// menu commands (each also has a prompt string with the same id)
-constexpr unsigned ID_FILE_EXIT = 32775;
-constexpr unsigned ID_HELP_CONTENTS = 32776;
-constexpr unsigned ID_HELP_SEARCH = 32777;
-constexpr unsigned ID_FILE_LOAD_COMM = 32778;
-constexpr unsigned ID_FILE_LOAD_FILE = 32779;
-constexpr unsigned ID_FILE_SAVE_COMM = 32780;
-constexpr unsigned ID_FILE_SAVE_FILE = 32781;
-constexpr unsigned ID_HELP_ABOUT = 32782;
-constexpr unsigned ID_HELP_WEB = 32783;
-constexpr unsigned ID_FILE_DUMP = 32784;
-// framework help commands routed by the application; no item carries them
-constexpr unsigned ID_CONTEXT_HELP = 57669;
-constexpr unsigned ID_HELP = 57670;
-
-// standard sheet buttons the main window hides
-constexpr unsigned IDC_SHEET_OK = 1;
-constexpr unsigned IDC_SHEET_CANCEL = 2;
-constexpr unsigned IDC_SHEET_HELP = 9;
-constexpr unsigned IDC_SHEET_APPLY = 12321;
-
-// status line
-constexpr unsigned IDC_STATUS_BAR = 102;
-
-// Comm Port page
-constexpr unsigned IDC_COMM_PORT = 1001;
-constexpr unsigned IDC_BAUD = 1002;
-constexpr unsigned IDC_MODEL = 1003;
-constexpr unsigned IDC_DATA_BITS = 1009;
-constexpr unsigned IDC_PARITY = 1010;
-constexpr unsigned IDC_STOP_BITS = 1011;
-constexpr unsigned IDC_OPEN_PORT = 1020;
-
-// Location page
-constexpr unsigned IDC_TIME_ZONE = 1016;
-constexpr unsigned IDC_GMT = 1021;
-constexpr unsigned IDC_LOCAL_TIME = 1022;
-constexpr unsigned IDC_LOCAL_OFFSET = 1023;
-constexpr unsigned IDC_CLOCK_TO_PC = 1024;
-constexpr unsigned IDC_PC_TO_CLOCK = 1030;
-constexpr unsigned IDC_APPLY_OFFSET = 1037;
-// its watch of the clock's time
-constexpr unsigned IDC_WATCH = 1040;
-constexpr unsigned IDC_WATCH_TIME = 1041;
-constexpr unsigned IDC_WATCH_OFFSET = 1042;
-constexpr unsigned IDC_WATCH_PLOT = 1043;
-
-// Console page
-constexpr unsigned IDC_CONSOLE_INPUT = 1018;
-constexpr unsigned IDC_CONSOLE_OUTPUT = 1019;
-
-// Clock Setup page
-constexpr unsigned IDC_SETUP_TREE = 1026;
-constexpr unsigned IDC_SETUP_VALUE = 1027;
-constexpr unsigned IDC_SETUP_CHOICE = 1029;
-constexpr unsigned IDC_SETUP_APPLY = 5001;
-
-// countdown dialog and About box
-constexpr unsigned IDC_COUNTDOWN_PROGRESS = 1033;
-constexpr unsigned IDC_COUNTDOWN_TEXT = 1034;
-constexpr unsigned IDC_VERSION = 1035;
 
 // strings
 constexpr unsigned IDS_CAPTION = 102;
@@ -80,7 +8,6 @@ constexpr unsigned IDS_CONSOLE_STARTED = 141;
 constexpr unsigned IDS_UNKNOWN_FILE_TYPE = 151;
 constexpr unsigned IDS_UNKNOWN_FILE_REVISION = 152;
 constexpr unsigned IDS_SETUP_MISMATCH = 153;
-constexpr unsigned IDS_PLACEHOLDER = 157;
 constexpr unsigned IDS_RANGE_ERROR = 222;
 constexpr unsigned IDS_ERROR_OPENING_FILE = 226;
 constexpr unsigned IDS_ERROR_SAVING_FILE = 227;
@@ -96,23 +23,40 @@ constexpr unsigned IDS_INPUT_OVERRUN = 40006;
 constexpr unsigned IDS_PARITY_ERROR = 40007;
 constexpr unsigned IDS_OUTPUT_FULL = 40008;
 
-// line setting choice runs (first and last id, texts in id order)
-constexpr unsigned IDS_BAUD_FIRST = 40009;        // "1200"
-constexpr unsigned IDS_BAUD_LAST = 40015;         // "115200"
-constexpr unsigned IDS_BAUD_DEFAULT = 40012;      // "9600"
-constexpr unsigned IDS_DATA_FIRST = 40016;        // "7"
-constexpr unsigned IDS_DATA_LAST = 40017;         // "8"
-constexpr unsigned IDS_DATA_DEFAULT = 40017;
-constexpr unsigned IDS_STOP_FIRST = 40018;        // "1"
-constexpr unsigned IDS_STOP_LAST = 40019;         // "2"
-constexpr unsigned IDS_STOP_DEFAULT = 40018;
-constexpr unsigned IDS_PARITY_FIRST = 40020;      // "No Parity", then "Odd", "Even"
-constexpr unsigned IDS_PARITY_LAST = 40022;
-constexpr unsigned IDS_PARITY_DEFAULT = 40020;
-constexpr unsigned IDS_FLOW_FIRST = 40023;        // "None", then "Xon / Xoff"
-constexpr unsigned IDS_FLOW_LAST = 40024;
-constexpr unsigned IDS_FLOW_DEFAULT = 40023;
+// line setting choices, each run in id order, and its first, last and
+// default
+constexpr unsigned IDS_BAUD_1200 = 40009;
+constexpr unsigned IDS_BAUD_2400 = 40010;
+constexpr unsigned IDS_BAUD_4800 = 40011;
+constexpr unsigned IDS_BAUD_9600 = 40012;
+constexpr unsigned IDS_BAUD_19200 = 40013;
+constexpr unsigned IDS_BAUD_38400 = 40014;
+constexpr unsigned IDS_BAUD_115200 = 40015;
+constexpr unsigned IDS_DATA_7 = 40016;
+constexpr unsigned IDS_DATA_8 = 40017;
+constexpr unsigned IDS_STOP_1 = 40018;
+constexpr unsigned IDS_STOP_2 = 40019;
+constexpr unsigned IDS_PARITY_NONE = 40020;
+constexpr unsigned IDS_PARITY_ODD = 40021;
+constexpr unsigned IDS_PARITY_EVEN = 40022;
+constexpr unsigned IDS_FLOW_NONE = 40023;
+constexpr unsigned IDS_FLOW_XON_XOFF = 40024;
 constexpr unsigned IDS_FLOW_DATA_READY = 40025;   // only ever read back
+constexpr unsigned IDS_BAUD_FIRST = IDS_BAUD_1200;
+constexpr unsigned IDS_BAUD_LAST = IDS_BAUD_115200;
+constexpr unsigned IDS_BAUD_DEFAULT = IDS_BAUD_9600;
+constexpr unsigned IDS_DATA_FIRST = IDS_DATA_7;
+constexpr unsigned IDS_DATA_LAST = IDS_DATA_8;
+constexpr unsigned IDS_DATA_DEFAULT = IDS_DATA_8;
+constexpr unsigned IDS_STOP_FIRST = IDS_STOP_1;
+constexpr unsigned IDS_STOP_LAST = IDS_STOP_2;
+constexpr unsigned IDS_STOP_DEFAULT = IDS_STOP_1;
+constexpr unsigned IDS_PARITY_FIRST = IDS_PARITY_NONE;
+constexpr unsigned IDS_PARITY_LAST = IDS_PARITY_EVEN;
+constexpr unsigned IDS_PARITY_DEFAULT = IDS_PARITY_NONE;
+constexpr unsigned IDS_FLOW_FIRST = IDS_FLOW_NONE;
+constexpr unsigned IDS_FLOW_LAST = IDS_FLOW_XON_XOFF;
+constexpr unsigned IDS_FLOW_DEFAULT = IDS_FLOW_NONE;
 
 // port status codes -1 to 4
 constexpr unsigned IDS_PORT_INVALID = 40026;
@@ -252,7 +196,6 @@ constexpr unsigned IDS_TEXT_CHOICES = 58610;
 constexpr unsigned IDS_TEXT_RANGE = 58611;
 constexpr unsigned IDS_TEXT_ITEM_N = 58612;
 constexpr unsigned IDS_TEXT_NO_VALUE = 58613;
-constexpr unsigned ID_FILE_COMPARE = 58620;  // menu command; its string is the prompt
 constexpr unsigned IDS_COMPARE_CAPTION = 58621;
 constexpr unsigned IDS_COMPARE_ITEM = 58622;
 constexpr unsigned IDS_COMPARE_LABEL = 58623;
@@ -289,7 +232,6 @@ constexpr unsigned IDS_CTL_PROBE_NO_PORTS = 58708;
 constexpr unsigned IDS_CTL_UNKNOWN_COMMAND = 58709;
 constexpr unsigned IDS_CTL_DID_YOU_MEAN = 58710;
 constexpr unsigned IDS_CTL_ONE_PORT_ONLY = 58711;
-constexpr unsigned IDC_FIND_CLOCK = 58712;
 // tarvelctl's ports, trace and write steps
 constexpr unsigned IDS_CTL_PORT_TWICE = 58730;
 constexpr unsigned IDS_CTL_SAME_DEVICE = 58731;

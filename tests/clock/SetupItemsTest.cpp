@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdint>
 #include <cstring>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -201,26 +203,31 @@ TEST(SetupItems, ItemsWithoutAFieldFailWithoutEffect) {
     EXPECT_EQ(s, "Error - this should never be seen.");
 }
 
-TEST(SetupItems, GroupsListTheTree) {
+// The groups agree with the string table and the items: each has a name of
+// its own and lists, in ascending order, items with a field and a label that
+// no other group lists.
+TEST(SetupItems, GroupsAgreeWithTheirNamesAndItems) {
     std::vector<std::string> names{"earlier"};
     ASSERT_TRUE(GetGroupNames(names));
-    EXPECT_EQ(names, (std::vector<std::string>{"earlier", "Main Communication", "Option Communication",
-                                               "Daylight Savings", "Misc.", "Mark Time", "Pulse",
-                                               "Survey", "Option"}));
-    std::vector<int> survey;
-    for (int i = 39; i <= 67; ++i) survey.push_back(i);
-    const std::vector<std::vector<int>> expected{
-        {3, 4, 5, 6}, {7, 8, 9, 10}, {14, 15, 16}, {11, 12, 13, 17, 18, 20, 23, 24, 25, 28},
-        {30, 31, 32, 33, 34, 35}, {36, 37, 38}, survey, {68, 74, 75}};
+    ASSERT_EQ(names.size(), GROUP_COUNT + 1u);
+    EXPECT_EQ(names[0], "earlier");
+    const std::set<std::string> distinct(names.begin() + 1, names.end());
+    EXPECT_EQ(distinct.size(), std::size_t(GROUP_COUNT));
+    EXPECT_EQ(distinct.count(""), 0u);
+    std::set<int> grouped;
     for (int g = 0; g < GROUP_COUNT; ++g) {
         std::vector<std::string> labels{"a"};
         std::vector<int> items;
         ASSERT_TRUE(GetGroupItems(g, labels, items));
-        EXPECT_EQ(items, expected[std::size_t(g)]);
         ASSERT_EQ(labels.size(), items.size() + 1);
-        std::string label;
-        ASSERT_TRUE(GetItemLabel(items[0], label));
-        EXPECT_EQ(labels[1], label);
+        EXPECT_TRUE(std::is_sorted(items.begin(), items.end())) << names[std::size_t(g) + 1];
+        for (std::size_t i = 0; i < items.size(); ++i) {
+            std::string label;
+            int offset = -1;
+            EXPECT_TRUE(grouped.insert(items[i]).second) << items[i] << " is in two groups";
+            EXPECT_TRUE(GetItemOffset(items[i], offset) && GetItemLabel(items[i], label)) << items[i];
+            EXPECT_EQ(labels[i + 1], label) << items[i];
+        }
     }
     std::vector<std::string> labels;
     std::vector<int> items;
@@ -242,6 +249,14 @@ TEST(SetupItems, EveryChoiceCountMatchesItsList) {
         std::vector<std::string> list;
         if (!GetChoiceList(item, list)) continue;
         ASSERT_EQ(int(list.size()), count) << item;
+        // The range is the run of choices; Back Light (11) also takes any
+        // byte, read as Auto, and Option A (68) a value without a text.
+        int min = 0, max = 0;
+        ASSERT_TRUE(GetItemRange(item, min, max));
+        EXPECT_EQ(min, GetFirstChoiceValue(item)) << item;
+        if (item != 11) {
+            EXPECT_EQ(max, min + count - 1 + (item == 68)) << item;
+        }
         // A picked entry is stored by its index (from the item's first value),
         // so the last one must be accepted and shown with its own text.
         TClockConfig c = Filled();

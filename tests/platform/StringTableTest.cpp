@@ -1,8 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <regex>
 #include <set>
 #include <string>
 
+#include "ControlIds.h"
 #include "Resource.h"
 #include "StringTable.h"
 #include "Strings.h"
@@ -17,13 +23,40 @@ TEST(StringTable, MissingIdsReportFalseAndLeaveTheTextAlone) {
     EXPECT_EQ(GetString(172), "");
 }
 
-TEST(StringTable, IdsAreUnique) {
+TEST(StringTable, IdsAreUniqueAcrossBothParts) {
     std::set<unsigned> seen;
-    for (std::size_t i = 0; i < g_stringTableSize; ++i) {
-        EXPECT_TRUE(seen.insert(g_stringTable[i].id).second)
-            << "id " << g_stringTable[i].id << " appears twice";
-        ASSERT_NE(g_stringTable[i].text, nullptr);
+    auto add = [&seen](const TStringEntry* table, std::size_t size) {
+        for (std::size_t i = 0; i < size; ++i) {
+            EXPECT_TRUE(seen.insert(table[i].id).second) << "id " << table[i].id << " appears twice";
+            ASSERT_NE(table[i].text, nullptr);
+        }
+    };
+    add(g_stringTable, g_stringTableSize);
+    add(g_setupStringTable, g_setupStringTableSize);
+}
+
+// Every string id a header names has its text: a name without one would show
+// the user an empty line. The headers are read as written.
+TEST(StringTable, EveryNamedStringIdHasItsText) {
+    int named = 0;
+    for (const char* header : {"Resource.h", "SetupStrings.h"}) {
+        std::ifstream in(std::string(TARVEL_SOURCE_DIR) + "/src/resources/" + header);
+        ASSERT_TRUE(in) << header;
+        std::map<std::string, unsigned> ids;
+        const std::regex line(R"(^constexpr unsigned (IDS_\w+) = (\w+);)");
+        std::string text;
+        for (std::smatch m; std::getline(in, text);) {
+            if (!std::regex_search(text, m, line)) continue;
+            const std::string value = m[2];
+            const bool number = std::isdigit(static_cast<unsigned char>(value[0])) != 0;
+            ASSERT_TRUE(number || ids.count(value)) << text;
+            ids[m[1]] = number ? unsigned(std::stoul(value)) : ids[value];
+            std::string out;
+            EXPECT_TRUE(LoadString(ids[m[1]], out) && !out.empty()) << m[1] << " in " << header;
+            ++named;
+        }
     }
+    EXPECT_GT(named, 300);
 }
 
 TEST(StringTable, TextsWithTrickySpacingAndEscapes) {
@@ -59,14 +92,28 @@ TEST(StringTable, MenuPromptsShowTheirFirstLine) {
     EXPECT_EQ(GetString(ID_FILE_DUMP), "Dumps the clock config to an ascii text file.");
 }
 
-TEST(StringTable, ChoiceRunsAreComplete) {
+TEST(StringTable, ChoiceRunsHaveNoHoles) {
     // The port lists read these runs id by id; a hole would shorten a list.
-    const std::string expected[] = {"1200", "2400", "4800", "9600", "19200", "38400", "115200",
-                                    "7", "8", "1", "2", "No Parity", "Odd", "Even",
-                                    "None", "Xon / Xoff", "Data Ready"};
-    unsigned id = IDS_BAUD_FIRST;
-    for (const std::string& text : expected) EXPECT_EQ(GetString(id++), text) << id - 1;
-    EXPECT_EQ(id - 1, IDS_FLOW_DATA_READY);
+    const struct {
+        unsigned first, last, byDefault;
+    } runs[] = {{IDS_BAUD_FIRST, IDS_BAUD_LAST, IDS_BAUD_DEFAULT},
+                {IDS_DATA_FIRST, IDS_DATA_LAST, IDS_DATA_DEFAULT},
+                {IDS_STOP_FIRST, IDS_STOP_LAST, IDS_STOP_DEFAULT},
+                {IDS_PARITY_FIRST, IDS_PARITY_LAST, IDS_PARITY_DEFAULT},
+                {IDS_FLOW_FIRST, IDS_FLOW_LAST, IDS_FLOW_DEFAULT}};
+    for (const auto& run : runs) {
+        EXPECT_TRUE(run.first <= run.byDefault && run.byDefault <= run.last) << run.first;
+        for (unsigned id = run.first; id <= run.last; ++id) EXPECT_FALSE(GetString(id).empty()) << id;
+    }
+    // The baud texts are the rates, rising: the line is opened at the rate
+    // the text names.
+    long previous = 0;
+    for (unsigned id = IDS_BAUD_FIRST; id <= IDS_BAUD_LAST; ++id) {
+        const std::string text = GetString(id);
+        EXPECT_EQ(text.find_first_not_of("0123456789"), std::string::npos) << text;
+        EXPECT_GT(std::atol(text.c_str()), previous) << text;
+        previous = std::atol(text.c_str());
+    }
     EXPECT_EQ(GetString(IDS_BAUD_DEFAULT), "9600");
     EXPECT_EQ(GetString(IDS_PARITY_DEFAULT), "No Parity");
     for (unsigned status = IDS_BREAK_DETECTED; status <= IDS_PORT_TIMEOUT; ++status)

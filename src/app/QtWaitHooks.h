@@ -1,10 +1,10 @@
-// The Qt side of what stays process-wide in Prompts.h: the waiting pump with
+// The Qt side of what stays process-wide in Waits.h: the waiting pump with
 // its close-pending rule, and the sleep that keeps the window painted during a
 // transfer. Message boxes and countdowns belong to the window (CQtClockUi).
 #pragma once
 
 
-class CQtPromptHooks {
+class CQtWaitHooks {
 public:
     // Installs the pump and sleep hooks; Uninstall restores the plain ones.
     static void Install();

@@ -1,4 +1,4 @@
-#include "QtPromptHooks.h"
+#include "QtWaitHooks.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -12,7 +12,7 @@
 #include <memory>
 
 #include "Profile.h"
-#include "Prompts.h"
+#include "Waits.h"
 
 namespace {
 
@@ -62,20 +62,20 @@ void ShowProfileNotice(const std::string& text) {
 
 }  // namespace
 
-void CQtPromptHooks::Install() {
-    SetPumpHook(&CQtPromptHooks::Pump);
+void CQtWaitHooks::Install() {
+    SetPumpHook(&CQtWaitHooks::Pump);
     SetSleepHook(SleepKeepingPainted);
     SetProfileNoticeSink(ShowProfileNotice);
 }
 
-void CQtPromptHooks::Uninstall() {
+void CQtWaitHooks::Uninstall() {
     SetPumpHook(nullptr);
     SetSleepHook(nullptr);
     SetProfileNoticeSink(nullptr);
 }
 
 
-bool CQtPromptHooks::Pump() {
+bool CQtWaitHooks::Pump() {
     if (!OnGuiThread()) {
         SleepMs(1);
         return true;
@@ -95,14 +95,14 @@ bool CQtPromptHooks::Pump() {
     return !g_closePending;
 }
 
-bool CQtPromptHooks::IsPumping() { return g_pumpDepth > 0; }
+bool CQtWaitHooks::IsPumping() { return g_pumpDepth > 0; }
 
-void CQtPromptHooks::SetClosePending(bool pending) { g_closePending = pending; }
+void CQtWaitHooks::SetClosePending(bool pending) { g_closePending = pending; }
 
-bool CQtPromptHooks::IsClosePending() { return g_closePending; }
+bool CQtWaitHooks::IsClosePending() { return g_closePending; }
 
-CQtPromptHooks::CTransferScope::CTransferScope() { ++g_transferDepth; }
+CQtWaitHooks::CTransferScope::CTransferScope() { ++g_transferDepth; }
 
-CQtPromptHooks::CTransferScope::~CTransferScope() { --g_transferDepth; }
+CQtWaitHooks::CTransferScope::~CTransferScope() { --g_transferDepth; }
 
-bool CQtPromptHooks::InTransfer() { return g_transferDepth > 0; }
+bool CQtWaitHooks::InTransfer() { return g_transferDepth > 0; }

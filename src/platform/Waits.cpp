@@ -1,4 +1,4 @@
-#include "Prompts.h"
+#include "Waits.h"
 
 #include <time.h>
 

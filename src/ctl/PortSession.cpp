@@ -121,11 +121,14 @@ bool CPortSession::Open(const std::string& portName, int model) {
     }
     InstallHandler();
     m_portName = portName;
+    // Read-only: every failure goes to the reporter, whatever "Verbose" says.
     m_port = std::make_unique<CCommPort>(&m_reporter, CCommPort::DeviceFactory(), CCommPort::TProfileUse::ReadOnly);
-    m_port->SetVerbose(true);
     m_port->SetTrace(g_trace);
-    // Failures have been reported through the reporter.
-    if (!m_port->Open(portName) || !m_port->RestoreLineSettings()) {
+    // The stored line settings on the port the options name. Failures have
+    // been reported through the reporter.
+    CPortSettings stored;
+    stored.LoadProfile();
+    if (!m_port->Open(portName) || !m_port->ApplySettings(stored, CCommPort::TSettingsFrom::PROFILE)) {
         ReportError("opening port " + portName + " failed");
         return false;
     }

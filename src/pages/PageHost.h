@@ -1,5 +1,5 @@
-// What a page may ask of the window that holds it: the one port, the one
-// configuration, running a transfer with the clock (no second one meanwhile),
+// What a page may ask of the window that holds it: the one port, opening it
+// with line settings the page chose, the one configuration, running a transfer with the clock (no second one meanwhile),
 // keeping the File menu's two transfers off while the page needs the line,
 // the status line and a message box. Pages know this, never the window.
 #pragma once
@@ -9,6 +9,7 @@
 
 class CCommPort;
 class CClockState;
+class CPortSettings;
 
 class IPageHost {
 public:
@@ -16,6 +17,10 @@ public:
 
     virtual CCommPort* GetPort() = 0;
     virtual CClockState* GetClockState() = 0;
+    // Opens the port settings names and, once it is open, applies the line
+    // settings it holds; true when the port is open after all. The port
+    // reports its own failures.
+    virtual bool OpenPort(const CPortSettings& settings) = 0;
 
     // Runs a command that talks to the clock: busyText (a string id, 0: none)
     // shows at once and the window stays painted during the protocol's

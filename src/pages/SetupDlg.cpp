@@ -22,9 +22,10 @@
 #include "ElidedLabel.h"
 #include "NetDevice.h"
 #include "PortCatalogue.h"
-#include "PortProfile.h"
+#include "PortSettings.h"
 #include "Profile.h"
 #include "ProfileKeys.h"
+#include "ControlIds.h"
 #include "Resource.h"
 #include "StringTable.h"
 #include "TextUtil.h"
@@ -241,19 +242,17 @@ bool CSetupDlg::OnInitDialog() {
     std::vector<std::string> entries;
     if (CClockState* state = GetClockState()) state->GetModelList(entries);
     Fill(m_comboModel, entries);
-    if (CCommPort* port = GetPort()) {
-        port->ListPorts(entries);
-        Fill(m_comboPort, entries);
-        ShowStableNames(m_comboPort);
-        port->ListBauds(entries);
-        Fill(m_comboBaud, entries);
-        port->ListDataLengths(entries);
-        Fill(m_comboDataBits, entries);
-        port->ListParities(entries);
-        Fill(m_comboParity, entries);
-        port->ListStopLengths(entries);
-        Fill(m_comboStopBits, entries);
-    }
+    CPortSettings::ListPorts(entries);
+    Fill(m_comboPort, entries);
+    ShowStableNames(m_comboPort);
+    CPortSettings::ListBauds(entries);
+    Fill(m_comboBaud, entries);
+    CPortSettings::ListDataLengths(entries);
+    Fill(m_comboDataBits, entries);
+    CPortSettings::ListParities(entries);
+    Fill(m_comboParity, entries);
+    CPortSettings::ListStopLengths(entries);
+    Fill(m_comboStopBits, entries);
     LoadSettings();
     ShowPortState();
     return true;
@@ -267,16 +266,17 @@ void CSetupDlg::ShowPortState() {
     CCommPort* port = GetPort();
     std::string text;
     std::string name;
-    if (port && port->IsOpen() && port->GetPortName(name)) {
+    CPortSettings now;
+    if (port && port->IsOpen() && port->GetSettings(now) && now.GetPortName(name)) {
         std::string path = CPortCatalogue::DevicePath(name);
         // A stable name with the device it points at now.
         if (path == name) path = CPortCatalogue::StableTarget(name);
         const std::string where = path.empty() || path == name ? name : name + " (" + path + ")";
         std::string baud, data, parity, stop;
-        port->GetBaud(baud);
-        port->GetDataLength(data);
-        port->GetParity(parity);
-        port->GetStopLength(stop);
+        now.GetBaud(baud);
+        now.GetDataLength(data);
+        now.GetParity(parity);
+        now.GetStopLength(stop);
         // "No Parity", "Odd", "Even", "Mark", "Space": the usual one letter.
         const std::string frame = data + (parity.empty() ? std::string("?") : std::string(1, parity[0])) + stop;
         text = FormatString(GetString(IDS_PORT_STATE_OPEN).c_str(), where.c_str(), baud.c_str(), frame.c_str());
@@ -294,10 +294,8 @@ void CSetupDlg::ShowPortState() {
 }
 
 void CSetupDlg::RefreshPorts() {
-    CCommPort* port = GetPort();
-    if (!port) return;
     std::vector<std::string> entries;
-    port->ListPorts(entries);
+    CPortSettings::ListPorts(entries);
     // What the user picked or typed stays as it is.
     const QString text = m_comboPort->currentText();
     const QSignalBlocker quiet(m_comboPort);
@@ -355,8 +353,8 @@ int CSetupDlg::FindPort(const QComboBox* combo, const std::string& stored) {
     return match.size() > wantedLength && match.at(wantedLength).isDigit() ? -1 : index;
 }
 
-int CSetupDlg::Preselect(QComboBox* combo, const char* key, const std::string& def) {
-    const int index = FindPrefix(combo, GetProfileString(kSection, key, def));
+int CSetupDlg::Preselect(QComboBox* combo, const std::string& stored) {
+    const int index = FindPrefix(combo, stored);
     // Nothing found (-1): no selection, and no text in the typing field either.
     combo->setCurrentIndex(index);
     return index;
@@ -373,22 +371,22 @@ void CSetupDlg::LoadSettings() {
     if (model >= 0 && state) state->SetModel(model);
     m_comboModel->setCurrentIndex(model);
 
-    CCommPort* port = GetPort();
-    def.clear();
-    if (port) port->GetDefaultPort(def);
-    m_comboPort->setCurrentIndex(FindPort(m_comboPort, GetProfileString(kSection, ProfileKeys::COMM_PORT, def)));
-    def.clear();
-    if (port) port->GetDefaultBaud(def);
-    Preselect(m_comboBaud, ProfileKeys::BAUD, def);
-    def.clear();
-    if (port) port->GetDefaultDataLength(def);
-    Preselect(m_comboDataBits, ProfileKeys::DATA_LENGTH, def);
-    def.clear();
-    if (port) port->GetDefaultParity(def);
-    Preselect(m_comboParity, ProfileKeys::PARITY, def);
-    def.clear();
-    if (port) port->GetDefaultStopLength(def);
-    Preselect(m_comboStopBits, ProfileKeys::STOP_LENGTH, def);
+    // The stored settings, or their defaults; an empty one selects nothing.
+    CPortSettings stored;
+    stored.LoadProfile();
+    std::string text;
+    stored.GetPortName(text);
+    m_comboPort->setCurrentIndex(FindPort(m_comboPort, text));
+    const struct {
+        QComboBox* combo;
+        bool (CPortSettings::*get)(std::string&) const;
+    } lines[] = {{m_comboBaud, &CPortSettings::GetBaud}, {m_comboDataBits, &CPortSettings::GetDataLength},
+                 {m_comboParity, &CPortSettings::GetParity}, {m_comboStopBits, &CPortSettings::GetStopLength}};
+    for (const auto& line : lines) {
+        text.clear();
+        (stored.*line.get)(text);
+        Preselect(line.combo, text);
+    }
 }
 
 void CSetupDlg::UpdateData() {
@@ -404,15 +402,17 @@ void CSetupDlg::OnOpenCommPort() {
     // Not while a transfer with the clock runs.
     if (GetSheet() && GetSheet()->IsBusy()) return;
     UpdateData();
-    if (CCommPort* port = GetPort()) {
+    // Texts the line cannot take are left out; the window opens the port
+    // with the rest, and the port reports its own failures.
+    CPortSettings chosen;
+    chosen.SetPortName(m_strPort);
+    chosen.SetBaud(m_strBaud);
+    chosen.SetDataLength(m_strDataBits);
+    chosen.SetParity(m_strParity);
+    chosen.SetStopLength(m_strStopBits);
+    if (GetSheet()) {
         CWaitCursor wait;
-        // Open reports its own failures; the settings only go to an open port.
-        if (port->Open(m_strPort)) {
-            port->SetBaud(m_strBaud);
-            port->SetDataLength(m_strDataBits);
-            port->SetParity(m_strParity);
-            port->SetStopLength(m_strStopBits);
-        }
+        GetSheet()->OpenPort(chosen);
     }
     // Whatever the outcome: the menu and the other pages follow the port.
     emit PortChanged();
@@ -430,7 +430,12 @@ void CSetupDlg::SaveSettings() {
     // A model outside the list has no name; the stored one is kept then.
     if (CClockState* state = GetClockState(); state && state->GetModelName(text))
         WriteProfileString(kSection, ProfileKeys::MODEL, text);
-    if (CCommPort* port = GetPort()) StorePortSettings(*port);
+    // The name alone while the port is closed.
+    if (CCommPort* port = GetPort()) {
+        CPortSettings now;
+        port->GetSettings(now);
+        now.SaveProfile();
+    }
 }
 
 void CSetupDlg::OnDestroyPage() {

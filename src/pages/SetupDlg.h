@@ -33,9 +33,9 @@ public:
     // each line setting that can be read from the open port.
     void SaveSettings();
 
-    // "&Open Comm Port": opens the port named in the port combo (picked or
-    // typed), applies the chosen line settings, says that the port changed,
-    // saves.
+    // "&Open Comm Port": hands the port named in the port combo (picked or
+    // typed) and the chosen line settings to the window, which opens the
+    // port with them; then says that the port changed, and saves.
     void OnOpenCommPort();
     // The line under the button: "Open: COM1 (/dev/ttyS0) 9600 8N1",
     // "Closed", why the last open failed, or which device was unplugged, and
@@ -85,8 +85,8 @@ private:
     static void ShowStableNames(QComboBox* combo);
     // Lists the ports again, keeping the port text as it is.
     void RefreshPorts();
-    // Selects the first entry beginning with the stored value, or nothing.
-    int Preselect(QComboBox* combo, const char* key, const std::string& def);
+    // Selects the first entry beginning with the stored text, or nothing.
+    int Preselect(QComboBox* combo, const std::string& stored);
 
     QComboBox* m_comboModel = nullptr;
     QComboBox* m_comboPort = nullptr;

@@ -12,6 +12,7 @@
 #include "PortReporter.h"
 #include "Profile.h"
 #include "ProfileKeys.h"
+#include "Resource.h"
 #include "StringTable.h"
 #include "TextUtil.h"
 #include "Trace.h"
@@ -129,7 +130,7 @@ bool CCommPort::Open(const std::string& name) {
     m_lastFailure.clear();
     m_deviceGone = false;
     NotifyStatus(0, 0);
-    m_name = target.portName;
+    m_settings.SetPortName(target.portName);
     m_tracedRoundTripMs = -1;
     TraceRoundTrip();
     if (m_reporter) {
@@ -147,7 +148,7 @@ bool CCommPort::Close() {
     do {
         ReadStop();
     } while (m_reader.Started());
-    if (m_device) FlushWrites(3);
+    if (m_device) FlushWrites(PURGE_INPUT | DRAIN_OUTPUT);
     // A reader still running (left by a closing application, or being
     // stopped further up this thread's stack) still polls the device: it
     // closes it when it ends.
@@ -159,7 +160,7 @@ bool CCommPort::Close() {
 
 void CCommPort::CloseAsGone() {
     if (!IsOpen()) return;
-    const std::string name = m_name;
+    const std::string name = Name();
     Close();
     m_goneName = name;
 }
@@ -185,12 +186,12 @@ bool CCommPort::Reset() {
     const CSerialDevice::TErrorCounts base = m_errorBase;
     m_errorBase = now;
     // The counters only grow; any change since the base is a new error. The
-    // driver counts no I/O, mode or output-full errors (40003, 40004, 40008).
-    if (now.brk != base.brk) ShowStatusText(40001);
-    if (now.frame != base.frame) ShowStatusText(40002);
-    if (now.overrun != base.overrun) ShowStatusText(40005);
-    if (now.bufOverrun != base.bufOverrun) ShowStatusText(40006);
-    if (now.parity != base.parity) ShowStatusText(40007);
+    // driver counts no I/O, mode or output-full errors.
+    if (now.brk != base.brk) ShowStatusText(IDS_BREAK_DETECTED);
+    if (now.frame != base.frame) ShowStatusText(IDS_FRAMING_ERROR);
+    if (now.overrun != base.overrun) ShowStatusText(IDS_CHAR_OVERRUN);
+    if (now.bufOverrun != base.bufOverrun) ShowStatusText(IDS_INPUT_OVERRUN);
+    if (now.parity != base.parity) ShowStatusText(IDS_PARITY_ERROR);
     return true;
 }
 
@@ -252,7 +253,7 @@ bool CCommPort::DumpState(std::ostream& out, const char* text) {
         while (!t.empty() && (t.back() == '\n' || t.back() == '\r')) t.pop_back();
         out << t << std::endl;
     }
-    out << m_name << std::endl;
+    out << Name() << std::endl;
     out << "Open: " << (IsOpen() ? 1 : 0) << std::endl;
     out << "DCB from    " << std::endl;
     out << "BaudRate    " << dcb.BaudRate << std::endl;

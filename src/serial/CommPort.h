@@ -1,12 +1,12 @@
 // The one serial port the program talks to the clock through: open and
-// configure, byte-block Read and Write, drain and purge, break, line settings
-// as display texts, the profile switches, and the reader thread that hands
-// unasked input to the Console page.
+// configure, byte-block Read and Write, drain and purge, break, applying and
+// reading back line settings, the profile switches, and the reader thread
+// that hands unasked input to the Console page.
 //
 // In parts, each in its own files: the port itself (CommPort.cpp), its byte
-// I/O and the reasons of its failures (PortIo.cpp), its line settings as
-// display texts (PortSettings.cpp), its profile with the
-// constructors and destructor that read and store it (PortProfile.cpp), the
+// I/O and the reasons of its failures (PortIo.cpp), the line settings as a
+// value (PortSettings.h), the port's profile and line settings with the
+// constructors and destructor that read and store them (PortProfile.cpp), the
 // port catalogue (PortCatalogue.h: names, the port list, virtual ports, open
 // hints), the reader thread (ReaderThread.h), and the reporter the port tells
 // of failures and state changes (PortReporter.h).
@@ -22,8 +22,8 @@
 // also from the reader thread), and of each successful open.
 //
 // Threads: everything runs on the user-interface thread except the reader
-// thread (see ReaderThread.h). SetNotifyWnd, SetReporter and the line
-// settings may change while the reader runs; it keeps what it started with.
+// thread (see ReaderThread.h). SetNotifyWnd and the line settings may
+// change while the reader runs; it keeps what it started with.
 #pragma once
 
 #include <cstdint>
@@ -35,6 +35,7 @@
 
 #include "Dcb.h"
 #include "LineTrace.h"
+#include "PortSettings.h"
 #include "ReaderThread.h"
 #include "SerialDevice.h"
 
@@ -47,8 +48,17 @@ public:
     using DeviceFactory = SerialDeviceFactory;
     // ReadOnly, for tools that use the stored settings but must leave the
     // profile as it is (tarvelctl): nothing is opened at construction and
-    // nothing stored at the end; open with Open, then RestoreLineSettings.
+    // nothing stored at the end, and failures always go to the reporter;
+    // open with Open, then ApplySettings with the stored settings.
     enum class TProfileUse { ReadAndStore, ReadOnly };
+    // Where settings handed to ApplySettings come from: chosen by the user,
+    // or stored in the profile (a refusal then names the profile's key).
+    enum class TSettingsFrom { USER, PROFILE };
+    // What FlushWrites does, combined with |.
+    enum TFlushFlags : int {
+        PURGE_INPUT = 1,   // discard what came in
+        DRAIN_OUTPUT = 2,  // wait until the output left, then discard what did not
+    };
 
     // Reads the profile and, when "AutoOpen" is on, opens the stored port.
     // reporter: told of failures and state changes, nullptr for nobody; it
@@ -72,7 +82,6 @@ public:
     const std::string& GetOpenFailure() const { return m_openFailure; }
     // nullptr: nobody is told.
     void SetNotifyWnd(CMessageTarget* target);
-    void SetReporter(IPortReporter* reporter) { m_reporter = reporter; }
 
     // Takes what is queued, up to count bytes (with the time-outs set at open
     // it never waits); count always receives the number read. On a closed
@@ -82,13 +91,13 @@ public:
     // block; on time-out sends WM_COMMSTATUS 4 and gives false. Nothing of a
     // timed-out Read or Write completes later.
     bool Write(const unsigned char* buf, unsigned count);
-    // 1: discard input; 2: drain, then discard output.
+    // flags: TFlushFlags.
     bool FlushWrites(int flags);
     // Break set, held briefly, then cleared. A device that refuses is
     // reported; a closed port gives false without a report.
     bool SendBreak();
     // Purges both ways and reports the line errors counted since the open or
-    // the last Reset as WM_STATUSTEXT 40001..40008.
+    // the last Reset as WM_STATUSTEXT IDS_BREAK_DETECTED..IDS_OUTPUT_FULL.
     bool Reset();
 
     // Starts the reader thread for target, when the port is open and no
@@ -100,18 +109,23 @@ public:
     bool GetDCB(DCB& dcb);
     // Applies line settings; a refusal closes the port (WM_COMMSTATUS -1).
     bool SetDCB(const DCB& dcb);
-    // Rate, data bits, parity and stop bits of the device equal expected's.
-    bool MatchesDCB(const DCB& expected);
-    bool GetTimeouts(COMMTIMEOUTS& timeouts);
-    bool SetTimeouts(const COMMTIMEOUTS& timeouts);
     bool SetReadTimeouts(std::uint32_t interval, std::uint32_t multiplier, std::uint32_t constant);
-
-    // Port name, open flag and line settings; text first when given.
-    bool DumpState(std::ostream& out, const char* text);
-    // Collects input until none came for quietMs (the first for firstMs).
-    bool ReadUntilQuiet(std::ostream& out, unsigned firstMs, unsigned quietMs);
     // Reopens, keeping the line settings of the port open before.
     bool Reopen(const std::string& name);
+
+    // Applies the line settings the value holds to the open port, one after
+    // the other (PortSettings.h gives the order), each read, changed and
+    // written back; true when all were taken. A device that refuses one is
+    // reported and the port closed (WM_COMMSTATUS -1). Chosen by the user, a
+    // setting the line cannot take is passed over; from the profile, it and
+    // a device's refusal are reported (again) naming the stored key, the
+    // port is closed and the rest is left.
+    bool ApplySettings(const CPortSettings& settings, TSettingsFrom from = TSettingsFrom::USER);
+    // The port's name (the last one opened) and, while it is open, the
+    // device's line settings; false when they could not be read.
+    bool GetSettings(CPortSettings& settings);
+    // The name alone, without asking the device; false before any open.
+    bool GetPortName(std::string& text) const { return m_settings.GetPortName(text); }
 
     // The open device's link round trip in ms (0 on a local line or closed),
     // and whether it is a network port.
@@ -134,47 +148,29 @@ public:
     void CloseAsGone();
     const std::string& GetGoneName() const { return m_goneName; }
 
-    void NotifyStatus(int code, int value);
-    void ShowStatusText(unsigned id);
-
-    // Settings as display texts (PortSettings.cpp). The List operations append.
-    bool ListPorts(std::vector<std::string>& ports);
-    bool ListBauds(std::vector<std::string>& bauds);
-    bool ListDataLengths(std::vector<std::string>& lengths);
-    bool ListStopLengths(std::vector<std::string>& lengths);
-    bool ListParities(std::vector<std::string>& parities);
-    bool ListFlowControls(std::vector<std::string>& flows);
-    bool GetDefaultPort(std::string& text);
-    bool GetDefaultBaud(std::string& text);
-    bool GetDefaultDataLength(std::string& text);
-    bool GetDefaultParity(std::string& text);
-    bool GetDefaultStopLength(std::string& text);
-    bool GetDefaultFlowControl(std::string& text);
-    bool SetBaud(const std::string& text);
-    bool SetDataLength(const std::string& text);
-    bool SetParity(const std::string& name);
-    bool SetStopLength(const std::string& text);
-    bool SetFlowControl(const std::string& name);
-    bool GetPortName(std::string& text);
-    bool GetBaud(std::string& text);
-    bool GetDataLength(std::string& text);
-    bool GetParity(std::string& text);
-    bool GetStopLength(std::string& text);
-    bool GetFlowControl(std::string& text);
-
-    // The profile (PortProfile.cpp); run by the constructor and the destructor.
-    bool LoadProfile();
-    bool SaveProfile();
-    // Applies the stored baud rate, data bits, parity and stop bits to the
-    // open port, as LoadProfile does after its automatic open; a refusal is
-    // reported and closes the port.
-    bool RestoreLineSettings();
-    void SetVerbose(bool verbose) { m_verbose = verbose; }
     // Every byte written and read from now on (also by a reader started
     // later) goes to trace; null for none.
     void SetTrace(std::shared_ptr<CLineTrace> trace) { m_trace = std::move(trace); }
 
 private:
+    // The profile (PortProfile.cpp), run by the constructor and the
+    // destructor: the switches "Verbose" and "AutoOpen", the stored port
+    // and its line settings.
+    bool LoadProfile();
+    bool SaveProfile();
+    void NotifyStatus(int code, int value);
+    void ShowStatusText(unsigned id);
+    // Rate, data bits, parity and stop bits of the device equal expected's.
+    bool MatchesDCB(const DCB& expected);
+    bool GetTimeouts(COMMTIMEOUTS& timeouts);
+    bool SetTimeouts(const COMMTIMEOUTS& timeouts);
+    // Port name, open flag and line settings; text first when given. For
+    // the report of a failed open.
+    bool DumpState(std::ostream& out, const char* text);
+    // One line setting: read, changed, written back.
+    bool ApplyLine(const CPortSettings& settings, CPortSettings::TLine line);
+    const std::string& Name() const { return m_settings.m_port; }
+
     // Remembers the failure's code, traces it with the call's name and hands
     // the user's text to the reporter when verbose and it has a code (or
     // evenWithoutCode).
@@ -197,7 +193,7 @@ private:
 
     DeviceFactory m_factory;
     std::shared_ptr<CSerialDevice> m_device;  // null while closed
-    std::string m_name;
+    CPortSettings m_settings;  // the name of the port last opened; the line as last read
     bool m_verbose = true;
     bool m_autoOpen = true;
     bool m_storesProfile = true;

@@ -13,7 +13,7 @@
 #include <cerrno>
 #include <set>
 
-#include "Prompts.h"
+#include "Waits.h"
 #include "Resource.h"
 #include "StringTable.h"
 #include "TermiosDevice.h"

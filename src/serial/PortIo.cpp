@@ -6,12 +6,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <iostream>
 
 #include "CommPort.h"
 #include "Profile.h"
 #include "ProfileKeys.h"
-#include "Prompts.h"
+#include "Waits.h"
 #include "StringTable.h"
 #include "TextUtil.h"
 #include "Win32Err.h"
@@ -76,7 +75,7 @@ void CCommPort::TraceRoundTrip() {
         if (change <= kTraceChangeMs || change * 100 <= last * kTraceChangePercent) return;
     }
     m_tracedRoundTripMs = now;
-    m_trace->RoundTrip(m_name, now);
+    m_trace->RoundTrip(Name(), now);
 }
 
 bool CCommPort::Read(unsigned char* buf, unsigned& count) {
@@ -245,7 +244,7 @@ bool CCommPort::FlushWrites(int flags) {
         FailIo(nullptr, kNotOpen);
         return false;
     }
-    if (flags & 2) {
+    if (flags & DRAIN_OUTPUT) {
         const unsigned stallMs = ProfileMs(ProfileKeys::WRITE_TIME_OUT);
         if (!m_device->Drain(stallMs)) {
             const CWin32Err failure("FlushWrites()");
@@ -254,7 +253,7 @@ bool CCommPort::FlushWrites(int flags) {
             return false;
         }
     }
-    if (m_device->Purge((flags & 1) != 0, (flags & 2) != 0)) return true;
+    if (m_device->Purge((flags & PURGE_INPUT) != 0, (flags & DRAIN_OUTPUT) != 0)) return true;
     // Said to whoever asks why, without a box, as it always was.
     FailIo(nullptr, Reason(errno));
     return false;
@@ -276,26 +275,4 @@ bool CCommPort::SendBreak() {
     const CWin32Err failure("ClearCommBreak");
     FailIo(&failure);
     return false;
-}
-
-bool CCommPort::ReadUntilQuiet(std::ostream& out, unsigned firstMs, unsigned quietMs) {
-    unsigned long long total = 0;
-    long long deadline = NowMs() + firstMs;
-    for (long long now = NowMs(); now < deadline; now = NowMs()) {
-        unsigned char buf[1024];
-        unsigned n = sizeof buf;
-        if (!Read(buf, n)) break;
-        if (n > 0) {
-            deadline = NowMs() + quietMs;
-            out.write(reinterpret_cast<const char*>(buf), n);
-            total += n;
-            std::cout << "Read: " << total << '\r' << std::flush;
-            continue;
-        }
-        // Sleep until input comes or the time is up instead of asking again at once.
-        if (!m_device || m_device->Poll(POLLIN, static_cast<int>(deadline - now)) < 0) break;
-    }
-    std::cout << "Read: " << total << " bytes." << std::endl;
-    std::streampos pos = out.tellp();
-    return pos != std::streampos(-1) && pos > 0;
 }

@@ -1,17 +1,13 @@
-// CCommPort and its profile: reading the switches and the stored port at
-// construction (opening it when asked to), restoring the stored line
-// settings, and storing both at destruction. The constructors and the
-// destructor live here, above the port's own file, so that file never calls
-// back into this one.
-#include "PortProfile.h"
-
+// CCommPort's profile and line settings: reading the switches and the stored
+// port at construction (opening it when asked to), applying and reading
+// back line settings, and storing both at destruction. The constructors and
+// the destructor live here, above the port's own file, so that file never
+// calls back into this one.
 #include <utility>
 
 #include "CommPort.h"
 #include "Profile.h"
 #include "ProfileKeys.h"
-#include "StringTable.h"
-#include "Resource.h"
 #include "TermiosDevice.h"
 #include "Win32Err.h"
 
@@ -20,6 +16,10 @@ namespace K = ProfileKeys;
 namespace {
 
 std::shared_ptr<CSerialDevice> MakeTermiosDevice() { return std::make_shared<CTermiosDevice>(); }
+
+using TLine = CPortSettings::TLine;
+constexpr TLine kApplyOrder[] = {TLine::BAUD, TLine::DATA_LENGTH, TLine::PARITY, TLine::STOP_LENGTH,
+                                 TLine::FLOW_CONTROL};
 
 }  // namespace
 
@@ -43,53 +43,54 @@ bool CCommPort::LoadProfile() {
     if (GetProfilePath().empty()) return false;
     m_verbose = GetProfileInt(K::DEBUG, K::VERBOSE, 0) != 0;
     m_autoOpen = GetProfileInt(K::COMMUNICATION, K::AUTO_OPEN, 1) != 0;
-    std::string defaultPort;
-    GetDefaultPort(defaultPort);
-    const std::string name = GetProfileString(K::COMMUNICATION, K::COMM_PORT, defaultPort);
-    if (name.empty()) return false;
+    CPortSettings stored;
+    if (!stored.LoadProfile()) return false;
     if (!m_autoOpen) return true;
+    std::string name;
+    stored.GetPortName(name);
     if (!Open(name)) return false;
-    return RestoreLineSettings();
+    return ApplySettings(stored, TSettingsFrom::PROFILE);
 }
 
-bool CCommPort::RestoreLineSettings() {
-    struct TRestore {
-        const char* key;
-        const char* failName;
-        bool (CCommPort::*getDefault)(std::string&);
-        bool (CCommPort::*set)(const std::string&);
-        bool (CCommPort::*list)(std::vector<std::string>&);
-    };
-    static const TRestore kRestore[] = {
-        {K::BAUD, "SetBaud", &CCommPort::GetDefaultBaud, &CCommPort::SetBaud, &CCommPort::ListBauds},
-        {K::DATA_LENGTH, "SetDataLength", &CCommPort::GetDefaultDataLength, &CCommPort::SetDataLength,
-         &CCommPort::ListDataLengths},
-        {K::PARITY, "SetParity", &CCommPort::GetDefaultParity, &CCommPort::SetParity, &CCommPort::ListParities},
-        {K::STOP_LENGTH, "StopLength", &CCommPort::GetDefaultStopLength, &CCommPort::SetStopLength,
-         &CCommPort::ListStopLengths},
-    };
-    for (const auto& step : kRestore) {
-        std::string def;
-        (this->*step.getDefault)(def);
-        const std::string text = GetProfileString(K::COMMUNICATION, step.key, def);
-        if (text.empty()) continue;
+bool CCommPort::ApplyLine(const CPortSettings& settings, TLine line) {
+    DCB dcb{};
+    if (!GetDCB(dcb)) return false;
+    settings.PutInto(line, dcb);
+    return SetDCB(dcb);
+}
+
+bool CCommPort::ApplySettings(const CPortSettings& settings, TSettingsFrom from) {
+    const bool stored = from == TSettingsFrom::PROFILE;
+    bool all = true;
+    for (const TLine line : kApplyOrder) {
+        if (!settings.Holds(line)) continue;
         m_lastError = 0;
-        if (!(this->*step.set)(text)) {
-            CWin32Err err(step.failName, m_lastError);
-            // Which stored setting was refused, and what it may hold.
-            std::vector<std::string> choices;
-            (this->*step.list)(choices);
-            std::string list;
-            for (std::size_t i = 0; i < choices.size(); ++i) list += (i ? ", " : "") + choices[i];
-            err.AppendHint(FormatString(GetString(IDS_PROFILE_SETTING_REFUSED).c_str(), step.key, text.c_str(),
-                                        list.c_str()));
-            // Shown also for a refusal without a device call (no error
-            // code), which once showed nothing at all and left the user guessing.
-            ReportAndClose(err, true);
-            return false;
-        }
+        // A text the line cannot take is refused before the device is asked.
+        DCB scratch{};
+        const bool taken = settings.PutInto(line, scratch) && ApplyLine(settings, line);
+        if (taken) continue;
+        all = false;
+        if (!stored) continue;
+        CWin32Err err(CPortSettings::SetterName(line), m_lastError);
+        // Which stored setting was refused, and what it may hold.
+        err.AppendHint(settings.RefusedHint(line));
+        // Shown also for a refusal without a device call (no error
+        // code), which once showed nothing at all and left the user guessing.
+        ReportAndClose(err, true);
+        return false;
     }
-    return true;
+    return all;
+}
+
+bool CCommPort::GetSettings(CPortSettings& settings) {
+    DCB dcb{};
+    const bool read = IsOpen() && GetDCB(dcb);
+    if (read)
+        m_settings.TakeFrom(dcb);
+    else
+        m_settings.ClearLine();
+    settings = m_settings;
+    return read;
 }
 
 bool CCommPort::SaveProfile() {
@@ -97,17 +98,11 @@ bool CCommPort::SaveProfile() {
     // Read from "Communication", kept under "Intelligence": the program has
     // always done so, and profiles in use carry it there.
     WriteProfileInt(K::INTELLIGENCE, K::AUTO_OPEN, m_autoOpen ? 1 : 0);
-    // A closed port leaves the stored port and line settings as they were.
-    if (IsOpen()) StorePortSettings(*this);
+    // A closed port leaves the stored port and line settings as they were;
+    // one whose line cannot be read stores its name alone.
+    if (!IsOpen()) return true;
+    CPortSettings now;
+    GetSettings(now);
+    now.SaveProfile();
     return true;
-}
-
-void StorePortSettings(CCommPort& port) {
-    std::string text;
-    if (port.GetPortName(text)) WriteProfileString(K::COMMUNICATION, K::COMM_PORT, text);
-    // A closed port reads nothing: those keys stay as they are.
-    if (port.GetBaud(text)) WriteProfileString(K::COMMUNICATION, K::BAUD, text);
-    if (port.GetDataLength(text)) WriteProfileString(K::COMMUNICATION, K::DATA_LENGTH, text);
-    if (port.GetParity(text)) WriteProfileString(K::COMMUNICATION, K::PARITY, text);
-    if (port.GetStopLength(text)) WriteProfileString(K::COMMUNICATION, K::STOP_LENGTH, text);
 }

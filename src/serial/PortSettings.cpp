@@ -1,23 +1,58 @@
-// CCommPort's line settings as display texts: the choice lists, their
-// defaults, and setters and getters over the device's line state.
+// CPortSettings: the choice lists and their defaults, the texts into and out
+// of the device's line state, and the value's place in the profile.
+#include "PortSettings.h"
+
 #include <cctype>
 #include <climits>
 
-#include "CommPort.h"
 #include "PortCatalogue.h"
+#include "Profile.h"
+#include "ProfileKeys.h"
 #include "Resource.h"
 #include "StringTable.h"
 
+namespace K = ProfileKeys;
+
 namespace {
 
-constexpr unsigned IDS_DEFAULT_BAUD = 40012, IDS_DEFAULT_DATA = 40017, IDS_DEFAULT_PARITY = 40020,
-                   IDS_DEFAULT_STOP = 40018, IDS_DEFAULT_FLOW = 40023;
+// One row per line setting, in CPortSettings::TLine order.
+struct TLineRow {
+    const char* key;         // in section "Communication"; nullptr: not stored
+    const char* setterName;  // what a refused stored setting is reported as
+    unsigned first, last;    // the choice list's string ids
+    unsigned def;            // the default's string id
+};
+constexpr TLineRow kLines[] = {
+    {K::BAUD, "SetBaud", IDS_BAUD_FIRST, IDS_BAUD_LAST, IDS_BAUD_DEFAULT},
+    {K::DATA_LENGTH, "SetDataLength", IDS_DATA_FIRST, IDS_DATA_LAST, IDS_DATA_DEFAULT},
+    {K::PARITY, "SetParity", IDS_PARITY_FIRST, IDS_PARITY_LAST, IDS_PARITY_DEFAULT},
+    // Reported as "StopLength", as it always was.
+    {K::STOP_LENGTH, "StopLength", IDS_STOP_FIRST, IDS_STOP_LAST, IDS_STOP_DEFAULT},
+    {nullptr, "SetFlowControl", IDS_FLOW_FIRST, IDS_FLOW_LAST, IDS_FLOW_DEFAULT},
+};
 
-void AppendStrings(unsigned first, unsigned last, std::vector<std::string>& out) {
-    for (unsigned id = first; id <= last; ++id) {
+const TLineRow& Row(CPortSettings::TLine line) { return kLines[static_cast<std::size_t>(line)]; }
+
+std::vector<std::string> Choices(CPortSettings::TLine line) {
+    std::vector<std::string> out;
+    for (unsigned id = Row(line).first; id <= Row(line).last; ++id) {
         std::string text;
         if (LoadString(id, text)) out.push_back(text);
     }
+    return out;
+}
+
+bool AppendChoices(CPortSettings::TLine line, std::vector<std::string>& out) {
+    for (auto& text : Choices(line)) out.push_back(std::move(text));
+    return true;
+}
+
+// The position of text in the line's list, exact case; -1 when absent.
+int Position(CPortSettings::TLine line, const std::string& text) {
+    const std::vector<std::string> choices = Choices(line);
+    for (std::size_t i = 0; i < choices.size(); ++i)
+        if (choices[i] == text) return static_cast<int>(i);
+    return -1;
 }
 
 // The leading decimal number of a text, as atoi reads it (0 when there is
@@ -37,157 +72,152 @@ long LeadingNumber(const std::string& text) {
 
 }  // namespace
 
-bool CCommPort::ListPorts(std::vector<std::string>& ports) {
+bool CPortSettings::ListPorts(std::vector<std::string>& ports) {
     for (auto& port : CPortCatalogue::ListPorts()) ports.push_back(std::move(port));
     return true;
 }
 
-bool CCommPort::ListBauds(std::vector<std::string>& bauds) {
-    AppendStrings(IDS_BAUD_FIRST, IDS_BAUD_LAST, bauds);
-    return true;
+bool CPortSettings::ListBauds(std::vector<std::string>& bauds) { return AppendChoices(TLine::BAUD, bauds); }
+bool CPortSettings::ListDataLengths(std::vector<std::string>& lengths) {
+    return AppendChoices(TLine::DATA_LENGTH, lengths);
+}
+bool CPortSettings::ListStopLengths(std::vector<std::string>& lengths) {
+    return AppendChoices(TLine::STOP_LENGTH, lengths);
+}
+bool CPortSettings::ListParities(std::vector<std::string>& parities) { return AppendChoices(TLine::PARITY, parities); }
+bool CPortSettings::ListFlowControls(std::vector<std::string>& flows) {
+    return AppendChoices(TLine::FLOW_CONTROL, flows);
 }
 
-bool CCommPort::ListDataLengths(std::vector<std::string>& lengths) {
-    AppendStrings(IDS_DATA_FIRST, IDS_DATA_LAST, lengths);
-    return true;
-}
-
-bool CCommPort::ListStopLengths(std::vector<std::string>& lengths) {
-    AppendStrings(IDS_STOP_FIRST, IDS_STOP_LAST, lengths);
-    return true;
-}
-
-bool CCommPort::ListParities(std::vector<std::string>& parities) {
-    AppendStrings(IDS_PARITY_FIRST, IDS_PARITY_LAST, parities);
-    return true;
-}
-
-bool CCommPort::ListFlowControls(std::vector<std::string>& flows) {
-    AppendStrings(IDS_FLOW_FIRST, IDS_FLOW_LAST, flows);
-    return true;
-}
-
-bool CCommPort::GetDefaultPort(std::string& text) {
+bool CPortSettings::GetDefaultPort(std::string& text) {
     text = "COM1";
     return true;
 }
 
-bool CCommPort::GetDefaultBaud(std::string& text) { return LoadString(IDS_DEFAULT_BAUD, text); }
-bool CCommPort::GetDefaultDataLength(std::string& text) { return LoadString(IDS_DEFAULT_DATA, text); }
-bool CCommPort::GetDefaultParity(std::string& text) { return LoadString(IDS_DEFAULT_PARITY, text); }
-bool CCommPort::GetDefaultStopLength(std::string& text) { return LoadString(IDS_DEFAULT_STOP, text); }
-bool CCommPort::GetDefaultFlowControl(std::string& text) { return LoadString(IDS_DEFAULT_FLOW, text); }
-
-bool CCommPort::SetBaud(const std::string& text) {
-    DCB dcb;
-    if (!GetDCB(dcb)) return false;
-    // No number gives 0, which the device refuses.
-    dcb.BaudRate = static_cast<std::uint32_t>(LeadingNumber(text));
-    return SetDCB(dcb);
+bool CPortSettings::GetDefaultBaud(std::string& text) { return LoadString(Row(TLine::BAUD).def, text); }
+bool CPortSettings::GetDefaultDataLength(std::string& text) { return LoadString(Row(TLine::DATA_LENGTH).def, text); }
+bool CPortSettings::GetDefaultParity(std::string& text) { return LoadString(Row(TLine::PARITY).def, text); }
+bool CPortSettings::GetDefaultStopLength(std::string& text) { return LoadString(Row(TLine::STOP_LENGTH).def, text); }
+bool CPortSettings::GetDefaultFlowControl(std::string& text) {
+    return LoadString(Row(TLine::FLOW_CONTROL).def, text);
 }
 
-bool CCommPort::SetDataLength(const std::string& text) {
-    DCB dcb;
-    if (!GetDCB(dcb)) return false;
-    dcb.ByteSize = static_cast<std::uint8_t>(LeadingNumber(text) & 0xFF);
-    return SetDCB(dcb);
-}
-
-bool CCommPort::SetStopLength(const std::string& text) {
-    const long stop = LeadingNumber(text);
-    if (stop != 1 && stop != 2) return false;
-    DCB dcb;
-    if (!GetDCB(dcb)) return false;
-    dcb.StopBits = stop == 1 ? ONESTOPBIT : TWOSTOPBITS;
-    return SetDCB(dcb);
-}
-
-bool CCommPort::SetParity(const std::string& name) {
-    std::vector<std::string> parities;
-    ListParities(parities);
-    std::size_t pos = 0;
-    while (pos < parities.size() && parities[pos] != name) ++pos;
-    if (pos == parities.size()) return false;
-    DCB dcb;
-    if (!GetDCB(dcb)) return false;
-    dcb.Parity = static_cast<std::uint8_t>(pos);  // parity checking stays as it was
-    return SetDCB(dcb);
-}
-
-bool CCommPort::GetPortName(std::string& text) {
-    if (m_name.empty()) return false;
-    text = m_name;
+bool CPortSettings::Set(TLine line, const std::string& text) {
+    DCB scratch{};
+    CPortSettings probe;
+    probe.m_line[Index(line)] = text;
+    if (!probe.PutInto(line, scratch)) return false;
+    m_line[Index(line)] = text;
     return true;
 }
 
-bool CCommPort::GetBaud(std::string& text) {
-    DCB dcb;
-    if (!GetDCB(dcb)) return false;
-    text = std::to_string(dcb.BaudRate);
+bool CPortSettings::Get(TLine line, std::string& text) const {
+    if (!Holds(line)) return false;
+    text = *m_line[Index(line)];
     return true;
 }
 
-bool CCommPort::GetDataLength(std::string& text) {
-    DCB dcb;
-    if (!GetDCB(dcb)) return false;
-    text = std::to_string(dcb.ByteSize);
+bool CPortSettings::GetPortName(std::string& text) const {
+    if (m_port.empty()) return false;
+    text = m_port;
     return true;
 }
 
-bool CCommPort::GetParity(std::string& text) {
-    DCB dcb;
-    if (!GetDCB(dcb)) return false;
-    std::vector<std::string> parities;
-    ListParities(parities);
-    // Mark and space parity have no entry in the list.
-    text = dcb.Parity < parities.size() ? parities[dcb.Parity] : std::string("Resource error!");
-    return true;
-}
-
-bool CCommPort::GetStopLength(std::string& text) {
-    DCB dcb;
-    if (!GetDCB(dcb)) return false;
-    if (dcb.StopBits == ONESTOPBIT) {
-        text = "1";
+bool CPortSettings::PutInto(TLine line, DCB& dcb) const {
+    if (!Holds(line)) return false;
+    const std::string& text = *m_line[Index(line)];
+    switch (line) {
+    case TLine::BAUD:
+        // No number gives 0, which the device refuses.
+        dcb.BaudRate = static_cast<std::uint32_t>(LeadingNumber(text));
+        return true;
+    case TLine::DATA_LENGTH:
+        dcb.ByteSize = static_cast<std::uint8_t>(LeadingNumber(text) & 0xFF);
+        return true;
+    case TLine::PARITY: {
+        const int pos = Position(line, text);
+        if (pos < 0) return false;
+        dcb.Parity = static_cast<std::uint8_t>(pos);  // parity checking stays as it was
         return true;
     }
-    if (dcb.StopBits == TWOSTOPBITS) {
-        text = "2";
+    case TLine::STOP_LENGTH: {
+        const long stop = LeadingNumber(text);
+        if (stop != 1 && stop != 2) return false;
+        dcb.StopBits = stop == 1 ? ONESTOPBIT : TWOSTOPBITS;
         return true;
     }
-    return false;  // one and a half
-}
-
-bool CCommPort::SetFlowControl(const std::string& name) {
-    std::vector<std::string> flows;
-    ListFlowControls(flows);
-    const bool none = !flows.empty() && name == flows[0];
-    const bool xonXoff = flows.size() > 1 && name == flows[1];
-    if (!none && !xonXoff) return false;
-    DCB dcb{};
-    GetDCB(dcb);
-    dcb.fInX = dcb.fOutX = xonXoff;
-    dcb.fOutxDsrFlow = false;
-    dcb.fOutxCtsFlow = false;
-    dcb.fDtrControl = DTR_CONTROL_ENABLE;
-    dcb.fRtsControl = RTS_CONTROL_ENABLE;
-    return SetDCB(dcb);
-}
-
-bool CCommPort::GetFlowControl(std::string& text) {
-    DCB dcb;
-    if (!GetDCB(dcb)) return false;
-    std::vector<std::string> flows;
-    ListFlowControls(flows);
-    const bool noHardware = !dcb.fOutxDsrFlow && !dcb.fOutxCtsFlow;
-    if (!dcb.fInX && !dcb.fOutX && noHardware && dcb.fDtrControl == DTR_CONTROL_DISABLE && !flows.empty()) {
-        text = flows[0];
+    case TLine::FLOW_CONTROL: {
+        // "None" or "Xon / Xoff"; "Data Ready" is only ever read back.
+        const int pos = Position(line, text);
+        if (pos < 0) return false;
+        dcb.fInX = dcb.fOutX = pos == 1;
+        dcb.fOutxDsrFlow = false;
+        dcb.fOutxCtsFlow = false;
+        dcb.fDtrControl = DTR_CONTROL_ENABLE;
+        dcb.fRtsControl = RTS_CONTROL_ENABLE;
         return true;
     }
-    if (dcb.fInX && dcb.fOutX && noHardware && flows.size() > 1) {
-        text = flows[1];
-        return true;
     }
-    if (dcb.fDtrControl != DTR_CONTROL_DISABLE) return LoadString(IDS_FLOW_DATA_READY, text);
     return false;
+}
+
+void CPortSettings::TakeFrom(const DCB& dcb) {
+    m_line[Index(TLine::BAUD)] = std::to_string(dcb.BaudRate);
+    m_line[Index(TLine::DATA_LENGTH)] = std::to_string(dcb.ByteSize);
+    // Mark and space parity have no entry in the list.
+    const std::vector<std::string> parities = Choices(TLine::PARITY);
+    m_line[Index(TLine::PARITY)] = dcb.Parity < parities.size() ? parities[dcb.Parity] : "Resource error!";
+    // One and a half stop bits have no text.
+    auto& stop = m_line[Index(TLine::STOP_LENGTH)];
+    stop.reset();
+    if (dcb.StopBits == ONESTOPBIT) stop = "1";
+    if (dcb.StopBits == TWOSTOPBITS) stop = "2";
+
+    // A port set to "None" has DTR on, so it reads back as "Data Ready".
+    const std::vector<std::string> flows = Choices(TLine::FLOW_CONTROL);
+    auto& flow = m_line[Index(TLine::FLOW_CONTROL)];
+    flow.reset();
+    const bool noHardware = !dcb.fOutxDsrFlow && !dcb.fOutxCtsFlow;
+    std::string dataReady;
+    if (!dcb.fInX && !dcb.fOutX && noHardware && dcb.fDtrControl == DTR_CONTROL_DISABLE && !flows.empty())
+        flow = flows[0];
+    else if (dcb.fInX && dcb.fOutX && noHardware && flows.size() > 1)
+        flow = flows[1];
+    else if (dcb.fDtrControl != DTR_CONTROL_DISABLE && LoadString(IDS_FLOW_DATA_READY, dataReady))
+        flow = dataReady;
+}
+
+void CPortSettings::ClearLine() {
+    for (auto& line : m_line) line.reset();
+}
+
+const char* CPortSettings::SetterName(TLine line) { return Row(line).setterName; }
+
+std::string CPortSettings::RefusedHint(TLine line) const {
+    std::string list;
+    for (const std::string& choice : Choices(line)) list += (list.empty() ? "" : ", ") + choice;
+    const std::string text = m_line[Index(line)].value_or(std::string());
+    const char* key = Row(line).key ? Row(line).key : "";
+    return FormatString(GetString(IDS_PROFILE_SETTING_REFUSED).c_str(), key, text.c_str(), list.c_str());
+}
+
+bool CPortSettings::LoadProfile() {
+    std::string def;
+    GetDefaultPort(def);
+    m_port = GetProfileString(K::COMMUNICATION, K::COMM_PORT, def);
+    for (std::size_t i = 0; i < std::size(kLines); ++i) {
+        m_line[i].reset();
+        if (!kLines[i].key) continue;
+        def.clear();
+        LoadString(kLines[i].def, def);
+        const std::string text = GetProfileString(K::COMMUNICATION, kLines[i].key, def);
+        if (!text.empty()) m_line[i] = text;
+    }
+    return !m_port.empty();
+}
+
+void CPortSettings::SaveProfile() const {
+    if (!m_port.empty()) WriteProfileString(K::COMMUNICATION, K::COMM_PORT, m_port);
+    for (std::size_t i = 0; i < std::size(kLines); ++i)
+        if (kLines[i].key && m_line[i]) WriteProfileString(K::COMMUNICATION, kLines[i].key, *m_line[i]);
 }

@@ -16,7 +16,7 @@
 #include "MessageTarget.h"
 #include "Messages.h"
 #include "PortReporter.h"
-#include "Prompts.h"
+#include "Waits.h"
 #include "Trace.h"
 
 namespace {

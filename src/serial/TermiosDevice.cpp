@@ -9,7 +9,7 @@
 
 #include <cerrno>
 
-#include "Prompts.h"
+#include "Waits.h"
 #include "TermiosLine.h"
 #include "TextUtil.h"
 

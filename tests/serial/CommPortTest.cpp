@@ -98,9 +98,10 @@ TEST_F(CommPortTest, ModeStringDecidesTheLineAtOpen) {
     EXPECT_EQ(line.Parity, EVENPARITY);
     EXPECT_EQ(line.StopBits, TWOSTOPBITS);
 
+    port.reset();
     WriteProfileString("Communication", "Mode", "baud=fast");
     WriteProfileInt("Debug", "Verbose", 1);
-    port->LoadProfile();
+    port = MakeFakePort();
     EXPECT_FALSE(port->Open("COM2"));
     ASSERT_EQ(m_boxes.size(), 1u);
     EXPECT_EQ(m_boxes[0], std::string(std::strerror(EINVAL)) +
@@ -197,13 +198,12 @@ TEST_F(CommPortTest, ClosedPortRefusesQuietlyExceptReadAndWrite) {
     CRecordingTarget notify;
     port.SetNotifyWnd(&notify);
     DCB dcb{};
-    COMMTIMEOUTS timeouts{};
-    EXPECT_FALSE(port.FlushWrites(3));
+    EXPECT_FALSE(port.FlushWrites(CCommPort::PURGE_INPUT | CCommPort::DRAIN_OUTPUT));
     EXPECT_FALSE(port.SendBreak());
     EXPECT_FALSE(port.Reset());
     EXPECT_FALSE(port.GetDCB(dcb));
     EXPECT_FALSE(port.SetDCB(dcb));
-    EXPECT_FALSE(port.SetTimeouts(timeouts));
+    EXPECT_FALSE(port.SetReadTimeouts(0, 0, 0));
     EXPECT_TRUE(notify.Messages().empty());
     EXPECT_TRUE(m_boxes.empty());
 
@@ -225,7 +225,7 @@ TEST_F(CommPortTest, FlushWritesFlagsChooseDrainAndPurgeAndBreakIsSetThenCleared
     EXPECT_EQ(m_fake->BreakCalls(), (std::vector<bool>{true, false}));
 
     ASSERT_TRUE(m_fake->PeerWrite("stale"));
-    EXPECT_TRUE(port->FlushWrites(1));
+    EXPECT_TRUE(port->FlushWrites(CCommPort::PURGE_INPUT));
     EXPECT_EQ(m_fake->DrainCalls(), 0);
     EXPECT_TRUE(m_fake->LastPurgeInput());
     EXPECT_FALSE(m_fake->LastPurgeOutput());
@@ -234,18 +234,19 @@ TEST_F(CommPortTest, FlushWritesFlagsChooseDrainAndPurgeAndBreakIsSetThenCleared
     EXPECT_TRUE(port->Read(buf, count));
     EXPECT_EQ(count, 0u);  // the input was discarded
 
-    EXPECT_TRUE(port->FlushWrites(2));
+    EXPECT_TRUE(port->FlushWrites(CCommPort::DRAIN_OUTPUT));
     EXPECT_EQ(m_fake->DrainCalls(), 1);
     EXPECT_FALSE(m_fake->LastPurgeInput());
     EXPECT_TRUE(m_fake->LastPurgeOutput());
 
     // Output that cannot be drained is reported and nothing is purged.
+    port.reset();
     WriteProfileInt("Debug", "Verbose", 1);
-    port->LoadProfile();
+    port = MakeFakePort();
     ASSERT_TRUE(port->Open("COM1"));
     const int purges = m_fake->PurgeCalls();
     m_fake->SetDrainError(ETIMEDOUT);
-    EXPECT_FALSE(port->FlushWrites(3));
+    EXPECT_FALSE(port->FlushWrites(CCommPort::PURGE_INPUT | CCommPort::DRAIN_OUTPUT));
     EXPECT_EQ(m_fake->PurgeCalls(), purges);
     ASSERT_EQ(m_boxes.size(), 1u);
     EXPECT_EQ(m_boxes[0], std::string(std::strerror(ETIMEDOUT)) + "\n");
@@ -292,7 +293,9 @@ TEST_F(CommPortTest, FailedLineStateCallsCloseThePort) {
     notify.Clear();
 
     // Text without a number asks for 0 baud, which the device refuses.
-    EXPECT_FALSE(port->SetBaud("fast"));
+    CPortSettings chosen;
+    chosen.SetBaud("fast");
+    EXPECT_FALSE(port->ApplySettings(chosen));
     EXPECT_FALSE(port->IsOpen());
     EXPECT_FALSE(m_fake->IsOpen());
     auto status = notify.Messages(WM_COMMSTATUS);
@@ -338,24 +341,19 @@ TEST_F(CommPortTest, ReadTimeoutsDecideHowLongARead) {
     EXPECT_EQ(count, 0u);
 }
 
-TEST_F(CommPortTest, DumpStateAndReopen) {
+TEST_F(CommPortTest, ReopenKeepsTheLineSettings) {
     auto port = MakeFakePort();
     ASSERT_TRUE(port->Open("COM3"));
-    ASSERT_TRUE(port->SetBaud("19200"));
-    std::ostringstream out;
-    port->DumpState(out, nullptr);
-    EXPECT_EQ(out.str(),
-              "COM3\nOpen: 1\nDCB from    \nBaudRate    19200\nParity      0\nData Length 8\nStop Length 0\n");
+    CPortSettings chosen;
+    chosen.SetBaud("19200");
+    ASSERT_TRUE(port->ApplySettings(chosen));
 
     // Reopen keeps the line settings; a plain Open takes them from "Mode".
     ASSERT_TRUE(port->Reopen("COM4"));
-    std::string text;
-    ASSERT_TRUE(port->GetBaud(text));
-    EXPECT_EQ(text, "19200");
+    EXPECT_EQ(m_fake->LineState().BaudRate, 19200u);
     EXPECT_EQ(m_fake->LastPath(), "/dev/ttyS3");
     ASSERT_TRUE(port->Open("COM4"));
-    ASSERT_TRUE(port->GetBaud(text));
-    EXPECT_EQ(text, "9600");
+    EXPECT_EQ(m_fake->LineState().BaudRate, 9600u);
 }
 
 TEST_F(CommPortTest, AccessDeniedNamesTheGroupThatOwnsTheDevice) {

@@ -158,7 +158,7 @@ TEST_F(PortEnumTest, CatalogueListsComPortsFirstThenDevicesThenVirtualPorts) {
     CPortCatalogue::RegisterVirtualPort("VIRT", "test line", [] { return std::make_shared<CFakeSerialDevice>(); });
 
     std::vector<std::string> listed;
-    EXPECT_TRUE(MakeFakePort()->ListPorts(listed));
+    EXPECT_TRUE(CPortSettings::ListPorts(listed));
     CPortCatalogue::UnregisterVirtualPort("VIRT");
     EXPECT_EQ(listed, (std::vector<std::string>{
                           "COM1 (/dev/ttyS0, 16550A UART)",

@@ -76,8 +76,8 @@ TEST_F(PortReportTest, ReporterDecidesWhereTheReportGoes) {
         std::vector<std::string>& m_reasons;
     } reporter(reasons, texts);
     auto fake = m_fake;
+    WriteProfileInt("Debug", "Verbose", 1);
     CCommPort port(&reporter, [fake] { return fake; });
-    port.SetVerbose(true);
     m_fake->SetOpenError(EACCES);
     EXPECT_FALSE(port.Open("/dev/ttyUSB7"));
     EXPECT_FALSE(std::filesystem::exists(m_dir.File("commport_err.txt")));
@@ -88,7 +88,6 @@ TEST_F(PortReportTest, ReporterDecidesWhereTheReportGoes) {
 
     // Without a reporter nobody hears of it, and nothing is written.
     CCommPort silent(nullptr, [fake] { return fake; });
-    silent.SetVerbose(true);
     EXPECT_FALSE(silent.Open("/dev/ttyUSB7"));
     EXPECT_FALSE(std::filesystem::exists(m_dir.File("commport_err.txt")));
     EXPECT_TRUE(m_boxes.empty());
@@ -176,9 +175,9 @@ TEST_F(PortFailureTest, EachFailureKeepsItsReasonUntilTheLineWorksAgain) {
              m_fake->SetSendBuffer(1);  // taken at open
              return !p.Open("COM1") || p.Write(block.data(), static_cast<unsigned>(block.size()));
          }, "the port took no output for 300 ms"},
-        {"output that does not drain", [&](CCommPort& p) { m_fake->SetDrainError(ETIMEDOUT); return p.FlushWrites(2); },
+        {"output that does not drain", [&](CCommPort& p) { m_fake->SetDrainError(ETIMEDOUT); return p.FlushWrites(CCommPort::DRAIN_OUTPUT); },
          "the port took no output for 300 ms"},
-        {"a drain the driver refuses", [&](CCommPort& p) { m_fake->SetDrainError(EPERM); return p.FlushWrites(3); },
+        {"a drain the driver refuses", [&](CCommPort& p) { m_fake->SetDrainError(EPERM); return p.FlushWrites(CCommPort::PURGE_INPUT | CCommPort::DRAIN_OUTPUT); },
          std::strerror(EPERM)},
         {"a read that waits for more than comes", [&](CCommPort& p) { return !p.SetReadTimeouts(0, 0, 0) || read(p); },
          "nothing came in on the port for 300 ms"},
@@ -200,7 +199,7 @@ TEST_F(PortFailureTest, EachFailureKeepsItsReasonUntilTheLineWorksAgain) {
         // Clean-up after it does not hide it; a line that works again clears it.
         if (!port->IsOpen()) continue;
         m_fake->SetDrainError(0);
-        port->FlushWrites(1);
+        port->FlushWrites(CCommPort::PURGE_INPUT);
         EXPECT_EQ(port->GetLastFailure(), row.reason);
         port->SetReadTimeouts(MAXDWORD, 0, 0);
         EXPECT_TRUE(read(*port));

@@ -1,5 +1,6 @@
-// Line settings as texts, the choice lists, and the profile at start and exit.
-// Run on the fake device: a pseudo-terminal cannot keep 7 data bits or parity.
+// Line settings as texts, the choice lists, applying them to the port and
+// reading them back, and the profile at start and exit. Run on the fake
+// device: a pseudo-terminal cannot keep 7 data bits or parity.
 #include <cstring>
 #include <filesystem>
 
@@ -15,6 +16,12 @@ class PortSettingsTest : public CSerialTest {
 protected:
     // Starts from a profile file that does not exist.
     void EmptyProfile() { std::filesystem::remove(m_profile.Path()); }
+    // The open port's line settings as texts.
+    CPortSettings ReadBack(CCommPort& port) {
+        CPortSettings now;
+        EXPECT_TRUE(port.GetSettings(now));
+        return now;
+    }
 };
 
 TEST_F(PortSettingsTest, EmptyProfileOpensComOneAndStoresEverythingAtExit) {
@@ -52,8 +59,9 @@ TEST_F(PortSettingsTest, AutoOpenOffLeavesThePortClosedAndTheSettingsAlone) {
     // On, but with an empty port name: nothing to open.
     WriteProfileInt("Communication", "AutoOpen", 1);
     WriteProfileString("Communication", "CommPort", "");
+    CPortSettings stored;
+    EXPECT_FALSE(stored.LoadProfile());
     auto port = MakeFakePort();
-    EXPECT_FALSE(port->LoadProfile());
     EXPECT_FALSE(port->IsOpen());
     EXPECT_EQ(m_fake->OpenCount(), 0);
 }
@@ -78,9 +86,13 @@ TEST_F(PortSettingsTest, UnknownParityTextStopsTheRestoreAndClosesThePort) {
     EXPECT_NE(m_boxes[0].find("Parity=no parity"), std::string::npos) << m_boxes[0];
     EXPECT_NE(m_boxes[0].find("No Parity, Odd, Even"), std::string::npos) << m_boxes[0];
 
+    // The same on a port opened by hand (as tarvelctl does).
     CRecordingTarget notify;
     port->SetNotifyWnd(&notify);
-    EXPECT_FALSE(port->LoadProfile());
+    CPortSettings stored;
+    stored.LoadProfile();
+    ASSERT_TRUE(port->Open("/dev/ttyUSB3"));
+    EXPECT_FALSE(port->ApplySettings(stored, CCommPort::TSettingsFrom::PROFILE));
     auto status = notify.Messages(WM_COMMSTATUS);
     ASSERT_FALSE(status.empty());
     EXPECT_EQ(status.back().Code(), -1);
@@ -109,7 +121,7 @@ TEST_F(PortSettingsTest, MarkParityFromModeIsStoredAsResourceErrorAndFailsNextTi
         ASSERT_TRUE(port->IsOpen());
         EXPECT_EQ(m_fake->LineState().Parity, MARKPARITY);
         std::string text;
-        EXPECT_TRUE(port->GetParity(text));
+        EXPECT_TRUE(ReadBack(*port).GetParity(text));
         EXPECT_EQ(text, "Resource error!");
     }
     EXPECT_EQ(Stored("Communication", "Parity"), "Resource error!");
@@ -119,36 +131,36 @@ TEST_F(PortSettingsTest, MarkParityFromModeIsStoredAsResourceErrorAndFailsNextTi
     }
 }
 
-TEST_F(PortSettingsTest, SettersTakeTheLeadingNumber) {
+TEST_F(PortSettingsTest, SettersTakeTheLeadingNumberOrTheExactListText) {
     auto port = MakeFakePort();
     ASSERT_TRUE(port->Open("COM1"));
-    std::string text;
-
-    EXPECT_TRUE(port->SetStopLength("2"));
-    EXPECT_EQ(m_fake->LineState().StopBits, TWOSTOPBITS);
-    EXPECT_TRUE(port->SetStopLength("1x"));
+    using C = CPortSettings;
+    const struct {
+        bool (C::*set)(const std::string&);
+        bool (C::*get)(std::string&) const;
+        const char* text;
+        const char* back;  // as the device reads back; nullptr: refused, the device never asked
+    } rows[] = {
+        {&C::SetStopLength, &C::GetStopLength, "2", "2"},       {&C::SetStopLength, &C::GetStopLength, "1x", "1"},
+        {&C::SetStopLength, &C::GetStopLength, "3", nullptr},   {&C::SetStopLength, &C::GetStopLength, "", nullptr},
+        {&C::SetBaud, &C::GetBaud, "115200", "115200"},         {&C::SetDataLength, &C::GetDataLength, "7", "7"},
+        {&C::SetParity, &C::GetParity, "Odd", "Odd"},           {&C::SetParity, &C::GetParity, "odd", nullptr},
+        {&C::SetFlowControl, &C::GetFlowControl, "none", nullptr},
+    };
+    for (const auto& row : rows) {
+        CPortSettings chosen;
+        const int calls = m_fake->SetLineStateCalls();
+        EXPECT_EQ((chosen.*row.set)(row.text), row.back != nullptr) << row.text;
+        EXPECT_TRUE(port->ApplySettings(chosen)) << row.text;
+        EXPECT_EQ(m_fake->SetLineStateCalls(), calls + (row.back ? 1 : 0)) << row.text;
+        if (!row.back) continue;
+        std::string text;
+        EXPECT_TRUE((ReadBack(*port).*row.get)(text)) << row.text;
+        EXPECT_EQ(text, row.back);
+    }
     EXPECT_EQ(m_fake->LineState().StopBits, ONESTOPBIT);
-    const int calls = m_fake->SetLineStateCalls();
-    EXPECT_FALSE(port->SetStopLength("3"));
-    EXPECT_FALSE(port->SetStopLength(""));
-    EXPECT_EQ(m_fake->SetLineStateCalls(), calls);
+    EXPECT_FALSE(m_fake->LineState().fParity);  // parity checking is left as it was
     EXPECT_TRUE(port->IsOpen());
-
-    EXPECT_TRUE(port->SetBaud("115200"));
-    EXPECT_TRUE(port->GetBaud(text));
-    EXPECT_EQ(text, "115200");
-    EXPECT_TRUE(port->SetDataLength("7"));
-    EXPECT_TRUE(port->GetDataLength(text));
-    EXPECT_EQ(text, "7");
-
-    // Parity by the exact list text; checking is left as it was.
-    EXPECT_TRUE(port->SetParity("Odd"));
-    EXPECT_TRUE(port->GetParity(text));
-    EXPECT_EQ(text, "Odd");
-    EXPECT_FALSE(m_fake->LineState().fParity);
-    const int before = m_fake->SetLineStateCalls();
-    EXPECT_FALSE(port->SetParity("odd"));
-    EXPECT_EQ(m_fake->SetLineStateCalls(), before);
 }
 
 TEST_F(PortSettingsTest, GettersOnOddSettings) {
@@ -156,52 +168,81 @@ TEST_F(PortSettingsTest, GettersOnOddSettings) {
     auto port = MakeFakePort();
     ASSERT_TRUE(port->Open("COM1"));
     std::string text = "before";
-    EXPECT_FALSE(port->GetStopLength(text));
+    const CPortSettings now = ReadBack(*port);
+    EXPECT_FALSE(now.GetStopLength(text));
     EXPECT_EQ(text, "before");
-    EXPECT_TRUE(port->GetParity(text));
+    EXPECT_TRUE(now.GetParity(text));
     EXPECT_EQ(text, "Resource error!");
     EXPECT_TRUE(port->IsOpen());
 
     port->Close();
-    EXPECT_FALSE(port->GetBaud(text));
-    EXPECT_FALSE(port->SetBaud("9600"));
-    EXPECT_TRUE(port->GetPortName(text));  // the name outlives the open
+    CPortSettings closed;
+    EXPECT_FALSE(port->GetSettings(closed));
+    EXPECT_FALSE(closed.GetBaud(text));
+    EXPECT_TRUE(closed.GetPortName(text));  // the name outlives the open
     EXPECT_EQ(text, "COM1");
+    CPortSettings chosen;
+    chosen.SetBaud("9600");
+    EXPECT_FALSE(port->ApplySettings(chosen));
 }
 
 TEST_F(PortSettingsTest, FlowControlReadsBackAsDataReadyAfterNone) {
     auto port = MakeFakePort();
     ASSERT_TRUE(port->Open("COM1"));
     std::string text;
-    EXPECT_TRUE(port->GetFlowControl(text));
+    EXPECT_TRUE(ReadBack(*port).GetFlowControl(text));
     EXPECT_EQ(text, "None");
-    EXPECT_TRUE(port->SetFlowControl("Xon / Xoff"));
-    EXPECT_TRUE(port->GetFlowControl(text));
+    CPortSettings chosen;
+    ASSERT_TRUE(chosen.SetFlowControl("Xon / Xoff"));
+    EXPECT_TRUE(port->ApplySettings(chosen));
+    EXPECT_TRUE(ReadBack(*port).GetFlowControl(text));
     EXPECT_EQ(text, "Xon / Xoff");
     EXPECT_TRUE(m_fake->LineState().fInX);
-    EXPECT_TRUE(port->SetFlowControl("None"));
-    EXPECT_TRUE(port->GetFlowControl(text));
+    ASSERT_TRUE(chosen.SetFlowControl("None"));
+    EXPECT_TRUE(port->ApplySettings(chosen));
+    EXPECT_TRUE(ReadBack(*port).GetFlowControl(text));
     EXPECT_EQ(text, "Data Ready");
-    EXPECT_FALSE(port->SetFlowControl("none"));
+}
+
+TEST_F(PortSettingsTest, ValueKeepsStoredTextsAsTheyAreAndStoresWhatItHolds) {
+    // An empty key leaves its setting out; a text the line cannot take is
+    // kept for the port to refuse by name.
+    WriteProfileString("Communication", "Parity", "");
+    WriteProfileString("Communication", "StopLength", "3");
+    CPortSettings stored;
+    ASSERT_TRUE(stored.LoadProfile());
+    std::string text;
+    EXPECT_FALSE(stored.GetParity(text));
+    EXPECT_TRUE(stored.GetStopLength(text));
+    EXPECT_EQ(text, "3");
+    EXPECT_TRUE(stored.GetBaud(text));  // missing: the default
+    EXPECT_EQ(text, "9600");
+
+    stored.SetPortName("/dev/ttyUSB0");
+    ASSERT_TRUE(stored.SetBaud("19200"));
+    stored.SaveProfile();
+    EXPECT_EQ(Stored("Communication", "CommPort"), "/dev/ttyUSB0");
+    EXPECT_EQ(Stored("Communication", "Baud"), "19200");
+    EXPECT_EQ(Stored("Communication", "Parity"), "");
+    EXPECT_EQ(Stored("Communication", "StopLength"), "3");
 }
 
 TEST_F(PortSettingsTest, ListsAndDefaults) {
-    auto port = MakeFakePort();
     std::vector<std::string> list = {"kept"};
-    EXPECT_TRUE(port->ListParities(list));
+    EXPECT_TRUE(CPortSettings::ListParities(list));
     EXPECT_EQ(list, (std::vector<std::string>{"kept", "No Parity", "Odd", "Even"}));
     list.clear();
-    port->ListBauds(list);
+    CPortSettings::ListBauds(list);
     EXPECT_EQ(list, (std::vector<std::string>{"1200", "2400", "4800", "9600", "19200", "38400", "115200"}));
     list.clear();
-    EXPECT_TRUE(port->ListPorts(list));
+    EXPECT_TRUE(CPortSettings::ListPorts(list));
     ASSERT_GE(list.size(), 4u);
     // Each with what this machine has behind it.
     for (int n = 0; n < 4; ++n) EXPECT_EQ(list[n].rfind("COM" + std::to_string(n + 1) + " (", 0), 0u) << list[n];
     std::string text;
-    EXPECT_TRUE(port->GetDefaultParity(text));
+    EXPECT_TRUE(CPortSettings::GetDefaultParity(text));
     EXPECT_EQ(text, "No Parity");
-    EXPECT_TRUE(port->GetDefaultStopLength(text));
+    EXPECT_TRUE(CPortSettings::GetDefaultStopLength(text));
     EXPECT_EQ(text, "1");
 }
 

@@ -28,7 +28,7 @@
 #include "Messages.h"
 #include "PortReporter.h"
 #include "Profile.h"
-#include "Prompts.h"
+#include "Waits.h"
 #include "TestSupport.h"
 
 // A pseudo-terminal: the port opens the slave by its path, the test plays the

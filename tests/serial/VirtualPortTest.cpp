@@ -47,7 +47,7 @@ TEST_F(VirtualPortTest, ListedAfterTheSerialPortsAndOpenedByNameOrListedText) {
     CVirtualPortGuard guard(m_virtual);
     auto port = MakeFakePort();
     std::vector<std::string> ports;
-    port->ListPorts(ports);
+    CPortSettings::ListPorts(ports);
     ASSERT_GE(ports.size(), 5u);
     EXPECT_EQ(ports[0].rfind("COM1 (", 0), 0u) << ports[0];
     EXPECT_EQ(ports.back(), "VIRT (test line)");

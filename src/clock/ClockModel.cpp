@@ -2,47 +2,58 @@
 
 #include <time.h>
 
+#include <algorithm>
+
 #include "StringTable.h"
 
-namespace {
+const TClockModelRow* CClockModel::Row(int index) {
+    return index >= 0 && index < MODEL_COUNT ? &CLOCK_MODELS[index] : nullptr;
+}
 
-const char* const MODEL_NAMES[CClockModel::MODEL_COUNT] = {"K201", "K202", "K203",
-                                                           "K204", "K205", "K206"};
-// The K206 answers to the K205's commands.
-const char* const MODEL_COMMAND_TEXTS[CClockModel::MODEL_COUNT] = {"K201", "K202", "K203",
-                                                                   "K204", "K205", "K205"};
+int CClockModel::VersionAnsweringModel() {
+    for (int i = 0; i < MODEL_COUNT; ++i)
+        if (CLOCK_MODELS[i].answersVersion) return i;
+    return -1;
+}
 
-}  // namespace
+std::vector<std::string> CClockModel::AllCommandTexts() {
+    std::vector<std::string> texts;
+    CClockModel model;
+    for (int i = 0; i < MODEL_COUNT; ++i) {
+        model.SetModel(i);
+        for (int c = 0; c < CLOCK_COMMAND_COUNT; ++c) {
+            if (c == SET_UTC_TIME) continue;
+            std::string text;
+            model.FormatCommand(text, static_cast<TClockCommand>(c), std::tm{});
+            if (!text.empty()) texts.push_back(text);
+        }
+    }
+    std::sort(texts.begin(), texts.end());
+    texts.erase(std::unique(texts.begin(), texts.end()), texts.end());
+    return texts;
+}
 
 void CClockModel::GetModelList(std::vector<std::string>& list) const {
-    for (const char* name : MODEL_NAMES) list.emplace_back(name);
+    for (const auto& row : CLOCK_MODELS) list.emplace_back(row.name);
 }
 
 bool CClockModel::GetModelName(std::string& name) const {
-    if (m_index < 0 || m_index >= MODEL_COUNT) {
-        name.clear();
-        return false;
-    }
-    name = MODEL_NAMES[m_index];
-    return true;
+    const TClockModelRow* row = SelectedRow();
+    name = row ? row->name : "";
+    return row != nullptr;
 }
 
 int CClockModel::FindModel(const std::string& text, bool whole) {
     if (text.empty()) return -1;
     auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
     for (int i = 0; i < MODEL_COUNT; ++i) {
-        const std::string name = MODEL_NAMES[i];
+        const std::string name = CLOCK_MODELS[i].name;
         if (text.size() > name.size() || (whole && text.size() != name.size())) continue;
         bool match = true;
         for (std::size_t k = 0; k < text.size() && match; ++k) match = lower(text[k]) == lower(name[k]);
         if (match) return i;
     }
     return -1;
-}
-
-const char* CClockModel::CommandModelText() const {
-    if (m_index < 0 || m_index >= MODEL_COUNT) return nullptr;
-    return MODEL_COMMAND_TEXTS[m_index];
 }
 
 void CClockModel::FormatCommand(std::string& text, TClockCommand command) const {
@@ -81,9 +92,9 @@ void CClockModel::FormatCommand(std::string& text, TClockCommand command,
         }
     }
     if (!format) return;  // a value outside the enumeration
-    const char* model = CommandModelText();
-    if (!model) return;
-    text = FormatString(format, model);
+    const TClockModelRow* row = SelectedRow();
+    if (!row) return;
+    text = FormatString(format, row->commandText);
 }
 
 void CClockModel::GetCommandName(std::string& name, TClockCommand command) const {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <ctime>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -22,14 +23,52 @@ enum TClockCommand : int {
     SET_UTC_TIME = 8,      // the PC's local date and time
     COMMAND_B0 = 9,
 };
+// The values run from 0 without a gap.
+constexpr int CLOCK_COMMAND_COUNT = COMMAND_B0 + 1;
+
+// One row per clock model; what sets a model apart is a named field of its
+// row, never a test of its index. Everything in the program reads this
+// table; the bash completion asks `tarvelctl --list models`, and a test
+// holds the man page, README and the Ansible collection to that list.
+struct TClockModelRow {
+    const char* name;         // as users, profiles and backups name it
+    const char* commandText;  // the model text its commands carry
+    // Answers the version command ("v") with its ROM date line, so a probe
+    // can tell the model; the others only echo it.
+    bool answersVersion = false;
+    // The ROM date line (as it comes, CR LF included) of a ROM whose records
+    // carry checksums not to be trusted; null for none.
+    const char* untrustedChecksumRom = nullptr;
+};
+
+inline constexpr TClockModelRow CLOCK_MODELS[] = {
+    {.name = "K201", .commandText = "K201"},
+    {.name = "K202", .commandText = "K202"},
+    {.name = "K203", .commandText = "K203", .answersVersion = true, .untrustedChecksumRom = "23 Oct 1996\r\n"},
+    {.name = "K204", .commandText = "K204"},
+    {.name = "K205", .commandText = "K205"},
+    {.name = "K206", .commandText = "K205"},  // answers to the K205's commands
+};
 
 class CClockModel {
 public:
-    static constexpr int MODEL_COUNT = 6;
+    static constexpr int MODEL_COUNT = static_cast<int>(std::size(CLOCK_MODELS));
+    // The first row: what a port command takes when neither the user, the
+    // profile nor the clock names a model, as the Comm Port page preselects it.
+    static constexpr int DEFAULT_MODEL = 0;
+
+    // The model's row; null for an index outside the table.
+    static const TClockModelRow* Row(int index);
+    const TClockModelRow* SelectedRow() const { return Row(m_index); }
+    // The model a ROM date line in answer to "v" names; -1 when none answers.
+    static int VersionAnsweringModel();
+    // Every command text the program sends to any model, sorted and unique,
+    // the set-time command (it carries a time) left out.
+    static std::vector<std::string> AllCommandTexts();
 
     CClockModel() = default;
 
-    // Appends the six model names in index order.
+    // Appends the model names in table order.
     void GetModelList(std::vector<std::string>& list) const;
     // The selected model's name; false (and empty) for an index outside the list.
     bool GetModelName(std::string& name) const;
@@ -61,8 +100,5 @@ public:
     TClockResult WriteCommand(CCommPort& port, TClockCommand command, int tries) const;
 
 private:
-    // The model's text in commands; null outside the list.
-    const char* CommandModelText() const;
-
     int m_index = 1;
 };

@@ -15,7 +15,7 @@
 #include "Dcb.h"
 #include "LineWait.h"
 #include "PortCatalogue.h"
-#include "Prompts.h"
+#include "Waits.h"
 #include "Resource.h"
 #include "StringTable.h"
 #include "TermiosDevice.h"
@@ -27,7 +27,6 @@ using TClock = std::chrono::steady_clock;
 
 constexpr std::uint32_t kFirstRate = 9600;
 constexpr char kAsk = 'v';           // GET_VERSION: answered, never acted on
-constexpr int kModelAnsweringAsk = 2;  // K203
 constexpr unsigned kPollSliceMs = 20;  // how soon a cancel is seen
 constexpr std::size_t kMaxReply = 64;
 
@@ -93,7 +92,7 @@ bool LineEnded(const char* buf, std::size_t n) {
 
 int AskClockModel(CCommPort& port, const TProbeTimes& times, std::string* romOut) {
     // The break ends whatever the clock was in the middle of.
-    if (!port.SendBreak() || !port.FlushWrites(1)) return -1;
+    if (!port.SendBreak() || !port.FlushWrites(CCommPort::PURGE_INPUT)) return -1;
     const unsigned char ask = kAsk;
     if (!port.Write(&ask, 1)) return -1;
     const unsigned extraMs = port.RoundTripMs() + (port.IsNetworkLink() ? times.networkMarginMs : 0u);
@@ -111,7 +110,7 @@ int AskClockModel(CCommPort& port, const TProbeTimes& times, std::string* romOut
     std::string rom;
     if (!RomDate(std::string(got, count), rom)) return -1;
     if (romOut) *romOut = rom;
-    return kModelAnsweringAsk;
+    return CClockModel::VersionAnsweringModel();
 }
 
 std::vector<std::uint32_t> CClockProbe::Rates() {
@@ -217,11 +216,9 @@ void CClockProbe::ProbePort(const std::string& port, TPortResult& result) {
             result.clock.rate = rate;
             result.clock.network = device.IsNetworkLink();
             result.clock.roundTripMs = device.RoundTripMs();
-            if (RomDate(reply, result.clock.rom)) {
-                CClockModel model;
-                model.SetModel(kModelAnsweringAsk);
-                model.GetModelName(result.clock.model);
-            }
+            if (RomDate(reply, result.clock.rom))
+                if (const TClockModelRow* row = CClockModel::Row(CClockModel::VersionAnsweringModel()))
+                    result.clock.model = row->name;
             StepDone(port, rate);
             skipRest(k + 1);
             break;

@@ -3,8 +3,8 @@
 // (19200 up to 115200, then 4800 down to 1200):
 // a break, then the one character "v", which only asks the clock for its ROM
 // date and changes nothing. A clock echoes what it takes; the echo says a
-// clock is there, a ROM date line after it says the model (only the K203
-// answers "v").
+// clock is there, a ROM date line after it says the model (only the one
+// whose row in the model table says so answers "v").
 //
 // Every port is tried on a thread of its own, so a run takes about as long
 // as one port; each try is bounded in time. The waits for the echo and the
@@ -83,7 +83,7 @@ private:
 };
 
 // Asks the clock on an open port for its model as the probe asks at one rate:
-// a break, then "v". The model's index when the clock says it (the K203
-// answers with its ROM date, left in rom when given), else -1: another
-// model, or no clock at all.
+// a break, then "v". The model's index when the clock says it (the model
+// that answers "v" sends its ROM date, left in rom when given), else -1:
+// another model, or no clock at all.
 int AskClockModel(CCommPort& port, const TProbeTimes& times = TProbeTimes(), std::string* rom = nullptr);

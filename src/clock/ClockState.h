@@ -88,8 +88,9 @@ public:
     // Sets the clock's time from the PC's local time; Refused when the clock
     // answered '?' within the pause it is given for that.
     TClockResult SetTime(CCommPort& port);
-    // False when the clock's record checksums are not to be trusted (the
-    // K203 with its old ROM); any trouble asking the clock keeps them on.
+    // False when the clock's record checksums are not to be trusted (its
+    // model's row names the ROM date it answered); any trouble asking the
+    // clock keeps them on.
     bool UseChecksums(CCommPort& port);
 
     // The communication buffer for the hex records.

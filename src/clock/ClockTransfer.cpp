@@ -1,6 +1,6 @@
 // Moving the whole record between the PC and the clock: the read sequence
-// with its checks, the K203's ROM-date exception, and the write sequence with
-// its verification and countdowns.
+// with its checks, the untrusted checksums of a ROM the model table names,
+// and the write sequence with its verification and countdowns.
 #include <cstring>
 #include <memory>
 #include <string>
@@ -10,17 +10,13 @@
 #include "CommPort.h"
 #include "LineWait.h"
 #include "Messages.h"
-#include "Prompts.h"  // the process-wide sleep
+#include "Waits.h"  // the process-wide sleep
 #include "Resource.h"
 #include "StringTable.h"
 #include "TextUtil.h"
 #include "Trace.h"
 
 namespace {
-
-// The K203 whose ROM carries this date sends records with bad checksums.
-constexpr int kChecksumProblemModel = 2;
-constexpr char kChecksumProblemRom[] = "23 Oct 1996\r\n";
 
 // The protocol's pauses, each the least time the clock is given.
 constexpr unsigned kBreakPauseMs = 500;
@@ -55,7 +51,7 @@ TClockResult CClockState::ReadConfig(TClockConfig& target, CCommPort& port, bool
         TRACE("Failed to send a break to comm port! Returning without getting Clock State.\n");
         return PortFailure(port);
     }
-    if (!port.FlushWrites(3)) return PortFailure(port);
+    if (!port.FlushWrites(CCommPort::PURGE_INPUT | CCommPort::DRAIN_OUTPUT)) return PortFailure(port);
     TRACE("Sleeping for 500 ms.\n");
     PauseAfterBreak(port);
 
@@ -68,7 +64,7 @@ TClockResult CClockState::ReadConfig(TClockConfig& target, CCommPort& port, bool
         TRACE("Sleeping for 200 ms.\n");
         LineWait::SleepUntil(LineWait::CommandTakenMs(port, sent.lastByteMs, NowMs()) + kEepromLoadPauseMs);
     }
-    if (!port.FlushWrites(3)) return PortFailure(port);
+    if (!port.FlushWrites(CCommPort::PURGE_INPUT | CCommPort::DRAIN_OUTPUT)) return PortFailure(port);
     const TClockResult sent = SendCommand(port, ACTIVE_TO_PC);
     if (!sent) {
         TRACE("Failed to transfer active memory to PC.\n");
@@ -157,7 +153,9 @@ TClockResult CClockState::TakeAnswer(CCommPort& port, const std::string& command
 }
 
 bool CClockState::UseChecksums(CCommPort& port) {
-    if (m_model.GetModel() != kChecksumProblemModel) return true;
+    // The model's row names the ROM whose records carry bad checksums.
+    const TClockModelRow* row = m_model.SelectedRow();
+    if (!row || !row->untrustedChecksumRom) return true;
     if (!SendCommand(port, GET_VERSION)) {
         TRACE("Failed to write command TClockCommand::GET_VERSION to clock.\n");
         return true;
@@ -172,8 +170,9 @@ bool CClockState::UseChecksums(CCommPort& port) {
         TRACE("Failed to read version from clock.\n");
         return true;
     }
-    if (std::string(reply, count) != kChecksumProblemRom) return true;
-    TRACE("Model K203 with possible checksum problem version of ROM detected. \t\t\tIgnoring this clock's checksums.\n");
+    if (std::string(reply, count) != row->untrustedChecksumRom) return true;
+    TRACE("Model %s with possible checksum problem version of ROM detected. \t\t\tIgnoring this clock's checksums.\n",
+          row->name);
     return false;
 }
 

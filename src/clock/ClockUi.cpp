@@ -1,7 +1,7 @@
 #include "ClockUi.h"
 
 #include "Messages.h"
-#include "Prompts.h"
+#include "Waits.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include "ClockState.h"
 #include "CommPort.h"
 #include "LineWait.h"
-#include "Prompts.h"  // the process-wide sleep
+#include "Waits.h"  // the process-wide sleep
 #include "TextUtil.h"
 #include "Trace.h"
 
@@ -176,7 +176,7 @@ TClockResult CClockModel::WriteCommand(CCommPort& port, TClockCommand command, i
     std::string text;
     FormatCommand(text, command);
     // A stale reply of an earlier command must not be taken for an echo.
-    if (!port.FlushWrites(3)) return PortFailure(port, text);
+    if (!port.FlushWrites(CCommPort::PURGE_INPUT | CCommPort::DRAIN_OUTPUT)) return PortFailure(port, text);
     if (text.empty()) return TClockResult::Fail(TClockFailure::NoCommand, std::to_string(static_cast<int>(command)));
     const unsigned delay = LineWait::CharDelayMs();
     TClockResult result = port.IsNetworkLink() ? WritePaced(port, text, delay) : WriteEachEchoed(port, text, delay, tries);

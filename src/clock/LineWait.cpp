@@ -6,7 +6,7 @@
 #include "Dcb.h"
 #include "Profile.h"
 #include "ProfileKeys.h"
-#include "Prompts.h"
+#include "Waits.h"
 #include "TextUtil.h"
 
 namespace LineWait {

@@ -83,7 +83,8 @@ bool Exists(const std::string& path) {
 // After any write the newest backup is often the very setup the clock holds
 // now, so restoring it would change nothing: the newest one that differs is
 // written back.
-int RestoreNewest(const CCommandLine& global, const CCommandLine& args, const CSetupBackups& backups) {
+int RestoreNewest(const CCommandLine& global, const CCommandLine& args, const CSetupBackups& backups,
+                  long countdownSeconds) {
     const std::string port = CtlPortName(global, args);
     std::vector<TBackupEntry> entries;
     if (!ListBackups(backups, port, entries)) return CTL_FAILED;
@@ -115,13 +116,15 @@ int RestoreNewest(const CCommandLine& global, const CCommandLine& args, const CS
         else
             std::printf("%s\n", FormatString(GetString(IDS_RESTORE_SKIPPED).c_str(), entry.path.c_str(), skipped).c_str());
         std::fflush(stdout);
-        return WriteSetupToClock("restore", global, args, *loaded.GetConfig(), entry.model, &held);
+        return WriteSetupToClock("restore", global, args, *loaded.GetConfig(), countdownSeconds, entry.model, &held);
     }
     ReportError(FormatString(GetString(IDS_RESTORE_NOTHING).c_str(), port.c_str()));
     return CTL_FAILED;
 }
 
 int RunRestore(const CCommandLine& global, const CCommandLine& args) {
+    long seconds = 0;
+    if (const int rc = ParseCountdown("restore", args, seconds); rc != CTL_DONE) return rc;
     const CSetupBackups backups;
     std::string path;
     std::string model;
@@ -135,14 +138,14 @@ int RunRestore(const CCommandLine& global, const CCommandLine& args) {
         if (CSetupBackups::ParseName(slash == std::string::npos ? path : path.substr(slash + 1), entry))
             model = entry.model;
     } else {
-        return RestoreNewest(global, args, backups);
+        return RestoreNewest(global, args, backups, seconds);
     }
 
     CClockState loaded;
     if (!LoadOrReport(loaded, path)) return CTL_FAILED;
     std::printf("restoring %s\n", path.c_str());
     std::fflush(stdout);
-    return WriteSetupToClock("restore", global, args, *loaded.GetConfig(), model);
+    return WriteSetupToClock("restore", global, args, *loaded.GetConfig(), seconds, model);
 }
 
 std::vector<TCtlOption> RestoreOptions() {

@@ -22,8 +22,6 @@
 namespace {
 
 constexpr char kStableFolder[] = "/dev/serial/by-id/";
-// The one model that tells its ROM date when asked "v".
-constexpr char kRomModel[] = "K203";
 
 // The name that stays when the adapter moves to another socket.
 std::string StableName(const std::string& port) {
@@ -47,8 +45,9 @@ std::string Holders(const std::string& port) {
 // The ROM date line of a clock whose model tells one (the probe's question);
 // empty otherwise or when it did not come.
 std::string AskRomDate(CClockState& state, CCommPort& port) {
-    std::string name, rom;
-    if (state.GetModelName(name) && name == kRomModel) AskClockModel(port, TProbeTimes(), &rom);
+    std::string rom;
+    if (const TClockModelRow* row = CClockModel::Row(state.GetModel()); row && row->answersVersion)
+        AskClockModel(port, TProbeTimes(), &rom);
     return rom;
 }
 

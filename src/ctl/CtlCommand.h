@@ -62,14 +62,19 @@ void AddBackupCommands(std::vector<TCtlCommand>& table);
 
 // The options of a write: --countdown, --no-backup, --force.
 std::vector<TCtlOption> WriteOptions();
+// --countdown's seconds (the default when not given): CTL_DONE, else the
+// usage error's status (said on stderr). Parsed before the command does anything.
+int ParseCountdown(const char* command, const CCommandLine& args, long& seconds);
 // The port a port command works on: --port, else the stored one.
 std::string CtlPortName(const CCommandLine& global, const CCommandLine& args);
 // Writes record into the clock as write does (a backup first, unless
 // --no-backup; nothing sent when the clock holds it, unless --force).
+// countdownSeconds: as ParseCountdown gave it.
 // modelHint: the model to use when no --model is given; empty for the stored.
 // held: the clock's setup as just read, which is then not read again.
 int WriteSetupToClock(const char* command, const CCommandLine& global, const CCommandLine& args,
-                      const TClockConfig& record, const std::string& modelHint, const TClockConfig* held = nullptr);
+                      const TClockConfig& record, long countdownSeconds, const std::string& modelHint,
+                      const TClockConfig* held = nullptr);
 
 // Runs command once for every port, all at once, each in a tarvelctl of its
 // own given that one port; every line they print is prefixed "PORT: ". With

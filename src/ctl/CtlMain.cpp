@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "ClockModel.h"
 #include "CommandLine.h"
 #include "CtlClockUi.h"
 #include "CtlCommand.h"
@@ -29,6 +30,8 @@ namespace {
 
 const TCtlOption kQuietOption = {"quiet", 'q', nullptr, "no countdown lines while a write waits"};
 const TCtlOption kVersionOption = {"version", 'V', nullptr, "print the version and exit"};
+const TCtlOption kListOption = {"list", 0, "models|commands",
+                                "print the models (name, tab, the text their commands carry) or the texts sent"};
 constexpr char kExitStatus[] = "Exit status: 0 done, 1 failed, refused or cancelled, 2 usage error.\n";
 // What a usage error exits with: the command's own status once it is known.
 int g_usageStatus = CTL_USAGE;
@@ -110,6 +113,7 @@ void PrintOverview(std::ostream& out, const std::vector<TCtlCommand>& table) {
     }
     out << "  -q, --quiet                     " << kQuietOption.help << "\n";
     out << "  -V, --version                   " << kVersionOption.help << "\n";
+    out << "  --list " << kListOption.valueName << "          " << kListOption.help << ", and exit\n";
     out << "\n--port may be given several times for read, write, time, diff (each port served at\n"
            "once, each line prefixed with its port, or with --json one document; read -o then\n"
            "names a folder), probe, check and metrics.\n";
@@ -214,6 +218,19 @@ int FinishHelp() {
     return CTL_FAILED;
 }
 
+// --list: the model table and the command texts, for scripts and for the
+// tests that keep other lists in step with them.
+int PrintList(const std::string& what) {
+    if (what == "models") {
+        for (const auto& row : CLOCK_MODELS) std::cout << row.name << '\t' << row.commandText << '\n';
+    } else if (what == "commands") {
+        for (const auto& text : CClockModel::AllCommandTexts()) std::cout << text << '\n';
+    } else {
+        return ReportUsage("", "--list takes models or commands");
+    }
+    return FinishHelp();
+}
+
 }  // namespace
 
 void ReportError(const std::string& text) {
@@ -238,11 +255,14 @@ int main(int argc, char** argv) {
 
     CCommandLine global;
     std::string error;
-    if (!global.Parse(args, GlobalOptions(), true, error)) return ReportUsage("", error);
+    std::vector<TCtlOption> options = GlobalOptions();
+    options.push_back(kListOption);
+    if (!global.Parse(args, options, true, error)) return ReportUsage("", error);
     if (global.Has("version") && !global.WantsHelp()) {
         std::cout << "tarvelctl " << TARVEL_VERSION_STRING << "\n";
         return FinishHelp();
     }
+    if (global.Has("list") && !global.WantsHelp()) return PrintList(global.GetValue("list"));
     if (global.GetArgs().empty()) {
         if (global.WantsHelp()) {
             PrintOverview(std::cout, table);

@@ -22,7 +22,7 @@
 #include "Profile.h"
 #include "ProfileKeys.h"
 #include "SetupBackups.h"
-#include "Prompts.h"  // the process-wide sleep
+#include "Waits.h"  // the process-wide sleep
 #include "Resource.h"
 #include "StringTable.h"
 #include "TextUtil.h"
@@ -30,15 +30,19 @@
 namespace {
 
 constexpr char kDefaultPort[] = "COM1";
-constexpr int kDefaultModel = 0;  // K201
+constexpr int kDefaultModel = CClockModel::DEFAULT_MODEL;
 constexpr char kAskModel[] = "auto";
 // What the Console page sends of a line at most.
 constexpr std::size_t kMaxSendLength = 79;
 
 const TCtlOption kPortOption = {"port", 0, "DEV", "the clock's serial port (default: the stored one, else COM1)"};
-const TCtlOption kModelOption = {"model", 0, "K20n",
-                                 "the clock model, K201 to K206, or auto: ask the clock as probe does (default: "
-                                 "the stored one, else auto)"};
+// "K201 to K206": the first and the last row of the model table.
+std::string ModelRange() {
+    return std::string(CLOCK_MODELS[0].name) + " to " + CLOCK_MODELS[CClockModel::MODEL_COUNT - 1].name;
+}
+const std::string kModelHelp =
+    "the clock model, " + ModelRange() + ", or auto: ask the clock as probe does (default: the stored one, else auto)";
+const TCtlOption kModelOption = {"model", 0, "K20n", kModelHelp.c_str()};
 const TCtlOption kBaudOption = {"baud", 0, "RATE", "the line's baud rate, e.g. one probe found (default: the stored one)"};
 const TCtlOption kTraceOption = {"trace", 0, "FILE", "record every byte sent and received, with times, in FILE"};
 
@@ -71,8 +75,6 @@ struct TModelChoice {
 // preselects the first model whose name begins with it, as the Comm Port page
 // does. With neither the clock is asked, as probe asks it.
 bool ResolveModel(const CCommandLine& global, const CCommandLine& args, TModelChoice& choice, std::string& error) {
-    std::vector<std::string> names;
-    CClockModel().GetModelList(names);
     const int stored =
         CClockModel::FindModel(GetProfileString(ProfileKeys::COMMUNICATION, ProfileKeys::MODEL, ""));
     std::string wanted;
@@ -90,8 +92,7 @@ bool ResolveModel(const CCommandLine& global, const CCommandLine& args, TModelCh
     if (wanted.empty()) return true;
     choice.model = CClockModel::FindModel(wanted, true);
     if (choice.model >= 0) return true;
-    error = "unknown model '" + wanted + "' (one of " + names.front() + " to " + names.back() + ", or " +
-            kAskModel + ")";
+    error = "unknown model '" + wanted + "' (one of " + ModelRange() + ", or " + kAskModel + ")";
     return false;
 }
 
@@ -106,13 +107,15 @@ int SetGivenBaud(const char* command, const CCommandLine& global, const CCommand
     if (!FindOption(global, args, "baud", baud)) return CTL_DONE;
     // Only the rates of the Comm Port page: the clock knows no others.
     std::vector<std::string> rates;
-    session.Port().ListBauds(rates);
+    CPortSettings::ListBauds(rates);
     if (std::find(rates.begin(), rates.end(), baud) == rates.end()) {
         std::string choices;
         for (const auto& rate : rates) choices += (choices.empty() ? "" : ", ") + rate;
         return ReportUsage(command, "--baud " + baud + " is not one of " + choices);
     }
-    return session.Port().SetBaud(baud) ? CTL_DONE : CTL_FAILED;
+    CPortSettings given;
+    given.SetBaud(baud);
+    return session.Port().ApplySettings(given) ? CTL_DONE : CTL_FAILED;
 }
 
 // Model and port from the options, then the session. CTL_DONE when open.
@@ -163,15 +166,14 @@ int RunRead(const CCommandLine& global, const CCommandLine& args) {
 }
 
 int RunWrite(const CCommandLine& global, const CCommandLine& args) {
-    long seconds = CCtlClockUi::DEFAULT_COUNTDOWN_SECONDS;
-    if (args.Has("countdown") && !ParseCount(args.GetValue("countdown"), 3600, seconds))
-        return ReportUsage("write", "--countdown takes whole seconds from 0 to 3600");
+    long seconds = 0;
+    if (const int rc = ParseCountdown("write", args, seconds); rc != CTL_DONE) return rc;
 
     // The file first: a bad one never gets near the clock.
     CClockState loaded;
     if (!LoadOrReport(loaded, args.GetArgs()[0])) return CTL_FAILED;
 
-    return WriteSetupToClock("write", global, args, *loaded.GetConfig(), std::string());
+    return WriteSetupToClock("write", global, args, *loaded.GetConfig(), seconds, std::string());
 }
 
 }  // namespace
@@ -186,16 +188,21 @@ bool ParseCount(const std::string& text, long max, long& value) {
     return value <= max;
 }
 
+int ParseCountdown(const char* command, const CCommandLine& args, long& seconds) {
+    seconds = CCtlClockUi::DEFAULT_COUNTDOWN_SECONDS;
+    if (args.Has("countdown") && !ParseCount(args.GetValue("countdown"), 3600, seconds))
+        return ReportUsage(command, "--countdown takes whole seconds from 0 to 3600");
+    return CTL_DONE;
+}
+
 const char* StopName() {
     const int signal = CPortSession::StopSignal();
     return signal == SIGTERM ? "SIGTERM" : signal == SIGHUP ? "SIGHUP" : "Ctrl-C (SIGINT)";
 }
 
 int WriteSetupToClock(const char* command, const CCommandLine& global, const CCommandLine& args,
-                      const TClockConfig& record, const std::string& modelHint, const TClockConfig* held) {
-    long seconds = CCtlClockUi::DEFAULT_COUNTDOWN_SECONDS;
-    if (args.Has("countdown") && !ParseCount(args.GetValue("countdown"), 3600, seconds))
-        return ReportUsage(command, "--countdown takes whole seconds from 0 to 3600");
+                      const TClockConfig& record, long countdownSeconds, const std::string& modelHint,
+                      const TClockConfig* held) {
     // What was read from this clock moments before stands for reading it again.
     std::optional<TClockConfig> clockRead;
     if (held) clockRead = *held;
@@ -253,7 +260,7 @@ int WriteSetupToClock(const char* command, const CCommandLine& global, const CCo
         return CTL_FAILED;
     }
     *session.State().GetConfig() = record;
-    session.Ui().SetCountdownSeconds(static_cast<int>(seconds));
+    session.Ui().SetCountdownSeconds(static_cast<int>(countdownSeconds));
     ShowWriteStage(GetString(IDS_CTL_STAGE_SENDING));
     const TWriteResult result = session.State().Write(session.Port());
     if (const unsigned cancelled = CancelledWriteText(result)) {

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "ClockModel.h"
 #include "ClockProbe.h"
 #include "CtlCommand.h"
 #include "CtlJson.h"
@@ -61,21 +62,30 @@ int RunProbe(const CCommandLine& global, const CCommandLine& args) {
     return FinishStdout();
 }
 
+// The model the probe can name: the one the model table marks as answering "v".
+std::string ProbeDetails() {
+    const TClockModelRow* told = CClockModel::Row(CClockModel::VersionAnsweringModel());
+    return std::string("Tries each present port of the port list (or each --port given; the simulated\n"
+                       "clock SIM only when named) at 9600 baud, then 19200 up to 115200, then 4800\n"
+                       "down to 1200, 8N1: a break, then \"v\", which only asks for the clock's ROM\n"
+                       "date and changes nothing. The ports are tried at once; each rate takes at\n"
+                       "most about 0.35 s (0.75 s where a clock answers); on a network port the\n"
+                       "waits grow by its round trip and a second. One line per clock found,\n"
+                       "tab-separated: port, baud rate, model (\"-\" when the clock did not say; only the ") +
+           (told ? told->name : "none") +
+           "\n"
+           "answers with its ROM date), ROM date or \"-\", and for a network port\n"
+           "(rfc2217:// or tcp://) its round trip in ms. A port that cannot be opened\n"
+           "is said on stderr.\n"
+           "Exit status: 0 a clock was found, 1 none was, 2 usage error.\n";
+}
+const std::string kProbeDetails = ProbeDetails();
+
 }  // namespace
 
 void AddProbeCommand(std::vector<TCtlCommand>& table) {
     TCtlCommand probe{"probe", "[--port DEV]...", "Find the clocks: the port and baud rate each answers on.",
-                      "Tries each present port of the port list (or each --port given; the simulated\n"
-                      "clock SIM only when named) at 9600 baud, then 19200 up to 115200, then 4800\n"
-                      "down to 1200, 8N1: a break, then \"v\", which only asks for the clock's ROM\n"
-                      "date and changes nothing. The ports are tried at once; each rate takes at\n"
-                      "most about 0.35 s (0.75 s where a clock answers); on a network port the\n"
-                      "waits grow by its round trip and a second. One line per clock found,\n"
-                      "tab-separated: port, baud rate, model (\"-\" when the clock did not say; only the K203\n"
-                      "answers with its ROM date), ROM date or \"-\", and for a network port\n"
-                      "(rfc2217:// or tcp://) its round trip in ms. A port that cannot be opened\n"
-                      "is said on stderr.\n"
-                      "Exit status: 0 a clock was found, 1 none was, 2 usage error.\n",
+                      kProbeDetails.c_str(),
                       {{"port", 0, "DEV", "a port to try; may be given several times"},
                        {"json", 0, nullptr, "print the clocks found as JSON (see docs/json.md)"}},
                       0, 0, RunProbe};

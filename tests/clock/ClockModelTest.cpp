@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <ctime>
 #include <string>
 #include <vector>
@@ -16,44 +17,50 @@ std::string Command(const CClockModel& m, TClockCommand c) {
 
 }  // namespace
 
-TEST(ClockModel, StartsAtTheSecondModelWithSixNames) {
+// The quirks are fields the program acts on: rows that break what their
+// users assume are caught here rather than at a clock.
+TEST(ClockModel, StartsAtTheSecondModelAndTheTableAgreesWithItsUsers) {
     CClockModel m;
-    EXPECT_EQ(m.GetModel(), 1);
-    std::string name;
-    ASSERT_TRUE(m.GetModelName(name));
-    EXPECT_EQ(name, "K202");
+    EXPECT_EQ(m.SelectedRow(), &CLOCK_MODELS[1]);
     std::vector<std::string> list = {"kept"};
     m.GetModelList(list);
-    EXPECT_EQ(list, (std::vector<std::string>{"kept", "K201", "K202", "K203", "K204", "K205", "K206"}));
+    EXPECT_EQ(list.size(), 1u + CClockModel::MODEL_COUNT);
+    EXPECT_EQ(list.back(), CLOCK_MODELS[CClockModel::MODEL_COUNT - 1].name);
+    int answering = 0;
+    for (const auto& row : CLOCK_MODELS) {
+        answering += row.answersVersion;
+        // The untrusted ROM is known by the line the model answers "v" with.
+        const std::string rom = row.untrustedChecksumRom ? row.untrustedChecksumRom : "";
+        EXPECT_TRUE(rom.empty() || (row.answersVersion && rom.ends_with("\r\n"))) << row.name;
+    }
+    // The probe names the model from a ROM date line: one model only.
+    EXPECT_EQ(answering, 1);
+    const TClockModelRow* told = CClockModel::Row(CClockModel::VersionAnsweringModel());
+    EXPECT_TRUE(told && told->answersVersion);
+    // The Comm Port page preselects the first model; tarvelctl takes the same.
+    EXPECT_EQ(CClockModel::DEFAULT_MODEL, 0);
 }
 
-TEST(ClockModel, CommandTextsForTheSelectedModel) {
+// Each model's commands carry its row's command text, which may be another
+// model's (the K206 speaks as the K205); traces name them the same.
+TEST(ClockModel, CommandTextsForEachModel) {
     CClockModel m;
-    EXPECT_EQ(Command(m, EEPROM_TO_ACTIVE), "1,K202XO");
-    EXPECT_EQ(Command(m, ACTIVE_TO_PC), "1,K202XT");
-    EXPECT_EQ(Command(m, PC_TO_ACTIVE), "1,K202XR");
-    EXPECT_EQ(Command(m, ACTIVE_TO_EEPROM), "1,K202XS");
-    EXPECT_EQ(Command(m, COMMAND_XZ), "0,0,K202XZ");
-    EXPECT_EQ(Command(m, RESET), "1,K202XX");
-    EXPECT_EQ(Command(m, GET_VERSION), "v");
-    EXPECT_EQ(Command(m, GET_UTC_TIME), "TU");
-    EXPECT_EQ(Command(m, COMMAND_B0), "b0");
-    m.SetModel(0);
-    EXPECT_EQ(Command(m, ACTIVE_TO_PC), "1,K201XT");
-    m.SetModel(2);
-    EXPECT_EQ(Command(m, ACTIVE_TO_EEPROM), "1,K203XS");
-}
-
-TEST(ClockModel, SixthModelSpeaksAsTheFifth) {
-    CClockModel m;
-    m.SetModel(5);
-    std::string name;
-    ASSERT_TRUE(m.GetModelName(name));
-    EXPECT_EQ(name, "K206");
-    EXPECT_EQ(Command(m, RESET), "1,K205XX");
-    std::string traced;
-    m.GetCommandName(traced, RESET);
-    EXPECT_EQ(traced, "1,K205XX");
+    for (int i = 0; i < CClockModel::MODEL_COUNT; ++i) {
+        m.SetModel(i);
+        const std::string t = CLOCK_MODELS[i].commandText;
+        EXPECT_EQ(Command(m, EEPROM_TO_ACTIVE), "1," + t + "XO");
+        EXPECT_EQ(Command(m, ACTIVE_TO_PC), "1," + t + "XT");
+        EXPECT_EQ(Command(m, PC_TO_ACTIVE), "1," + t + "XR");
+        EXPECT_EQ(Command(m, ACTIVE_TO_EEPROM), "1," + t + "XS");
+        EXPECT_EQ(Command(m, COMMAND_XZ), "0,0," + t + "XZ");
+        EXPECT_EQ(Command(m, RESET), "1," + t + "XX");
+        EXPECT_EQ(Command(m, GET_VERSION), "v");
+        EXPECT_EQ(Command(m, GET_UTC_TIME), "TU");
+        EXPECT_EQ(Command(m, COMMAND_B0), "b0");
+        std::string traced;
+        m.GetCommandName(traced, RESET);
+        EXPECT_EQ(traced, Command(m, RESET));
+    }
 }
 
 TEST(ClockModel, SetTimeUsesTheGivenLocalTimeWithoutSeconds) {
@@ -79,13 +86,14 @@ TEST(ClockModel, SetTimeFromTheClockHasTheSameShape) {
 
 TEST(ClockModel, UnknownCommandsAndIndexesGiveEmptyText) {
     CClockModel m;
-    EXPECT_EQ(Command(m, static_cast<TClockCommand>(10)), "");
+    EXPECT_EQ(Command(m, static_cast<TClockCommand>(CLOCK_COMMAND_COUNT)), "");
     EXPECT_EQ(Command(m, static_cast<TClockCommand>(-1)), "");
     // An index outside the list (e.g. a damaged stored setting) must not read
     // past the model tables: model commands come out empty, others still work.
-    for (int bad : {-1, 6, 1000}) {
+    for (int bad : {-1, CClockModel::MODEL_COUNT, 1000}) {
         m.SetModel(bad);
         EXPECT_EQ(m.GetModel(), bad);
+        EXPECT_EQ(m.SelectedRow(), nullptr);
         std::string name = "x";
         EXPECT_FALSE(m.GetModelName(name));
         EXPECT_EQ(name, "");
@@ -94,18 +102,23 @@ TEST(ClockModel, UnknownCommandsAndIndexesGiveEmptyText) {
     }
 }
 
-// How a stored "Model" setting or a typed name picks a model: rows of the
-// text, whether the whole name is wanted, and the index it gives.
+// How a stored "Model" setting or a typed name picks a model: each name,
+// in any case, picks its own row (so no two rows share a name); a start of a
+// name picks the first row that begins so; more than a name picks none.
 TEST(ClockModel, FindModelMatchesTheNameFromItsStartInAnyCase) {
-    const struct {
-        const char* text;
-        bool whole;
-        int index;
-    } rows[] = {
-        {"K201", false, 0}, {"k206", false, 5}, {"K20", false, 0},   {"k", false, 0},
-        {"K2055", false, -1}, {"", false, -1}, {"K207", false, -1}, {" K201", false, -1},
-        {"k203", true, 2},  {"K20", true, -1}, {"", true, -1},      {"K2031", true, -1},
-    };
-    for (const auto& r : rows)
-        EXPECT_EQ(CClockModel::FindModel(r.text, r.whole), r.index) << '"' << r.text << "\" " << r.whole;
+    for (int i = 0; i < CClockModel::MODEL_COUNT; ++i) {
+        const std::string name = CLOCK_MODELS[i].name;
+        std::string lower = name;
+        for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        for (bool whole : {false, true}) {
+            EXPECT_EQ(CClockModel::FindModel(lower, whole), i) << lower;
+            EXPECT_EQ(CClockModel::FindModel(name + "1", whole), -1) << name;
+            EXPECT_EQ(CClockModel::FindModel(" " + name, whole), -1) << name;
+        }
+        EXPECT_EQ(CClockModel::FindModel(name.substr(0, name.size() - 1), true), -1) << name;
+    }
+    const std::string first = CLOCK_MODELS[0].name;
+    EXPECT_EQ(CClockModel::FindModel(first.substr(0, 1)), 0);
+    EXPECT_EQ(CClockModel::FindModel(""), -1);
+    EXPECT_EQ(CClockModel::FindModel("", true), -1);
 }

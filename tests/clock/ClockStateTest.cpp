@@ -15,7 +15,7 @@
 #include "ClockState.h"
 #include "HexCodec.h"
 #include "Messages.h"
-#include "Prompts.h"
+#include "Waits.h"
 #include "RecordingClockUi.h"
 #include "TestSupport.h"
 

@@ -1,7 +1,8 @@
 #!/bin/bash
 # The bash completion of tarvelctl, run as bash runs it: restore offers the
 # names of the kept backups (and only those of the port given), not the dates
-# `backups` prints first. Usage: CompletionTest.sh COMPLETION TARVELCTL
+# `backups` prints first; --model offers the models tarvelctl lists.
+# Usage: CompletionTest.sh COMPLETION TARVELCTL
 set -u
 completion=$1
 ctl=$2
@@ -40,4 +41,8 @@ check "$a $b " restore _dev
 check "$b " restore _dev_ttyUSB0@K203
 check "$a $b " --port /dev/ttyUSB0 restore ""
 check "--help --json --port " backups --
+models=$("$ctl" --list models | cut -f1 | LC_ALL=C sort | tr '\n' ' ')
+[[ -n $models ]] || { echo "FAIL: tarvelctl --list models listed nothing"; failed=1; }
+check "${models}auto " --port SIM --model ""
+check "commands models " --list ""
 exit $failed

@@ -12,6 +12,7 @@
 #include <mutex>
 #include <pthread.h>
 #include <string>
+#include <vector>
 
 #include "ClockFile.h"
 #include "ClockState.h"
@@ -37,6 +38,8 @@ const char USAGE[] =
     "                      behind; fractions too, e.g. -2.37); default 0\n"
     "  --drift PPM         gain PPM millionths of a second per second on this\n"
     "                      computer's clock (negative: lose); default 0\n"
+    "  --list WHAT         print what the clock understands and exit: its\n"
+    "                      models (NAME<TAB>MODELTEXT) or its commands\n"
     "  --help              show this text\n"
     "  --version           show the version\n"
     "Faults:\n"
@@ -73,6 +76,7 @@ struct TOptions {
     double driftPpm = 0;
     bool help = false;
     bool version = false;
+    std::string list;  // "models", "commands"; empty: serve
     TSimFaults faults;
 };
 
@@ -139,6 +143,13 @@ bool ParseOptions(int argc, char** argv, TOptions& options) {
             options.help = true;
         } else if (arg == "--version") {
             options.version = true;
+        } else if (arg == "--list") {
+            if (!needValue("models or commands")) return false;
+            options.list = argv[++i];
+            if (options.list != "models" && options.list != "commands") {
+                std::fprintf(stderr, "tarvel-clocksim: --list: not models or commands: %s\n", next);
+                return false;
+            }
         } else if (arg == "--listen") {
             if (!needValue("HOST:PORT")) return false;
             if (!ParseListen(next, options.listenHost, options.listenPort)) {
@@ -249,6 +260,13 @@ int main(int argc, char** argv) {
             std::fputs(USAGE, stdout);
         else
             std::printf("tarvel-clocksim %s\n", TARVEL_VERSION_STRING);
+        return std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : 1;
+    }
+
+    if (!options.list.empty()) {
+        const std::vector<std::string> lines =
+            options.list == "models" ? CSimCommandParser::ModelLines() : CSimCommandParser::CommandTexts();
+        for (const std::string& line : lines) std::printf("%s\n", line.c_str());
         return std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : 1;
     }
 

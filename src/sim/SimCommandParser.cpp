@@ -1,21 +1,35 @@
 #include "SimCommandParser.h"
 
+#include <algorithm>
 #include <cctype>
 #include <vector>
 
 namespace {
+
+// The models the clock plays, each with the model text its commands carry:
+// the clock's own list, on purpose (it plays a peer that must not share the
+// program's mistakes); a test checks that the two agree.
+struct TSimModel {
+    const char* name;
+    const char* text;
+};
+constexpr TSimModel SIM_MODELS[] = {
+    {"K201", "K201"}, {"K202", "K202"}, {"K203", "K203"},
+    {"K204", "K204"}, {"K205", "K205"}, {"K206", "K205"},  // K206 sends the K205 text
+};
 
 // Never freed: the process-wide simulated clock may still be parsing on its
 // own thread while static objects are destroyed at exit.
 const std::vector<std::string>& FixedCommands() {
     static const std::vector<std::string>& commands = *new std::vector<std::string>([] {
         std::vector<std::string> list{"v", "TU", "b0"};
-        // K206 sends the K205 text, so five model texts cover all six models.
-        for (const char* model : {"K201", "K202", "K203", "K204", "K205"}) {
-            const std::string m(model);
+        for (const TSimModel& model : SIM_MODELS) {
+            const std::string m(model.text);
             for (char op : {'O', 'T', 'R', 'S', 'X'}) list.push_back("1," + m + "X" + op);
             list.push_back("0,0," + m + "XZ");
         }
+        std::sort(list.begin(), list.end());
+        list.erase(std::unique(list.begin(), list.end()), list.end());
         return list;
     }());
     return commands;
@@ -36,6 +50,14 @@ bool MatchesSetTime(const std::string& text) {
 }
 
 }  // namespace
+
+std::vector<std::string> CSimCommandParser::ModelLines() {
+    std::vector<std::string> lines;
+    for (const TSimModel& model : SIM_MODELS) lines.push_back(std::string(model.name) + "\t" + model.text);
+    return lines;
+}
+
+const std::vector<std::string>& CSimCommandParser::CommandTexts() { return FixedCommands(); }
 
 bool CSimCommandParser::IsCommandPrefix(const std::string& text) {
     if (MatchesSetTime(text)) return true;

@@ -35,6 +35,12 @@ public:
     static bool IsCommandPrefix(const std::string& text);
     static bool IsCommand(const std::string& text);
 
+    // What the clock understands, from its own lists: the models it plays as
+    // "NAME<TAB>MODELTEXT" lines, in order, and every fixed command text,
+    // sorted (the set-time command carries a time and is left out).
+    static std::vector<std::string> ModelLines();
+    static const std::vector<std::string>& CommandTexts();
+
 private:
     TResult FeedPending(char c);
 

@@ -13,7 +13,9 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include "CtlRunner.h"
 #include "HexCodec.h"
+#include "SetupItems.h"
 #include "SimClock.h"
 #include "SimLine.h"
 #include "TestSupport.h"
@@ -56,6 +58,13 @@ public:
         std::string text;
         char c;
         while (::read(m_out, &c, 1) == 1 && c != '\n') text += c;
+        return text;
+    }
+    // The rest of standard output, to its end.
+    std::string Rest() {
+        std::string text;
+        char buf[4096];
+        for (ssize_t n; (n = ::read(m_out, buf, sizeof buf)) > 0;) text.append(buf, static_cast<std::size_t>(n));
         return text;
     }
     // Signals (unless 0) and returns the exit status; -1 when it did not end.
@@ -165,13 +174,14 @@ TEST(ClockSimMain, ExitStatusForHelpUsageErrorsAndBadSetupFiles) {
     CClockSimProcess help({"--help"});
     EXPECT_EQ(help.Output(), "Usage: tarvel-clocksim [options]");
     EXPECT_EQ(help.End(0), 0);
-    for (const char* bad : {"--bogus", "--slow=5", "--drop-echo", "--eeprom", "--offset"}) {
+    for (const char* bad : {"--bogus", "--slow=5", "--drop-echo", "--eeprom", "--offset", "--list"}) {
         CClockSimProcess sim({bad});
         EXPECT_EQ(sim.Output(), "") << bad;
         EXPECT_EQ(sim.End(0), 2) << bad;
     }
     for (const std::vector<std::string>& bad : {std::vector<std::string>{"--offset", "1e9"}, {"--offset", "nan"},
-                                              {"--offset", "0.5s"}, {"--drift", "20000"}, {"--drift", "x"}}) {
+                                              {"--offset", "0.5s"}, {"--drift", "20000"}, {"--drift", "x"},
+                                              {"--list", "ports"}}) {
         CClockSimProcess sim(bad);
         EXPECT_EQ(sim.Output(), "") << bad[0] << " " << bad[1];
         EXPECT_EQ(sim.End(0), 2) << bad[0] << " " << bad[1];
@@ -231,6 +241,35 @@ TEST(ClockSimMain, ListensOnTcpPrintsThePortNameAndKeepsItsFaults) {
         CClockSimProcess usage({"--listen", bad});
         EXPECT_EQ(usage.Output(), "") << bad;
         EXPECT_EQ(usage.End(0), 2) << bad;
+    }
+}
+
+// The simulated clock keeps its own lists on purpose, as a peer that must not
+// share the program's mistakes; they must still name what the program sends.
+TEST(ClockSimMain, ListsTheSameModelsAndCommandsAsTarvelctl) {
+    CTempDir dir;
+    CCtlRunner ctl(dir.Path());
+    for (const char* what : {"models", "commands"}) {
+        CClockSimProcess sim({"--list", what});
+        const std::string own = sim.Rest();
+        EXPECT_EQ(sim.End(0), 0) << what;
+        const TCtlResult program = ctl.Run({"--list", what});
+        EXPECT_EQ(program.status, 0) << what << ": " << program.err;
+        EXPECT_NE(own, "") << what;
+        EXPECT_EQ(own, program.out) << what;
+    }
+}
+
+// The clock's main port runs at the rate its setup names by the choices the
+// program offers for it (setup item 3), and at none for a byte beyond them.
+TEST(ClockSimMain, RunsAtTheRatesTheProgramOffers) {
+    constexpr int kMainBaudItem = 3;
+    std::vector<std::string> rates;
+    ASSERT_TRUE(GetChoiceList(kMainBaudItem, rates));
+    TClockConfig config = CSimClock::MakeFactorySetup();
+    for (std::size_t i = 0; i <= rates.size(); ++i) {
+        config.mainBaud = static_cast<std::uint8_t>(i);
+        EXPECT_EQ(CSimMemories::RateOf(config), i < rates.size() ? std::stoul(rates[i]) : 0u) << i;
     }
 }
 

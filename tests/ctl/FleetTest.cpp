@@ -283,14 +283,8 @@ TEST_F(Fleet, TermEndsTheWriteOnEveryPort) {
     const pid_t pid = m_ctl.Start({"--port", clocks[0].DevicePath(), "--port", clocks[1].DevicePath(), "--model",
                                    "K201", "write", file, "--countdown", "30", "--no-backup"});
     ASSERT_GT(pid, 0);
-    auto counting = [&] {
-        const std::string err = ReadWholeFile(m_dir.File(".ctl-err"));
-        return err.find(clocks[0].DevicePath() + ": Countdown 30") != std::string::npos &&
-               err.find(clocks[1].DevicePath() + ": Countdown 30") != std::string::npos;
-    };
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (!counting() && std::chrono::steady_clock::now() < end)
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_TRUE(
+        m_ctl.WaitForErr(pid, {clocks[0].DevicePath() + ": Countdown 30", clocks[1].DevicePath() + ": Countdown 30"}));
     ::kill(pid, SIGTERM);
     const TCtlResult r = m_ctl.Finish(pid);
     EXPECT_EQ(r.status, 1) << r.err;

@@ -3,11 +3,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstring>
@@ -19,18 +15,13 @@
 
 #include "ClockFile.h"
 #include "ClockState.h"
+#include "CtlRunner.h"
 #include "SimClock.h"
 #include "TestSupport.h"
 
-extern char** environ;
-
 namespace {
 
-struct TRun {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
+using TRun = TCtlResult;
 
 bool Same(const TClockConfig& a, const TClockConfig& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
@@ -45,11 +36,9 @@ TClockConfig ChangedSetup() {
 class PortCommands : public ::testing::Test {
 protected:
     void SetUp() override {
-#ifndef TARVELCTL_PATH
-        GTEST_SKIP() << "tarvelctl is not built";
-#endif
-        std::filesystem::create_directories(m_dir.File("config"));
+        if (!CCtlRunner::Available()) GTEST_SKIP() << "tarvelctl is not built";
         std::filesystem::create_directories(m_dir.File("tmp"));
+        m_ctl.SetEnv("TMPDIR", m_dir.File("tmp"));
         // tarvelctl's port cannot wait for a late echo as the in-process
         // tests' ports do (EchoPatience.h): it keeps its default pause of
         // 100 ms, well above the simulated clock's delays on a loaded machine.
@@ -59,73 +48,18 @@ protected:
 
     void WriteProfile(const std::string& text) {
         m_profileText = text;
-        WriteWholeFile(m_dir.File("config/tarvel.INI"), text);
+        m_ctl.WriteProfile(text);
     }
-    std::string Profile() { return ReadWholeFile(m_dir.File("config/tarvel.INI")); }
+    std::string Profile() { return ReadWholeFile(m_ctl.ProfilePath()); }
     bool TempIsEmpty() { return std::filesystem::is_empty(m_dir.File("tmp")); }
-
-    pid_t Start(std::vector<std::string> args) {
-        pid_t pid = -1;
-#ifdef TARVELCTL_PATH
-        args.insert(args.begin(), TARVELCTL_PATH);
-        std::vector<std::string> env = {"XDG_CONFIG_HOME=" + m_dir.File("config"), "TMPDIR=" + m_dir.File("tmp"),
-                                        "XDG_DATA_HOME=" + m_dir.File("data")};
-        for (char** e = environ; *e; ++e)
-            if (std::strncmp(*e, "XDG_CONFIG_HOME=", 16) != 0 && std::strncmp(*e, "TMPDIR=", 7) != 0 &&
-                std::strncmp(*e, "XDG_DATA_HOME=", 14) != 0)
-                env.push_back(*e);
-        std::vector<char*> argv, envp;
-        for (auto& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        for (auto& e : env) envp.push_back(e.data());
-        envp.push_back(nullptr);
-
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addchdir_np(&actions, m_dir.Path().c_str());
-        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-        const std::string outPath = m_outPath.empty() ? m_dir.File("out") : m_outPath;
-        posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        posix_spawn_file_actions_addopen(&actions, 2, m_dir.File("err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        // Ctrl-C must reach the program with its usual meaning.
-        posix_spawnattr_t attr;
-        posix_spawnattr_init(&attr);
-        sigset_t none, interrupt;
-        sigemptyset(&none);
-        sigemptyset(&interrupt);
-        sigaddset(&interrupt, SIGINT);
-        posix_spawnattr_setsigmask(&attr, &none);
-        posix_spawnattr_setsigdefault(&attr, &interrupt);
-        posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-        const int rc = posix_spawn(&pid, argv[0], &actions, &attr, argv.data(), envp.data());
-        posix_spawnattr_destroy(&attr);
-        posix_spawn_file_actions_destroy(&actions);
-        if (rc != 0) {
-            ADD_FAILURE() << "cannot start tarvelctl: " << std::strerror(rc);
-            return -1;
-        }
-#endif
-        return pid;
-    }
-
-    TRun Finish(pid_t pid) {
-        TRun r;
-        if (pid < 0) return r;
-        int status = 0;
-        while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-        }
-        r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        r.out = ReadWholeFile(m_dir.File("out"));
-        r.err = ReadWholeFile(m_dir.File("err"));
-        return r;
-    }
-
-    TRun Run(const std::vector<std::string>& args) { return Finish(Start(args)); }
+    pid_t Start(const std::vector<std::string>& args) { return m_ctl.Start(args); }
+    TRun Finish(pid_t pid) { return m_ctl.Finish(pid); }
+    TRun Run(const std::vector<std::string>& args) { return m_ctl.Run(args); }
 
     CTempDir m_dir;
+    CCtlRunner m_ctl{m_dir.Path()};
     CSimClock m_sim;
     std::string m_profileText;
-    std::string m_outPath;  // standard output of the next runs; empty: the file "out"
 };
 
 TEST_F(PortCommands, ReadSavesTheClocksSetupAndLeavesTheSettingsAlone) {
@@ -197,10 +131,7 @@ TEST_F(PortCommands, TermAndHangUpEndAWriteAfterItsStepAndSaySo) {
         const pid_t pid =
             Start({"--port", m_sim.DevicePath(), "--model", "K201", "write", file, "--countdown", "30", c.backup});
         ASSERT_GT(pid, 0);
-        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(15);
-        while (ReadWholeFile(m_dir.File("err")).find(c.during) == std::string::npos &&
-               std::chrono::steady_clock::now() < end)
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        EXPECT_TRUE(m_ctl.WaitForErr(pid, {c.during})) << c.said;
         kill(pid, c.signal);
         const TRun r = Finish(pid);
         EXPECT_EQ(r.status, 1) << c.said << "\n" << r.err;
@@ -247,10 +178,7 @@ TEST_F(PortCommands, CtrlCDuringACountdownEndsTheWriteThere) {
     const pid_t pid =
         Start({"--port", m_sim.DevicePath(), "--model", "K201", "write", file, "--countdown", "30", "--no-backup"});
     ASSERT_GT(pid, 0);
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(15);
-    while (ReadWholeFile(m_dir.File("err")).find("Countdown 30") == std::string::npos &&
-           std::chrono::steady_clock::now() < end)
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_TRUE(m_ctl.WaitForErr(pid, {"Countdown 30"}));
     kill(pid, SIGINT);
     const TRun r = Finish(pid);
 
@@ -293,7 +221,7 @@ TEST_F(PortCommands, TimeAndSendTalkToTheClock) {
     EXPECT_EQ(m_sim.GetCommandLog().back(), "v");
 
     // An answer that could not be shown is a failure.
-    m_outPath = "/dev/full";
+    m_ctl.SetStdout("/dev/full");
     r = Run({"send", "v", "--port", m_sim.DevicePath(), "--wait", "300"});
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("cannot write to standard output"), std::string::npos) << r.err;
@@ -305,7 +233,7 @@ TEST_F(PortCommands, EveryPrintingCommandFailsOnAFullStandardOutput) {
     ASSERT_EQ(Run({"new", a}).status, 0);
     ASSERT_EQ(Run({"new", b}).status, 0);
     ASSERT_EQ(Run({"set", b, "3=9600"}).status, 0);
-    m_outPath = "/dev/full";
+    m_ctl.SetStdout("/dev/full");
     const std::vector<std::vector<std::string>> commands = {
         {"show", a}, {"show", a, "--json"}, {"get", a, "3"}, {"export", a}, {"dump", a},
         {"hex", a},  {"ports"},             {"ports", "--json"}, {"diff", a, b}, {"diff", a, b, "--json"}};

@@ -3,9 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -22,9 +20,8 @@
 
 #include "ClockFile.h"
 #include "ClockState.h"
+#include "CtlRunner.h"
 #include "TestSupport.h"
-
-extern char** environ;
 
 namespace {
 
@@ -188,77 +185,20 @@ TEST(SetupFileLock, ASecondWriterWaitsThenFailsWithAClearReason) {
 // tarvelctl, run as a user would, with its own profile and working folder.
 class SetupFileCli : public ::testing::Test {
 protected:
-    struct TRun {
-        int status = -1;
-        std::string out;
-        std::string err;
-    };
+    using TRun = TCtlResult;
 
     void SetUp() override {
-#ifndef TARVELCTL_PATH
-        GTEST_SKIP() << "tarvelctl is not built";
-#endif
-        std::filesystem::create_directories(m_dir.File("config"));
+        if (!CCtlRunner::Available()) GTEST_SKIP() << "tarvelctl is not built";
         std::filesystem::create_directories(m_dir.File("work"));
-        WriteWholeFile(m_dir.File("config/tarvel.INI"), "[Communication]\nCharDelay=10\n");
+        m_ctl.SetWorkDir(m_dir.File("work"));
+        m_ctl.WriteProfile("[Communication]\nCharDelay=10\n");
     }
 
-    pid_t Start(std::vector<std::string> args, const std::string& tag) {
-        pid_t pid = -1;
-#ifdef TARVELCTL_PATH
-        args.insert(args.begin(), TARVELCTL_PATH);
-        std::vector<std::string> env = {"XDG_CONFIG_HOME=" + m_dir.File("config")};
-        for (char** e = environ; *e; ++e)
-            if (std::strncmp(*e, "XDG_CONFIG_HOME=", 16) != 0) env.push_back(*e);
-        std::vector<char*> argv, envp;
-        for (auto& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        for (auto& e : env) envp.push_back(e.data());
-        envp.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addchdir_np(&actions, m_dir.File("work").c_str());
-        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-        if (m_stdoutFd >= 0)
-            posix_spawn_file_actions_adddup2(&actions, m_stdoutFd, 1);
-        else
-            posix_spawn_file_actions_addopen(&actions, 1, m_dir.File(tag + ".out").c_str(),
-                                             O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        posix_spawn_file_actions_addopen(&actions, 2, m_dir.File(tag + ".err").c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0600);
-        const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
-        posix_spawn_file_actions_destroy(&actions);
-        if (rc != 0) ADD_FAILURE() << "cannot start tarvelctl: " << std::strerror(rc);
-#endif
-        return pid;
-    }
-
-    // Waits up to a generous bound; a run that hangs is killed and fails.
-    TRun Finish(pid_t pid, const std::string& tag) {
-        TRun r;
-        if (pid <= 0) return r;
-        int status = 0;
-        const auto deadline = std::chrono::steady_clock::now() + 60s;
-        pid_t done = 0;
-        while ((done = ::waitpid(pid, &status, WNOHANG)) == 0 && std::chrono::steady_clock::now() < deadline)
-            std::this_thread::sleep_for(10ms);
-        if (done == 0) {
-            ::kill(pid, SIGKILL);
-            ::waitpid(pid, &status, 0);
-            ADD_FAILURE() << "tarvelctl hung";
-            return r;
-        }
-        r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        r.out = ReadWholeFile(m_dir.File(tag + ".out"));
-        r.err = ReadWholeFile(m_dir.File(tag + ".err"));
-        return r;
-    }
-
-    TRun Run(std::vector<std::string> args) { return Finish(Start(std::move(args), "run"), "run"); }
+    TRun Run(const std::vector<std::string>& args) { return m_ctl.Run(args); }
     std::string File(const std::string& name) { return m_dir.File("work/" + name); }
 
     CTempDir m_dir;
-    int m_stdoutFd = -1;
+    CCtlRunner m_ctl{m_dir.Path()};
 };
 
 TEST_F(SetupFileCli, SixParallelSetsKeepAllSixChanges) {
@@ -268,9 +208,9 @@ TEST_F(SetupFileCli, SixParallelSetsKeepAllSixChanges) {
         ASSERT_EQ(Run({"new", path}).status, 0);
         std::vector<pid_t> pids;
         for (std::size_t i = 0; i < changes.size(); ++i)
-            pids.push_back(Start({"set", path, changes[i]}, "set" + std::to_string(i)));
-        for (std::size_t i = 0; i < pids.size(); ++i) {
-            const TRun r = Finish(pids[i], "set" + std::to_string(i));
+            pids.push_back(m_ctl.Start({"set", path, changes[i]}));
+        for (const pid_t pid : pids) {
+            const TRun r = m_ctl.Finish(pid);
             EXPECT_EQ(r.status, 0) << r.err;
         }
         const TRun r = Run({"get", path, "3", "6", "5", "56", "37", "11"});
@@ -302,20 +242,10 @@ TEST_F(SetupFileCli, PipesNeverHangItAndTheDumpStillFeedsStandardOutput) {
     EXPECT_TRUE(std::filesystem::is_fifo(fifo));
 
     // Without -o the dump goes to standard output, here a pipe.
-    int pipeFds[2];
-    ASSERT_EQ(::pipe2(pipeFds, O_CLOEXEC), 0);
-    m_stdoutFd = pipeFds[1];
-    const pid_t pid = Start({"dump", good}, "stdout");
-    ::close(pipeFds[1]);
-    m_stdoutFd = -1;
-    std::string piped;
-    char buf[4096];
-    ssize_t n;
-    while ((n = ::read(pipeFds[0], buf, sizeof buf)) > 0) piped.append(buf, static_cast<std::size_t>(n));
-    ::close(pipeFds[0]);
-    r = Finish(pid, "stdout");
+    m_ctl.SetStdoutPipe(true);
+    r = Run({"dump", good});
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(piped, DumpOf(CClockState()));
+    EXPECT_EQ(r.out, DumpOf(CClockState()));
 }
 
 TEST_F(SetupFileCli, AFailedOpenLeavesNoReportFileAndSaysWhyOnStandardError) {
@@ -327,7 +257,7 @@ TEST_F(SetupFileCli, AFailedOpenLeavesNoReportFileAndSaysWhyOnStandardError) {
 }
 
 TEST_F(SetupFileCli, ARefusedStoredSettingIsNamed) {
-    WriteWholeFile(m_dir.File("config/tarvel.INI"), "[Communication]\nCharDelay=10\nParity=no parity\n");
+    m_ctl.WriteProfile("[Communication]\nCharDelay=10\nParity=no parity\n");
     TRun r = Run({"--port", "SIM", "time", "get"});
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("Parity=no parity"), std::string::npos) << r.err;

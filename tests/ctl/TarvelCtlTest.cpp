@@ -2,74 +2,30 @@
 // exit codes.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <cstdlib>
-#include <cstring>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "ClockState.h"
+#include "CtlRunner.h"
 #include "HexCodec.h"
 #include "SetupItems.h"
 #include "TestSupport.h"
 
-extern char** environ;
-
 namespace {
 
-struct TRun {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
+using TRun = TCtlResult;
 
 class TarvelCtl : public ::testing::Test {
 protected:
     void SetUp() override {
-#ifndef TARVELCTL_PATH
-        GTEST_SKIP() << "tarvelctl is not built";
-#endif
+        if (!CCtlRunner::Available()) GTEST_SKIP() << "tarvelctl is not built";
     }
 
-    TRun Run(std::vector<std::string> args) {
-        TRun r;
-#ifdef TARVELCTL_PATH
-        args.insert(args.begin(), TARVELCTL_PATH);
-        const std::string outPath = m_dir.File(".stdout"), errPath = m_dir.File(".stderr");
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        std::vector<char*> argv;
-        for (auto& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        pid_t pid = 0;
-        const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        if (rc != 0) {
-            ADD_FAILURE() << "cannot start tarvelctl: " << std::strerror(rc);
-            return r;
-        }
-        int status = 0;
-        while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-        }
-        r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        r.out = ReadWholeFile(outPath);
-        r.err = ReadWholeFile(errPath);
-        unlink(outPath.c_str());
-        unlink(errPath.c_str());
-#endif
-        return r;
-    }
-
+    TRun Run(const std::vector<std::string>& args) { return m_ctl.Run(args); }
     std::string File(const std::string& name) { return m_dir.File(name); }
 
     // A fresh setup file made by the tool itself.
@@ -80,6 +36,7 @@ protected:
     }
 
     CTempDir m_dir;
+    CCtlRunner m_ctl{m_dir.Path()};
 };
 
 std::string ZeroFile() {
@@ -337,17 +294,17 @@ TEST_F(TarvelCtl, ImportTakesTextThatBeginsWithAByteOrderMark) {
 }
 
 TEST_F(TarvelCtl, ShowDashReadsStandardInput) {
-#ifdef TARVELCTL_PATH
     const std::string path = NewFile("a.hcs");
     ASSERT_EQ(Run({"set", path, "3=19200"}).status, 0);
-    const std::string shell = std::string("'") + TARVELCTL_PATH + "' show - < '" + path + "' > '" + File("out") + "'";
-    ASSERT_EQ(std::system(shell.c_str()), 0);
-    EXPECT_EQ(ReadWholeFile(File("out")), Run({"show", path}).out);
-    EXPECT_NE(ReadWholeFile(File("out")).find("19200"), std::string::npos);
+    const std::string shown = Run({"show", path}).out;
+    m_ctl.SetStdin(path);
+    const TRun r = Run({"show", "-"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, shown);
+    EXPECT_NE(r.out.find("19200"), std::string::npos);
     // What is no setup is refused as a file would be.
-    const std::string empty = std::string("'") + TARVELCTL_PATH + "' show - < /dev/null 2>/dev/null";
-    EXPECT_NE(std::system(empty.c_str()), 0);
-#endif
+    m_ctl.SetStdin("/dev/null");
+    EXPECT_NE(Run({"show", "-"}).status, 0);
 }
 
 // A trace naming a file the command reads or writes would empty it before

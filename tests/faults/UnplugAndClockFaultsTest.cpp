@@ -148,10 +148,7 @@ TEST_F(FaultTest, SigkillDuringAWriteLeavesTheFileAndTheClocksStoredSetup) {
     const pid_t pid = m_ctl.Start({"--port", sim.DevicePath(), "write", setup, "--countdown", "30", "--no-backup"});
     ASSERT_GT(pid, 0);
     // Killed while the first countdown runs, after the records went out.
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (ReadWholeFile(File(".ctl-err")).find("Countdown 30") == std::string::npos &&
-           std::chrono::steady_clock::now() < end)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    m_ctl.WaitForErr(pid, {"Countdown 30"}, 30000);
     ASSERT_EQ(::kill(pid, SIGKILL), 0);
     const TCtlResult r = m_ctl.Finish(pid);
     EXPECT_EQ(r.signal, SIGKILL);

@@ -25,7 +25,7 @@
 #include "ClockPropSheet.h"
 #include "ConsoleDlg.h"
 #include "Profile.h"
-#include "QtPromptHooks.h"
+#include "QtWaitHooks.h"
 #include "Resource.h"
 
 namespace {
@@ -88,7 +88,8 @@ struct TResult {
 };
 
 TResult Run(CClockPropSheet& sheet, bool lineEnds, bool afterAnHour, int seconds) {
-    CConsoleDlg& page = sheet.GetConsolePage();
+    // The page as a user meets it: the window's Console tab.
+    CConsoleDlg& page = *sheet.findChild<CConsoleDlg*>();
     page.GetOutput()->clear();
     CSource source(lineEnds);
     if (afterAnHour) {
@@ -133,14 +134,14 @@ int main(int argc, char** argv) {
     WriteProfileInt("Communication", "AutoOpen", 0);
 
     QApplication app(argc, argv);
-    CQtPromptHooks::Install();
+    CQtWaitHooks::Install();
     int status = 0;
     {
         CClockPropSheet sheet(IDS_CAPTION, nullptr, 0);
         sheet.show();
-        sheet.GetTabs()->setCurrentWidget(&sheet.GetConsolePage());
+        sheet.findChild<QTabWidget*>()->setCurrentWidget(sheet.findChild<CConsoleDlg*>());
         QApplication::processEvents();
-        if (!sheet.GetConsolePage().GetOutput()) {
+        if (!sheet.findChild<CConsoleDlg*>()->GetOutput()) {
             std::fprintf(stderr, "console-measure: the Console page did not set up\n");
             status = 1;
         } else {
@@ -163,7 +164,7 @@ int main(int argc, char** argv) {
         }
         sheet.hide();
     }
-    CQtPromptHooks::Uninstall();
+    CQtWaitHooks::Uninstall();
     std::remove((std::string(dir) + "/tarvel.INI").c_str());
     ::rmdir(dir);
     return status;

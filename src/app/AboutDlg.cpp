@@ -7,6 +7,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "ControlIds.h"
 #include "Resource.h"
 #include "StringTable.h"
 #include "TarvelApp.h"

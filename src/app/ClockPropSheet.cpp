@@ -1,29 +1,23 @@
 #include "ClockPropSheet.h"
 
 #include <QCloseEvent>
-#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMenuBar>
-#include <QScreen>
 #include <QSocketNotifier>
 #include <QTabWidget>
 #include <QVBoxLayout>
-
-#include <climits>
 
 #include "NetDevice.h"
 #include "PortCatalogue.h"
 #include "LineTrace.h"
 #include "Profile.h"
 #include "ProfileKeys.h"
-#include "QtPromptHooks.h"
+#include "QtWaitHooks.h"
+#include "ControlIds.h"
 #include "Resource.h"
 #include "StringTable.h"
 #include "TarvelApp.h"
-
-namespace {
-constexpr char kWindowSection[] = "Window";
-}  // namespace
+#include "WindowPlacement.h"
 
 CClockPropSheet::CClockPropSheet(unsigned captionId, QWidget* parent, int selectPage)
     : QDialog(parent),
@@ -35,7 +29,7 @@ CClockPropSheet::CClockPropSheet(unsigned captionId, QWidget* parent, int select
                          QMetaObject::invokeMethod(this, [this, text] { SetStatus(text); }, Qt::QueuedConnection);
                      }),
       m_port(&m_portReporter) {
-    CQtPromptHooks::SetClosePending(false);
+    CQtWaitHooks::SetClosePending(false);
     m_clockState.SetUi(&m_ui);
 
     setWindowTitle(QString::fromStdString(GetString(captionId)));
@@ -57,11 +51,10 @@ CClockPropSheet::CClockPropSheet(unsigned captionId, QWidget* parent, int select
     BuildMenu();
     layout->setMenuBar(m_menuBar);
 
-    m_pFloatStatus = std::make_unique<CFloatStatus>();
     const bool docked = !CFloatStatus::CanFloat();
     m_pFloatStatus->Create(this, docked);
     if (docked) layout->addWidget(m_pFloatStatus.get());
-    RestoreWindowPlacement();
+    CWindowPlacement::Restore(*this);
 
     WireEvents();
     // Where udev runs, an unplugged adapter is known at once, on any page.
@@ -124,7 +117,7 @@ void CClockPropSheet::WireEvents() {
 }
 
 CClockPropSheet::~CClockPropSheet() {
-    if (m_wasShown) SaveWindowPlacement();
+    if (m_wasShown) CWindowPlacement::Save(*this);
     // The Comm Port page saves its settings as its window goes, while the
     // port and the configuration (destroyed before the pages) still exist.
     m_setupPage.OnDestroyPage();
@@ -244,6 +237,15 @@ void CClockPropSheet::EnableTransfer(unsigned id, bool enable) {
         EnableMenuCommand(id, enable);
 }
 
+bool CClockPropSheet::OpenPort(const CPortSettings& settings) {
+    // As the page always did: the line settings only go to an open port.
+    std::string name;
+    settings.GetPortName(name);
+    if (!m_port.Open(name)) return false;
+    m_port.ApplySettings(settings);
+    return m_port.IsOpen();
+}
+
 void CClockPropSheet::BlockTransfers(bool block) {
     if (block == m_transfersBlocked) return;
     if (block) {
@@ -266,17 +268,17 @@ void CClockPropSheet::OnPageChanged(int index) {
 }
 
 void CClockPropSheet::closeEvent(QCloseEvent* event) {
-    if (CQtPromptHooks::IsPumping()) {
+    if (CQtWaitHooks::IsPumping()) {
         // Asked to close while a wait is dispatching (ReadStop): the wait ends
         // first, then the close is carried out. From now on no thread may keep
         // the GUI thread waiting.
-        CQtPromptHooks::SetClosePending(true);
+        CQtWaitHooks::SetClosePending(true);
         m_events.SetOpen(false);
         event->ignore();
         QMetaObject::invokeMethod(this, [this] { close(); }, Qt::QueuedConnection);
         return;
     }
-    CQtPromptHooks::SetClosePending(false);
+    CQtWaitHooks::SetClosePending(false);
     QDialog::closeEvent(event);
 }
 
@@ -292,34 +294,4 @@ void CClockPropSheet::keyPressEvent(QKeyEvent* event) {
         return;
     }
     QDialog::keyPressEvent(event);
-}
-
-bool CClockPropSheet::RestoreWindowPlacement() {
-    const int left = GetProfileInt(kWindowSection, "Left", INT_MIN);
-    const int top = GetProfileInt(kWindowSection, "Top", INT_MIN);
-    const int width = GetProfileInt(kWindowSection, "Width", 0);
-    const int height = GetProfileInt(kWindowSection, "Height", 0);
-    if (left == INT_MIN || top == INT_MIN || width <= 0 || height <= 0) return false;
-    // The title strip must lie on a screen, enough of it to take the window
-    // by; otherwise (a screen since removed) the default place is better.
-    const QRect title(left, top, width, 32);
-    for (QScreen* screen : QGuiApplication::screens()) {
-        const QRect available = screen->availableGeometry();
-        const QRect seen = available.intersected(title);
-        if (seen.width() < 64 || seen.height() < 16) continue;
-        const QSize size = QSize(width, height).boundedTo(available.size()).expandedTo(minimumSizeHint());
-        setGeometry(QRect(QPoint(left, top), size));
-        return true;
-    }
-    return false;
-}
-
-void CClockPropSheet::SaveWindowPlacement() {
-    // The normal place, also when the window is minimised at the end.
-    const QRect rect = (isMinimized() || isMaximized()) ? normalGeometry() : geometry();
-    if (!rect.isValid()) return;
-    WriteProfileInt(kWindowSection, "Left", rect.left());
-    WriteProfileInt(kWindowSection, "Top", rect.top());
-    WriteProfileInt(kWindowSection, "Width", rect.width());
-    WriteProfileInt(kWindowSection, "Height", rect.height());
 }

@@ -4,15 +4,15 @@
 // WireEvents connects them, and the pages' own signals, in one place. The
 // pages reach the window only through IPageHost.
 //
-// In parts: the window and its wiring (ClockPropSheet.cpp), the menu, the
-// status line and Help (SheetMenu.cpp), the commands that talk to the clock
-// or handle files (SheetCommands.cpp).
+// In parts: the window and its wiring (ClockPropSheet.cpp), the menu and the
+// status line (SheetMenu.cpp), the file commands (SheetCommands.cpp). The
+// transfers with the clock (CTransferController), Help (CManualHelp) and the
+// window's place (CWindowPlacement) are classes of their own.
 #pragma once
 
 #include <QDialog>
 #include <QPointer>
 #include <QString>
-#include <QUrl>
 
 #include <functional>
 #include <map>
@@ -26,11 +26,13 @@
 #include "ConsoleDlg.h"
 #include "FloatStatus.h"
 #include "LocationDlg.h"
+#include "ManualHelp.h"
 #include "PageHost.h"
 #include "PortEvents.h"
 #include "PortReporter.h"
 #include "QtClockUi.h"
 #include "SetupDlg.h"
+#include "TransferController.h"
 
 class CCompareDlg;
 class QAction;
@@ -38,7 +40,6 @@ class QMenu;
 class QMenuBar;
 class QSocketNotifier;
 class QTabWidget;
-class QTextBrowser;
 
 class CClockPropSheet : public QDialog, public IPageHost {
 public:
@@ -49,6 +50,7 @@ public:
     // IPageHost.
     CCommPort* GetPort() override { return &m_port; }
     CClockState* GetClockState() override { return &m_clockState; }
+    bool OpenPort(const CPortSettings& settings) override;
     bool RunClockCommand(unsigned busyText, const std::function<void()>& command) override;
     bool IsBusy() const override { return m_busy; }
     void BlockTransfers(bool block) override;
@@ -62,6 +64,21 @@ public:
     // The message box and countdowns of this window.
     CQtClockUi& GetUi() { return m_ui; }
 
+    // The file parts of the File menu's commands, after their dialogs. Each
+    // shows what the command shows and returns true when the file was handled.
+    bool LoadFromFile(const QString& path);
+    bool SaveToFile(const QString& path);
+    bool DumpToFile(const QString& path);
+    // Opens the Compare dialog for the file against the setup shown; false
+    // (told) when the file cannot be loaded. The dialog stays open until closed.
+    bool CompareWithFile(const QString& path);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
     // Handlers, on the GUI thread.
     void OnCommStatus(int code, int count);
     void OnStatusText(unsigned id);
@@ -75,112 +92,41 @@ public:
     // A menu item (or a submenu, by its position) highlighted.
     void OnMenuSelect(unsigned id);
 
-    // Menu commands.
+    // Menu commands of the window itself; the transfers and Help have theirs.
     void OnExit();
-    void OnLoadFromCommPort();
     void OnLoadFromFile();
-    void OnSaveToCommPort();
     void OnSaveToFile();
     void OnDump();
     void OnCompare();
-    void OnHelpContents();
-    void OnHelpSearch();
-    void OnWebSite();
     void OnAbout();
 
-    // The file parts of the commands, after their dialogs. Each shows what
-    // the command shows and returns true when the file was handled.
-    bool LoadFromFile(const QString& path);
-    bool SaveToFile(const QString& path);
-    bool DumpToFile(const QString& path);
-    // Opens the Compare dialog for the file against the setup shown; false
-    // (told) when the file cannot be loaded. The dialog stays open until closed.
-    bool CompareWithFile(const QString& path);
-    CCompareDlg* GetCompareDialog() const;
-
-    // The menu by command id; EnableMenuCommand returns the previous state.
-    QAction* GetMenuAction(unsigned id) const;
-    bool IsMenuCommandEnabled(unsigned id) const;
-    bool EnableMenuCommand(unsigned id, bool enable);
-
-    std::string GetStatusText() const { return m_statusText; }
-    // The status line's tool tip: the whole text, or more than it says.
-    QString GetStatusToolTip() const;
-    CFloatStatus* GetFloatStatus() const { return m_pFloatStatus.get(); }
-    QTabWidget* GetTabs() const { return m_tabs; }
-    QMenuBar* GetMenuBar() const { return m_menuBar; }
-    CSetupDlg& GetSetupPage() { return m_setupPage; }
-    CLocationDlg& GetLocationPage() { return m_locationPage; }
-    CConsoleDlg& GetConsolePage() { return m_consolePage; }
-    CCommonPage& GetCommonPage() { return m_commonPage; }
-
-    // The manual's start page as a file: next to the installed program, else
-    // where a build-tree run or a test names it. Empty when there is none.
-    static QString FindManual();
-    // Where the installed manual's start page belongs (for the message when
-    // it is missing).
-    static QString InstalledManualPath();
-    // The copy of the manual built into the program, shown in a window of
-    // its own when no installed copy is found.
-    static const char* const kBuiltInManual;
-    // That window's browser while it is open, else null.
-    QTextBrowser* GetManualBrowser() const;
-    // Hands an address to the desktop; false when nothing took it. Tests
-    // replace it; an empty opener restores the desktop's.
-    using UrlOpener = std::function<bool(const QUrl&)>;
-    static void SetUrlOpener(UrlOpener opener);
-    static const char* const kWebAddress;
-
-    // The window's place and size from the profile (section "Window"), when
-    // they put it on a screen; false (and the default place) otherwise.
-    bool RestoreWindowPlacement();
-    void SaveWindowPlacement();
-
-protected:
-    void closeEvent(QCloseEvent* event) override;
-    void showEvent(QShowEvent* event) override;
-    void keyPressEvent(QKeyEvent* event) override;
-
-private:
     void WireEvents();
     void StartLineTrace();
-    // Before a write: the clock's setup kept (unless the profile says not
-    // to). False when nothing is to be sent; the status line says why.
-    bool BackUpBeforeWrite(std::string& backupPath);
     void BuildMenu();
-    QAction* AddCommand(QMenu* menu, const char* text, unsigned id, void (CClockPropSheet::*handler)());
+    QAction* AddCommand(QMenu* menu, const char* text, unsigned id, std::function<void()> handler);
     void WatchMenu(QMenu* menu);
+    // The menu by command id; EnableMenuCommand returns the previous state.
+    QAction* GetMenuAction(unsigned id) const;
+    bool EnableMenuCommand(unsigned id, bool enable);
     // "From Comm Port" and "To Comm Port": set now, or kept for later while
     // the transfers are blocked.
     void EnableTransfer(unsigned id, bool enable);
     // toolTip: more than the line says (the whole text when empty).
     void SetStatus(const std::string& text, const std::string& toolTip = std::string());
-    // A transfer that failed: the status line and a box with the text, and
-    // the clock's reason (a sentence) under it.
-    void ShowClockFailure(unsigned textId, const std::string& detail);
     QString AskFileName(bool save, const QString& suffix);
     void OnPageChanged(int index);
-    void OpenManual(const QString& fragment);
-    bool ShowBuiltInManual(const QString& fragment);
     // The Comm Port page's state line, once the current handling is over.
     void QueuePortStateLine();
     // The open port's device is the one udev is asked about.
     void WatchOpenDevice();
-    // Whether the desktop has a program for web pages; true when it cannot
-    // be told in time.
-    static bool HasHtmlHandler();
-    // The installed manual in the desktop's browser; false (told) if none took it.
-    bool OpenInBrowser(const QString& manual, const QString& fragment);
 
     // Qt plumbing first: it outlives the members below, which may report to
     // it while they are destroyed.
     CPortEvents m_events;
     CQtClockUi m_ui{this};
     QMenuBar* m_menuBar = nullptr;
-    QPointer<QDialog> m_manualDlg;
     QTabWidget* m_tabs = nullptr;
     std::map<unsigned, QAction*> m_actions;
-    std::string m_statusText;
     CCommPage* m_activePage = nullptr;  // the page whose tab is current
     bool m_busy = false;
     bool m_wasShown = false;
@@ -193,7 +139,8 @@ private:
     CConsoleDlg m_consolePage;
     CCommonPage m_commonPage;
     QPointer<CCompareDlg> m_compareDlg;
-    std::unique_ptr<CFloatStatus> m_pFloatStatus;
+    // Made with the window: the transfers below report to it.
+    std::unique_ptr<CFloatStatus> m_pFloatStatus = std::make_unique<CFloatStatus>();
     // A failed open's report into commport_err.txt; the port's error boxes
     // and a newly opened port go through the adapter.
     CErrorFileReporter m_portReporter;
@@ -202,4 +149,6 @@ private:
     // udev's word of a removed device, while the port is open on one.
     CDeviceWatch m_deviceWatch;
     QSocketNotifier* m_watchNotifier = nullptr;
+    CTransferController m_transfers{*this, m_ui, *m_pFloatStatus, m_commonPage, m_events};
+    CManualHelp m_help{this, [this](const std::string& text) { ShowMessage(text); }};
 };

@@ -8,6 +8,7 @@
 #include <QVBoxLayout>
 
 #include "Messages.h"
+#include "ControlIds.h"
 #include "Resource.h"
 #include "StringTable.h"
 #include "ToolTipPage.h"

@@ -8,7 +8,7 @@
 #include <QVBoxLayout>
 
 #include "ElidedLabel.h"
-#include "Resource.h"
+#include "ControlIds.h"
 #include "ToolTipPage.h"
 
 CFloatStatus::CFloatStatus() : QWidget(nullptr) {

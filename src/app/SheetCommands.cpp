@@ -1,22 +1,16 @@
-// The commands that talk to the clock and the ones that handle files.
+// The File menu's commands that handle files, and running a clock command.
 #include "ClockPropSheet.h"
 
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 
-#include <filesystem>
-
 #include "ClockFile.h"
 #include "CompareDlg.h"
 #include "FileError.h"
-#include "Profile.h"
-#include "ProfileKeys.h"
-#include "QtPromptHooks.h"
+#include "QtWaitHooks.h"
 #include "Resource.h"
-#include "SetupBackups.h"
 #include "StringTable.h"
-#include "WaitCursor.h"
 
 namespace {
 
@@ -29,18 +23,12 @@ std::string FileErrorDetail(const CFileError& e, const QString& path) {
     return file + ": " + e.GetReason();
 }
 
-
 }  // namespace
-
-void CClockPropSheet::ShowClockFailure(unsigned textId, const std::string& detail) {
-    SetStatus(detail.empty() ? GetString(textId) : GetString(textId) + " " + detail);
-    m_ui.ShowMessage(GetString(textId), detail);
-}
 
 bool CClockPropSheet::RunClockCommand(unsigned busyText, const std::function<void()>& command) {
     if (m_busy) return false;
     m_busy = true;
-    CQtPromptHooks::CTransferScope transfer;
+    CQtWaitHooks::CTransferScope transfer;
     if (busyText != 0) {
         OnStatusText(busyText);
         if (m_pFloatStatus) m_pFloatStatus->repaint();
@@ -51,87 +39,6 @@ bool CClockPropSheet::RunClockCommand(unsigned busyText, const std::function<voi
     // finds it so, on whatever page the command came from.
     if (m_port.IsOpen() && m_port.IsDeviceGone()) OnDeviceGone();
     return true;
-}
-
-void CClockPropSheet::OnLoadFromCommPort() {
-    RunClockCommand(IDS_READING_FROM_CLOCK, [this] {
-        TClockResult read;
-        {
-            CWaitCursor wait;
-            read = m_clockState.Read(m_port, true);
-        }
-        if (read) {
-            OnStatusText(IDS_GOT_FROM_CLOCK);
-            m_commonPage.MarkUnchanged();
-        } else {
-            // The line no longer says that a read is under way.
-            ShowClockFailure(IDS_READ_FAILED, read.Sentence());
-        }
-        m_events.NotifyClockStateChanged();
-    });
-}
-
-bool CClockPropSheet::BackUpBeforeWrite(std::string& backupPath) {
-    backupPath.clear();
-    if (GetProfileInt(ProfileKeys::COMMUNICATION, ProfileKeys::BACKUP, 1) == 0) return true;
-    OnStatusText(IDS_READING_FOR_BACKUP);
-    if (m_pFloatStatus) m_pFloatStatus->repaint();
-    std::string portName;
-    m_port.GetPortName(portName);
-    CSetupBackups backups;
-    TPreWriteResult pre;
-    {
-        CWaitCursor wait;
-        pre = PrepareWrite(m_clockState, m_port, portName, *m_clockState.GetConfig(), false, backups);
-    }
-    switch (pre.outcome) {
-    case TPreWrite::Proceed:
-        backupPath = pre.backupPath;
-        OnStatusText(IDS_WRITING_TO_CLOCK);
-        if (m_pFloatStatus) m_pFloatStatus->repaint();
-        return true;
-    case TPreWrite::AlreadyHeld:
-        // The clock holds what is shown: nothing is left unsaved.
-        OnStatusText(IDS_CLOCK_HOLDS_SETUP);
-        m_commonPage.MarkUnchanged();
-        return false;
-    case TPreWrite::ReadFailed:
-        ShowClockFailure(IDS_BACKUP_READ_FAILED, pre.readFailure.Sentence());
-        return false;
-    case TPreWrite::KeepFailed: {
-        const std::string text = FormatString(GetString(IDS_BACKUP_SAVE_FAILED).c_str(), pre.reason.c_str());
-        SetStatus(text);
-        ShowMessage(text);
-        return false;
-    }
-    }
-    return false;
-}
-
-void CClockPropSheet::OnSaveToCommPort() {
-    RunClockCommand(IDS_WRITING_TO_CLOCK, [this] {
-        std::string backupPath;
-        if (!BackUpBeforeWrite(backupPath)) return;
-        TWriteResult result = TWriteResult::Failed;
-        {
-            CWaitCursor wait;
-            result = m_clockState.Write(m_port);
-        }
-        if (result == TWriteResult::Written) {
-            if (backupPath.empty())
-                OnStatusText(IDS_SENT_TO_CLOCK);
-            else
-                // The file's name on the line; its folder in the tool tip.
-                SetStatus(FormatString(GetString(IDS_SENT_WITH_BACKUP).c_str(),
-                                       std::filesystem::path(backupPath).filename().c_str()),
-                          FormatString(GetString(IDS_SENT_WITH_BACKUP).c_str(), backupPath.c_str()));
-            m_commonPage.MarkUnchanged();
-        } else if (result == TWriteResult::Failed) {
-            ShowClockFailure(IDS_WRITE_FAILED, m_clockState.GetWriteFailure().Sentence());
-        } else {
-            OnStatusText(CancelledWriteText(result));
-        }
-    });
 }
 
 QString CClockPropSheet::AskFileName(bool save, const QString& suffix) {
@@ -218,8 +125,6 @@ bool CClockPropSheet::CompareWithFile(const QString& path) {
     m_compareDlg->open();
     return true;
 }
-
-CCompareDlg* CClockPropSheet::GetCompareDialog() const { return m_compareDlg; }
 
 void CClockPropSheet::OnDump() {
     const QString path = AskFileName(true, QStringLiteral("txt"));

@@ -2,9 +2,6 @@
 // ends. No single-instance check: several copies may run side by side.
 #pragma once
 
-#include <functional>
-#include <utility>
-
 #include <QApplication>
 #include <QIcon>
 #include <QString>
@@ -18,7 +15,6 @@ public:
     ~CTarvelApp();
 
     // Builds the main window, runs it modally and destroys it; the exit code.
-    // With "--screenshots DIR" it renders every page into DIR instead.
     int Run();
 
     static QIcon GetIcon();
@@ -30,14 +26,6 @@ public:
     // Loads file into the sheet as soon as its window runs.
     static void OpenAtStart(CClockPropSheet& sheet, const QString& file);
 
-    // For the screenshots: makes the simulated clock refuse commands (on),
-    // or answer again; false when there is no such clock.
-    using TRefuseCommands = std::function<bool(bool on)>;
-    void SetRefuseCommands(TRefuseCommands refuse) { m_refuseCommands = std::move(refuse); }
-
 private:
-    int RenderScreenshots(const QString& dir);
-
     QApplication m_app;
-    TRefuseCommands m_refuseCommands;
 };

@@ -1,7 +1,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "SimClock.h"
 #include "SimPort.h"
 #include "TarvelApp.h"
 #include "TarvelVersion.h"
@@ -36,13 +35,5 @@ int main(int argc, char** argv) {
     // Before the window and its port: the stored port may be the simulated clock.
     RegisterSimPort();
     CTarvelApp app(argc, argv);
-    app.SetRefuseCommands([](bool on) {
-        CSimClock* clock = CSimPort::GetClock();
-        if (!clock) return false;
-        TSimFaults faults;
-        faults.answerQuestion = on;
-        clock->SetFaults(faults);
-        return true;
-    });
     return app.Run();
 }

@@ -22,6 +22,7 @@
 #include "ClockOffset.h"
 #include "CommPage.h"
 #include "CommPort.h"
+#include "ControlIds.h"
 #include "Resource.h"
 #include "StringTable.h"
 

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "ClockState.h"
+#include "ControlIds.h"
 #include "Resource.h"
 #include "SetupDiff.h"
 #include "SetupItems.h"

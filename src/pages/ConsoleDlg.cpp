@@ -14,6 +14,7 @@
 #include <QVBoxLayout>
 
 #include "CommPort.h"
+#include "ControlIds.h"
 #include "Resource.h"
 #include "StringTable.h"
 

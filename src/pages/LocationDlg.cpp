@@ -19,7 +19,8 @@
 #include "ClockState.h"
 #include "ClockWatch.h"
 #include "CommPort.h"
-#include "Prompts.h"
+#include "Waits.h"
+#include "ControlIds.h"
 #include "Resource.h"
 #include "StringTable.h"
 

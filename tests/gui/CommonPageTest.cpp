@@ -3,21 +3,18 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QTabWidget>
 #include <QTest>
 #include <QTreeWidget>
 
-#include <fstream>
-
-#include "ClockPropSheet.h"
+#include "CommonPage.h"
+#include "ControlIds.h"
+#include "FakePageHost.h"
 #include "GuiTestSupport.h"
-#include "Resource.h"
-#include "SheetPrompts.h"
 
 namespace {
 
-// A setup file of a record with a few known values.
-void WriteSetup(const std::string& path) {
+// A setup with a few known values.
+CClockState KnownSetup() {
     CClockState state;
     TClockConfig& c = *state.GetConfig();
     c.mainBaud = 3;    // 9600
@@ -26,30 +23,29 @@ void WriteSetup(const std::string& path) {
     c.lonSign = 'X';   // not a sign letter
     c.latSign = 'S';
     c.dstMinutes = 30;
-    std::ofstream out(path, std::ios::binary);
-    state.Serialize(out);
+    return state;
 }
 
-// A sheet with the Clock Setup page shown, optionally after loading a setup.
-struct TSetupSheet {
+// The Clock Setup page on a host of the test's own, optionally after
+// loading a setup as the window does.
+struct TSetupPage {
     CGuiProfile profile;
-    CTempDir dir;
-    CClockPropSheet sheet{IDS_CAPTION, nullptr, 0};
-    CSheetPrompts prompts{sheet};
-    CCommonPage& page = sheet.GetCommonPage();
+    CFakePageHost host;
+    CCommonPage page;
     QTreeWidget* tree = page.GetTree();
     QLineEdit* edit = qobject_cast<QLineEdit*>(page.FindControl(IDC_SETUP_VALUE));
     QComboBox* choice = qobject_cast<QComboBox*>(page.FindControl(IDC_SETUP_CHOICE));
     QPushButton* apply = qobject_cast<QPushButton*>(page.FindControl(IDC_SETUP_APPLY));
 
+    TSetupPage() { page.SetSheet(&host); }
+
     bool Load() {
-        WriteSetup(dir.File("a.hcs"));
-        return sheet.LoadFromFile(QString::fromStdString(dir.File("a.hcs")));
+        if (!host.LoadSetup(KnownSetup())) return false;
+        page.MarkUnchanged();
+        page.ClockStateChanged();
+        return true;
     }
-    void Show() {
-        sheet.show();
-        sheet.GetTabs()->setCurrentWidget(&page);
-    }
+    void Show() { page.show(); }
     QString Label(int item) { return FindItem(tree, item)->text(0); }
     void Select(int item) { tree->setCurrentItem(FindItem(tree, item)); }
     void ApplyText(const char* text) {
@@ -71,7 +67,7 @@ private slots:
 };
 
 void CCommonPageTest::TreeFollowsTheConfiguration() {
-    TSetupSheet s;
+    TSetupPage s;
     s.Show();
     QVERIFY(!s.tree->isEnabled() && !s.edit->isEnabled() && !s.choice->isEnabled() && !s.apply->isEnabled());
     QCOMPARE(s.tree->topLevelItemCount(), 0);
@@ -88,7 +84,7 @@ void CCommonPageTest::TreeFollowsTheConfiguration() {
     // A reload rebuilds from scratch: the selection and its editors go.
     s.Select(15);
     QVERIFY(s.apply->isEnabled());
-    s.sheet.GetClockState()->SetItem(15, 5, false);
+    s.host.state.SetItem(15, 5, false);
     QVERIFY(s.Load());
     QVERIFY(!s.tree->currentItem());
     QVERIFY(!s.apply->isEnabled() && s.edit->text().isEmpty());
@@ -101,23 +97,23 @@ void CCommonPageTest::TreeFollowsTheConfiguration() {
 }
 
 void CCommonPageTest::PickedChoiceIsStoredAtOnce() {
-    TSetupSheet s;
+    TSetupPage s;
     QVERIFY(s.Load());
     s.Show();  // first shown with a setup already there: built at once
     s.Select(6);
     QCOMPARE(s.choice->count(), 3);
     QCOMPARE(s.choice->currentText(), QStringLiteral("Odd"));
     QVERIFY(s.choice->isEnabled() && !s.edit->isEnabled() && !s.apply->isEnabled());
-    QCOMPARE(s.sheet.GetClockState()->GetConfig()->mainParity, 2);  // filling stored nothing
+    QCOMPARE(s.host.state.GetConfig()->mainParity, 2);  // filling stored nothing
 
     QTest::keyClick(s.choice, Qt::Key_Up);
     QCOMPARE(s.Label(6), QStringLiteral("Parity Even *"));
-    QCOMPARE(s.sheet.GetClockState()->GetConfig()->mainParity, 1);
-    QVERIFY(s.prompts.boxes.empty());
+    QCOMPARE(s.host.state.GetConfig()->mainParity, 1);
+    QVERIFY(s.host.boxes.empty());
 }
 
 void CCommonPageTest::OddStoredValuesShowAsTheyAre() {
-    TSetupSheet s;
+    TSetupPage s;
     QVERIFY(s.Load());
     s.Show();
     QCOMPARE(s.Label(7), QStringLiteral("Baud Rate Unexpected Value!"));
@@ -128,28 +124,28 @@ void CCommonPageTest::OddStoredValuesShowAsTheyAre() {
     QCOMPARE(s.Label(56), QStringLiteral("Longitude Sign %s"));
     s.Select(56);
     QCOMPARE(s.choice->currentText(), QStringLiteral("North"));
-    QCOMPARE(s.sheet.GetClockState()->GetConfig()->lonSign, 'X');
-    QVERIFY(s.prompts.boxes.empty());
+    QCOMPARE(s.host.state.GetConfig()->lonSign, 'X');
+    QVERIFY(s.host.boxes.empty());
 }
 
 void CCommonPageTest::NumbersAreScannedAndChecked() {
-    TSetupSheet s;
+    TSetupPage s;
     QVERIFY(s.Load());
     s.Show();
-    const TClockConfig& c = *s.sheet.GetClockState()->GetConfig();
+    const TClockConfig& c = *s.host.state.GetConfig();
     s.Select(15);
     QCOMPARE(s.edit->text(), QStringLiteral("30"));
     QVERIFY(s.edit->isEnabled() && s.apply->isEnabled() && !s.choice->isEnabled());
 
     s.ApplyText("60");
-    QCOMPARE(s.prompts.boxes, (std::vector<std::string>{"Input Error!  The valid range is 0 to 59."}));
+    QCOMPARE(s.host.boxes, (std::vector<std::string>{"Input Error!  The valid range is 0 to 59."}));
     QCOMPARE(c.dstMinutes, 30);
     QCOMPARE(s.Label(15), QStringLiteral("Change Over Minutes 30"));
     QCOMPARE(s.edit->text(), QStringLiteral("60"));
 
-    s.prompts.boxes.clear();
+    s.host.boxes.clear();
     for (const char* nothing : {"abc", "", "   ", "-"}) s.ApplyText(nothing);
-    QVERIFY(s.prompts.boxes.empty());
+    QVERIFY(s.host.boxes.empty());
     QCOMPARE(c.dstMinutes, 30);
     s.ApplyText(" 12abc");
     QCOMPARE(c.dstMinutes, 12);
@@ -159,7 +155,7 @@ void CCommonPageTest::NumbersAreScannedAndChecked() {
     // Beyond 32 bits is refused as out of range, never cut to fit.
     s.Select(47);
     s.ApplyText("4294967297");
-    QCOMPARE(s.prompts.boxes,
+    QCOMPARE(s.host.boxes,
              (std::vector<std::string>{"Input Error!  The valid range is -2147483648 to 2147483647."}));
     QCOMPARE(s.Label(47), QStringLiteral("Longitude Sum 0"));
 }

@@ -12,6 +12,8 @@
 #include "ClockPropSheet.h"
 #include "CompareDlg.h"
 #include "GuiTestSupport.h"
+#include "SheetParts.h"
+#include "ControlIds.h"
 #include "Resource.h"
 #include "SetupItems.h"
 #include "SheetPrompts.h"
@@ -38,7 +40,7 @@ struct TSheet {
     CTempDir dir;
     CClockPropSheet sheet{IDS_CAPTION, nullptr, 0};
     CSheetPrompts prompts{sheet};
-    QTreeWidget* tree = sheet.GetCommonPage().GetTree();
+    QTreeWidget* tree = CommonPage(sheet).GetTree();
 
     QString File(const char* name) { return QString::fromStdString(dir.File(name)); }
     bool Marked(int item) {
@@ -67,10 +69,10 @@ void CCompareTest::CompareListsTheDifferingItems() {
     TSheet s;
     s.sheet.show();
     // Nothing to compare before a setup is shown.
-    QVERIFY(!s.sheet.IsMenuCommandEnabled(ID_FILE_COMPARE));
+    QVERIFY(!IsMenuEnabled(s.sheet, ID_FILE_COMPARE));
     WriteSetup(s.dir.File("a.hcs"), Base());
     QVERIFY(s.sheet.LoadFromFile(s.File("a.hcs")));
-    QVERIFY(s.sheet.IsMenuCommandEnabled(ID_FILE_COMPARE));
+    QVERIFY(IsMenuEnabled(s.sheet, ID_FILE_COMPARE));
 
     TClockConfig other = Base();
     other.mainBaud = 4;
@@ -81,7 +83,7 @@ void CCompareTest::CompareListsTheDifferingItems() {
     QVERIFY(s.sheet.GetClockState()->SetItem(15, 45, false));
 
     QVERIFY(s.sheet.CompareWithFile(s.File("b.hcs")));
-    CCompareDlg* dlg = s.sheet.GetCompareDialog();
+    CCompareDlg* dlg = CompareDialog(s.sheet);
     QVERIFY(dlg && dlg->isVisible());
     QVERIFY(dlg->windowTitle().contains(QLatin1String("b.hcs")));
     QTableWidget* table = dlg->GetTable();
@@ -98,8 +100,8 @@ void CCompareTest::CompareListsTheDifferingItems() {
     // Comparing with itself: the same, no table; the setup shown is untouched.
     QVERIFY(s.sheet.SaveToFile(s.File("c.hcs")));
     QVERIFY(s.sheet.CompareWithFile(s.File("c.hcs")));
-    QVERIFY(s.sheet.GetCompareDialog() != dlg || dlg->GetTable()->rowCount() == 0);
-    dlg = s.sheet.GetCompareDialog();
+    QVERIFY(CompareDialog(s.sheet) != dlg || dlg->GetTable()->rowCount() == 0);
+    dlg = CompareDialog(s.sheet);
     QCOMPARE(dlg->GetTable()->rowCount(), 0);
     QCOMPARE(dlg->GetSummary(), QStringLiteral("The setup shown and the file are the same."));
     QCOMPARE(s.sheet.GetClockState()->GetConfig()->dstMinutes, 45);
@@ -109,15 +111,15 @@ void CCompareTest::CompareListsTheDifferingItems() {
     one.keyLock = 1;
     WriteSetup(s.dir.File("d.hcs"), one);
     QVERIFY(s.sheet.CompareWithFile(s.File("d.hcs")));
-    dlg = s.sheet.GetCompareDialog();
+    dlg = CompareDialog(s.sheet);
     QCOMPARE(dlg->GetTable()->rowCount(), 1);
     QCOMPARE(dlg->GetSummary(), QStringLiteral("1 setup item differs between the setup shown and the file."));
 
     // A file that cannot be read is told, and no dialog is left for it.
     dlg->close();
-    QTRY_VERIFY_WITH_TIMEOUT(!s.sheet.GetCompareDialog(), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(!CompareDialog(s.sheet), 10000);
     QVERIFY(!s.sheet.CompareWithFile(s.File("missing.hcs")));
-    QVERIFY(!s.sheet.GetCompareDialog());
+    QVERIFY(!CompareDialog(s.sheet));
     QCOMPARE(s.prompts.boxes.size(), std::size_t(1));
 }
 
@@ -126,12 +128,12 @@ void CCompareTest::ChangedItemsAreMarkedUntilSavedOrLoaded() {
     WriteSetup(s.dir.File("a.hcs"), Base());
     QVERIFY(s.sheet.LoadFromFile(s.File("a.hcs")));
     s.sheet.show();
-    s.sheet.GetTabs()->setCurrentWidget(&s.sheet.GetCommonPage());
+    Tabs(s.sheet)->setCurrentWidget(&CommonPage(s.sheet));
     QCOMPARE(s.MarkedCount(), 0);
 
     // A choice picked in the page marks its item and its branch.
     s.tree->setCurrentItem(FindItem(s.tree, 12));
-    auto* choice = qobject_cast<QComboBox*>(s.sheet.GetCommonPage().FindControl(IDC_SETUP_CHOICE));
+    auto* choice = qobject_cast<QComboBox*>(CommonPage(s.sheet).FindControl(IDC_SETUP_CHOICE));
     QVERIFY(choice);
     QTest::keyClick(choice, Qt::Key_Down);
     QCOMPARE(FindItem(s.tree, 12)->text(0), QStringLiteral("Key Lock Locked *"));

@@ -8,7 +8,7 @@
 
 #include "DlgCommDelay.h"
 #include "Messages.h"
-#include "Prompts.h"
+#include "Waits.h"
 #include "QtClockUi.h"
 
 namespace {

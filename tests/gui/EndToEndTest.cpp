@@ -19,10 +19,12 @@
 
 #include "ClockPropSheet.h"
 #include "GuiTestSupport.h"
+#include "SheetParts.h"
 #include "Messages.h"
 #include "PortCatalogue.h"
 #include "Profile.h"
 #include "ClockUi.h"
+#include "ControlIds.h"
 #include "Resource.h"
 #include "SheetPrompts.h"
 #include "SimClock.h"
@@ -135,15 +137,15 @@ void CEndToEndTest::StartsOnTheSimulatedClockReadyToLoad() {
 
     // Opened while the window was made; the menu knows it from the start.
     QVERIFY(sheet.GetPort()->IsOpen());
-    QVERIFY(sheet.IsMenuCommandEnabled(ID_FILE_LOAD_COMM));
-    QVERIFY(!sheet.IsMenuCommandEnabled(ID_FILE_SAVE_COMM));
-    QCOMPARE(Control<QComboBox>(sheet.GetSetupPage(), IDC_COMM_PORT)->currentText(),
+    QVERIFY(IsMenuEnabled(sheet, ID_FILE_LOAD_COMM));
+    QVERIFY(!IsMenuEnabled(sheet, ID_FILE_SAVE_COMM));
+    QCOMPARE(Control<QComboBox>(SetupPage(sheet), IDC_COMM_PORT)->currentText(),
              QStringLiteral("SIM (simulated clock)"));
 
-    sheet.GetMenuAction(ID_FILE_LOAD_COMM)->trigger();
-    QCOMPARE(sheet.GetStatusText(), std::string("Got clock configuration data from clock successfully."));
+    MenuAction(sheet, ID_FILE_LOAD_COMM)->trigger();
+    QCOMPARE(StatusText(sheet), std::string("Got clock configuration data from clock successfully."));
     QVERIFY(Same(*sheet.GetClockState()->GetConfig(), CSimClock::MakeFactorySetup()));
-    QVERIFY(sheet.IsMenuCommandEnabled(ID_FILE_SAVE_COMM));
+    QVERIFY(IsMenuEnabled(sheet, ID_FILE_SAVE_COMM));
     QVERIFY(session.prompts->boxes.empty());
 }
 
@@ -156,7 +158,7 @@ void CEndToEndTest::WholeSessionOnTheSimulatedClock() {
     CClockState& state = *sheet.GetClockState();
 
     // Pick the simulated clock from the port list and open it.
-    CSetupDlg& commPage = sheet.GetSetupPage();
+    CSetupDlg& commPage = SetupPage(sheet);
     QComboBox* ports = Control<QComboBox>(commPage, IDC_COMM_PORT);
     QVERIFY(ports);
     const int sim = ports->findText(QStringLiteral("SIM (simulated clock)"));
@@ -165,17 +167,17 @@ void CEndToEndTest::WholeSessionOnTheSimulatedClock() {
     QTest::mouseClick(Control<QPushButton>(commPage, IDC_OPEN_PORT), Qt::LeftButton);
     QVERIFY(sheet.GetPort()->IsOpen());
     QCOMPARE(GetProfileString("Communication", "CommPort", ""), std::string("SIM"));
-    QVERIFY(sheet.IsMenuCommandEnabled(ID_FILE_LOAD_COMM));
+    QVERIFY(IsMenuEnabled(sheet, ID_FILE_LOAD_COMM));
 
-    sheet.GetMenuAction(ID_FILE_LOAD_COMM)->trigger();
-    QCOMPARE(sheet.GetStatusText(), std::string("Got clock configuration data from clock successfully."));
+    MenuAction(sheet, ID_FILE_LOAD_COMM)->trigger();
+    QCOMPARE(StatusText(sheet), std::string("Got clock configuration data from clock successfully."));
     CSimClock* clock = CSimPort::GetClock();
     QVERIFY(clock);
     QVERIFY(Same(*state.GetConfig(), clock->GetEeprom()));
 
     // Three items of different kinds, through the Clock Setup page.
-    CCommonPage& setupPage = sheet.GetCommonPage();
-    sheet.GetTabs()->setCurrentWidget(&setupPage);
+    CCommonPage& setupPage = CommonPage(sheet);
+    Tabs(sheet)->setCurrentWidget(&setupPage);
     QTreeWidget* tree = setupPage.GetTree();
     auto* choice = Control<QComboBox>(setupPage, IDC_SETUP_CHOICE);
     auto* value = Control<QLineEdit>(setupPage, IDC_SETUP_VALUE);
@@ -200,10 +202,10 @@ void CEndToEndTest::WholeSessionOnTheSimulatedClock() {
     QCOMPARE(int(GetBE16(edited.lonDeg)), 123);
 
     // Into the clock: records, verification, EEPROM, reset, each after its countdown.
-    sheet.GetTabs()->setCurrentWidget(&commPage);
-    sheet.GetMenuAction(ID_FILE_SAVE_COMM)->trigger();
+    Tabs(sheet)->setCurrentWidget(&commPage);
+    MenuAction(sheet, ID_FILE_SAVE_COMM)->trigger();
     // The clock's setup was kept first, and the line says where.
-    QCOMPARE(sheet.GetStatusText().rfind("Sent clock configuration data to clock successfully. Backup: ", 0),
+    QCOMPARE(StatusText(sheet).rfind("Sent clock configuration data to clock successfully. Backup: ", 0),
              std::size_t(0));
     QCOMPARE(session.countdowns, 3);
     QVERIFY(Same(clock->GetEeprom(), edited));
@@ -214,8 +216,8 @@ void CEndToEndTest::WholeSessionOnTheSimulatedClock() {
 
     // Read back over a local change that never went to the clock.
     QVERIFY(state.SetItem(15, 10, false));
-    sheet.GetMenuAction(ID_FILE_LOAD_COMM)->trigger();
-    QCOMPARE(sheet.GetStatusText(), std::string("Got clock configuration data from clock successfully."));
+    MenuAction(sheet, ID_FILE_LOAD_COMM)->trigger();
+    QCOMPARE(StatusText(sheet), std::string("Got clock configuration data from clock successfully."));
     QVERIFY(Same(*state.GetConfig(), edited));
 
     // To a file and back, then the dump.

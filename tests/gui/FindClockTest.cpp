@@ -15,6 +15,8 @@
 #include "CommPort.h"
 #include "FakeSysfs.h"
 #include "GuiTestSupport.h"
+#include "SheetParts.h"
+#include "ControlIds.h"
 #include "Resource.h"
 #include "SetupDlg.h"
 #include "SheetPrompts.h"
@@ -24,14 +26,14 @@
 namespace {
 
 QComboBox* Combo(CClockPropSheet& sheet, unsigned id) {
-    return qobject_cast<QComboBox*>(sheet.GetSetupPage().FindControl(static_cast<int>(id)));
+    return qobject_cast<QComboBox*>(SetupPage(sheet).FindControl(static_cast<int>(id)));
 }
 
 QPushButton* FindButton(CClockPropSheet& sheet) {
-    return qobject_cast<QPushButton*>(sheet.GetSetupPage().FindControl(static_cast<int>(IDC_FIND_CLOCK)));
+    return qobject_cast<QPushButton*>(SetupPage(sheet).FindControl(static_cast<int>(IDC_FIND_CLOCK)));
 }
 
-QProgressDialog* Progress(CClockPropSheet& sheet) { return sheet.GetSetupPage().findChild<QProgressDialog*>(); }
+QProgressDialog* Progress(CClockPropSheet& sheet) { return SetupPage(sheet).findChild<QProgressDialog*>(); }
 
 // Two USB adapters: a line where nothing answers, then the clock's.
 struct TMachine {
@@ -79,11 +81,11 @@ void CFindClockTest::FindsTheClockAndOpensItsPortAtItsRate() {
     sheet.show();
     QComboBox* baud = Combo(sheet, IDC_BAUD);
     baud->setCurrentIndex(baud->findText(QStringLiteral("9600")));
-    QSignalSpy done(&sheet.GetSetupPage(), &CSetupDlg::FindClockDone);
+    QSignalSpy done(&SetupPage(sheet), &CSetupDlg::FindClockDone);
 
     QTest::mouseClick(FindButton(sheet), Qt::LeftButton);
     // The search runs behind a progress dialog while the window goes on.
-    QVERIFY(sheet.GetSetupPage().IsFindingClock());
+    QVERIFY(SetupPage(sheet).IsFindingClock());
     QVERIFY(PumpUntil([&] { return Progress(sheet) && Progress(sheet)->isVisible(); }));
     QVERIFY(!FindButton(sheet)->isEnabled());
     QVERIFY(PumpUntil([&] { return done.count() == 1; }, 60000));
@@ -95,9 +97,10 @@ void CFindClockTest::FindsTheClockAndOpensItsPortAtItsRate() {
     QCOMPARE(Combo(sheet, IDC_MODEL)->currentText(), QStringLiteral("K203"));
     QVERIFY(sheet.GetPort()->IsOpen());
     std::string rate;
-    QVERIFY(sheet.GetPort()->GetBaud(rate));
+    CPortSettings now;
+    QVERIFY(sheet.GetPort()->GetSettings(now) && now.GetBaud(rate));
     QCOMPARE(rate, std::string("19200"));
-    QVERIFY2(sheet.GetStatusText().find("K203") != std::string::npos, sheet.GetStatusText().c_str());
+    QVERIFY2(StatusText(sheet).find("K203") != std::string::npos, StatusText(sheet).c_str());
     QVERIFY(prompts.boxes.empty());
     QVERIFY(FindButton(sheet)->isEnabled());
     // The clock was only asked for its ROM date.
@@ -113,9 +116,9 @@ void CFindClockTest::CancelEndsTheSearchAndReopensThePort() {
     sheet.show();
     QComboBox* port = Combo(sheet, IDC_COMM_PORT);
     port->setCurrentIndex(port->findText(QStringLiteral("/dev/ttyUSB10"), Qt::MatchStartsWith));
-    sheet.GetSetupPage().OnOpenCommPort();
-    QVERIFY2(sheet.GetPort()->IsOpen(), sheet.GetSetupPage().GetPortStateText().c_str());
-    QSignalSpy done(&sheet.GetSetupPage(), &CSetupDlg::FindClockDone);
+    SetupPage(sheet).OnOpenCommPort();
+    QVERIFY2(sheet.GetPort()->IsOpen(), SetupPage(sheet).GetPortStateText().c_str());
+    QSignalSpy done(&SetupPage(sheet), &CSetupDlg::FindClockDone);
 
     QTest::mouseClick(FindButton(sheet), Qt::LeftButton);
     QVERIFY(PumpUntil([&] { return Progress(sheet) && Progress(sheet)->isVisible(); }));

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <stdlib.h>
 #include <termios.h>
@@ -41,6 +43,9 @@ private:
     bool m_hadData = false;
 };
 
+// A key of the profile's "Communication" section, "<none>" when absent.
+inline std::string StoredComm(const char* key) { return GetProfileString("Communication", key, "<none>"); }
+
 // The master side stays with the test; the slave keeps one descriptor open
 // so the line never hangs up between the port's opens.
 class CPseudoTerminal {
@@ -66,6 +71,23 @@ public:
     const std::string& SlaveName() const { return m_slaveName; }
     bool WriteToPort(const std::string& bytes) {
         return ::write(m_master, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+    }
+    // Bytes waiting for the port, taken by nobody yet.
+    int Queued() const {
+        int count = -1;
+        return ::ioctl(m_slave, FIONREAD, &count) == 0 ? count : -1;
+    }
+    // What the port wrote, until want bytes came or none came for 2 s.
+    std::string Receive(std::size_t want) {
+        std::string got;
+        char buf[256];
+        pollfd p{m_master, POLLIN, 0};
+        while (got.size() < want && ::poll(&p, 1, 2000) > 0) {
+            const ssize_t n = ::read(m_master, buf, sizeof buf);
+            if (n <= 0) break;
+            got.append(buf, static_cast<std::size_t>(n));
+        }
+        return got;
     }
 
 private:

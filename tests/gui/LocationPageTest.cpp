@@ -1,18 +1,17 @@
-// The Location page: zone and offset from the PC, the local offset into the
-// setup, the two time transfers and the watch with a simulated clock. The PC
-// clock is never touched: the page's clock setter is replaced.
+// The Location page on a host of the test's own: zone and offset from the
+// PC, the local offset into the setup, the two time transfers and the watch
+// with a simulated clock. The PC clock is never touched: the page's clock
+// setter is replaced.
 #include <stdlib.h>
 
 #include <QChart>
 #include <QChartView>
 #include <QCheckBox>
 #include <QDateTime>
-#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLineSeries>
 #include <QPushButton>
-#include <QTabWidget>
 #include <QTest>
 
 #include <atomic>
@@ -20,18 +19,16 @@
 #include <cstdio>
 #include <ctime>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <vector>
 
-#include "ClockPropSheet.h"
 #include "ClockWatch.h"
+#include "ControlIds.h"
 #include "EchoPatience.h"
+#include "FakePageHost.h"
 #include "GuiTestSupport.h"
+#include "LocationDlg.h"
 #include "Profile.h"
-#include "QtPromptHooks.h"
-#include "Resource.h"
-#include "SheetPrompts.h"
 #include "SimClock.h"
 
 namespace {
@@ -58,30 +55,43 @@ std::time_t Utc(int year, int month, int day, int hour, int minute, int second) 
     return ::timegm(&tm);
 }
 
-CLocationDlg& ShowLocation(CClockPropSheet& sheet) {
-    // The clock's echo has time to come back on a loaded machine.
-    WriteProfileInt("Communication", "CharDelay", 50);
-    sheet.show();
-    sheet.GetTabs()->setCurrentIndex(2);
-    return sheet.GetLocationPage();
-}
+// The page shown on the test's host, its beeps counted.
+struct TLocation {
+    CGuiProfile profile;
+    CFakePageHost host;
+    CLocationDlg page;
+    int beeps = 0;
 
-template <typename T>
-T* Control(CLocationDlg& page, unsigned id) {
-    return qobject_cast<T*>(page.FindControl(static_cast<int>(id)));
-}
+    TLocation() {
+        // The clock's echo has time to come back on a loaded machine.
+        WriteProfileInt("Communication", "CharDelay", 50);
+        page.SetSheet(&host);
+        page.SetBeeper([this] { ++beeps; });
+        page.show();
+    }
+    // Opens the port and tells the page, as the window does.
+    bool Open(const std::string& name) {
+        const bool opened = host.port.Open(name);
+        page.PortStateChanged();
+        return opened;
+    }
+    template <typename T>
+    T* Control(unsigned id) {
+        return qobject_cast<T*>(page.FindControl(static_cast<int>(id)));
+    }
+};
 
 // A simulated clock `ahead` whole seconds ahead of the PC whenever it is
-// asked its time, with the sheet's port open on it.
+// asked its time, with the page's port open on it.
 struct CWatchedClock {
     CSimClock clock;
-    explicit CWatchedClock(CClockPropSheet& sheet, int ahead) {
+    CWatchedClock(TLocation& location, int ahead) {
         clock.SetCommandHandler([this, ahead](const std::string& command) {
             if (command == "TU") clock.SetClockTime(std::time(nullptr) + ahead);
         });
         if (!clock.Start()) return;
         RegisterPatientPort("CLOCK", clock.DevicePath());
-        sheet.GetPort()->Open("CLOCK");
+        location.Open("CLOCK");
     }
     int Asks() const {
         int asks = 0;
@@ -110,13 +120,11 @@ class CLocationPageTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase() { CQtPromptHooks::Install(); }
-    void cleanupTestCase() { CQtPromptHooks::Uninstall(); }
     void ZoneAndOffsetComeFromThePC();
     void OffsetGoesIntoTheSetupInMinutes();
     void ClockReplyBecomesTheTimeToSet();
     void ClockTimeToPCAndBack();
-        void WatchShowsTheOffsetWithinItsUncertainty();
+    void WatchShowsTheOffsetWithinItsUncertainty();
     void WatchStartsSilentAndPausesWhileHiddenOrDuringATransfer();
     void WatchToldOfAFailedPollAsksAgain();
 };
@@ -146,20 +154,14 @@ void CLocationPageTest::ZoneAndOffsetComeFromThePC() {
 }
 
 void CLocationPageTest::OffsetGoesIntoTheSetupInMinutes() {
-    CGuiProfile profile;
     CZone inZone("IST-5:30");
-    CTempDir dir;
-    std::ostringstream setup;
-    CClockState().Serialize(setup);
-    WriteWholeFile(dir.File("setup.hcs"), setup.str());
-    CClockPropSheet sheet(IDS_CAPTION, nullptr, 0);
-    CSheetPrompts prompts(sheet);
-    CLocationDlg& page = ShowLocation(sheet);
-    auto* edit = Control<QLineEdit>(page, IDC_LOCAL_OFFSET);
-    auto* apply = Control<QPushButton>(page, IDC_APPLY_OFFSET);
+    TLocation t;
+    auto* edit = t.Control<QLineEdit>(IDC_LOCAL_OFFSET);
+    auto* apply = t.Control<QPushButton>(IDC_APPLY_OFFSET);
     QCOMPARE(edit->text(), QStringLiteral("5"));
     QVERIFY(!edit->isEnabled() && apply->isEnabled());
-    QVERIFY(sheet.LoadFromFile(QString::fromStdString(dir.File("setup.hcs"))));
+    QVERIFY(t.host.LoadSetup());
+    t.page.ClockStateChanged();
     QVERIFY(edit->isEnabled());
 
     const struct {
@@ -168,19 +170,19 @@ void CLocationPageTest::OffsetGoesIntoTheSetupInMinutes() {
     } cases[] = {
         {"12", 720}, {" -12 ", -720}, {"13", 0}, {"-13", 0}, {"abc", 0}, {"1 2", 0}, {"99999999999", 0}, {"3", 180},
     };
-    const auto* record = reinterpret_cast<const unsigned char*>(sheet.GetClockState()->GetConfig());
+    const auto* record = reinterpret_cast<const unsigned char*>(t.host.state.GetConfig());
     int expected = static_cast<std::int16_t>((record[0x0C] << 8) | record[0x0D]);
     for (const auto& c : cases) {
-        prompts.beeps = 0;
+        t.beeps = 0;
         edit->setText(QString::fromLatin1(c.text));
         apply->click();
         if (c.stored != 0) expected = c.stored;
         QVERIFY2(static_cast<std::int16_t>((record[0x0C] << 8) | record[0x0D]) == expected, c.text);
-        QVERIFY2(prompts.beeps == (c.stored == 0 ? 1 : 0), c.text);
+        QVERIFY2(t.beeps == (c.stored == 0 ? 1 : 0), c.text);
         // A refused offset gives way to the PC's own.
         QVERIFY2(edit->text() == QString::fromLatin1(c.stored == 0 ? "5" : c.text), c.text);
     }
-    QVERIFY(prompts.boxes.empty());
+    QVERIFY(t.host.boxes.empty());
 }
 
 void CLocationPageTest::ClockReplyBecomesTheTimeToSet() {
@@ -210,7 +212,6 @@ void CLocationPageTest::ClockReplyBecomesTheTimeToSet() {
 }
 
 void CLocationPageTest::ClockTimeToPCAndBack() {
-    CGuiProfile profile;
     CZone inZone("UTC0");  // the clock takes the PC's local time
     CSimClock clock;
     // Each time request finds the clock at a chosen time.
@@ -219,39 +220,35 @@ void CLocationPageTest::ClockTimeToPCAndBack() {
         if (command == "TU") clock.SetClockTime(clockTime.load());
     });
     QVERIFY2(clock.Start(), clock.LastError().c_str());
-    CClockPropSheet sheet(IDS_CAPTION, nullptr, 0);
-    CSheetPrompts prompts(sheet);
-    CLocationDlg& page = ShowLocation(sheet);
+    TLocation t;
     std::vector<std::time_t> set;
     CSystemClock::TResult answer{CSystemClock::SET, {}};
-    page.SetClockSetter([&](std::time_t utc) {
+    t.page.SetClockSetter([&](std::time_t utc) {
         set.push_back(utc);
         return answer;
     });
-    auto* toPC = Control<QPushButton>(page, IDC_CLOCK_TO_PC);
-    auto* toClock = Control<QPushButton>(page, IDC_PC_TO_CLOCK);
+    auto* toPC = t.Control<QPushButton>(IDC_CLOCK_TO_PC);
+    auto* toClock = t.Control<QPushButton>(IDC_PC_TO_CLOCK);
+    auto status = [&] { return t.host.StatusText(); };
 
-    // Port closed: both off, and asked anyway they only beep.
+    // Port closed: both off (asked anyway they only beep: PagesTest).
     QVERIFY(!toPC->isEnabled() && !toClock->isEnabled());
-    page.OnClockTimeToPC();
-    page.OnPCTimeToClock();
-    QCOMPARE(prompts.beeps, 2);
     // The clock's line, with a late echo waited for (EchoPatience.h).
     RegisterPatientPort("CLOCK", clock.DevicePath());
-    QVERIFY(sheet.GetPort()->Open("CLOCK"));
+    QVERIFY(t.Open("CLOCK"));
     QVERIFY(toPC->isEnabled() && toClock->isEnabled());
 
     // Second 59 carries into the next minute.
     clockTime = (std::time(nullptr) + 3600) / 60 * 60 + 59;
     toPC->click();
-    QVERIFY2(set == std::vector<std::time_t>{clockTime + 1}, sheet.GetStatusText().c_str());
-    QCOMPARE(prompts.beeps, 2);
-    QCOMPARE(sheet.GetStatusText(), std::string("The PC clock was set from the clock's time."));
+    QVERIFY2(set == std::vector<std::time_t>{clockTime + 1}, status().c_str());
+    QCOMPARE(t.beeps, 0);
+    QCOMPARE(status(), std::string("The PC clock was set from the clock's time."));
     // A refusal beeps and says why.
     answer = CSystemClock::TResult{CSystemClock::AUTOMATIC_SYNC, {}};
     toPC->click();
-    QCOMPARE(prompts.beeps, 3);
-    QCOMPARE(sheet.GetStatusText(), std::string("The PC clock was not set: automatic time synchronisation is on."));
+    QCOMPARE(t.beeps, 1);
+    QCOMPARE(status(), std::string("The PC clock was not set: automatic time synchronisation is on."));
 
     // A '?' from the clock is a refusal, no echo is no transfer: each beeps,
     // says so in the status line, and leaves both clocks alone.
@@ -271,14 +268,14 @@ void CLocationPageTest::ClockTimeToPCAndBack() {
         TSimFaults faults;
         faults.*(f.fault) = true;
         clock.SetFaults(faults);
-        const int beeps = prompts.beeps;
+        const int beeps = t.beeps;
         PatientPortPatience() = faults.noEcho ? 0 : kEchoPatienceMs;
         // Each with the clock's reason after it.
         toClock->click();
-        QVERIFY2(sheet.GetStatusText().starts_with(std::string(f.toClock) + " "), sheet.GetStatusText().c_str());
+        QVERIFY2(status().starts_with(std::string(f.toClock) + " "), status().c_str());
         toPC->click();
-        QVERIFY2(sheet.GetStatusText().starts_with(std::string(f.toPC) + " "), sheet.GetStatusText().c_str());
-        QCOMPARE(prompts.beeps, beeps + 2);
+        QVERIFY2(status().starts_with(std::string(f.toPC) + " "), status().c_str());
+        QCOMPARE(t.beeps, beeps + 2);
     }
     PatientPortPatience() = kEchoPatienceMs;
     QVERIFY(set.empty());
@@ -288,104 +285,90 @@ void CLocationPageTest::ClockTimeToPCAndBack() {
     clock.SetFaults(TSimFaults{});
     clock.SetClockTime(Utc(2001, 1, 1, 0, 0, 0));
     toClock->click();
-    QCOMPARE(prompts.beeps, 7);
-    QCOMPARE(sheet.GetStatusText(), std::string("The clock's time was set from the PC."));
+    QCOMPARE(t.beeps, 5);
+    QCOMPARE(status(), std::string("The clock's time was set from the PC."));
     QVERIFY(std::labs(static_cast<long>(clock.GetClockTime() - std::time(nullptr))) <= 120);
     QVERIFY(clock.GetCommandLog().back().ends_with("TS"));
-    QVERIFY(prompts.boxes.empty());
+    QVERIFY(t.host.boxes.empty());
 }
 
 void CLocationPageTest::WatchShowsTheOffsetWithinItsUncertainty() {
     for (const int ahead : {3, -2}) {
-        CGuiProfile profile;
-        CClockPropSheet sheet(IDS_CAPTION, nullptr, 0);
-        CLocationDlg& page = ShowLocation(sheet);
-        CWatchedClock sim(sheet, ahead);
-        QVERIFY(sheet.GetPort()->IsOpen());
-        Control<QCheckBox>(page, IDC_WATCH)->click();
-        CClockWatch& watch = *page.GetWatch();
+        TLocation t;
+        CWatchedClock sim(t, ahead);
+        QVERIFY(t.host.port.IsOpen());
+        t.Control<QCheckBox>(IDC_WATCH)->click();
+        CClockWatch& watch = *t.page.GetWatch();
         QTRY_VERIFY_WITH_TIMEOUT(watch.GetPolls() >= 4, 60000);
 
-        const QLabel* shown = Control<QLabel>(page, IDC_WATCH_OFFSET);
+        const QLabel* shown = t.Control<QLabel>(IDC_WATCH_OFFSET);
         double offset = 0, uncertainty = 0;
         QVERIFY2(ReadOffset(shown, offset, uncertainty), qPrintable(shown->text()));
         QVERIFY2(std::fabs(offset - ahead) <= uncertainty + 0.002 && uncertainty < 0.5, qPrintable(shown->text()));
         // The clock's time as it told it: the PC's UTC plus the offset.
-        const QString timeText = Control<QLabel>(page, IDC_WATCH_TIME)->text();
+        const QString timeText = t.Control<QLabel>(IDC_WATCH_TIME)->text();
         QDateTime told = QDateTime::fromString(timeText, QStringLiteral("yyyy-MM-dd HH:mm:ss 'UTC'"));
         told.setTimeSpec(Qt::UTC);
         QVERIFY2(std::llabs(told.toSecsSinceEpoch() - (std::time(nullptr) + ahead)) <= 3, qPrintable(timeText));
         // One point a poll on the plot, the newest where the text says.
-        const auto* line = qobject_cast<QLineSeries*>(
-            Control<QChartView>(page, IDC_WATCH_PLOT)->chart()->series().last());
+        const auto* line =
+            qobject_cast<QLineSeries*>(t.Control<QChartView>(IDC_WATCH_PLOT)->chart()->series().last());
         QVERIFY(line);
         QCOMPARE(line->count(), watch.GetPolls());
         QVERIFY(std::fabs(line->points().last().y() - offset) < 0.001);
-
-        if (ahead < 0) {
-            const QByteArray folder = qgetenv("TARVEL_SHOTS_DIR");
-            // Some more polls for a picture.
-            QTRY_VERIFY_WITH_TIMEOUT(folder.isEmpty() || watch.GetPolls() >= 12, 60000);
-            if (!folder.isEmpty() && QDir().mkpath(QString::fromLocal8Bit(folder)))
-                QVERIFY(sheet.grab().save(QString::fromLocal8Bit(folder) + QStringLiteral("/location-watch.png")));
-        }
     }
 }
 
 void CLocationPageTest::WatchStartsSilentAndPausesWhileHiddenOrDuringATransfer() {
-    CGuiProfile profile;
-    CClockPropSheet sheet(IDS_CAPTION, nullptr, 0);
-    CLocationDlg& page = ShowLocation(sheet);
-    CWatchedClock sim(sheet, 1);
-    QVERIFY(sheet.GetPort()->IsOpen());
+    TLocation t;
+    CWatchedClock sim(t, 1);
+    QVERIFY(t.host.port.IsOpen());
     // Unticked, as it starts: nothing is sent.
-    QVERIFY(!Control<QCheckBox>(page, IDC_WATCH)->isChecked());
-    QVERIFY(WaitTicks(page, 3));
+    QVERIFY(!t.Control<QCheckBox>(IDC_WATCH)->isChecked());
+    QVERIFY(WaitTicks(t.page, 3));
     QCOMPARE(sim.Asks(), 0);
-    QVERIFY(Control<QLabel>(page, IDC_WATCH_OFFSET)->text().isEmpty());
-    Control<QCheckBox>(page, IDC_WATCH)->click();
-    CClockWatch& watch = *page.GetWatch();
+    QVERIFY(t.Control<QLabel>(IDC_WATCH_OFFSET)->text().isEmpty());
+    t.Control<QCheckBox>(IDC_WATCH)->click();
+    CClockWatch& watch = *t.page.GetWatch();
     QTRY_VERIFY_WITH_TIMEOUT(watch.GetPolls() >= 1, 30000);
 
-    // The Console page in front: nothing is due and nothing is sent.
-    sheet.GetTabs()->setCurrentWidget(&sheet.GetConsolePage());
+    // Hidden (another tab in front): nothing is due and nothing is sent.
+    t.page.hide();
     QVERIFY(!watch.IsAsking());
     int asks = sim.Asks();
-    QVERIFY(WaitTicks(page, 4));
+    QVERIFY(WaitTicks(t.page, 4));
     QCOMPARE(sim.Asks(), asks);
-    // Back in front, it goes on.
-    sheet.GetTabs()->setCurrentWidget(&page);
+    // Shown again, it goes on.
+    t.page.show();
     QTRY_VERIFY_WITH_TIMEOUT(sim.Asks() > asks, 30000);
 
     // A transfer holds the line for seconds: the watch waits for its end.
     int during = -1;
-    QVERIFY(sheet.RunClockCommand(0, [&] {
+    QVERIFY(t.host.RunClockCommand(0, [&] {
         asks = sim.Asks();
-        if (WaitTicks(page, 4)) during = sim.Asks() - asks;
+        if (WaitTicks(t.page, 4)) during = sim.Asks() - asks;
     }));
     QCOMPARE(during, 0);
     QTRY_VERIFY_WITH_TIMEOUT(sim.Asks() > asks, 30000);
 }
 
 void CLocationPageTest::WatchToldOfAFailedPollAsksAgain() {
-    CGuiProfile profile;
-    CClockPropSheet sheet(IDS_CAPTION, nullptr, 0);
-    CLocationDlg& page = ShowLocation(sheet);
-    CWatchedClock sim(sheet, 0);
-    QVERIFY(sheet.GetPort()->IsOpen());
+    TLocation t;
+    CWatchedClock sim(t, 0);
+    QVERIFY(t.host.port.IsOpen());
     TSimFaults silent;
     silent.noEcho = true;
     sim.clock.SetFaults(silent);
     PatientPortPatience() = 0;
-    Control<QCheckBox>(page, IDC_WATCH)->click();
+    t.Control<QCheckBox>(IDC_WATCH)->click();
     // The reason after it, as the page's transfers give theirs.
     const std::string told = "The watch got no time from the clock (asked again in 5 s): No echo of byte 1";
-    QTRY_VERIFY2_WITH_TIMEOUT(sheet.GetStatusText().starts_with(told), sheet.GetStatusText().c_str(), 30000);
-    QCOMPARE(page.GetWatch()->GetPolls(), 0);
+    QTRY_VERIFY2_WITH_TIMEOUT(t.host.StatusText().starts_with(told), t.host.StatusText().c_str(), 30000);
+    QCOMPARE(t.page.GetWatch()->GetPolls(), 0);
     // The clock answers again: the next ask gives a time.
     sim.clock.SetFaults(TSimFaults{});
     PatientPortPatience() = kEchoPatienceMs;
-    QTRY_VERIFY_WITH_TIMEOUT(page.GetWatch()->GetPolls() >= 1, 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(t.page.GetWatch()->GetPolls() >= 1, 30000);
 }
 
 QTEST_MAIN(CLocationPageTest)

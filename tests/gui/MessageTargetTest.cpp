@@ -21,9 +21,9 @@
 #include "Messages.h"
 #include "PortEvents.h"
 #include "Profile.h"
-#include "Prompts.h"
+#include "Waits.h"
 #include "QtClockUi.h"
-#include "QtPromptHooks.h"
+#include "QtWaitHooks.h"
 
 namespace {
 
@@ -194,7 +194,7 @@ void CMessageTargetTest::MessageBoxFromAnotherThread() {
 
 void CMessageTargetTest::ReaderDeliversAndStopsMidDelivery() {
     CGuiProfile profile;
-    CQtPromptHooks::Install();
+    CQtWaitHooks::Install();
     CPseudoTerminal pty;
     QVERIFY(pty.IsReady());
     CPortEvents events;
@@ -219,14 +219,14 @@ void CMessageTargetTest::ReaderDeliversAndStopsMidDelivery() {
         QTest::qWait(50);
         QCOMPARE(page.blocks, blocks);
     }
-    CQtPromptHooks::Uninstall();
+    CQtWaitHooks::Uninstall();
 }
 
 void CMessageTargetTest::WaitInQueuedHandlerDeliversEarlierSends() {
     // As when the window stops the reader on the Console page's queued
     // hiding while the reader's send is already queued behind it: the wait
     // must deliver it.
-    CQtPromptHooks::Install();
+    CQtWaitHooks::Install();
     CPortEvents events;
     std::atomic<bool> delivered{false};
     std::atomic<bool> sent{false};
@@ -244,12 +244,12 @@ void CMessageTargetTest::WaitInQueuedHandlerDeliversEarlierSends() {
     reader.join();
     QVERIFY(delivered.load());
     QVERIFY2(pumps < 100, "the queued send was not delivered inside the wait");
-    CQtPromptHooks::Uninstall();
+    CQtWaitHooks::Uninstall();
 }
 
 void CMessageTargetTest::ReaderStopWhileClosingDoesNotHang() {
     CGuiProfile profile;
-    CQtPromptHooks::Install();
+    CQtWaitHooks::Install();
     CPseudoTerminal pty;
     QVERIFY(pty.IsReady());
     CPortEvents events;
@@ -263,15 +263,15 @@ void CMessageTargetTest::ReaderStopWhileClosingDoesNotHang() {
         // The program is closing: the pump gives up and the gate lets the
         // reader go, so stopping and closing return although nothing is
         // dispatched any more.
-        CQtPromptHooks::SetClosePending(true);
+        CQtWaitHooks::SetClosePending(true);
         events.SetOpen(false);
         port.ReadStop();
         port.Close();
         QVERIFY(!port.IsOpen());
     }
     QCOMPARE(page.blocks, 0);
-    CQtPromptHooks::SetClosePending(false);
-    CQtPromptHooks::Uninstall();
+    CQtWaitHooks::SetClosePending(false);
+    CQtWaitHooks::Uninstall();
 }
 
 QTEST_MAIN(CMessageTargetTest)

@@ -14,6 +14,7 @@
 
 #include "ClockPropSheet.h"
 #include "GuiTestSupport.h"
+#include "SheetParts.h"
 #include "Resource.h"
 #include "SheetPrompts.h"
 #include "StringTable.h"
@@ -57,7 +58,7 @@ void CMessagesTest::LongLinesLoseTheirMiddleNotTheirEnd() {
     CSheetPrompts prompts(sheet);
     sheet.show();
     QVERIFY(QTest::qWaitForWindowExposed(&sheet));
-    CFloatStatus* status = sheet.GetFloatStatus();
+    CFloatStatus* status = StatusLine(sheet);
     QVERIFY(PumpUntil([&] { return status->isVisible() && status->width() > 0; }));
 
     const std::string longText =
@@ -68,7 +69,7 @@ void CMessagesTest::LongLinesLoseTheirMiddleNotTheirEnd() {
     QVERIFY2(ElidedInTheMiddle(status->GetShownText(), QString::fromStdString(longText)),
              qPrintable(status->GetShownText()));
     QCOMPARE(status->GetToolTip(), QString::fromStdString(longText));
-    QCOMPARE(sheet.GetStatusText(), longText);
+    QCOMPARE(StatusText(sheet), longText);
     CTempDir own;
     const QString shots = ShotsFolder(own);
     QDir().mkpath(shots);
@@ -84,7 +85,7 @@ void CMessagesTest::LongLinesLoseTheirMiddleNotTheirEnd() {
 
     // The port line says why an open failed and what to do: at the end.
     sheet.resize(sheet.minimumSizeHint());
-    CSetupDlg& page = sheet.GetSetupPage();
+    CSetupDlg& page = SetupPage(sheet);
     const std::string missing = "/dev/serial/by-id/usb-Halvern_Systems_GPS_Clock_A1B2C3-if00-port0";
     sheet.GetPort()->Open(missing);
     page.ShowPortState();

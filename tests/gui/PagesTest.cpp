@@ -17,9 +17,10 @@
 #include "CommonPage.h"
 #include "CommPort.h"
 #include "ConsoleDlg.h"
+#include "FakePageHost.h"
 #include "GuiTestSupport.h"
 #include "LocationDlg.h"
-#include "Resource.h"
+#include "ControlIds.h"
 #include "SetupDlg.h"
 #include "StringTable.h"
 
@@ -50,32 +51,9 @@ protected:
     }
 };
 
-// Keeps what the pages ask of their window.
-class CRecordingHost : public IPageHost {
-public:
-    CCommPort* GetPort() override { return &port; }
-    CClockState* GetClockState() override { return &state; }
-    bool RunClockCommand(unsigned busyText, const std::function<void()>& command) override {
-        statuses.push_back(busyText);
-        command();
-        return true;
-    }
-    bool IsBusy() const override { return false; }
-    void BlockTransfers(bool block) override { blocks.push_back(block); }
-    void ShowStatus(unsigned id) override { statuses.push_back(id); }
-    void ShowStatusText(const std::string&) override { statuses.push_back(0); }
-    void ShowMessage(const std::string& text) override { boxes.push_back(text); }
-
-    CCommPort port;
-    CClockState state;
-    std::vector<bool> blocks;
-    std::vector<unsigned> statuses;
-    std::vector<std::string> boxes;
-};
-
 // The four pages, each on its own with the test's host, shown once.
 struct TFourPages {
-    CRecordingHost host;
+    CFakePageHost host;
     CSetupDlg setup;
     CCommonPage common;
     CLocationDlg location;
@@ -198,7 +176,7 @@ void CPagesTest::ToolTipsComeFromStringsOnFirstShow() {
 
 void CPagesTest::ConsoleAsksItsHost() {
     CGuiProfile profile;
-    CRecordingHost host;
+    CFakePageHost host;
     CConsoleDlg page;
     page.SetSheet(&host);
     QSignalSpy shown(&page, &CConsoleDlg::ShownChanged);
@@ -235,7 +213,7 @@ void CPagesTest::ConsoleAsksItsHost() {
 
 void CPagesTest::LocationBeepsWithThePortClosed() {
     CGuiProfile profile;
-    CRecordingHost host;
+    CFakePageHost host;
     CLocationDlg page;
     page.SetSheet(&host);
     int beeps = 0;

@@ -1,29 +1,18 @@
 // The Comm Port combo on a fake machine: entries with their descriptions,
 // the stable name stored on open, the same adapter found after a replug.
 #include <QAbstractItemView>
-#include <QComboBox>
-#include <QPushButton>
 #include <QTest>
 
 #include <filesystem>
 
-#include "ClockPropSheet.h"
-#include "CommPort.h"
+#include "FakePageHost.h"
 #include "FakeSysfs.h"
 #include "GuiTestSupport.h"
-#include "Resource.h"
-#include "SetupDlg.h"
 
 namespace {
 
 const char kFtdi[] = "FTDI FT232R USB UART, serial A1B2C3";
 const char kLink[] = "usb-FTDI_FT232R_USB_UART_A1B2C3-if00-port0";
-
-QComboBox* PortCombo(CClockPropSheet& sheet) {
-    return qobject_cast<QComboBox*>(sheet.GetSetupPage().FindControl(static_cast<int>(IDC_COMM_PORT)));
-}
-
-std::string StoredPort() { return GetProfileString("Communication", "CommPort", "<none>"); }
 
 }  // namespace
 
@@ -50,9 +39,8 @@ void CPortComboTest::PickedAdapterIsStoredByItsStableNameAndFoundAfterReplug() {
     const QString listed = QStringLiteral("/dev/ttyUSB10 (%1)").arg(QLatin1String(kFtdi));
 
     {
-        CClockPropSheet sheet(IDS_CAPTION, nullptr, 0);
-        sheet.show();
-        QComboBox* ports = PortCombo(sheet);
+        TPortPage p;
+        QComboBox* ports = p.Combo(IDC_COMM_PORT);
         QVERIFY(ports->findText(QStringLiteral("COM2 (absent)")) >= 0);
         QVERIFY(ports->findText(QStringLiteral("/dev/ttyAMA0 (uart-pl011)")) > ports->findText(QStringLiteral("COM4 (absent)")));
         const int entry = ports->findText(listed);
@@ -62,18 +50,17 @@ void CPortComboTest::PickedAdapterIsStoredByItsStableNameAndFoundAfterReplug() {
                  qPrintable(ports->itemData(entry, Qt::ToolTipRole).toString()));
         QVERIFY(ports->itemData(ports->findText(QStringLiteral("/dev/ttyAMA0 (uart-pl011)")), Qt::ToolTipRole).isNull());
         ports->setCurrentIndex(entry);
-        QTest::mouseClick(qobject_cast<QPushButton*>(sheet.GetSetupPage().FindControl(IDC_OPEN_PORT)), Qt::LeftButton);
-        QVERIFY(sheet.GetPort()->IsOpen());
-        QCOMPARE(StoredPort(), stable);
+        p.Open();
+        QVERIFY(p.host.port.IsOpen());
+        QCOMPARE(StoredComm("CommPort"), stable);
         // The state line: the stable name and where it points now.
-        const std::string state = sheet.GetSetupPage().GetPortStateText();
+        const std::string state = p.page.GetPortStateText();
         QVERIFY2(state.find(stable + " (/dev/ttyUSB10)") != std::string::npos, state.c_str());
     }
     {
         // Next start: the stored stable name picks its entry again.
-        CClockPropSheet sheet(IDS_CAPTION, nullptr, 0);
-        sheet.show();
-        QCOMPARE(PortCombo(sheet)->currentText(), listed);
+        TPortPage p;
+        QCOMPARE(p.Combo(IDC_COMM_PORT)->currentText(), listed);
     }
 
     // Replugged into another socket: another tty and node, the same link.
@@ -83,11 +70,10 @@ void CPortComboTest::PickedAdapterIsStoredByItsStableNameAndFoundAfterReplug() {
     sys.AddById(kLink, "ttyUSB3");
     sys.AddNode("ttyUSB3", second.SlaveName());
     WriteProfileInt("Communication", "AutoOpen", 1);
-    CClockPropSheet sheet(IDS_CAPTION, nullptr, 0);
-    sheet.show();
-    QVERIFY(sheet.GetPort()->IsOpen());
-    QCOMPARE(PortCombo(sheet)->currentText(), QStringLiteral("/dev/ttyUSB3 (%1)").arg(QLatin1String(kFtdi)));
-    const std::string state = sheet.GetSetupPage().GetPortStateText();
+    TPortPage p;
+    QVERIFY(p.host.port.IsOpen());
+    QCOMPARE(p.Combo(IDC_COMM_PORT)->currentText(), QStringLiteral("/dev/ttyUSB3 (%1)").arg(QLatin1String(kFtdi)));
+    const std::string state = p.page.GetPortStateText();
     QVERIFY2(state.find(stable + " (/dev/ttyUSB3)") != std::string::npos, state.c_str());
 }
 
@@ -98,9 +84,8 @@ void CPortComboTest::StoredNamesFindTheirEntry() {
     sys.AddUsb("ttyUSB10", "ftdi_sio", "FTDI", "FT232R USB UART", "A1B2C3");
     sys.AddById(kLink, "ttyUSB10");
     CSysfsRootOverride use(tree.Path());
-    CClockPropSheet sheet(IDS_CAPTION, nullptr, 0);
-    sheet.show();
-    QComboBox* ports = PortCombo(sheet);
+    TPortPage p;
+    QComboBox* ports = p.Combo(IDC_COMM_PORT);
     const int adapter = ports->findText(QStringLiteral("/dev/ttyUSB10 (%1)").arg(QLatin1String(kFtdi)));
     QVERIFY(adapter >= 4);
 

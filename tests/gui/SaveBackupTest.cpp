@@ -14,10 +14,12 @@
 #include "ClockPropSheet.h"
 #include "ClockUi.h"
 #include "GuiTestSupport.h"
+#include "SheetParts.h"
 #include "LineTrace.h"
 #include "Messages.h"
 #include "PortCatalogue.h"
 #include "Profile.h"
+#include "ControlIds.h"
 #include "Resource.h"
 #include "SetupBackups.h"
 #include "SheetPrompts.h"
@@ -100,27 +102,27 @@ void CSaveBackupTest::SaveToPortKeepsTheClocksSetupFirst() {
     QVERIFY(clock);
     const TClockConfig before = clock->GetEeprom();
 
-    sheet.GetMenuAction(ID_FILE_LOAD_COMM)->trigger();
+    MenuAction(sheet, ID_FILE_LOAD_COMM)->trigger();
     CClockState& state = *sheet.GetClockState();
     QVERIFY(state.SetItem(15, 45, false));
     const TClockConfig edited = *state.GetConfig();
 
-    sheet.GetMenuAction(ID_FILE_SAVE_COMM)->trigger();
+    MenuAction(sheet, ID_FILE_SAVE_COMM)->trigger();
     QVERIFY(Same(clock->GetEeprom(), edited));
     const auto kept = CSetupBackups(session.Backups()).List("SIM");
     QCOMPARE(kept.size(), std::size_t(1));
     // The line names the file; its tool tip has the folder too.
     const std::string sentLine = "Sent clock configuration data to clock successfully. Backup: ";
-    QCOMPARE(sheet.GetStatusText(), sentLine + std::filesystem::path(kept[0].path).filename().string());
-    QCOMPARE(sheet.GetStatusToolTip().toStdString(), sentLine + kept[0].path);
+    QCOMPARE(StatusText(sheet), sentLine + std::filesystem::path(kept[0].path).filename().string());
+    QCOMPARE(StatusToolTip(sheet).toStdString(), sentLine + kept[0].path);
     CClockState saved;
     QVERIFY(LoadConfigFile(saved, kept[0].path) == TLoadResult::Loaded);
     QVERIFY(Same(*saved.GetConfig(), before));
 
     // Again, unchanged: nothing goes to the clock and no backup is added.
     clock->ClearCommandLog();
-    sheet.GetMenuAction(ID_FILE_SAVE_COMM)->trigger();
-    QCOMPARE(sheet.GetStatusText(), std::string("The clock already holds this setup: nothing was sent."));
+    MenuAction(sheet, ID_FILE_SAVE_COMM)->trigger();
+    QCOMPARE(StatusText(sheet), std::string("The clock already holds this setup: nothing was sent."));
     QVERIFY(!SentAWrite(clock->GetCommandLog()));
     QCOMPARE(CSetupBackups(session.Backups()).List().size(), std::size_t(1));
     QCOMPARE(prompts.boxes, std::vector<std::string>{});
@@ -159,11 +161,11 @@ void CSaveBackupTest::TheProfileTurnsTheBackupOff() {
     CSimClock* clock = CSimPort::GetClock();
     QVERIFY(clock);
 
-    sheet.GetMenuAction(ID_FILE_LOAD_COMM)->trigger();
+    MenuAction(sheet, ID_FILE_LOAD_COMM)->trigger();
     clock->ClearCommandLog();
-    sheet.GetMenuAction(ID_FILE_SAVE_COMM)->trigger();
+    MenuAction(sheet, ID_FILE_SAVE_COMM)->trigger();
     // The write alone, even of the setup the clock holds.
-    QCOMPARE(sheet.GetStatusText(), std::string("Sent clock configuration data to clock successfully."));
+    QCOMPARE(StatusText(sheet), std::string("Sent clock configuration data to clock successfully."));
     QCOMPARE(clock->GetCommandLog().front(), std::string("1,K201XR"));
     QVERIFY(!std::filesystem::exists(session.Backups()));
 }

@@ -1,28 +1,13 @@
-// The Comm Port page: preselection from the profile, opening a typed device,
-// what goes back into the profile, and the live model choice.
-#include <QComboBox>
+// The Comm Port page on a host of the test's own: preselection from the
+// profile, what it hands the window to open, what goes back into the
+// profile, and the live model choice.
 #include <QLineEdit>
-#include <QPushButton>
+#include <QSignalSpy>
 #include <QTest>
 
-#include <filesystem>
-
-#include "ClockPropSheet.h"
-#include "CommPort.h"
-#include "PortCatalogue.h"
+#include "FakePageHost.h"
 #include "GuiTestSupport.h"
-#include "Resource.h"
-#include "SheetPrompts.h"
-
-namespace {
-
-std::string Stored(const char* key) { return GetProfileString("Communication", key, "<none>"); }
-
-QComboBox* Combo(CClockPropSheet& sheet, unsigned id) {
-    return qobject_cast<QComboBox*>(sheet.GetSetupPage().FindControl(static_cast<int>(id)));
-}
-
-}  // namespace
+#include "PortCatalogue.h"
 
 class CSetupPageTest : public QObject {
     Q_OBJECT
@@ -31,16 +16,15 @@ private slots:
     void EmptyProfilePreselectsDefaults();
     void StoredValuesSelectByPrefixIgnoringCase();
     void OpensTypedDeviceAndStoresSettings();
-    void FailedOpenStillTellsSheetAndKeepsUnreadableKeys();
-    void PickedModelIsLiveAndSavedAtExit();
+    void FailedOpenStillSaysSoAndKeepsUnreadableKeys();
+    void PickedModelIsLiveAndSavedAsThePageGoes();
     void PortListIsReadAgainWhenItDropsDown();
 };
 
 void CSetupPageTest::EmptyProfilePreselectsDefaults() {
     CGuiProfile profile;
-    CClockPropSheet sheet(IDS_CAPTION, nullptr, 0);
-    sheet.show();
-    QVERIFY(sheet.GetSetupPage().IsCreated());
+    TPortPage p;
+    QVERIFY(p.page.IsCreated());
 
     const struct {
         unsigned id;
@@ -49,7 +33,7 @@ void CSetupPageTest::EmptyProfilePreselectsDefaults() {
     } expected[] = {{IDC_MODEL, "K201", 6}, {IDC_COMM_PORT, "COM1", -1}, {IDC_BAUD, "9600", 7},
                     {IDC_DATA_BITS, "8", 2}, {IDC_PARITY, "No Parity", 3}, {IDC_STOP_BITS, "1", 2}};
     for (const auto& e : expected) {
-        QComboBox* combo = Combo(sheet, e.id);
+        QComboBox* combo = p.Combo(e.id);
         QVERIFY(combo);
         // A port's entry says what is behind it: "COM1 (absent)".
         if (e.id == IDC_COMM_PORT)
@@ -62,7 +46,7 @@ void CSetupPageTest::EmptyProfilePreselectsDefaults() {
         QCOMPARE(combo->isEditable(), e.id != IDC_MODEL);
     }
     // The found model becomes the configuration's (it starts on another one).
-    QCOMPARE(sheet.GetClockState()->GetModel(), 0);
+    QCOMPARE(p.host.state.GetModel(), 0);
 }
 
 void CSetupPageTest::StoredValuesSelectByPrefixIgnoringCase() {
@@ -73,18 +57,17 @@ void CSetupPageTest::StoredValuesSelectByPrefixIgnoringCase() {
     WriteProfileString("Communication", "Parity", "e");
     WriteProfileString("Communication", "DataLength", "9");
     WriteProfileString("Communication", "StopLength", "");
-    CClockPropSheet sheet(IDS_CAPTION, nullptr, 0);
-    sheet.show();
+    TPortPage p;
 
-    QCOMPARE(Combo(sheet, IDC_MODEL)->currentText(), QStringLiteral("K204"));
-    QCOMPARE(sheet.GetClockState()->GetModel(), 3);
-    QVERIFY(Combo(sheet, IDC_COMM_PORT)->currentText().startsWith(QStringLiteral("COM2 (")));
-    QCOMPARE(Combo(sheet, IDC_BAUD)->currentText(), QStringLiteral("19200"));
-    QCOMPARE(Combo(sheet, IDC_PARITY)->currentText(), QStringLiteral("Even"));
+    QCOMPARE(p.Combo(IDC_MODEL)->currentText(), QStringLiteral("K204"));
+    QCOMPARE(p.host.state.GetModel(), 3);
+    QVERIFY(p.Combo(IDC_COMM_PORT)->currentText().startsWith(QStringLiteral("COM2 (")));
+    QCOMPARE(p.Combo(IDC_BAUD)->currentText(), QStringLiteral("19200"));
+    QCOMPARE(p.Combo(IDC_PARITY)->currentText(), QStringLiteral("Even"));
     // Not in the list, or stored empty: no selection and no text.
     for (unsigned id : {IDC_DATA_BITS, IDC_STOP_BITS}) {
-        QCOMPARE(Combo(sheet, id)->currentIndex(), -1);
-        QCOMPARE(Combo(sheet, id)->currentText(), QString());
+        QCOMPARE(p.Combo(id)->currentIndex(), -1);
+        QCOMPARE(p.Combo(id)->currentText(), QString());
     }
 }
 
@@ -92,82 +75,73 @@ void CSetupPageTest::OpensTypedDeviceAndStoresSettings() {
     CGuiProfile profile;
     CPseudoTerminal pty;
     QVERIFY(pty.IsReady());
-    CClockPropSheet sheet(IDS_CAPTION, nullptr, 0);
-    CSheetPrompts prompts(sheet);
-    sheet.show();
-    QVERIFY(!sheet.IsMenuCommandEnabled(ID_FILE_LOAD_COMM));
-
-    // No main window is registered, so only the page's own notice can
-    // bring the menu up to date.
-    QComboBox* port = Combo(sheet, IDC_COMM_PORT);
+    TPortPage p;
+    QSignalSpy changed(&p.page, &CSetupDlg::PortChanged);
+    QComboBox* port = p.Combo(IDC_COMM_PORT);
     port->lineEdit()->clear();
     QTest::keyClicks(port->lineEdit(), QString::fromStdString(pty.SlaveName()));
-    Combo(sheet, IDC_BAUD)->setCurrentIndex(Combo(sheet, IDC_BAUD)->findText("19200"));
-    QTest::mouseClick(qobject_cast<QPushButton*>(sheet.GetSetupPage().FindControl(IDC_OPEN_PORT)), Qt::LeftButton);
+    p.Combo(IDC_BAUD)->setCurrentIndex(p.Combo(IDC_BAUD)->findText("19200"));
+    p.Open();
 
-    QVERIFY(sheet.GetPort()->IsOpen());
-    QVERIFY(sheet.IsMenuCommandEnabled(ID_FILE_LOAD_COMM));
-    QCOMPARE(Stored("CommPort"), pty.SlaveName());
-    QCOMPARE(Stored("Baud"), std::string("19200"));
-    QCOMPARE(Stored("DataLength"), std::string("8"));
-    QCOMPARE(Stored("Parity"), std::string("No Parity"));
-    QCOMPARE(Stored("StopLength"), std::string("1"));
-    QCOMPARE(Stored("Model"), std::string("K201"));
-    QVERIFY(prompts.boxes.empty());
+    // The window is handed the typed name and the chosen line.
+    QCOMPARE(p.host.opened.size(), std::size_t(1));
+    std::string name, baud;
+    QVERIFY(p.host.opened[0].GetPortName(name) && p.host.opened[0].GetBaud(baud));
+    QCOMPARE(name + " " + baud, pty.SlaveName() + " 19200");
+    QCOMPARE(changed.count(), 1);
+    QVERIFY(p.host.port.IsOpen());
+    QCOMPARE(StoredComm("CommPort"), pty.SlaveName());
+    QCOMPARE(StoredComm("Baud"), std::string("19200"));
+    QCOMPARE(StoredComm("DataLength"), std::string("8"));
+    QCOMPARE(StoredComm("Parity"), std::string("No Parity"));
+    QCOMPARE(StoredComm("StopLength"), std::string("1"));
+    QCOMPARE(StoredComm("Model"), std::string("K201"));
+    QVERIFY(p.host.boxes.empty());
 }
 
-void CSetupPageTest::FailedOpenStillTellsSheetAndKeepsUnreadableKeys() {
+void CSetupPageTest::FailedOpenStillSaysSoAndKeepsUnreadableKeys() {
     CGuiProfile profile;
     CTempDir dir;
-    const auto oldDir = std::filesystem::current_path();
-    std::filesystem::current_path(dir.Path());  // the failed open writes its report here
     CPseudoTerminal pty;
     QVERIFY(pty.IsReady());
-    {
-        CClockPropSheet sheet(IDS_CAPTION, nullptr, 0);
-        CSheetPrompts prompts(sheet);
-        sheet.show();
-        QComboBox* port = Combo(sheet, IDC_COMM_PORT);
-        auto* open = qobject_cast<QPushButton*>(sheet.GetSetupPage().FindControl(IDC_OPEN_PORT));
-        port->setEditText(QString::fromStdString(pty.SlaveName()));
-        open->click();
-        QVERIFY(sheet.IsMenuCommandEnabled(ID_FILE_LOAD_COMM));
+    TPortPage p;
+    QSignalSpy changed(&p.page, &CSetupDlg::PortChanged);
+    QComboBox* port = p.Combo(IDC_COMM_PORT);
+    port->setEditText(QString::fromStdString(pty.SlaveName()));
+    p.Open();
+    QVERIFY(p.host.port.IsOpen());
 
-        WriteProfileString("Communication", "Baud", "4800");
-        port->setEditText(QString::fromStdString(dir.File("no-such-tty")));
-        open->click();
-        QVERIFY(!sheet.GetPort()->IsOpen());
-        QVERIFY(!sheet.IsMenuCommandEnabled(ID_FILE_LOAD_COMM));
-        // The port still holds the name it last opened; a closed port reads no baud.
-        QCOMPARE(Stored("CommPort"), pty.SlaveName());
-        QCOMPARE(Stored("Baud"), std::string("4800"));
-        QVERIFY(!ReadWholeFile(dir.File("commport_err.txt")).empty());
-    }
-    std::filesystem::current_path(oldDir);
+    WriteProfileString("Communication", "Baud", "4800");
+    port->setEditText(QString::fromStdString(dir.File("no-such-tty")));
+    p.Open();
+    QVERIFY(!p.host.port.IsOpen());
+    // The window hears of every open, whether or not the port opened.
+    QCOMPARE(changed.count(), 2);
+    // The port still holds the name it last opened; a closed port reads no baud.
+    QCOMPARE(StoredComm("CommPort"), pty.SlaveName());
+    QCOMPARE(StoredComm("Baud"), std::string("4800"));
 }
 
-void CSetupPageTest::PickedModelIsLiveAndSavedAtExit() {
+void CSetupPageTest::PickedModelIsLiveAndSavedAsThePageGoes() {
     CGuiProfile profile;
-    {
-        CClockPropSheet sheet(IDS_CAPTION, nullptr, 0);
-        sheet.show();
-        QComboBox* model = Combo(sheet, IDC_MODEL);
-        for (int i = 0; i < 3; ++i) QTest::keyClick(model, Qt::Key_Down);
-        QCOMPARE(model->currentText(), QStringLiteral("K204"));
-        QCOMPARE(sheet.GetClockState()->GetModel(), 3);
-        QCOMPARE(Stored("Model"), std::string("<none>"));
-    }
-    // Saved as the window went; the port was never open, so no port keys.
-    QCOMPARE(Stored("Model"), std::string("K204"));
-    QCOMPARE(Stored("CommPort"), std::string("<none>"));
-    QCOMPARE(Stored("Baud"), std::string("<none>"));
+    TPortPage p;
+    QComboBox* model = p.Combo(IDC_MODEL);
+    for (int i = 0; i < 3; ++i) QTest::keyClick(model, Qt::Key_Down);
+    QCOMPARE(model->currentText(), QStringLiteral("K204"));
+    QCOMPARE(p.host.state.GetModel(), 3);
+    QCOMPARE(StoredComm("Model"), std::string("<none>"));
+
+    p.page.OnDestroyPage();
+    // The port was never open, so no port keys.
+    QCOMPARE(StoredComm("Model"), std::string("K204"));
+    QCOMPARE(StoredComm("CommPort"), std::string("<none>"));
+    QCOMPARE(StoredComm("Baud"), std::string("<none>"));
 }
 
 void CSetupPageTest::PortListIsReadAgainWhenItDropsDown() {
     CGuiProfile profile;
-    CClockPropSheet sheet(IDS_CAPTION, nullptr, 0);
-    sheet.show();
-    QComboBox* ports = Combo(sheet, IDC_COMM_PORT);
+    TPortPage p;
+    QComboBox* ports = p.Combo(IDC_COMM_PORT);
     ports->setEditText(QStringLiteral("/dev/typed"));
     const int before = ports->count();
 

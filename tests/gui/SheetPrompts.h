@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "ClockPropSheet.h"
+#include "SheetParts.h"
 
 class CSheetPrompts {
     struct TCaught {
@@ -23,7 +24,7 @@ public:
             caught->boxes.push_back(text);
             caught->details.push_back(detail);
         });
-        sheet.GetLocationPage().SetBeeper([caught] { ++caught->beeps; });
+        LocationPage(sheet).SetBeeper([caught] { ++caught->beeps; });
     }
     CSheetPrompts(const CSheetPrompts&) = delete;
     CSheetPrompts& operator=(const CSheetPrompts&) = delete;

@@ -19,8 +19,10 @@
 #include "ClockPropSheet.h"
 #include "DeviceWatch.h"
 #include "GuiTestSupport.h"
+#include "SheetParts.h"
 #include "Profile.h"
-#include "QtPromptHooks.h"
+#include "QtWaitHooks.h"
+#include "ControlIds.h"
 #include "Resource.h"
 #include "SheetPrompts.h"
 #include "SimClock.h"
@@ -86,7 +88,7 @@ private slots:
 void CUnplugTest::UnplugDuringAReadClosesThePortOnAnyPage() {
     CGuiProfile profile;
     WriteProfileInt("Communication", "CharDelay", 50);
-    CQtPromptHooks::Install();
+    CQtWaitHooks::Install();
     CTempDir dir;
     const std::string link = dir.File("usb-Halvern_GPS_Clock_A1B2-if00-port0");
     CSimClock sim;
@@ -96,7 +98,7 @@ void CUnplugTest::UnplugDuringAReadClosesThePortOnAnyPage() {
         CClockPropSheet sheet(IDS_CAPTION, nullptr, 0);
         CSheetPrompts prompts(sheet);
         sheet.show();
-        CSetupDlg& page = sheet.GetSetupPage();
+        CSetupDlg& page = SetupPage(sheet);
         auto* port = qobject_cast<QComboBox*>(page.FindControl(IDC_COMM_PORT));
         auto* open = qobject_cast<QPushButton*>(page.FindControl(IDC_OPEN_PORT));
         port->setEditText(QString::fromStdString(link));
@@ -105,33 +107,33 @@ void CUnplugTest::UnplugDuringAReadClosesThePortOnAnyPage() {
 
         // The plug goes during a read from the Clock Setup page, where no
         // reader runs.
-        sheet.GetTabs()->setCurrentIndex(kClockSetupTab);
+        Tabs(sheet)->setCurrentIndex(kClockSetupTab);
         QCoreApplication::sendPostedEvents();
         {
             CPlugPuller puller(sim);
-            sheet.GetMenuAction(ID_FILE_LOAD_COMM)->trigger();
+            MenuAction(sheet, ID_FILE_LOAD_COMM)->trigger();
         }
         QVERIFY(PumpUntil([&] { return !sheet.GetPort()->IsOpen(); }, 10000));
         QVERIFY(!prompts.boxes.empty());
         QCOMPARE(prompts.boxes.back(), GetString(IDS_READ_FAILED));
-        QCOMPARE(sheet.GetStatusText(), GetString(IDS_PORT_DEVICE_GONE));
+        QCOMPARE(StatusText(sheet), GetString(IDS_PORT_DEVICE_GONE));
         QCOMPARE(page.GetPortStateText(), FormatString(GetString(IDS_PORT_STATE_GONE).c_str(), link.c_str()));
-        QVERIFY(!sheet.IsMenuCommandEnabled(ID_FILE_LOAD_COMM));
+        QVERIFY(!IsMenuEnabled(sheet, ID_FILE_LOAD_COMM));
 
         // Plugged in again (a new device behind the same stable name): the
         // combo still names it, and "Open Comm Port" is all it takes.
         CSimClock again;
         QVERIFY2(again.Start(), again.LastError().c_str());
         PointLink(link, again.DevicePath());
-        sheet.GetTabs()->setCurrentIndex(0);
+        Tabs(sheet)->setCurrentIndex(0);
         QCoreApplication::sendPostedEvents();
         QCOMPARE(port->currentText().toStdString(), link);
         open->click();
         QVERIFY(sheet.GetPort()->IsOpen());
         QVERIFY2(page.GetPortStateText().starts_with("Open: " + link), page.GetPortStateText().c_str());
-        QVERIFY(sheet.IsMenuCommandEnabled(ID_FILE_LOAD_COMM));
+        QVERIFY(IsMenuEnabled(sheet, ID_FILE_LOAD_COMM));
     }
-    CQtPromptHooks::Uninstall();
+    CQtWaitHooks::Uninstall();
 }
 
 void CUnplugTest::RemovalMeansTheWatchedDeviceOnly() {

@@ -1,14 +1,15 @@
 // The main window telling the truth about what it did and staying alive:
 // cancelled writes, the countdown's stage and owner, painting during a
 // transfer without a second command starting, the menu bar's prompts, the
-// icon, the window's place in the profile, the port's state line and an
-// unplugged device.
+// icon, the window's place in the profile, the port's state line, an
+// unplugged device and the reader that feeds the Console page.
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
 #include <QTabWidget>
@@ -30,11 +31,14 @@
 #include "EchoPatience.h"
 #include "DlgCommDelay.h"
 #include "GuiTestSupport.h"
+#include "SheetParts.h"
+#include "WindowPlacement.h"
 #include "MessageTarget.h"
 #include "Messages.h"
 #include "Profile.h"
-#include "Prompts.h"
-#include "QtPromptHooks.h"
+#include "Waits.h"
+#include "QtWaitHooks.h"
+#include "ControlIds.h"
 #include "Resource.h"
 #include "SheetPrompts.h"
 #include "SimClock.h"
@@ -84,13 +88,13 @@ public:
     CSimSession() {
         // Echoes have time to come back on a loaded machine.
         WriteProfileInt("Communication", "CharDelay", 50);
-        CQtPromptHooks::Install();
+        CQtWaitHooks::Install();
         started = sim.Start();
         // The clock's line, with a late echo waited for (EchoPatience.h): a
         // resent byte now fails a transfer, as it must on a real line.
         if (started) RegisterPatientPort("CLOCK", sim.DevicePath());
     }
-    ~CSimSession() { CQtPromptHooks::Uninstall(); }
+    ~CSimSession() { CQtWaitHooks::Uninstall(); }
     // The window's boxes are caught from here on.
     void Catch(CClockPropSheet& sheet) { prompts = std::make_unique<CSheetPrompts>(sheet); }
     CSimClock sim;
@@ -111,6 +115,7 @@ private slots:
     void PlaceAndSizeComeBackFromTheProfile();
     void StateLineShowsOpenClosedOrWhy();
     void UnpluggedDeviceIsToldAndClosed();
+    void ConsoleReadsWhileShown();
     void NetworkPortSaysWhatItCannotDoAndWhenItIsLost();
 };
 
@@ -122,7 +127,7 @@ void CWindowTest::CancelledWriteSaysWhatWasNotDone() {
     session.Catch(sheet);
     sheet.show();
     QVERIFY(sheet.GetPort()->Open("CLOCK"));
-    sheet.GetMenuAction(ID_FILE_LOAD_COMM)->trigger();
+    MenuAction(sheet, ID_FILE_LOAD_COMM)->trigger();
     QVERIFY(sheet.GetClockState()->IsValid());
     const TClockConfig stored = session.sim.GetEeprom();
     sheet.GetClockState()->GetConfig()->backLight ^= 1;
@@ -135,7 +140,7 @@ void CWindowTest::CancelledWriteSaysWhatWasNotDone() {
     QWidget* owner = nullptr;
     {
         CTicker ticker([&] {
-            if (statuses.empty() || statuses.back() != sheet.GetStatusText()) statuses.push_back(sheet.GetStatusText());
+            if (statuses.empty() || statuses.back() != StatusText(sheet)) statuses.push_back(StatusText(sheet));
             CDlgCommDelay* dlg = VisibleCountdown();
             if (!dlg) return;
             owner = dlg->parentWidget();
@@ -143,7 +148,7 @@ void CWindowTest::CancelledWriteSaysWhatWasNotDone() {
             QVERIFY(dlg->GetCountText().startsWith(QStringLiteral("Countdown ")));
             (stages.size() == 1 ? dlg->GetOkButton() : dlg->GetCancelButton())->click();
         });
-        sheet.GetMenuAction(ID_FILE_SAVE_COMM)->trigger();
+        MenuAction(sheet, ID_FILE_SAVE_COMM)->trigger();
     }
     CDlgCommDelay::SetDefaultTickMs(savedTick);
 
@@ -154,7 +159,7 @@ void CWindowTest::CancelledWriteSaysWhatWasNotDone() {
                                            QString::fromStdString(GetString(IDS_STAGE_BEFORE_STORE))}));
     // The countdown belongs to the window.
     QCOMPARE(owner, static_cast<QWidget*>(&sheet));
-    QCOMPARE(sheet.GetStatusText(), GetString(IDS_WRITE_CANCELLED_UNSTORED));
+    QCOMPARE(StatusText(sheet), GetString(IDS_WRITE_CANCELLED_UNSTORED));
     const std::string success = GetString(IDS_SENT_TO_CLOCK);
     for (const std::string& status : statuses) QVERIFY2(status != success, status.c_str());
     QVERIFY(std::find(statuses.begin(), statuses.end(), GetString(IDS_WRITING_TO_CLOCK)) != statuses.end());
@@ -172,34 +177,34 @@ void CWindowTest::TransferKeepsPaintingAndTakesNoSecondCommand() {
     session.Catch(sheet);
     sheet.show();
     QVERIFY(QTest::qWaitForWindowExposed(&sheet));
-    sheet.GetTabs()->setCurrentIndex(kLocationTab);
+    Tabs(sheet)->setCurrentIndex(kLocationTab);
     QVERIFY(sheet.GetPort()->Open("CLOCK"));
-    auto* toClock = qobject_cast<QPushButton*>(sheet.GetLocationPage().FindControl(IDC_PC_TO_CLOCK));
+    auto* toClock = qobject_cast<QPushButton*>(LocationPage(sheet).FindControl(IDC_PC_TO_CLOCK));
     QVERIFY(toClock && toClock->isEnabled());
     session.sim.ClearCommandLog();
 
-    CPaintCounter paints(sheet.GetTabs());
+    CPaintCounter paints(Tabs(sheet));
     int ticksWhileBusy = 0;
     std::vector<std::string> statuses;
     {
         CTicker ticker([&] {
             if (!sheet.IsBusy()) return;
             ++ticksWhileBusy;
-            statuses.push_back(sheet.GetStatusText());
-            sheet.GetTabs()->update();
+            statuses.push_back(StatusText(sheet));
+            Tabs(sheet)->update();
             // Whatever asks for another command meanwhile is refused.
-            sheet.GetMenuAction(ID_FILE_LOAD_COMM)->trigger();
+            MenuAction(sheet, ID_FILE_LOAD_COMM)->trigger();
             toClock->click();
         });
         paints.count = 0;
-        sheet.GetMenuAction(ID_FILE_LOAD_COMM)->trigger();
+        MenuAction(sheet, ID_FILE_LOAD_COMM)->trigger();
     }
     QVERIFY(ticksWhileBusy > 3);
     QVERIFY(paints.count > 0);
     QCOMPARE(statuses.front(), GetString(IDS_READING_FROM_CLOCK));
     std::string seen;
     for (const std::string& s : session.sim.GetCommandLog()) seen += s + " | ";
-    QVERIFY2(sheet.GetStatusText() == GetString(IDS_GOT_FROM_CLOCK), seen.c_str());
+    QVERIFY2(StatusText(sheet) == GetString(IDS_GOT_FROM_CLOCK), seen.c_str());
     // One read, nothing else: the clock saw exactly its two commands.
     const std::vector<std::string> log = session.sim.GetCommandLog();
     QCOMPARE(log.size(), std::size_t(2));
@@ -212,13 +217,13 @@ void CWindowTest::TransferKeepsPaintingAndTakesNoSecondCommand() {
         CTicker ticker([&] {
             if (!sheet.IsBusy()) return;
             ++ticksWhileBusy;
-            statuses.push_back(sheet.GetStatusText());
+            statuses.push_back(StatusText(sheet));
         });
         toClock->click();
     }
     QVERIFY(ticksWhileBusy > 3);
     QCOMPARE(statuses.front(), GetString(IDS_SETTING_CLOCK_TIME));
-    QCOMPARE(sheet.GetStatusText(), GetString(IDS_CLOCK_TIME_SET));
+    QCOMPARE(StatusText(sheet), GetString(IDS_CLOCK_TIME_SET));
     QVERIFY(!sheet.IsBusy());
 }
 
@@ -228,19 +233,19 @@ void CWindowTest::PassOverTheMenuBarKeepsTheStatus() {
     sheet.show();
     QVERIFY(QTest::qWaitForWindowExposed(&sheet));
     sheet.ShowStatusText("Got clock configuration data from clock successfully.");
-    QMenuBar* bar = sheet.GetMenuBar();
+    QMenuBar* bar = MenuBar(sheet);
     QAction* help = bar->actions()[1];
     // The mouse over "Help" with no menu open.
     QTest::mouseMove(bar, bar->actionGeometry(help).center());
     emit bar->hovered(help);
-    QCOMPARE(sheet.GetStatusText(), std::string("Got clock configuration data from clock successfully."));
+    QCOMPARE(StatusText(sheet), std::string("Got clock configuration data from clock successfully."));
 
     // With a menu open the highlighted item gives the prompt, as always.
     QMenu* file = bar->actions()[0]->menu();
     file->popup(sheet.mapToGlobal(QPoint(0, 0)));
     QVERIFY(PumpUntil([&] { return QApplication::activePopupWidget() == file; }));
-    sheet.GetMenuAction(ID_FILE_EXIT)->hover();
-    QCOMPARE(sheet.GetStatusText(), std::string("Exits this fine application"));
+    MenuAction(sheet, ID_FILE_EXIT)->hover();
+    QCOMPARE(StatusText(sheet), std::string("Exits this fine application"));
     file->close();
 }
 
@@ -278,7 +283,7 @@ void CWindowTest::PlaceAndSizeComeBackFromTheProfile() {
     WriteProfileInt("Window", "Left", screen.right() + 5000);
     {
         CClockPropSheet sheet(IDS_CAPTION, nullptr, 0);
-        QVERIFY(!sheet.RestoreWindowPlacement());
+        QVERIFY(!CWindowPlacement::Restore(sheet));
         QVERIFY(sheet.geometry().left() < screen.right());
     }
     // Not written when the window was never shown.
@@ -298,16 +303,19 @@ void CWindowTest::StateLineShowsOpenClosedOrWhy() {
         CClockPropSheet sheet(IDS_CAPTION, nullptr, 0);
         CSheetPrompts prompts(sheet);
         sheet.show();
-        CSetupDlg& page = sheet.GetSetupPage();
+        CSetupDlg& page = SetupPage(sheet);
         QCOMPARE(page.GetPortStateText(), std::string("Closed"));
         auto* port = qobject_cast<QComboBox*>(page.FindControl(IDC_COMM_PORT));
         auto* baud = qobject_cast<QComboBox*>(page.FindControl(IDC_BAUD));
         auto* open = qobject_cast<QPushButton*>(page.FindControl(IDC_OPEN_PORT));
 
+        // The menu follows each open from the page, a failed one too.
+        QVERIFY(!IsMenuEnabled(sheet, ID_FILE_LOAD_COMM));
         port->setEditText(QString::fromStdString(pty.SlaveName()));
         baud->setEditText(QStringLiteral("19200"));
         open->click();
         QVERIFY2(page.GetPortStateText() == "Open: " + pty.SlaveName() + " 19200 8N1", page.GetPortStateText().c_str());
+        QVERIFY(IsMenuEnabled(sheet, ID_FILE_LOAD_COMM));
 
         // A device that is not there: the reason and what to do.
         port->setEditText(QString::fromStdString(dir.File("no-such-tty")));
@@ -317,6 +325,8 @@ void CWindowTest::StateLineShowsOpenClosedOrWhy() {
         QVERIFY2(why.find("plugged in?") != std::string::npos, why.c_str());
         QVERIFY2(why.ends_with("Then press \"Open Comm Port\" again."), why.c_str());
         QVERIFY(why.find('\n') == std::string::npos);
+        QVERIFY(!IsMenuEnabled(sheet, ID_FILE_LOAD_COMM));
+        QVERIFY(!ReadWholeFile(dir.File("commport_err.txt")).empty());
 
         // A COM name shows the device it stands for, open or not.
         port->setEditText(QStringLiteral("COM4"));
@@ -331,7 +341,11 @@ void CWindowTest::StateLineShowsOpenClosedOrWhy() {
         sheet.GetPort()->Close();
         sheet.GetEvents()->NotifyPortStateChanged();
         QCOMPARE(page.GetPortStateText(), std::string("Closed"));
+        // A model picked now is stored as the window goes.
+        for (int i = 0; i < 3; ++i) QTest::keyClick(page.FindControl(IDC_MODEL), Qt::Key_Down);
+        QCOMPARE(StoredComm("Model"), std::string("K201"));
     }
+    QCOMPARE(StoredComm("Model"), std::string("K204"));
     std::filesystem::current_path(oldDir);
 }
 
@@ -344,18 +358,53 @@ void CWindowTest::UnpluggedDeviceIsToldAndClosed() {
     sheet.show();
     const std::string device = session.sim.DevicePath();
     QVERIFY(sheet.GetPort()->Open(device));
-    QVERIFY(sheet.GetSetupPage().GetPortStateText().starts_with("Open: "));
+    QVERIFY(SetupPage(sheet).GetPortStateText().starts_with("Open: "));
     // The Console page shown: the reader runs and is the one to notice.
-    sheet.GetTabs()->setCurrentIndex(kConsoleTab);
+    Tabs(sheet)->setCurrentIndex(kConsoleTab);
     QCoreApplication::sendPostedEvents();
     session.sim.Stop();
     QVERIFY(PumpUntil([&] { return !sheet.GetPort()->IsOpen(); }, 10000));
-    QCOMPARE(sheet.GetStatusText(), GetString(IDS_PORT_DEVICE_GONE));
-    QCOMPARE(sheet.GetSetupPage().GetPortStateText(),
+    QCOMPARE(StatusText(sheet), GetString(IDS_PORT_DEVICE_GONE));
+    QCOMPARE(SetupPage(sheet).GetPortStateText(),
              FormatString(GetString(IDS_PORT_STATE_GONE).c_str(), device.c_str()));
-    QVERIFY(!sheet.IsMenuCommandEnabled(ID_FILE_LOAD_COMM));
-    sheet.GetTabs()->setCurrentIndex(0);
+    QVERIFY(!IsMenuEnabled(sheet, ID_FILE_LOAD_COMM));
+    Tabs(sheet)->setCurrentIndex(0);
     QCoreApplication::sendPostedEvents();
+}
+
+void CWindowTest::ConsoleReadsWhileShown() {
+    CGuiProfile profile;
+    struct THooks {
+        THooks() { CQtWaitHooks::Install(); }
+        ~THooks() { CQtWaitHooks::Uninstall(); }
+    } hooks;
+    CPseudoTerminal line;
+    QVERIFY(line.IsReady());
+    CClockPropSheet sheet(IDS_CAPTION, nullptr, 0);
+    CSheetPrompts prompts(sheet);
+    QVERIFY(sheet.GetPort()->Open(line.SlaveName()));
+    CConsoleDlg& page = ConsolePage(sheet);
+    auto output = [&] { return page.GetOutput()->toPlainText().toStdString(); };
+    sheet.show();
+    // Each showing is answered once the page's own handling is over (queued,
+    // as the page says it): the output emptied and the reader feeding it.
+    Tabs(sheet)->setCurrentWidget(&page);
+    QVERIFY(!output().empty());  // the start line, for now
+    QVERIFY(PumpUntil([&] { return output().empty(); }));
+    QVERIFY(line.WriteToPort("one\r\n"));
+    QVERIFY(PumpUntil([&] { return output() == "one\n"; }));
+    // Another tab: no reader, so what the clock sends stays queued (a reader
+    // left running would take it within the wait).
+    Tabs(sheet)->setCurrentIndex(0);
+    QCoreApplication::sendPostedEvents();
+    QVERIFY(line.WriteToPort("two\r\n"));
+    QTest::qWait(300);
+    QCOMPARE(line.Queued(), 5);
+    // Shown again: emptied, and the waiting bytes arrive.
+    Tabs(sheet)->setCurrentWidget(&page);
+    QCOMPARE(output(), std::string("one\n"));
+    QVERIFY(PumpUntil([&] { return output() == "two\n"; }));
+    QVERIFY(prompts.boxes.empty());
 }
 
 // A raw TCP port: the status line says once that it cannot send a break, and
@@ -377,20 +426,20 @@ void CWindowTest::NetworkPortSaysWhatItCannotDoAndWhenItIsLost() {
     sheet.show();
     QVERIFY(sheet.GetPort()->Open(name));
     const std::string notice = FormatString(GetString(IDS_NET_RAW_NOTICE).c_str(), name.c_str());
-    QVERIFY(PumpUntil([&] { return sheet.GetStatusText() == notice; }, 5000));
-    QVERIFY(sheet.GetSetupPage().GetPortStateText().starts_with("Open: " + name));
+    QVERIFY(PumpUntil([&] { return StatusText(sheet) == notice; }, 5000));
+    QVERIFY(SetupPage(sheet).GetPortStateText().starts_with("Open: " + name));
 
     const int server = ::accept(listener, nullptr, nullptr);
     QVERIFY(server >= 0);
-    sheet.GetTabs()->setCurrentIndex(kConsoleTab);
+    Tabs(sheet)->setCurrentIndex(kConsoleTab);
     QCoreApplication::sendPostedEvents();
     ::close(server);
     QVERIFY(PumpUntil([&] { return !sheet.GetPort()->IsOpen(); }, 10000));
-    QCOMPARE(sheet.GetStatusText(), FormatString(GetString(IDS_NET_CONNECTION_LOST).c_str(), name.c_str()));
-    QCOMPARE(sheet.GetSetupPage().GetPortStateText(),
+    QCOMPARE(StatusText(sheet), FormatString(GetString(IDS_NET_CONNECTION_LOST).c_str(), name.c_str()));
+    QCOMPARE(SetupPage(sheet).GetPortStateText(),
              FormatString(GetString(IDS_PORT_STATE_LOST).c_str(), name.c_str()));
     ::close(listener);
-    sheet.GetTabs()->setCurrentIndex(0);
+    Tabs(sheet)->setCurrentIndex(0);
     QCoreApplication::sendPostedEvents();
 }
 

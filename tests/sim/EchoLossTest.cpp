@@ -15,21 +15,10 @@
 #include "Profile.h"
 #include "RecordingClockUi.h"
 #include "SimClock.h"
+#include "SimSetups.h"
 #include "TestSupport.h"
 
 namespace {
-
-bool Same(const TClockConfig& a, const TClockConfig& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
-
-// A setup unlike the factory one in several places, the last byte included.
-TClockConfig ChangedSetup() {
-    TClockConfig c = CSimClock::MakeFactorySetup();
-    c.backLight = 5;
-    SetBE16(c.localOffset, static_cast<std::uint16_t>(-120));
-    SetBE32(c.cableDelay, 1234567);
-    c.option23b = 0x5A;
-    return c;
-}
 
 // A clock at the fake line's far end that answers inside each write, so no
 // echo is ever late: it echoes every command byte but the chosen one, takes

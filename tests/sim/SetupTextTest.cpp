@@ -10,6 +10,7 @@
 #include "SetupItems.h"
 #include "SetupText.h"
 #include "SimClock.h"
+#include "SimSetups.h"
 
 namespace {
 
@@ -19,8 +20,6 @@ TClockConfig RandomRecord(std::mt19937& rng) {
     for (std::size_t k = 0; k < CLOCK_CONFIG_SIZE; ++k) ConfigBytes(c)[k] = static_cast<std::uint8_t>(byte(rng));
     return c;
 }
-
-bool Same(const TClockConfig& a, const TClockConfig& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
 // The text with the line that starts with prefix replaced.
 std::string ReplaceLine(std::string text, const std::string& prefix, const std::string& line) {

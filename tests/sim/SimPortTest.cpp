@@ -21,6 +21,7 @@
 #include "PortCatalogue.h"
 #include "Profile.h"
 #include "SimClock.h"
+#include "SimSetups.h"
 #include "SimPort.h"
 #include "RecordingClockUi.h"
 #include "TestSupport.h"
@@ -48,8 +49,6 @@ private:
     std::string m_name;
     std::unique_ptr<std::string> m_old;
 };
-
-bool Same(const TClockConfig& a, const TClockConfig& b) { return std::memcmp(&a, &b, CLOCK_CONFIG_SIZE) == 0; }
 
 std::string SetupFileBytes(const TClockConfig& config) {
     CClockState state;

@@ -13,11 +13,10 @@
 #include "Profile.h"
 #include "RecordingClockUi.h"
 #include "SimClock.h"
+#include "SimSetups.h"
 #include "TestSupport.h"
 
 namespace {
-
-bool Same(const TClockConfig& a, const TClockConfig& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
 TEST(SlowLink, ReadWriteAndTimeSucceedOverSlowLinksAndWithLateClocks) {
     struct TCase {

@@ -21,6 +21,7 @@
 #include "Profile.h"
 #include "RecordingClockUi.h"
 #include "SimClock.h"
+#include "SimSetups.h"
 #include "TermiosDevice.h"
 #include "TestSupport.h"
 
@@ -134,8 +135,6 @@ private:
     TCountdownScript& m_script;
 };
 
-bool Same(const TClockConfig& a, const TClockConfig& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
-
 // Polls (sleeping) until done or the time is up; for what the simulated
 // clock does on its own thread after the program has moved on.
 bool WaitFor(const std::function<bool()>& done, int timeoutMs = 3000) {
@@ -145,16 +144,6 @@ bool WaitFor(const std::function<bool()>& done, int timeoutMs = 3000) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     return true;
-}
-
-// A setup unlike the factory one in several places, the last byte included.
-TClockConfig ChangedSetup() {
-    TClockConfig c = CSimClock::MakeFactorySetup();
-    c.backLight = 5;
-    SetBE16(c.localOffset, static_cast<std::uint16_t>(-120));
-    SetBE32(c.cableDelay, 1234567);
-    c.option23b = 0x5A;
-    return c;
 }
 
 class Transfer : public ::testing::Test {

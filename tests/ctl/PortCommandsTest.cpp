@@ -332,7 +332,7 @@ TEST_F(PortCommands, FailuresAndUsageErrors) {
     EXPECT_NE(r.err.find("reading the setup from the clock failed"), std::string::npos) << r.err;
     EXPECT_FALSE(std::filesystem::exists(file));
 
-    EXPECT_EQ(Run({"--port", m_sim.DevicePath(), "--model", "K207", "time", "get"}).status, 2);
+    EXPECT_EQ(Run({"--port", m_sim.DevicePath(), "--model", "K999", "time", "get"}).status, 2);
     EXPECT_EQ(Run({"--port", m_sim.DevicePath(), "time", "now"}).status, 2);
     // The file to read into is only taken with -o, and the usage says so.
     for (const std::vector<std::string>& args :

@@ -53,7 +53,6 @@ TEST_F(ModelList, ListsTheModelsWithTheirCommandTextAndEveryCommand) {
         }
     }
     EXPECT_EQ(Lines({"--list", "commands"}), std::vector<std::string>(sent.begin(), sent.end()));
-    EXPECT_EQ(m_ctl.Run({"--list", "ports"}).status, 2);
 }
 
 // Where a file names the models: after anchor, the words between prefix and
@@ -90,17 +89,6 @@ TEST_F(ModelList, FilesThatCannotReadTheTableNameExactlyItsModels) {
                                               : m.words == Ends  ? std::vector<std::string>{names.front(), names.back()}
                                                                  : std::vector<std::string>{names.front()};
         EXPECT_EQ(got, want) << m.path << " after " << m.prefix;
-    }
-}
-
-// Parsed once, before the setup file, the backups or the clock are read.
-TEST_F(ModelList, ABadCountdownIsAUsageErrorBeforeAnythingIsRead) {
-    for (const std::vector<std::string>& args : {std::vector<std::string>{"write", "missing.hcs", "--countdown", "soon"},
-                                                 {"restore", "--countdown", "3601"},
-                                                 {"restore", "missing.hcs", "--countdown", "-1"}}) {
-        const TCtlResult r = m_ctl.Run(args);
-        EXPECT_EQ(r.status, 2) << args[0] << " " << args.back();
-        EXPECT_EQ(r.err.rfind("tarvelctl: --countdown takes whole seconds from 0 to 3600\n", 0), 0u) << r.err;
     }
 }
 

@@ -238,22 +238,35 @@ TEST_F(TarvelCtl, UnusableFilesFailWithOneLineReason) {
 
 TEST_F(TarvelCtl, UsageErrorsExitWithTwoAndHelpWithZero) {
     const std::string path = NewFile("a.hcs");
-    const std::vector<std::vector<std::string>> usage = {
-        {},
-        {"frobnicate"},
-        {"show"},
-        {"show", path, path},
-        {"set", path},
-        {"set", path, "13"},
-        {"set", path, "x=1"},
-        {"get", path, "-3"},
-        {"dump", path, "-o"},
-        {"dump", path, "--bogus"},
+    // A bad --countdown is refused once, before the file, the backups or the
+    // clock are read.
+    const std::string countdown = "tarvelctl: --countdown takes whole seconds from 0 to 3600\n";
+    const struct {
+        std::vector<std::string> args;
+        std::string errStart;  // empty: any complaint
+    } usage[] = {
+        {{}, ""},
+        {{"frobnicate"}, ""},
+        {{"show"}, ""},
+        {{"show", path, path}, ""},
+        {{"set", path}, ""},
+        {{"set", path, "13"}, ""},
+        {{"set", path, "x=1"}, ""},
+        {{"get", path, "-3"}, ""},
+        {{"dump", path, "-o"}, ""},
+        {{"dump", path, "--bogus"}, ""},
+        {{"--list", "ports"}, ""},
+        {{"write", "missing.hcs", "--countdown", "soon"}, countdown},
+        {{"restore", "--countdown", "3601"}, countdown},
+        {{"restore", "missing.hcs", "--countdown", "-1"}, countdown},
     };
-    for (const auto& args : usage) {
-        TRun r = Run(args);
-        EXPECT_EQ(r.status, 2) << (args.empty() ? "(none)" : args[0]);
+    for (const auto& row : usage) {
+        TRun r = Run(row.args);
+        EXPECT_EQ(r.status, 2) << (row.args.empty() ? "(none)" : row.args[0] + " " + row.args.back());
         EXPECT_NE(r.err, "");
+        if (!row.errStart.empty()) {
+            EXPECT_EQ(r.err.rfind(row.errStart, 0), 0u) << r.err;
+        }
     }
     EXPECT_EQ(ReadWholeFile(path), ZeroFile());
 

@@ -42,7 +42,7 @@ struct TClockResult {
     TWriteLeft left = TWriteLeft::Nothing;
     long long lastByteMs = 0;  // NowMs when a command's last byte was written
     long long lastByteFromMs = 0;  // NowMs just before it was handed to the port
-    long long echoedMs = 0;    // NowMs when its echo had been read: the clock had the byte by then
+    long long echoedMs = 0;    // NowMs when the last byte's echo arrived: the clock had the byte by then
 
     explicit operator bool() const { return failure == TClockFailure::None; }
     // One line for the user, without call names.

@@ -50,7 +50,8 @@ TClockResult CClockState::AskTime(CCommPort& port, std::string& line) {
         if (Shown(static_cast<unsigned char>(reply[i]))) line += reply[i];
     result.lastByteMs = sent.lastByteMs;
     result.lastByteFromMs = sent.lastByteFromMs;
-    result.echoedMs = start;
+    // When the last byte's echo arrived: the clock had the byte by then.
+    result.echoedMs = sent.echoedMs > 0 ? sent.echoedMs : start;
     return result;
 }
 

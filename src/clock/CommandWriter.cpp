@@ -19,6 +19,36 @@ namespace {
 
 constexpr unsigned kLookMs = 5;  // how often the paced writer looks for echoes
 
+// Watches the line for at most ms: true as soon as input came. Between two
+// looks a window is painted (the process-wide sleep); a device woken by
+// something that is not a byte (a network link's own traffic) is not spun on.
+bool WatchLine(CCommPort& port, unsigned ms, bool& woke) {
+    if (woke) SleepMs(1);
+    woke = port.WaitForInput(std::min(ms, kLookMs));
+    if (!woke) SleepMs(0);
+    return woke;
+}
+
+// Takes a byte's echo as soon as it arrives, until `until` (NowMs), reading
+// only once the line has something: the pause after the byte is kept whole
+// by the caller, and the echo's arrival is known to the millisecond
+// (arrived; 0 when none came). False when the port failed.
+bool TakeEchoInPause(CCommPort& port, long long until, unsigned char& echo, unsigned& count, long long& arrived) {
+    bool woke = false;
+    count = 0;
+    for (;;) {
+        const long long left = until - NowMs();
+        if (left <= 0) return true;
+        if (!WatchLine(port, static_cast<unsigned>(left), woke)) continue;
+        count = 1;
+        if (!port.Read(&echo, count)) return false;
+        if (count == 1) {
+            arrived = NowMs();
+            return true;
+        }
+    }
+}
+
 TClockResult NoEcho(const std::string& command, std::size_t i, long long waitedMs) {
     TClockResult result = TClockResult::Fail(TClockFailure::NoEcho, command);
     result.index = static_cast<int>(i) + 1;
@@ -62,10 +92,12 @@ TClockResult WriteEachEchoed(CCommPort& port, const std::string& text, unsigned 
             const long long at = NowMs();
             result.lastByteMs = at;
             result.lastByteFromMs = from;
-            SleepMs(delay);
             unsigned char echo = 0;
             unsigned count = 1;
-            bool readOk = port.Read(&echo, count);
+            long long arrived = 0;
+            bool readOk = TakeEchoInPause(port, at + delay, echo, count, arrived);
+            LineWait::SleepUntil(at + delay);
+            if (readOk && count == 0) readOk = port.Read(&echo, count);
             // A late echo is an echo: while the command can still succeed it
             // is awaited up to the bound. Once it has failed, the rest keeps
             // the pause alone, so a silent clock is reported in seconds.
@@ -79,6 +111,8 @@ TClockResult WriteEachEchoed(CCommPort& port, const std::string& text, unsigned 
                     count = 1;
                 }
             }
+            // Known to the millisecond when it came in the pause; else when read.
+            result.echoedMs = arrived > 0 ? arrived : NowMs();
             if (!readOk || count != 1) {
                 TRACE("CClockModel::WriteCommand(): Failed to read echo byte %d(%c) \t\t\t\t\tof %s command from comm port.\n",
                       static_cast<int>(i), sent, text.c_str());
@@ -120,6 +154,7 @@ TClockResult WritePaced(CCommPort& port, const std::string& text, unsigned delay
                 return false;
             }
             if (count == 0) return true;
+            result.echoedMs = NowMs();
             if (echo != static_cast<unsigned char>(text[checked])) {
                 TRACE("CClockModel::WriteCommand(): \t\t\t\t\techo byte (%c)!= send byte (%c) of %s command from comm port.\n",
                       echo, text[checked], text.c_str());
@@ -159,14 +194,17 @@ TClockResult WritePaced(CCommPort& port, const std::string& text, unsigned delay
         result.lastByteFromMs = from;
         ++sent;
     }
-    // The last byte, too, is given at least its pause.
+    // The last byte, too, is given at least its pause; its echo is taken
+    // as it arrives.
     const long long least = sentAt.back() + delay;
+    bool woke = false;
     for (;;) {
         if (!takeEchoes()) return result;
         const long long now = NowMs();
         if (checked == sent && now >= least) return result;
         if (overdue(now)) return result;
-        SleepMs(static_cast<unsigned>(std::min<long long>(std::max(1LL, least - now), kLookMs)));
+        if (checked == sent) SleepMs(static_cast<unsigned>(std::min<long long>(least - now, kLookMs)));
+        else WatchLine(port, static_cast<unsigned>(std::max(1LL, least - now)), woke);
     }
 }
 

@@ -43,11 +43,17 @@ void COffsetEstimator::Recompute() {
 
 double COffsetEstimator::NextTakeAt(double notBefore) const {
     if (m_polls.empty()) return notBefore;
-    // Every other poll puts a second boundary at the estimate, halving the
-    // window. The others put it at points spread over the whole second
-    // (golden-ratio steps): they cut nothing while the clock keeps its
-    // offset, but a clock set meanwhile soon answers outside the window.
+    // The first polls of a window each put a second boundary at the estimate,
+    // halving it, as many as it takes to narrow a second to a poll's own
+    // width. From then on every other one puts it at points spread over the
+    // whole second (golden-ratio steps): they cut nothing while the clock
+    // keeps its offset, but a clock set meanwhile soon answers outside the
+    // window, which then starts afresh.
+    const TOffsetPoll& newest = m_polls.back();
+    const double width = std::max(newest.takenLatest - newest.takenEarliest, 1e-3);
+    const std::size_t halvings = static_cast<std::size_t>(std::ceil(std::log2(1.0 / width))) + 1;
     double aim = Offset();
-    if (m_polls.size() % 2 == 0) aim += std::fmod(static_cast<double>(m_polls.size()) * 0.6180339887498949, 1.0);
+    if (m_polls.size() > halvings && m_polls.size() % 2 == 0)
+        aim += std::fmod(static_cast<double>(m_polls.size()) * 0.6180339887498949, 1.0);
     return std::ceil(notBefore + aim) - aim;
 }

@@ -46,8 +46,9 @@ public:
     std::size_t Polls() const { return m_polls.size(); }
 
     // When (host time, not before notBefore) the clock should take the next
-    // command: every other poll where the estimate puts a second boundary,
-    // so that the reply halves the window whichever side the truth is on.
+    // command: where the estimate puts a second boundary, so that the reply
+    // halves the window whichever side the truth is on; once the window is
+    // as narrow as a poll's, every other poll elsewhere in the second.
     double NextTakeAt(double notBefore) const;
 
 private:

@@ -1,9 +1,8 @@
 // tarvelctl check: a plugin for Nagios, Icinga and their kin. One status
 // line with performance data, and the exit status they read.
-#include <cerrno>
-#include <cmath>
+#include <algorithm>
+#include <cstddef>
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -11,14 +10,21 @@
 #include "ClockState.h"
 #include "CtlCommand.h"
 #include "MonitoringRange.h"
+#include "PortSession.h"
 #include "Resource.h"
 #include "StringTable.h"
 
 namespace {
 
-// The monitoring plugins' exit statuses.
-enum TPluginState { PLUGIN_OK = 0, PLUGIN_WARNING = 1, PLUGIN_CRITICAL = 2, PLUGIN_UNKNOWN = 3 };
 const char* const kStateNames[] = {"OK", "WARNING", "CRITICAL", "UNKNOWN"};
+// The status line's prefix.
+constexpr char kPluginName[] = "TARVEL";
+// The clocks checked at once; each mostly sleeps between polls.
+constexpr std::size_t kClocksAtOnce = 64;
+// The longest --for: an engine kills a plugin long before.
+constexpr double kLongestFor = 3600;
+// No goal finer than the line can reach in a few seconds.
+constexpr double kFinestGoal = 0.005;
 
 // Which of two states tells more: CRITICAL, then WARNING, then UNKNOWN, then OK.
 int Rank(TPluginState state) {
@@ -31,20 +37,26 @@ int Rank(TPluginState state) {
     return 0;
 }
 
+// Text from outside (a port name, a reason) on the status line: a '|' would
+// start the performance data and a line end a second line.
+std::string StatusText(const std::string& text) {
+    std::string out;
+    for (const char c : text) {
+        const unsigned char u = static_cast<unsigned char>(c);
+        out += c == '|' ? '/' : u < 0x20 || u == 0x7F ? ' ' : c;
+    }
+    return out;
+}
+
 // Bad arguments: UNKNOWN, said on the status line.
 int Unknown(const std::string& reason) {
-    std::printf("TARVEL UNKNOWN - %s\n", reason.c_str());
+    std::printf("%s UNKNOWN - %s\n", kPluginName, StatusText(reason).c_str());
     FinishStdout();
     return PLUGIN_UNKNOWN;
 }
 
-bool ParseSeconds(const std::string& text, double& value) {
-    char* end = nullptr;
-    errno = 0;
-    value = std::strtod(text.c_str(), &end);
-    return !text.empty() && errno == 0 && end == text.c_str() + text.size() && std::isfinite(value) && value > 0 &&
-           value <= 3600;
-}
+// A usage error of the command line, as a plugin says it.
+void SayUsage(const std::string& reason) { Unknown(reason + " (tarvelctl check --help)"); }
 
 std::string Seconds(double value) {
     char text[32];
@@ -53,11 +65,12 @@ std::string Seconds(double value) {
 }
 
 // A label of the performance data: quoted, with quotes doubled, when it
-// carries a port name.
+// carries a port name; no '=' or '|' (they end a label or the data).
 std::string Label(const std::string& port, const std::string& name, bool manyPorts) {
     if (!manyPorts) return name;
     std::string label = "'";
-    for (char c : port + " " + name) label += c == '\'' ? std::string("''") : std::string(1, c);
+    for (char c : StatusText(port) + " " + name)
+        label += c == '\'' ? std::string("''") : c == '=' ? std::string("_") : std::string(1, c);
     return label + "'";
 }
 
@@ -94,13 +107,16 @@ TPortVerdict Judge(const TClockHealth& health, const TAlertRange& warn, const TA
     }
     const std::string where = manyPorts ? health.port + ": " : std::string();
     if (health.polls > 0) {
-        const double size = std::fabs(health.offset);
-        verdict.state = crit.Alerts(size) ? PLUGIN_CRITICAL : warn.Alerts(size) ? PLUGIN_WARNING : PLUGIN_OK;
+        verdict.state = OffsetState(health.offset, health.uncertainty, warn, crit);
         verdict.text = where + "offset " + Seconds(health.offset) + " s +- " + Seconds(health.uncertainty) + " s (" +
                        std::to_string(health.polls) + (health.polls == 1 ? " poll)" : " polls)");
-        verdict.perf = Label(health.port, "offset", manyPorts) + "=" + Seconds(health.offset) + "s;" + warn.text + ";" +
-                       crit.text + " " + Label(health.port, "uncertainty", manyPorts) + "=" +
-                       Seconds(health.uncertainty) + "s";
+        // The middle alone would have flattered: say why the state is worse.
+        if (verdict.state != OffsetState(health.offset, 0, warn, crit))
+            verdict.text += verdict.state == PLUGIN_CRITICAL ? ", may be beyond the critical threshold"
+                                                             : ", may be beyond the warning threshold";
+        verdict.perf = Label(health.port, "offset", manyPorts) + "=" + Seconds(health.offset) + "s;" +
+                       warn.Normalised() + ";" + crit.Normalised() + " " + Label(health.port, "uncertainty", manyPorts) +
+                       "=" + Seconds(health.uncertainty) + "s";
     }
     if (!health.up) {
         verdict.state = PLUGIN_CRITICAL;
@@ -120,15 +136,18 @@ TPortVerdict Judge(const TClockHealth& health, const TAlertRange& warn, const TA
 }
 
 int RunCheck(const CCommandLine& global, const CCommandLine& args) {
+    // Notes (a raw TCP port cannot send a break, a failed open's reasons)
+    // would come before the status line where an engine merges stderr in.
+    SetNotesQuiet(!args.Has("verbose"));
     TAlertRange warn, crit;
     std::string error;
     if (!ParseAlertRange(args.Has("warning") ? args.GetValue("warning") : "0.5", warn, error)) return Unknown("-w " + error);
     if (!ParseAlertRange(args.Has("critical") ? args.GetValue("critical") : "1", crit, error)) return Unknown("-c " + error);
     TClockCheckOptions options;
-    if (args.Has("for") && !ParseSeconds(args.GetValue("for"), options.forSeconds))
-        return Unknown("--for takes seconds, more than 0 and at most 3600");
+    if (args.Has("for") && !ParseForSeconds(args.GetValue("for"), kLongestFor, options.forSeconds))
+        return Unknown(ForSecondsRule(kLongestFor));
     const double bound = SmallestBound(warn) > 0 ? SmallestBound(warn) : SmallestBound(crit);
-    options.goalUncertainty = bound / 10;
+    options.goalUncertainty = std::max(bound / 10, kFinestGoal);
     const std::string setupFile = args.GetValue("setup");
     if (args.Has("setup")) {
         CClockState declared;
@@ -144,18 +163,28 @@ int RunCheck(const CCommandLine& global, const CCommandLine& args) {
     std::vector<std::string> ports = global.GetValues("port");
     for (const auto& port : args.GetValues("port")) ports.push_back(port);
     if (ports.empty()) ports.push_back(CtlPortName(global, args));
+    // Bad arguments are UNKNOWN before any clock is asked.
+    for (const auto& port : ports)
+        if (port.empty()) return Unknown("no port to check: give --port DEV");
+    if (!options.model.empty())
+        if (const std::string refused = RefusedModel(options.model); !refused.empty()) return Unknown(refused);
+    if (!options.baud.empty())
+        if (const std::string refused = RefusedBaud(options.baud); !refused.empty()) return Unknown(refused);
 
-    // One port after another: the polls wait in the process-wide sleep.
-    TPluginState worst = PLUGIN_OK;
-    std::string status, perf;
+    std::vector<TClockCheckOptions> looks;
     for (const auto& port : ports) {
         options.port = port;
-        const TPortVerdict verdict = Judge(CheckClock(options), warn, crit, setupFile, ports.size() > 1);
+        looks.push_back(options);
+    }
+    TPluginState worst = PLUGIN_OK;
+    std::string status, perf;
+    for (const TClockHealth& health : CheckClocks(looks, kClocksAtOnce)) {
+        const TPortVerdict verdict = Judge(health, warn, crit, setupFile, ports.size() > 1);
         if (Rank(verdict.state) > Rank(worst)) worst = verdict.state;
-        status += (status.empty() ? "" : "; ") + verdict.text;
+        status += (status.empty() ? "" : "; ") + StatusText(verdict.text);
         if (!verdict.perf.empty()) perf += (perf.empty() ? "" : " ") + verdict.perf;
     }
-    std::printf("TARVEL %s - %s%s\n", kStateNames[worst], status.c_str(), perf.empty() ? "" : (" | " + perf).c_str());
+    std::printf("%s %s - %s%s\n", kPluginName, kStateNames[worst], status.c_str(), perf.empty() ? "" : (" | " + perf).c_str());
     // Output that never arrived leaves the monitor knowing nothing.
     return FinishStdout() == CTL_DONE ? worst : PLUGIN_UNKNOWN;
 }
@@ -167,26 +196,31 @@ void AddCheckCommand(std::vector<TCtlCommand>& table) {
         {"warning", 'w', "RANGE", "WARNING when the offset's size is outside RANGE (default 0.5)"},
         {"critical", 'c', "RANGE", "CRITICAL when the offset's size is outside RANGE (default 1)"},
         {"for", 0, "SECONDS", "poll the clock's time for at most SECONDS (default 15)"},
-        {"setup", 0, "FILE", "CRITICAL when the clock's stored setup differs from FILE's"}};
+        {"setup", 0, "FILE", "CRITICAL when the clock's stored setup differs from FILE's"},
+        {"verbose", 'v', nullptr, "also say the port's notes and failures on stderr"}};
     AddPortOptions(options);
     TCtlCommand check{
         "check", "[--port DEV]... [-w RANGE] [-c RANGE] [--for SECONDS] [--setup FILE]",
         "Check a clock's time (and setup) for Nagios, Icinga and other monitoring systems.",
         "Polls the clock's time until the offset's uncertainty is a tenth of the warning\n"
-        "threshold or --for has passed, then prints one status line with performance\n"
+        "threshold (at least 5 ms) or --for has passed, then prints one status line with performance\n"
         "data, as the Monitoring Plugins guidelines ask:\n"
         "  TARVEL OK - offset -0.040 s +- 0.030 s (12 polls) | offset=-0.040s;0.5;1 uncertainty=0.030s\n"
         "The offset is the clock's time minus this host's. As check_ntp_time does, the\n"
         "thresholds are judged against its size (the offset without its sign). RANGE\n"
         "is the plugins' range syntax: N alerts outside 0..N, N: below N, ~:N above N,\n"
         "N:M outside N..M, @N:M inside N..M.\n"
+        "The state is the worst that any offset within the uncertainty would have: a\n"
+        "clock that may be beyond a threshold is never OK.\n"
         "A clock that does not answer, or whose stored setup differs from --setup FILE\n"
         "(the differing items listed by number and label), is CRITICAL; a port another\n"
-        "program holds is UNKNOWN, naming the holder. With several --port the ports are\n"
-        "checked one after another (each up to --for), on one status line; each\n"
-        "performance label then carries its port, and the worst state wins.\n"
+        "program holds, or no port at all, is UNKNOWN. With several --port the ports\n"
+        "are checked side by side, on one status line; each performance label then\n"
+        "carries its port, and the worst state wins.\n"
+        "Everything is said on the status line: stderr stays empty unless -v is given.\n"
         "\nExit status: 0 OK, 1 WARNING, 2 CRITICAL, 3 UNKNOWN (also for bad arguments).\n",
         options, 0, 0, RunCheck, TPortUse::Own};
     check.usageStatus = PLUGIN_UNKNOWN;
+    check.usageLine = SayUsage;
     table.push_back(check);
 }

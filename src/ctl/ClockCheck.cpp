@@ -1,14 +1,16 @@
 #include "ClockCheck.h"
 
+#include <atomic>
 #include <cerrno>
-#include <cstring>
+#include <cmath>
+#include <cstdlib>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "ClockModel.h"
 #include "ClockProbe.h"
 #include "ClockState.h"
-#include "CommandLine.h"
 #include "CtlCommand.h"
 #include "OffsetPoll.h"
 #include "PortCatalogue.h"
@@ -56,43 +58,36 @@ std::string AskRomDate(CClockState& state, CCommPort& port) {
 TClockHealth CheckClock(const TClockCheckOptions& options) {
     TClockHealth health;
     health.port = options.port;
-    health.stableName = StableName(options.port);
     auto finish = [&health] {
         health.checkedAt = HostSeconds();
         return health;
     };
-    if (!options.model.empty() && !EqualNoCase(options.model, "auto") && CClockModel::FindModel(options.model, true) < 0) {
+    auto refuse = [&](const std::string& reason) {
         health.refused = true;
-        health.reason = "unknown model '" + options.model + "'";
+        health.reason = reason;
         return finish();
-    }
+    };
+    if (options.port.empty()) return refuse("no port to check: give --port DEV");
+    health.stableName = StableName(options.port);
+    if (!options.model.empty())
+        if (const std::string refused = RefusedModel(options.model); !refused.empty()) return refuse(refused);
+    if (!options.baud.empty())
+        if (const std::string refused = RefusedBaud(options.baud); !refused.empty()) return refuse(refused);
 
     // The port and model are chosen as every port command chooses them.
-    std::vector<std::string> given = {"--port", options.port};
-    if (!options.model.empty()) given.insert(given.end(), {"--model", options.model});
-    if (!options.baud.empty()) given.insert(given.end(), {"--baud", options.baud});
-    std::vector<TCtlOption> known;
-    AddPortOptions(known);
-    CCommandLine args;
-    std::string error;
-    if (!args.Parse(given, known, false, error)) {
-        health.refused = true;
-        health.reason = error;
-        return finish();
-    }
+    TPortChoice choice;
+    choice.port = options.port;
+    choice.hasModel = !options.model.empty();
+    choice.model = options.model;
+    choice.hasBaud = !options.baud.empty();
+    choice.baud = options.baud;
     CPortSession session;
-    const int opened = OpenCommandSession(options.command.c_str(), CCommandLine(), args, session);
+    const int opened = OpenChosenSession(options.command.c_str(), choice, session);
     std::string model;
     if (session.State().GetModelName(model)) health.model = model;
-    // A usage error's status is the command's own (2, or a plugin's 3).
-    if (opened != CTL_DONE && opened != CTL_FAILED) {
-        health.refused = true;
-        health.reason = "--baud " + options.baud + " is not a rate of this port";
-        return finish();
-    }
     if (opened != CTL_DONE) {
-        const std::string failure = session.Port().GetOpenFailure();
-        health.busy = failure.find(std::strerror(EBUSY)) != std::string::npos;
+        const std::string failure = session.OpenFailure();
+        health.busy = session.OpenErrorCode() == EBUSY;
         if (health.busy) health.holder = Holders(options.port);
         health.reason = failure.empty() ? "the port could not be opened" : failure;
         return finish();
@@ -127,4 +122,34 @@ TClockHealth CheckClock(const TClockCheckOptions& options) {
             health.differences.push_back({item.item, item.name});
     }
     return finish();
+}
+
+std::vector<TClockHealth> CheckClocks(const std::vector<TClockCheckOptions>& looks, std::size_t atOnce) {
+    std::vector<TClockHealth> results(looks.size());
+    std::atomic<std::size_t> next{0};
+    auto work = [&] {
+        for (std::size_t i; (i = next++) < looks.size();) results[i] = CheckClock(looks[i]);
+    };
+    std::vector<std::thread> threads;
+    const std::size_t count = std::min(looks.size(), std::max<std::size_t>(atOnce, 1));
+    for (std::size_t t = 1; t < count; ++t) threads.emplace_back(work);
+    work();
+    for (auto& thread : threads) thread.join();
+    return results;
+}
+
+bool ParseForSeconds(const std::string& text, double most, double& seconds) {
+    char* end = nullptr;
+    errno = 0;
+    const double value = std::strtod(text.c_str(), &end);
+    // Digits only, as a person writes seconds: no hex, no infinity, no blanks.
+    if (text.empty() || text.find_first_not_of("0123456789.") != std::string::npos || errno != 0 ||
+        end != text.c_str() + text.size() || !std::isfinite(value) || value <= 0 || value > most)
+        return false;
+    seconds = value;
+    return true;
+}
+
+std::string ForSecondsRule(double most) {
+    return "--for takes seconds, more than 0 and at most " + std::to_string(static_cast<long>(most));
 }

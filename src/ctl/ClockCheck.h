@@ -4,6 +4,7 @@
 // The port is held only for that one look.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -14,7 +15,7 @@ struct TClockCheckOptions {
     std::string port;            // as given on the command line
     std::string model;           // --model as given ("K203", "auto"); empty: the stored one, else asked
     std::string baud;            // --baud as given; empty: the stored rate
-    std::string command = "check";  // the command a refused option's usage line names
+    std::string command = "check";  // the command the session is opened for
     double forSeconds = 15;      // the longest the offset is polled
     double goalUncertainty = 0;  // polling ends once the uncertainty is this small
     bool hasSetup = false;       // compare the clock's setup with `setup`
@@ -45,3 +46,13 @@ struct TClockHealth {
 };
 
 TClockHealth CheckClock(const TClockCheckOptions& options);
+
+// Each look on a thread of its own, at most atOnce at a time, so that many
+// clocks take about the time of the slowest; the results in the looks' order.
+std::vector<TClockHealth> CheckClocks(const std::vector<TClockCheckOptions>& looks, std::size_t atOnce);
+
+// --for SECONDS of check, metrics and time watch: a decimal number of
+// seconds, more than 0 and at most most. False, seconds untouched, else.
+bool ParseForSeconds(const std::string& text, double most, double& seconds);
+// What --for takes, for the usage error: "--for takes seconds, more than 0 and at most 3600".
+std::string ForSecondsRule(double most);

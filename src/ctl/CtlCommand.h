@@ -37,6 +37,8 @@ struct TCtlCommand {
     int (*run)(const CCommandLine& global, const CCommandLine& args);
     TPortUse ports = TPortUse::One;
     int usageStatus = CTL_USAGE;  // the exit status of a usage error (a monitoring plugin's is 3)
+    // Says a usage error instead of stderr (a monitoring plugin's status line); null: stderr.
+    void (*usageLine)(const std::string& reason) = nullptr;
 };
 
 // Appends the commands that work on setup files.
@@ -107,5 +109,8 @@ int FinishStdout();
 
 // "tarvelctl: <text>" on stderr.
 void ReportError(const std::string& text);
+// Quiet: ReportError says nothing (a monitoring plugin, whose engine reads
+// stderr as output, says all on its status line). Process-wide.
+void SetNotesQuiet(bool quiet);
 // A usage error: the reason and where to find help, on stderr; returns CTL_USAGE.
 int ReportUsage(const std::string& command, const std::string& reason);

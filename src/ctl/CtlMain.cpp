@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -35,6 +36,10 @@ const TCtlOption kListOption = {"list", 0, "models|commands",
 constexpr char kExitStatus[] = "Exit status: 0 done, 1 failed, refused or cancelled, 2 usage error.\n";
 // What a usage error exits with: the command's own status once it is known.
 int g_usageStatus = CTL_USAGE;
+// And how it is said: the command's own way once it is known, else stderr.
+void (*g_usageLine)(const std::string&) = nullptr;
+// ReportError says nothing (SetNotesQuiet); sessions on several threads read it.
+std::atomic<bool> g_notesQuiet{false};
 
 // Options given before the command.
 std::vector<TCtlOption> GlobalOptions() {
@@ -234,11 +239,18 @@ int PrintList(const std::string& what) {
 }  // namespace
 
 void ReportError(const std::string& text) {
+    if (g_notesQuiet) return;
     std::fprintf(stderr, "tarvelctl: %s\n", text.c_str());
     std::fflush(stderr);
 }
 
+void SetNotesQuiet(bool quiet) { g_notesQuiet = quiet; }
+
 int ReportUsage(const std::string& command, const std::string& reason) {
+    if (g_usageLine) {
+        g_usageLine(reason);
+        return g_usageStatus;
+    }
     ReportError(reason);
     std::fprintf(stderr, "Try 'tarvelctl %s--help'.\n", command.empty() ? "" : (command + " ").c_str());
     return g_usageStatus;
@@ -295,6 +307,7 @@ int main(int argc, char** argv) {
         return ReportUsage("", FormatString(GetString(IDS_CTL_UNKNOWN_COMMAND).c_str(), name.c_str()));
     }
     g_usageStatus = command->usageStatus;
+    g_usageLine = command->usageLine;
 
     // -q is taken after the command as well.
     std::vector<TCtlOption> commandOptions = command->options;

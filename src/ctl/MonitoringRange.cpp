@@ -1,6 +1,8 @@
 #include "MonitoringRange.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <cmath>
 #include <cstdlib>
 
@@ -14,12 +16,41 @@ bool ParseNumber(const std::string& text, double& value) {
     return errno == 0 && end == text.c_str() + text.size() && std::isfinite(value);
 }
 
+// The shortest text that reads back as the same number.
+std::string Shortest(double value) {
+    char buffer[32];
+    const auto end = std::to_chars(buffer, buffer + sizeof buffer, value).ptr;
+    return std::string(buffer, end);
+}
+
 }  // namespace
 
 bool TAlertRange::Alerts(double value) const {
     const bool within = (lowUnbounded || value >= low) && (highUnbounded || value <= high);
     return inside ? within : !within;
 }
+
+bool TAlertRange::AlertsAnywhere(double from, double to) const {
+    if (inside) return (lowUnbounded || to >= low) && (highUnbounded || from <= high);
+    return (!lowUnbounded && from < low) || (!highUnbounded && to > high);
+}
+
+std::string TAlertRange::Normalised() const {
+    const std::string start = lowUnbounded ? "~" : Shortest(low);
+    std::string text = inside ? "@" : "";
+    if (!inside && !lowUnbounded && low == 0 && !highUnbounded) return text + Shortest(high);
+    return text + start + ":" + (highUnbounded ? std::string() : Shortest(high));
+}
+
+TPluginState OffsetState(double offset, double uncertainty, const TAlertRange& warn, const TAlertRange& crit) {
+    const double a = std::fabs(offset - uncertainty), b = std::fabs(offset + uncertainty);
+    const double from = offset - uncertainty <= 0 && offset + uncertainty >= 0 ? 0 : std::min(a, b);
+    const double to = std::max(a, b);
+    if (crit.AlertsAnywhere(from, to)) return PLUGIN_CRITICAL;
+    if (warn.AlertsAnywhere(from, to)) return PLUGIN_WARNING;
+    return PLUGIN_OK;
+}
+
 
 bool ParseAlertRange(const std::string& text, TAlertRange& range, std::string& error) {
     TAlertRange parsed;

@@ -74,26 +74,20 @@ struct TModelChoice {
 // --model names a model exactly (any case), or "auto"; the stored "Model"
 // preselects the first model whose name begins with it, as the Comm Port page
 // does. With neither the clock is asked, as probe asks it.
-bool ResolveModel(const CCommandLine& global, const CCommandLine& args, TModelChoice& choice, std::string& error) {
+bool ResolveModel(const TPortChoice& given, TModelChoice& choice, std::string& error) {
     const int stored =
         CClockModel::FindModel(GetProfileString(ProfileKeys::COMMUNICATION, ProfileKeys::MODEL, ""));
-    std::string wanted;
-    if (!FindOption(global, args, "model", wanted)) {
+    if (!given.hasModel || EqualNoCase(given.model, kAskModel)) {
         choice.model = stored >= 0 ? stored : kDefaultModel;
-        choice.ask = stored < 0;
-        return true;
-    }
-    if (EqualNoCase(wanted, kAskModel)) {
-        choice.model = stored >= 0 ? stored : kDefaultModel;
-        choice.ask = true;
+        choice.ask = !given.hasModel ? stored < 0 : true;
         return true;
     }
     choice.model = kDefaultModel;
-    if (wanted.empty()) return true;
-    choice.model = CClockModel::FindModel(wanted, true);
-    if (choice.model >= 0) return true;
-    error = "unknown model '" + wanted + "' (one of " + ModelRange() + ", or " + kAskModel + ")";
-    return false;
+    if (given.model.empty()) return true;
+    error = RefusedModel(given.model);
+    if (!error.empty()) return false;
+    choice.model = CClockModel::FindModel(given.model, true);
+    return true;
 }
 
 std::string PortName(const CCommandLine& global, const CCommandLine& args) {
@@ -102,39 +96,43 @@ std::string PortName(const CCommandLine& global, const CCommandLine& args) {
     return name;
 }
 
-int SetGivenBaud(const char* command, const CCommandLine& global, const CCommandLine& args, CPortSession& session) {
-    std::string baud;
-    if (!FindOption(global, args, "baud", baud)) return CTL_DONE;
-    // Only the rates of the Comm Port page: the clock knows no others.
-    std::vector<std::string> rates;
-    CPortSettings::ListBauds(rates);
-    if (std::find(rates.begin(), rates.end(), baud) == rates.end()) {
-        std::string choices;
-        for (const auto& rate : rates) choices += (choices.empty() ? "" : ", ") + rate;
-        return ReportUsage(command, "--baud " + baud + " is not one of " + choices);
-    }
-    CPortSettings given;
-    given.SetBaud(baud);
-    return session.Port().ApplySettings(given) ? CTL_DONE : CTL_FAILED;
+TPortChoice ChosenPort(const CCommandLine& global, const CCommandLine& args) {
+    TPortChoice choice;
+    choice.port = PortName(global, args);
+    choice.hasModel = FindOption(global, args, "model", choice.model);
+    choice.hasBaud = FindOption(global, args, "baud", choice.baud);
+    return choice;
 }
 
-// Model and port from the options, then the session. CTL_DONE when open.
-// model: the one to use, or -1 for --model, else the stored one, else the
-// one the clock says.
-int OpenSession(const char* command, const CCommandLine& global, const CCommandLine& args, CPortSession& session,
-                int model = -1) {
+int SetGivenBaud(const char* command, const TPortChoice& given, CPortSession& session) {
+    if (!given.hasBaud) return CTL_DONE;
+    if (const std::string refused = RefusedBaud(given.baud); !refused.empty()) return ReportUsage(command, refused);
+    CPortSettings settings;
+    settings.SetBaud(given.baud);
+    return session.Port().ApplySettings(settings) ? CTL_DONE : CTL_FAILED;
+}
+
+// Model and port as chosen, then the session. CTL_DONE when open.
+// model: the one to use, or -1 for the chosen one, else the stored one, else
+// the one the clock says.
+int OpenSession(const char* command, const TPortChoice& given, CPortSession& session, int model = -1) {
     TModelChoice choice;
     if (model >= 0) {
         choice.model = model;
-    } else if (std::string error; !ResolveModel(global, args, choice, error)) {
+    } else if (std::string error; !ResolveModel(given, choice, error)) {
         return ReportUsage(command, error);
     }
-    if (!session.Open(PortName(global, args), choice.model)) return CTL_FAILED;
-    if (const int rc = SetGivenBaud(command, global, args, session); rc != CTL_DONE) return rc;
+    if (!session.Open(given.port, choice.model)) return CTL_FAILED;
+    if (const int rc = SetGivenBaud(command, given, session); rc != CTL_DONE) return rc;
     // Asked at the session's own rate, as the commands will be sent.
     if (choice.ask)
         if (const int told = AskClockModel(session.Port()); told >= 0) session.State().SetModel(told);
     return CTL_DONE;
+}
+
+int OpenSession(const char* command, const CCommandLine& global, const CCommandLine& args, CPortSession& session,
+                int model = -1) {
+    return OpenSession(command, ChosenPort(global, args), session, model);
 }
 
 bool IsShown(unsigned char c) { return (c >= 0x20 && c <= 0x7E) || c == '\r' || c == '\n'; }
@@ -325,6 +323,25 @@ int OpenCommandSession(const char* command, const CCommandLine& global, const CC
                        CPortSession& session, std::string* portName) {
     if (portName) *portName = PortName(global, args);
     return OpenSession(command, global, args, session);
+}
+
+int OpenChosenSession(const char* command, const TPortChoice& choice, CPortSession& session) {
+    return OpenSession(command, choice, session);
+}
+
+std::string RefusedModel(const std::string& model) {
+    if (EqualNoCase(model, kAskModel) || CClockModel::FindModel(model, true) >= 0) return std::string();
+    return "unknown model '" + model + "' (one of " + ModelRange() + ", or " + kAskModel + ")";
+}
+
+std::string RefusedBaud(const std::string& baud) {
+    // Only the rates of the Comm Port page: the clock knows no others.
+    std::vector<std::string> rates;
+    CPortSettings::ListBauds(rates);
+    if (std::find(rates.begin(), rates.end(), baud) != rates.end()) return std::string();
+    std::string choices;
+    for (const auto& rate : rates) choices += (choices.empty() ? "" : ", ") + rate;
+    return "--baud " + baud + " is not one of " + choices;
 }
 
 std::vector<TCtlOption> WriteOptions() {

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 #include <iterator>
+#include <mutex>
 #include <string>
 #include <utility>
 
@@ -22,6 +23,10 @@ volatile sig_atomic_t g_guarded = 0;     // a write runs: end it after its step
 volatile sig_atomic_t g_stopSignal = 0;  // the signal that asked it to end
 int g_interruptPipe[2] = {-1, -1};
 bool g_handlerInstalled = false;
+// Sessions of several ports may open and close on threads of their own: the
+// handler stays while any of them is open.
+std::mutex g_handlerMutex;
+int g_handlerUsers = 0;
 // Ctrl-C, and what systemd, a timeout or a dropped SSH session sends.
 constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
 struct sigaction g_previousActions[std::size(kStopSignals)];
@@ -80,8 +85,15 @@ void RemoveHandler() {
 
 CPortSession::~CPortSession() {
     m_port.reset();
-    RemoveHandler();
+    if (!m_portName.empty()) {
+        std::lock_guard<std::mutex> lock(g_handlerMutex);
+        if (--g_handlerUsers == 0) RemoveHandler();
+    }
 }
+
+std::string CPortSession::OpenFailure() const { return m_port ? m_port->GetOpenFailure() : std::string(); }
+
+int CPortSession::OpenErrorCode() const { return m_port && !m_port->IsOpen() ? m_port->LastErrorCode() : 0; }
 
 // A port error arrives as the system's text, then what to do, one a line;
 // while a clock does not answer or the device is gone the same error comes
@@ -119,7 +131,11 @@ bool CPortSession::Open(const std::string& portName, int model) {
         ReportError("no port to open: give --port DEV");
         return false;
     }
-    InstallHandler();
+    if (m_portName.empty()) {
+        std::lock_guard<std::mutex> lock(g_handlerMutex);
+        ++g_handlerUsers;
+        InstallHandler();
+    }
     m_portName = portName;
     // Read-only: every failure goes to the reporter, whatever "Verbose" says.
     m_port = std::make_unique<CCommPort>(&m_reporter, CCommPort::DeviceFactory(), CCommPort::TProfileUse::ReadOnly);

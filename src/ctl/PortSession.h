@@ -33,7 +33,12 @@ public:
 
     // False, with the reason on stderr, when the port could not be opened.
     bool Open(const std::string& portName, int model);
+    // Only after Open succeeded.
     CCommPort& Port() { return *m_port; }
+    // Why Open failed, and the system's code for it (EBUSY: another program
+    // holds the port); empty and 0 when it did not fail on the port.
+    std::string OpenFailure() const;
+    int OpenErrorCode() const;
     CClockState& State() { return m_state; }
     CCtlClockUi& Ui() { return m_ui; }
 
@@ -64,9 +69,25 @@ private:
     CClockState m_state;
 };
 
+// The port, model and rate a port command was given, each as given; an
+// option not given is empty (the stored one is then used).
+struct TPortChoice {
+    std::string port;
+    bool hasModel = false;
+    std::string model;  // "K203", "auto"
+    bool hasBaud = false;
+    std::string baud;
+};
+
 // Opens the port and model the options name (after the command, else before
 // it, else the stored ones) for command. CTL_DONE when open; otherwise the
 // exit status, the reason already on stderr. portName, when given, receives
 // the port's name.
 int OpenCommandSession(const char* command, const CCommandLine& global, const CCommandLine& args,
                        CPortSession& session, std::string* portName = nullptr);
+// The same for a choice already made (a command that checks its options itself).
+int OpenChosenSession(const char* command, const TPortChoice& choice, CPortSession& session);
+// Empty when model is one of the models or "auto"; else why not.
+std::string RefusedModel(const std::string& model);
+// Empty when baud is a rate of the Comm Port page; else why not.
+std::string RefusedBaud(const std::string& baud);

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "ClockCheck.h"
 #include "ClockOffset.h"
 #include "CtlCommand.h"
 #include "CtlJson.h"
@@ -107,16 +108,17 @@ int RunTimeCommand(const CCommandLine& global, const CCommandLine& args) {
     const std::string& what = args.GetArgs()[0];
     if (what != "get" && what != "set" && what != "watch")
         return ReportUsage("time", "'" + what + "' is none of get, set and watch");
-    long watchFor = 60;
-    if (args.Has("for") && (what != "watch" || !ParseCount(args.GetValue("for"), 86400, watchFor) || watchFor < 1))
-        return ReportUsage("time", what != "watch" ? "--for is for time watch" : "--for takes whole seconds from 1 to 86400");
+    double watchFor = 60;
+    constexpr double kLongestWatch = 86400;
+    if (args.Has("for") && (what != "watch" || !ParseForSeconds(args.GetValue("for"), kLongestWatch, watchFor)))
+        return ReportUsage("time", what != "watch" ? "--for is for time watch" : ForSecondsRule(kLongestWatch));
     // From here on a stop only ends a watch after its poll.
     if (what == "watch") CPortSession::StopAfterStep(true);
     CPortSession session;
     if (const int rc = OpenCommandSession("time", global, args, session); rc != CTL_DONE) return rc;
 
     const bool json = args.Has("json");
-    if (what == "watch") return RunTimeWatch(session, static_cast<double>(watchFor), json);
+    if (what == "watch") return RunTimeWatch(session, watchFor, json);
     if (what == "set") {
         const TClockResult set = session.State().SetTime(session.Port());
         return set ? CTL_DONE : ReportTimeFailure("time set", json, "the clock did not take the command", set);

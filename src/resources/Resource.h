@@ -259,7 +259,6 @@ constexpr unsigned IDS_CTL_METRICS_SETUP_UNUSABLE = 58892;
 constexpr unsigned IDS_CTL_METRICS_NO_CLOCKS = 58893;
 constexpr unsigned IDS_CTL_METRICS_SETUP_COUNT = 58894;
 constexpr unsigned IDS_CTL_METRICS_SAME_CLOCK = 58895;
-constexpr unsigned IDS_CTL_METRICS_FOR_RANGE = 58896;
 // the manual built into the program (58750-58799)
 constexpr unsigned IDS_MANUAL_WINDOW_TITLE = 58750;
 // names of the pages' controls: a screen reader's for those without a label,

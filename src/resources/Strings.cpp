@@ -278,13 +278,12 @@ const TStringEntry g_stringTable[] = {
     {IDS_CTL_TIME_WATCH_LINE, "%s  offset %+.3f s +- %.3f s  (polls: %d)"},
     {IDS_CTL_TIME_WATCH_STOPPED, "%s came before the clock told its time."},
     // tarvelctl metrics
-    {IDS_CTL_METRICS_LINE_FIELDS, "give a port, then at most one setup file"},
+    {IDS_CTL_METRICS_LINE_FIELDS, "give a port, then at most one setup file, site=NAME and asset=NAME"},
     {IDS_CTL_METRICS_PORT_AGAIN, "port %s is already on line %d"},
     {IDS_CTL_METRICS_SETUP_UNUSABLE, "its setup file cannot be used"},
     {IDS_CTL_METRICS_NO_CLOCKS, "no clock to look at: give --port DEV or --config FILE"},
     {IDS_CTL_METRICS_SETUP_COUNT, "give --setup once for every port, or once for each --port"},
     {IDS_CTL_METRICS_SAME_CLOCK, "%s is the clock %s again: left out"},
-    {IDS_CTL_METRICS_FOR_RANGE, "--for takes seconds from 0 to 3600, not '%s'"},
     // why an exchange with the clock failed (58800-58849)
     {IDS_WHY_PORT, "the port failed: %s"},
     {IDS_WHY_NO_COMMAND, "the command %s has no text for this clock model"},

@@ -80,6 +80,9 @@ public:
     // Why the last Open failed, on one line for the user: the port tried, the
     // system's reason and what to do. Empty once an Open has succeeded.
     const std::string& GetOpenFailure() const { return m_openFailure; }
+    // The system's code of the last reported failure (EBUSY for a port
+    // another program holds); 0 for one the program found itself.
+    int LastErrorCode() const { return m_lastError; }
     // nullptr: nobody is told.
     void SetNotifyWnd(CMessageTarget* target);
 
@@ -87,6 +90,10 @@ public:
     // it never waits); count always receives the number read. On a closed
     // port reports the failure and gives false.
     bool Read(unsigned char* buf, unsigned& count);
+    // Waits at most ms for input (or a hang-up) and takes nothing: true as
+    // soon as a Read would find something, so its caller knows to the
+    // millisecond when it came. False on time-out, or on a closed port.
+    bool WaitForInput(unsigned ms);
     // Waits at most the profile's "WriteTimeOut" ms for the line to take the
     // block; on time-out sends WM_COMMSTATUS 4 and gives false. Nothing of a
     // timed-out Read or Write completes later.

@@ -97,6 +97,11 @@ bool CCommPort::Read(unsigned char* buf, unsigned& count) {
     return ok;
 }
 
+bool CCommPort::WaitForInput(unsigned ms) {
+    if (!m_device) return false;
+    return m_device->Poll(POLLIN, static_cast<int>(ms)) > 0;
+}
+
 // Read with the semantics of the stored read time-outs. Everything is copied
 // straight into the caller's buffer by non-blocking reads, so nothing can
 // arrive there after we return.

@@ -62,30 +62,35 @@ TEST(OffsetEstimator, ConvergesAndNeverClaimsMoreThanThePollsShow) {
 }
 
 TEST(OffsetEstimator, AClockSetMeanwhileStartsTheWindowAfreshAndBadPollsTeachNothing) {
-    std::mt19937 rng(3);
-    COffsetEstimator estimator;
-    TTruth clock{0.2, 0};
-    double now = kStart;
-    for (int i = 0; i < 20; ++i, now += 1.0) estimator.Add(Poll(clock, estimator.NextTakeAt(now), 0.01, rng));
-    ASSERT_LT(estimator.Uncertainty(), 0.02);
+    // Where the set clock's answers first contradict the window depends on
+    // where in the second the polls fall: several runs, each must recover.
+    for (unsigned seed = 1; seed <= 20; ++seed) {
+        SCOPED_TRACE(testing::Message() << "seed " << seed);
+        std::mt19937 rng(seed);
+        COffsetEstimator estimator;
+        TTruth clock{0.2, 0};
+        double now = kStart;
+        for (int i = 0; i < 20; ++i, now += 1.0) estimator.Add(Poll(clock, estimator.NextTakeAt(now), 0.01, rng));
+        ASSERT_LT(estimator.Uncertainty(), 0.02);
 
-    const double nan = std::numeric_limits<double>::quiet_NaN();
-    for (const TOffsetPoll bad : {TOffsetPoll{now + 1, now, 5}, TOffsetPoll{nan, now, 5}, TOffsetPoll{now, now, nan}})
-        EXPECT_FALSE(estimator.Add(bad));
-    EXPECT_EQ(estimator.Polls(), 20u);
+        const double nan = std::numeric_limits<double>::quiet_NaN();
+        for (const TOffsetPoll bad : {TOffsetPoll{now + 1, now, 5}, TOffsetPoll{nan, now, 5}, TOffsetPoll{now, now, nan}})
+            EXPECT_FALSE(estimator.Add(bad));
+        EXPECT_EQ(estimator.Polls(), 20u);
 
-    clock.offset = 0.45;  // someone set the clock, by less than a second
-    // Polls aimed at the old estimate alone would agree with it for ever;
-    // within a few the clock answers outside it, and from then on it holds.
-    int wrong = 0, lastWrong = -1;
-    for (int i = 0; i < 30; ++i, now += 1.0) {
-        const TOffsetPoll poll = Poll(clock, estimator.NextTakeAt(now), 0.01, rng);
-        estimator.Add(poll);
-        if (std::fabs(estimator.Offset() - clock.At(poll.takenLatest)) > estimator.Uncertainty() + 1e-9) {
-            ++wrong;
-            lastWrong = i;
+        clock.offset = 0.45;  // someone set the clock, by less than a second
+        // Polls aimed at the old estimate alone would agree with it for ever;
+        // within some polls the clock answers outside it, and from then on it holds.
+        int wrong = 0, lastWrong = -1;
+        for (int i = 0; i < 30; ++i, now += 1.0) {
+            const TOffsetPoll poll = Poll(clock, estimator.NextTakeAt(now), 0.01, rng);
+            estimator.Add(poll);
+            if (std::fabs(estimator.Offset() - clock.At(poll.takenLatest)) > estimator.Uncertainty() + 1e-9) {
+                ++wrong;
+                lastWrong = i;
+            }
         }
+        EXPECT_LT(lastWrong, 20) << wrong << " wrong estimates";
+        EXPECT_LT(estimator.Uncertainty(), 0.02);
     }
-    EXPECT_LT(lastWrong, 10) << wrong << " wrong estimates";
-    EXPECT_LT(estimator.Uncertainty(), 0.02);
 }

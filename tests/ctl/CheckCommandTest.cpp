@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -129,6 +130,20 @@ TEST_F(CheckCommand, SeveralPortsGiveOneLineAndTheWorstState) {
     }
 }
 
+// Ten clocks take about the time of one: they are polled side by side.
+TEST_F(CheckCommand, TenClocksAreCheckedSideBySide) {
+    std::vector<std::string> ports;
+    for (int i = 0; i < 10; ++i) ports.push_back(AddClock(i * 0.1));
+    const auto start = std::chrono::steady_clock::now();
+    const TCtlResult r = Check(ports, {"-w", "2", "-c", "3", "--for", "4"});
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::printf("check of 10 clocks: %.1f s\n", seconds);
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(Perf(r).size(), 20u) << r.out;
+    // One after another they would take ten times --for.
+    EXPECT_LT(seconds, 40) << r.out;
+}
+
 // What keeps the offset from being judged, and the state each gives.
 TEST_F(CheckCommand, FailuresHaveTheirStateAndReason) {
     const std::string port = AddClock(0);
@@ -152,7 +167,10 @@ TEST_F(CheckCommand, FailuresHaveTheirStateAndReason) {
                             std::to_string(::getpid()) + ")"},
         {"bad range", {"-w", "5:1"}, 3, "TARVEL UNKNOWN - -w '5:1' is not a threshold range"},
         {"bad time", {"--for", "0"}, 3, "TARVEL UNKNOWN - --for"},
-        {"bad option", {"--bogus"}, 3, ""},
+        {"bad option", {"--bogus"}, 3, "TARVEL UNKNOWN - unknown option --bogus"},
+        {"no port", {"--port", ""}, 3, "no port to check"},
+        {"bad rate", {"--baud", "1234"}, 3, "--baud 1234 is not one of"},
+        {"bad model", {"--model", "K999"}, 3, "unknown model 'K999'"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
@@ -164,6 +182,44 @@ TEST_F(CheckCommand, FailuresHaveTheirStateAndReason) {
         const TCtlResult r = Check({port}, args, std::string(row.what) == "held" ? port : "");
         EXPECT_EQ(r.status, row.status) << r.out << r.err;
         EXPECT_NE(r.out.find(row.says), std::string::npos) << r.out;
+        // An engine that merges stderr in reads the status line first, and alone.
+        EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1) << r.out;
+        EXPECT_EQ(r.err, "");
+    }
+}
+
+// The state of an offset known within +- an uncertainty is the worst any
+// offset in that interval has, never the middle's alone.
+TEST(MonitoringRange, TheStateIsTheWorstWithinTheUncertainty) {
+    const struct {
+        double offset, uncertainty;
+        const char *warn, *crit;
+        TPluginState state;
+    } rows[] = {
+        {0.7, 0.55, "0.5", "1", PLUGIN_CRITICAL},   // may be 1.25 off
+        {0.7, 0.2, "0.5", "1", PLUGIN_WARNING},
+        {0.3, 0.25, "0.5", "1", PLUGIN_WARNING},    // may be 0.55 off
+        {0.3, 0.1, "0.5", "1", PLUGIN_OK},
+        {-0.7, 0.35, "0.5", "1", PLUGIN_CRITICAL},  // the size, whatever the sign
+        {0.1, 0.3, "0.5", "1", PLUGIN_OK},          // may be 0: the size runs 0..0.4
+        {0.1, 0.05, "0.2:", "~:5", PLUGIN_WARNING}, // a lower bound alerts too
+        {0.4, 0.1, "@0.3:0.35", "9", PLUGIN_WARNING},
+        {0.5, 0.1, "@0.1:0.35", "9", PLUGIN_OK},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(testing::Message() << row.offset << " +- " << row.uncertainty << " -w " << row.warn << " -c " << row.crit);
+        TAlertRange warn, crit;
+        std::string error;
+        ASSERT_TRUE(ParseAlertRange(row.warn, warn, error) && ParseAlertRange(row.crit, crit, error));
+        EXPECT_EQ(OffsetState(row.offset, row.uncertainty, warn, crit), row.state);
+    }
+    // Thresholds go into the performance data as the plugins write them.
+    for (const auto& [given, normal] : std::vector<std::pair<const char*, const char*>>{
+             {" 1", "1"}, {"0x1p-1", "0.5"}, {"~:1.50", "~:1.5"}, {"@0.1:0.2", "@0.1:0.2"}, {"10:", "10:"}, {"-1:+2", "-1:2"}}) {
+        TAlertRange range;
+        std::string error;
+        ASSERT_TRUE(ParseAlertRange(given, range, error)) << given;
+        EXPECT_EQ(range.Normalised(), normal) << given;
     }
 }
 

@@ -189,10 +189,12 @@ TEST_F(Metrics, NodeExporterShowsTheClocksOffsetSetupBusyPortAndLastSuccess) {
     // Another program holds the third port, as a terminal program would.
     const int holder = ::open(held.DevicePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
     ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
-    WriteWholeFile(m_dir.File("etc/clocks.conf"), "# the clocks\n" + ahead.DevicePath() + "  ahead.hcs\n\n" +
+    // Two bad lines cost only themselves: the file is written, and counts them.
+    WriteWholeFile(m_dir.File("etc/clocks.conf"), "# the clocks\n" + ahead.DevicePath() + "  ahead.hcs site=rack3\n\n" +
                                                       behind.DevicePath() + "\tbehind.hcs  # differs\n" +
-                                                      held.DevicePath() + "\n");
-    const std::string odd = m_dir.File("no \"such\" \\ port\nhere");
+                                                      held.DevicePath() + "\nSIM missing.hcs\nSIM2 a.hcs b.hcs\n");
+    // Not UTF-8: node_exporter drops a whole file over one such byte.
+    const std::string odd = m_dir.File("no \"such\" \\ port\nhere \xff");
     const std::vector<std::string> args = {"metrics", "--config", m_dir.File("etc/clocks.conf"), "--port", odd,
                                            "-o", m_dir.File("textfile/tarvel.prom"), "--for", "4"};
     TCtlResult r = m_ctl.Run(args);
@@ -203,6 +205,9 @@ TEST_F(Metrics, NodeExporterShowsTheClocksOffsetSetupBusyPortAndLastSuccess) {
     auto seen = exporter.Samples();
     ASSERT_EQ(seen.count("node_textfile_scrape_error"), 1u);
     EXPECT_EQ(seen.find("node_textfile_scrape_error")->second.value, 0) << ReadWholeFile(m_dir.File("node-exporter.log"));
+    EXPECT_EQ(seen.find("tarvel_clock_list_errors")->second.value, 2);
+    EXPECT_EQ(Value(seen, "tarvel_clock_up", "SIM"), 1);
+    EXPECT_FALSE(Find(seen, "tarvel_clock_setup_matches", "SIM"));
 
     const struct {
         CSimClock* clock;
@@ -216,7 +221,11 @@ TEST_F(Metrics, NodeExporterShowsTheClocksOffsetSetupBusyPortAndLastSuccess) {
         const auto up = Find(seen, "tarvel_clock_up", port);
         ASSERT_TRUE(up);
         EXPECT_EQ(up->value, 1);
-        EXPECT_EQ(up->labels, (std::map<std::string, std::string>{{"port", port}, {"model", "K203"}, {"rom", "12 Mar 1998"}}));
+        // node_exporter gives the lines without a site an empty one.
+        std::map<std::string, std::string> labels{{"port", port}, {"site", i == 0 ? "rack3" : ""}};
+        EXPECT_EQ(up->labels, labels);
+        labels.insert({{"model", "K203"}, {"rom", "12 Mar 1998"}});
+        EXPECT_EQ(Find(seen, "tarvel_clock_info", port)->labels, labels);
         const auto offset = Find(seen, "tarvel_clock_offset_seconds", port);
         const auto uncertainty = Find(seen, "tarvel_clock_offset_uncertainty_seconds", port);
         ASSERT_TRUE(offset && uncertainty);
@@ -229,10 +238,10 @@ TEST_F(Metrics, NodeExporterShowsTheClocksOffsetSetupBusyPortAndLastSuccess) {
         EXPECT_NEAR(lastSuccess[i], HostSeconds(), 120);
     }
     // The held port was left alone; neither it nor the missing one has an offset or a success.
-    for (const std::string& port : {held.DevicePath(), odd}) {
+    for (const std::string& port : {held.DevicePath(), std::string(odd).replace(odd.size() - 1, 1, "\\xFF")}) {
         SCOPED_TRACE(port);
         EXPECT_EQ(Value(seen, "tarvel_clock_up", port), 0);
-        EXPECT_EQ(Value(seen, "tarvel_clock_port_busy", port), port == odd ? 0 : 1);
+        EXPECT_EQ(Value(seen, "tarvel_clock_port_busy", port), port == held.DevicePath() ? 1 : 0);
         EXPECT_FALSE(Find(seen, "tarvel_clock_offset_seconds", port));
         EXPECT_FALSE(Find(seen, "tarvel_clock_setup_matches", port));
         EXPECT_FALSE(Find(seen, "tarvel_clock_last_success_timestamp_seconds", port));
@@ -250,38 +259,42 @@ TEST_F(Metrics, NodeExporterShowsTheClocksOffsetSetupBusyPortAndLastSuccess) {
     const auto up = Find(seen, "tarvel_clock_up", ahead.DevicePath());
     ASSERT_TRUE(up);
     EXPECT_EQ(up->value, 0);
-    EXPECT_EQ(up->labels.at("rom"), "12 Mar 1998");
+    EXPECT_EQ(Find(seen, "tarvel_clock_info", ahead.DevicePath())->labels.at("rom"), "12 Mar 1998");
     EXPECT_EQ(Value(seen, "tarvel_clock_last_success_timestamp_seconds", ahead.DevicePath()), lastSuccess[0]);
     EXPECT_GT(Value(seen, "tarvel_clock_last_success_timestamp_seconds", behind.DevicePath()), lastSuccess[1]);
     ::close(holder);
 }
 
-// A bad clock list is said line by line, before any port is opened and
-// without touching the metrics file.
-TEST_F(Metrics, BadClockListsAreRefusedWithTheLineBeforeAnyPortIsOpened) {
+// A bad line of the clock list is said with its number and counted, and
+// costs only itself; a list that cannot be read leaves the file alone.
+TEST_F(Metrics, BadClockListLinesAreSaidCountedAndLeftOut) {
     CSimClock clock;
     ASSERT_TRUE(clock.Start()) << clock.LastError();
     const std::string port = clock.DevicePath();
     const struct {
         std::string list;
         std::string said;
+        bool looked;  // the clock is looked at all the same
     } kCases[] = {
-        {port + " a.hcs b.hcs\n", "clocks.conf:1: give a port, then at most one setup file"},
-        {"# two\n\n" + port + "\n   " + port + "   # again\n", "clocks.conf:4: port " + port + " is already on line 3"},
-        {port + " missing.hcs\n", "clocks.conf:1: its setup file cannot be used"},
+        {port + " a.hcs b.hcs\n", "clocks.conf:1: give a port, then at most one setup file", false},
+        {"# two\n\n" + port + "\n   " + port + "   # again\n", "clocks.conf:4: port " + port + " is already on line 3", true},
+        {port + " missing.hcs\n", "clocks.conf:1: its setup file cannot be used", true},
     };
     for (const auto& c : kCases) {
         SCOPED_TRACE(c.list);
         WriteWholeFile(m_dir.File("etc/clocks.conf"), c.list);
-        const TCtlResult r = m_ctl.Run({"metrics", "--config", m_dir.File("etc/clocks.conf"), "-o", m_dir.File("t.prom")});
-        EXPECT_EQ(r.status, 1);
+        const TCtlResult r = m_ctl.Run({"metrics", "--config", m_dir.File("etc/clocks.conf"), "--for", "1", "-o", "-"});
+        EXPECT_EQ(r.status, 0) << r.err;
         EXPECT_NE(r.err.find(c.said), std::string::npos) << r.err;
+        EXPECT_NE(r.out.find("\ntarvel_clock_list_errors 1\n"), std::string::npos) << r.out;
+        EXPECT_EQ(r.out.find("tarvel_clock_up{port=\"" + port + "\"} 1") != std::string::npos, c.looked) << r.out;
     }
-    const TCtlResult r = m_ctl.Run({"metrics", "--port", port, "--port", "SIM", "--setup", "a", "--setup", "b", "--setup", "c"});
+    TCtlResult r = m_ctl.Run({"metrics", "--config", m_dir.File("etc/none.conf"), "-o", m_dir.File("t.prom")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(::access(m_dir.File("t.prom").c_str(), F_OK), 0);
+    r = m_ctl.Run({"metrics", "--port", port, "--port", "SIM", "--setup", "a", "--setup", "b", "--setup", "c"});
     EXPECT_EQ(r.status, 2);
     EXPECT_NE(r.err.find("give --setup once for every port, or once for each --port"), std::string::npos) << r.err;
-    EXPECT_TRUE(clock.GetCommandLog().empty());
-    EXPECT_NE(::access(m_dir.File("t.prom").c_str(), F_OK), 0);
 }
 
 }  // namespace

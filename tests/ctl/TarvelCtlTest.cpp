@@ -259,6 +259,8 @@ TEST_F(TarvelCtl, UsageErrorsExitWithTwoAndHelpWithZero) {
         {{"write", "missing.hcs", "--countdown", "soon"}, countdown},
         {{"restore", "--countdown", "3601"}, countdown},
         {{"restore", "missing.hcs", "--countdown", "-1"}, countdown},
+        {{"metrics", "--port", "", "-o", "-"}, "tarvelctl: no clock to look at"},
+        {{"metrics", "--port", "SIM", "--for", "0x10"}, "tarvelctl: --for takes seconds"},
     };
     for (const auto& row : usage) {
         TRun r = Run(row.args);

@@ -80,8 +80,8 @@ TEST_F(TimeWatch, AClockThatRefusesEndsItWithTheFailureObjectOnItsOwnLine) {
     EXPECT_EQ(lines[0]["failure"], "refused") << r.out;
     EXPECT_EQ(lines[0]["command"], "time watch");
 
-    // --for belongs to watch, and takes whole seconds from 1.
-    for (const char* bad : {"0", "1.5", "86401", "x"})
+    // --for belongs to watch, and takes seconds as check and metrics do.
+    for (const char* bad : {"0", "86401", "x", "0x10", " 5"})
         EXPECT_EQ(m_ctl.Run({"--port", sim.DevicePath(), "time", "watch", "--for", bad}).status, 2) << bad;
     EXPECT_EQ(m_ctl.Run({"--port", sim.DevicePath(), "time", "get", "--for", "5"}).status, 2);
 }

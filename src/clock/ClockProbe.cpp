@@ -84,6 +84,32 @@ bool RomDate(const std::string& reply, std::string& rom) {
     return true;
 }
 
+// "12 Mar 1998": the day, the month's three letters, the year.
+bool RomDateShape(const std::string& rom) {
+    const std::size_t space = rom.find(' ');
+    if (space == std::string::npos || space < 1 || space > 2 || rom.size() != space + 9) return false;
+    auto digits = [&rom](std::size_t from, std::size_t count) {
+        for (std::size_t i = from; i < from + count; ++i)
+            if (rom[i] < '0' || rom[i] > '9') return false;
+        return true;
+    };
+    auto letter = [](char c, bool upper) { return upper ? c >= 'A' && c <= 'Z' : c >= 'a' && c <= 'z'; };
+    return digits(0, space) && letter(rom[space + 1], true) && letter(rom[space + 2], false) &&
+           letter(rom[space + 3], false) && rom[space + 4] == ' ' && digits(space + 5, 4);
+}
+
+// What a clock sends after the echo of "v": nothing (a model that only
+// echoes), its refusal '?', or its ROM date line. A line of noise that
+// happened to carry a 'v' sends something else.
+bool ClockLikeReply(std::string reply) {
+    // Stray bytes of a noisy line, which never carries them clean, before it.
+    while (!reply.empty() && static_cast<unsigned char>(reply[0]) >= 0x80) reply.erase(0, 1);
+    if (reply.empty()) return true;
+    if (reply.substr(0, reply.find_first_of("\r\n")) == "?") return true;
+    std::string rom;
+    return RomDate(reply, rom) && RomDateShape(rom);
+}
+
 bool LineEnded(const char* buf, std::size_t n) {
     return std::memchr(buf, '\n', n) != nullptr || std::memchr(buf, '?', n) != nullptr;
 }
@@ -108,7 +134,7 @@ int AskClockModel(CCommPort& port, const TProbeTimes& times, std::string* romOut
     count -= from;
     if (!LineWait::Collect(port, got, sizeof got, count, NowMs() + times.replyWaitMs + extraMs, LineEnded)) return -1;
     std::string rom;
-    if (!RomDate(std::string(got, count), rom)) return -1;
+    if (!RomDate(std::string(got, count), rom) || !RomDateShape(rom)) return -1;
     if (romOut) *romOut = rom;
     return CClockModel::VersionAnsweringModel();
 }
@@ -205,12 +231,16 @@ void CClockProbe::ProbePort(const std::string& port, TPortResult& result) {
         }
         std::string got;
         const bool alive = Collect(device, got, TClock::now() + std::chrono::milliseconds(m_times.echoWaitMs + extraMs()),
-                                   m_cancel, [](const std::string& s) { return s.find(kAsk) != std::string::npos; });
-        const std::size_t echo = got.find(kAsk);
-        if (alive && echo != std::string::npos) {
-            std::string reply = got.substr(echo + 1);
+                                   m_cancel, [](const std::string& s) { return !s.empty(); });
+        // The echo comes first, as the clock's answer to the byte it took.
+        if (alive && !got.empty() && got[0] == kAsk) {
+            std::string reply = got.substr(1);
             Collect(device, reply, TClock::now() + std::chrono::milliseconds(m_times.replyWaitMs + extraMs()), m_cancel,
                     [](const std::string& s) { return s.find('\n') != std::string::npos || s.find('?') != std::string::npos; });
+            if (!ClockLikeReply(reply)) {
+                StepDone(port, rate);
+                continue;
+            }
             result.found = true;
             result.clock.port = port;
             result.clock.rate = rate;

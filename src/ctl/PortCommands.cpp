@@ -125,8 +125,15 @@ int OpenSession(const char* command, const TPortChoice& given, CPortSession& ses
     if (!session.Open(given.port, choice.model)) return CTL_FAILED;
     if (const int rc = SetGivenBaud(command, given, session); rc != CTL_DONE) return rc;
     // Asked at the session's own rate, as the commands will be sent.
-    if (choice.ask)
-        if (const int told = AskClockModel(session.Port()); told >= 0) session.State().SetModel(told);
+    if (choice.ask) {
+        const int told = AskClockModel(session.Port());
+        if (told >= 0) session.State().SetModel(told);
+        // Asked for by name: what came of it is said.
+        std::string name;
+        if (given.hasModel && session.State().GetModelName(name))
+            ReportError(told >= 0 ? "the clock says it is a " + name
+                                  : "the clock did not say its model: taken to be " + name + " (--model to choose)");
+    }
     return CTL_DONE;
 }
 

@@ -157,6 +157,8 @@ constexpr unsigned IDS_NET_HINT_NOT_RFC2217 = 58507;
 constexpr unsigned IDS_NET_HINT_BAD_NAME = 58508;
 constexpr unsigned IDS_NET_HINT_BUSY = 58509;
 constexpr unsigned IDS_NET_CONNECTION_LOST = 58510;
+constexpr unsigned IDS_NET_TURNED_AWAY = 58511;
+constexpr unsigned IDS_NET_TURNED_AWAY_SILENT = 58512;
 
 // why an exchange with the clock failed (58800-58849)
 constexpr unsigned IDS_WHY_PORT = 58800;

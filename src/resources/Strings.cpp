@@ -198,6 +198,8 @@ const TStringEntry g_stringTable[] = {
     {IDS_NET_HINT_BAD_NAME, "A network port is named rfc2217://HOST:PORT or tcp://HOST:PORT (an IPv6 address in brackets: tcp://[::1]:4001)."},
     {IDS_NET_HINT_BUSY, "This program has the port open already."},
     {IDS_NET_CONNECTION_LOST, "The connection to %s has gone (the terminal server closed it or the network failed). Press \"Open Comm Port\" on the Comm Port page to connect again."},
+    {IDS_NET_TURNED_AWAY, "the terminal server turned the connection away: %s (is another program connected to that port?)"},
+    {IDS_NET_TURNED_AWAY_SILENT, "the terminal server turned the connection away without a word (is another program connected to that port?)"},
 
     // clocks over the network from tarvelctl (58550-58599): a connection that
     // went away mid-command, named like an unplugged device

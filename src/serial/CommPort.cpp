@@ -92,7 +92,11 @@ bool CCommPort::Open(const std::string& name) {
     errno = ENODEV;
     if (!target.device || !target.device->Open(target.path)) {
         CWin32Err err("CreateFile");
-        if (!target.isVirtual) {
+        // The device's own words, where it has them, say more than a hint.
+        const std::string note = target.device ? target.device->OpenFailureNote() : std::string();
+        if (!note.empty()) {
+            err.AppendHint(note);
+        } else if (!target.isVirtual) {
             const std::string hint = CPortCatalogue::OpenHint(err.GetCode(), target.path);
             if (!hint.empty()) err.AppendHint(hint);
         }

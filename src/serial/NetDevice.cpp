@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <set>
 
 #include "Waits.h"
@@ -29,7 +30,15 @@ constexpr std::size_t kInPendingLimit = 64 * 1024;
 // Sent but not yet acknowledged, this much counts as gone (see Drain): more
 // than the setup's records, far less than a stalled server leaves behind.
 constexpr std::size_t kUnackedSlack = 4096;
-
+// A server that closes within its round trip and this of the connection
+// turned it away; waited for at most the longest.
+constexpr unsigned kTurnedAwayWaitMs = 25;
+constexpr unsigned kTurnedAwayLongestMs = 500;
+// Turned away, it is asked again after a pause, for this long at most.
+constexpr unsigned kTurnedAwayPauseMs = 200;
+constexpr long long kTurnedAwayRetryMs = 3000;
+// At close, how long the server is given to close its end after ours.
+constexpr unsigned kServerLetGoMs = 1000;
 
 // The ports this program holds open, by their name as "scheme://host:port"
 // in lower case: a second opener is refused as with a tty.
@@ -51,6 +60,7 @@ bool CNetDevice::OpenConnected(int sock, const std::string& path) { return OpenO
 
 bool CNetDevice::OpenOn(const std::string& path, int sock) {
     Close();
+    m_openFailureNote.clear();
     TNetPortName name;
     if (!ParseNetworkPortName(path, name)) {
         CloseFd(sock);
@@ -68,26 +78,40 @@ bool CNetDevice::OpenOn(const std::string& path, int sock) {
     }
     m_claim = claim;
     m_name = name;
-    auto fail = [this](int err) {
-        Release();
-        errno = err;
-        return false;
-    };
+    // A terminal server still serving the previous client (this program's
+    // last command, whose close has not reached it yet over a slow link)
+    // turns a new one away: it is asked again for a while.
+    const long long until = NowMs() + kTurnedAwayRetryMs;
+    for (;;) {
+        bool turnedAway = false;
+        if (ConnectOnce(sock, turnedAway)) return true;
+        const int err = errno;
+        if (!turnedAway || sock >= 0 || NowMs() + kTurnedAwayPauseMs >= until) {
+            Release();
+            errno = err;
+            return false;
+        }
+        Release(false);
+        SleepPlainMs(kTurnedAwayPauseMs);
+    }
+}
+
+bool CNetDevice::ConnectOnce(int sock, bool& turnedAway) {
     ResetRoundTrip();
     if (sock >= 0) {
         m_sock = sock;
-    } else if (!Connect(name, NowMs() + m_connectMs)) {
-        return fail(errno);
+    } else if (!Connect(m_name, NowMs() + m_connectMs)) {
+        return false;
     }
     // A protocol that negotiates measures its own in Handshake.
     SetOpeningRoundTrip(KernelRoundTripUs(m_sock));
 
     int fds[2];
-    if (::pipe2(fds, O_NONBLOCK | O_CLOEXEC) < 0) return fail(errno);
+    if (::pipe2(fds, O_NONBLOCK | O_CLOEXEC) < 0) return false;
     m_pipeRead = fds[0];
     m_pipeWrite = fds[1];
     m_wakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    if (m_wakeFd < 0) return fail(errno);
+    if (m_wakeFd < 0) return false;
     {
         std::lock_guard<std::mutex> lock(m_stateMutex);
         m_dcb = DCB{};
@@ -103,9 +127,39 @@ bool CNetDevice::OpenOn(const std::string& path, int sock) {
     try {
         m_io = std::thread([this] { IoLoop(); });
     } catch (const std::system_error& e) {
-        return fail(e.code().value());
+        errno = e.code().value();
+        return false;
     }
-    if (!Handshake(NowMs() + m_answerMs)) return fail(errno ? errno : EPROTO);
+    const bool shook = Handshake(NowMs() + m_answerMs);
+    const int err = errno ? errno : EPROTO;
+    // A turn-away comes within the round trip after the connection.
+    turnedAway = TurnedAway(shook ? static_cast<int>(std::min(RoundTripMs() + kTurnedAwayWaitMs, kTurnedAwayLongestMs)) : 0);
+    if (turnedAway) {
+        errno = ECONNREFUSED;
+        return false;
+    }
+    errno = err;
+    return shook;
+}
+
+bool CNetDevice::TurnedAway(int ms) {
+    {
+        std::unique_lock<std::mutex> lock(m_stateMutex);
+        m_stateChanged.wait_for(lock, std::chrono::milliseconds(ms), [this] { return m_gone != 0; });
+    }
+    if (m_gone == 0) return false;
+    // What the server said before it closed: the I/O thread passes it on and
+    // then closes its end of the pipe.
+    if (m_io.joinable()) m_io.join();
+    std::string said;
+    char buf[256];
+    for (ssize_t n; said.size() < 200 && (n = ::read(m_pipeRead, buf, sizeof buf)) > 0;)
+        for (ssize_t i = 0; i < n; ++i)
+            if (buf[i] >= 0x20 && buf[i] < 0x7F) said += buf[i];
+            else if (!said.empty() && said.back() != ' ') said += ' ';
+    while (!said.empty() && said.back() == ' ') said.pop_back();
+    m_openFailureNote = said.empty() ? GetString(IDS_NET_TURNED_AWAY_SILENT)
+                                     : FormatString(GetString(IDS_NET_TURNED_AWAY).c_str(), said.c_str());
     return true;
 }
 
@@ -114,7 +168,7 @@ bool CNetDevice::Connect(const TNetPortName& name, long long deadline) {
     return m_sock >= 0;
 }
 
-void CNetDevice::Release() {
+void CNetDevice::Release(bool unclaim) {
     m_stop = true;
     Wake();
     if (m_io.joinable()) m_io.join();
@@ -131,7 +185,7 @@ void CNetDevice::Release() {
         std::lock_guard<std::mutex> lock(m_inMutex);
         m_inPending.clear();
     }
-    if (!m_claim.empty()) {
+    if (unclaim && !m_claim.empty()) {
         std::lock_guard<std::mutex> lock(g_claimMutex);
         g_claimed.erase(m_claim);
         m_claim.clear();
@@ -141,6 +195,20 @@ void CNetDevice::Release() {
 void CNetDevice::Close() {
     if (m_sock < 0 && m_claim.empty()) return;
     const int saved = errno;
+    // The server is let go of the line before this program moves on: it
+    // frees the port once our end has reached it, and a next command, this
+    // program's own a moment later, would otherwise be turned away.
+    if (m_sock >= 0 && m_gone == 0 && m_io.joinable()) {
+        bool sent;
+        {
+            std::lock_guard<std::mutex> lock(m_outMutex);
+            sent = FlushOutLocked() && m_outPending.empty();
+        }
+        if (sent && ::shutdown(m_sock, SHUT_WR) == 0) {
+            std::unique_lock<std::mutex> lock(m_stateMutex);
+            m_stateChanged.wait_for(lock, std::chrono::milliseconds(kServerLetGoMs), [this] { return m_gone != 0; });
+        }
+    }
     Release();
     errno = saved;
 }

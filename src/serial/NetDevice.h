@@ -80,6 +80,9 @@ public:
     // fuzzer's socket pair); the device owns sock from here on, also when
     // this fails.
     bool OpenConnected(int sock, const std::string& path);
+    // "the terminal server turned the connection away: Port already in use"
+    // after an Open that failed so.
+    std::string OpenFailureNote() const override { return m_openFailureNote; }
 
     // Bounds of the waits at open: the connection, and the server's first answer.
     void SetOpenTimeouts(int connectMs, int answerMs) {
@@ -120,6 +123,13 @@ protected:
 private:
     // Open's work; sock < 0: connect to the name.
     bool OpenOn(const std::string& path, int sock);
+    // One connection and its handshake; turnedAway set (with errno
+    // ECONNREFUSED) when the server closed it at once.
+    bool ConnectOnce(int sock, bool& turnedAway);
+    // After the handshake: whether the server closed the connection at once
+    // (a terminal server serving another client does so), waiting up to ms.
+    // What it said before is kept in m_openFailureNote.
+    bool TurnedAway(int ms);
     bool Connect(const TNetPortName& name, long long deadline);
     // The round trip (NetRoundTrip.cpp): the kernel's estimate for a
     // connected socket (-1 when it has none); a sample started by a Write of
@@ -132,7 +142,8 @@ private:
     void DropRoundTripSample(long long started);
     void PurgedRoundTripSample();
     void EndRoundTripSample(std::size_t count);
-    void Release();
+    // Ends the connection; unclaim: the port name too (not between two tries).
+    void Release(bool unclaim = true);
     void IoLoop();
     // Sends queued output under m_outMutex; false with errno when the connection failed.
     bool FlushOutLocked();
@@ -144,6 +155,7 @@ private:
     std::string m_claim;  // the name this program holds open
     int m_connectMs = 5000;
     int m_answerMs = 3000;
+    std::string m_openFailureNote;
     std::atomic<int> m_sock{-1};
     int m_pipeRead = -1;
     int m_pipeWrite = -1;  // the I/O thread's; closed when the connection is gone

@@ -69,6 +69,9 @@ public:
     // What the user should know once about the device just opened (what it
     // cannot do, say); empty for nothing.
     virtual std::string OpenNotice() const { return std::string(); }
+    // Why the last Open failed, in the device's own words where the system's
+    // code says too little (a terminal server's answer); empty for none.
+    virtual std::string OpenFailureNote() const { return std::string(); }
 
     // The link's round trip in ms as last measured: what a byte sent and its
     // answer spend on the way, beyond the line itself. 0 on a local line.

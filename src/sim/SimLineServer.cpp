@@ -286,6 +286,10 @@ void CSimLineServer::AcceptClient() {
         const std::string name = AddressText(reinterpret_cast<sockaddr*>(&addr), size);
         if (m_clientFd >= 0) {
             // One line, one program: a second one would mix its commands in.
+            // Turned away as a terminal server does it, with a word first.
+            static constexpr char kInUse[] = "Port already in use\r\n";
+            [[maybe_unused]] const ssize_t said = ::send(fd, kInUse, sizeof kInUse - 1, MSG_NOSIGNAL | MSG_DONTWAIT);
+            ::shutdown(fd, SHUT_WR);
             ::close(fd);
             if (m_onClient) m_onClient("turned away " + name + ": serving " + m_clientName);
             continue;

@@ -8,6 +8,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
@@ -36,7 +37,27 @@ public:
             ::ptsname_r(m_master, name, sizeof name) == 0)
             m_path = name;
     }
+    // noisy: the line carries bytes of all kinds, the probe's 'v' among
+    // them, over and over, as a line with a broken device on it does.
+    explicit CSilentLine(bool noisy) : CSilentLine() {
+        if (!noisy || m_master < 0) return;
+        ::fcntl(m_master, F_SETFL, O_NONBLOCK);
+        m_noise = std::thread([this] {
+            unsigned char pattern[48];
+            for (int i = 0; i < 48; ++i) pattern[i] = static_cast<unsigned char>(i * 167 + 13);
+            pattern[10] = 'v';
+            while (!m_stop) {
+                [[maybe_unused]] const ssize_t n = ::write(m_master, pattern, sizeof pattern);
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                char drain[256];
+                while (::read(m_master, drain, sizeof drain) > 0) {
+                }
+            }
+        });
+    }
     ~CSilentLine() {
+        m_stop = true;
+        if (m_noise.joinable()) m_noise.join();
         if (m_master >= 0) ::close(m_master);
     }
     const std::string& Path() const { return m_path; }
@@ -44,6 +65,8 @@ public:
 private:
     int m_master = -1;
     std::string m_path;
+    std::atomic<bool> m_stop{false};
+    std::thread m_noise;
 };
 
 std::vector<std::string> Lines(const std::string& text) {
@@ -123,15 +146,17 @@ TEST_F(Fleet, AClockAtAnotherRateIsWrittenAndRestoredWithBaud) {
 }
 
 TEST_F(Fleet, ProbeWithNoClockSaysSoAndNamesThePortsItCouldNotOpen) {
-    CSilentLine silent;
+    CSilentLine silent, noisy(true);
     const std::string missing = m_dir.File("no-such-tty");
     const auto start = std::chrono::steady_clock::now();
-    const TCtlResult r = Run({"--port", silent.Path(), "probe", "--port", missing});
+    const TCtlResult r = Run({"--port", silent.Path(), "probe", "--port", noisy.Path(), "--port", missing});
     const auto took = std::chrono::steady_clock::now() - start;
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
     EXPECT_NE(r.err.find("tarvelctl: " + missing + ": "), std::string::npos) << r.err;
-    EXPECT_NE(r.err.find("no clock answered on " + silent.Path() + ", " + missing), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("no clock answered on " + silent.Path() + ", " + noisy.Path() + ", " + missing),
+              std::string::npos)
+        << r.err;
     // Seven rates on a silent line: bounded, not the minutes of a full read at each.
     EXPECT_LT(took, std::chrono::seconds(20));
 }

@@ -33,14 +33,14 @@ std::string ReadLine(int fd, int timeoutMs) {
 
 }  // namespace
 
-bool CClockSimChild::Start(const std::vector<std::string>& args, std::string& reason) {
+bool CClockSimChild::Start(const std::vector<std::string>& args, std::string& reason, const char* program) {
     Stop();
     int out[2];
     if (::pipe2(out, O_CLOEXEC) != 0) {
         reason = std::string("pipe: ") + std::strerror(errno);
         return false;
     }
-    std::vector<std::string> all{CLOCKSIM_PATH};
+    std::vector<std::string> all{program};
     all.insert(all.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (std::string& a : all) argv.push_back(a.data());
@@ -49,19 +49,19 @@ bool CClockSimChild::Start(const std::vector<std::string>& args, std::string& re
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    const int rc = ::posix_spawn(&m_pid, CLOCKSIM_PATH, &actions, nullptr, argv.data(), environ);
+    const int rc = ::posix_spawn(&m_pid, program, &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     ::close(out[1]);
     if (rc != 0) {
         m_pid = -1;
         ::close(out[0]);
-        reason = std::string("cannot run tarvel-clocksim: ") + std::strerror(rc);
+        reason = std::string("cannot run ") + program + ": " + std::strerror(rc);
         return false;
     }
     m_port = ReadLine(out[0], 20000);
     ::close(out[0]);
     if (m_port.empty()) {
-        reason = "tarvel-clocksim printed no port";
+        reason = std::string(program) + " printed no port";
         Stop();
         return false;
     }

@@ -15,7 +15,8 @@
 #include "TestSupport.h"
 
 // tarvel-clocksim as a child process; the first line it prints is what to
-// open (a device, or tcp://HOST:PORT with --listen).
+// open (a device, or tcp://HOST:PORT with --listen). Another program that
+// says where it serves the same way (link-delay) runs as well.
 class CClockSimChild {
 public:
     CClockSimChild() = default;
@@ -24,7 +25,7 @@ public:
     CClockSimChild& operator=(const CClockSimChild&) = delete;
 
     // False with the reason when it did not start or printed nothing.
-    bool Start(const std::vector<std::string>& args, std::string& reason);
+    bool Start(const std::vector<std::string>& args, std::string& reason, const char* program = CLOCKSIM_PATH);
     const std::string& Port() const { return m_port; }
     void Stop();
 

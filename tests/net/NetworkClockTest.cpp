@@ -2,7 +2,11 @@
 // a clock behind the real ser2net (RFC 2217 and raw TCP) and behind
 // tarvel-clocksim's own TCP server; a server killed mid-write fails the write
 // with a message naming it and changes no file.
+#include <netdb.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -32,6 +36,41 @@ TEST_F(NetClockTest, ReadEditWriteAndReadBackFromTheSimulatedClockOnTcp) {
     ASSERT_TRUE(m_clock.Start({"--listen", "127.0.0.1:0", "--save", EepromFile()}, reason)) << reason;
     ASSERT_EQ(m_clock.Port().rfind("tcp://127.0.0.1:", 0), 0u) << m_clock.Port();
     RoundTrip(m_clock.Port());
+}
+
+// A terminal server serving another client turns a new one away with a word:
+// tarvelctl says it in the server's words, and asks again a moment later, so
+// the next command over a slow link gets through while the close of the one
+// before is still on its way to the server.
+TEST_F(NetClockTest, ATerminalServerThatTurnsTheConnectionAwayIsAskedAgainAndQuoted) {
+    std::string reason;
+    ASSERT_TRUE(m_clock.Start({"--listen", "127.0.0.1:0"}, reason)) << reason;
+    const std::string server = m_clock.Port().substr(std::string("tcp://").size());
+    CClockSimChild link;
+    ASSERT_TRUE(link.Start({"127.0.0.1:0", server, "150"}, reason, LINK_DELAY_PATH)) << reason;
+    for (int i = 0; i < 3; ++i) {
+        const TCtlResult r = m_ctl.Run({"--port", "tcp://" + link.Port(), "send", "v"});
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_NE(r.out.find("v12 Mar 1998"), std::string::npos) << r.out;
+    }
+    link.Stop();
+
+    // Held by another program the while: refused, in the server's words.
+    const std::size_t colon = server.rfind(':');
+    addrinfo* found = nullptr;
+    ASSERT_EQ(::getaddrinfo(server.substr(0, colon).c_str(), server.substr(colon + 1).c_str(), nullptr, &found), 0);
+    const int holder = ::socket(found->ai_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_EQ(::connect(holder, found->ai_addr, found->ai_addrlen), 0);
+    ::freeaddrinfo(found);
+    // The clock has taken it once it answers.
+    ASSERT_EQ(::send(holder, "v", 1, MSG_NOSIGNAL), 1);
+    pollfd answered{holder, POLLIN, 0};
+    ASSERT_EQ(::poll(&answered, 1, 20000), 1);
+    const TCtlResult r = m_ctl.Run({"--port", m_clock.Port(), "send", "v"});
+    ::close(holder);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("the terminal server turned the connection away: Port already in use"), std::string::npos)
+        << r.err;
 }
 
 // Killed while the write waits between sending the setup and reading it back:

@@ -132,8 +132,11 @@ bool CNetDevice::ConnectOnce(int sock, bool& turnedAway) {
     }
     const bool shook = Handshake(NowMs() + m_answerMs);
     const int err = errno ? errno : EPROTO;
-    // A turn-away comes within the round trip after the connection.
-    turnedAway = TurnedAway(shook ? static_cast<int>(std::min(RoundTripMs() + kTurnedAwayWaitMs, kTurnedAwayLongestMs)) : 0);
+    // A turn-away comes within the round trip after the connection; a
+    // server that negotiated has taken us on, and one that closed instead
+    // failed the handshake.
+    const bool waitForIt = shook && !HandshakeAccepts();
+    turnedAway = TurnedAway(waitForIt ? static_cast<int>(std::min(RoundTripMs() + kTurnedAwayWaitMs, kTurnedAwayLongestMs)) : 0);
     if (turnedAway) {
         errno = ECONNREFUSED;
         return false;

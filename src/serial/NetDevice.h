@@ -96,6 +96,9 @@ protected:
     // After the connection is made, the I/O thread running: false with errno
     // to refuse it.
     virtual bool Handshake(long long deadline) = 0;
+    // Whether a handshake that succeeded shows the server took us on (it
+    // negotiated), so no turn-away need be waited for after it.
+    virtual bool HandshakeAccepts() const { return false; }
     // Takes the bytes received; appends the serial data among them to data.
     // On the I/O thread.
     virtual void Received(const unsigned char* bytes, std::size_t size, std::string& data) = 0;

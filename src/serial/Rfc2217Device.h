@@ -32,6 +32,8 @@ public:
 
 protected:
     bool Handshake(long long deadline) override;
+    // A server that negotiated Telnet options with us serves us.
+    bool HandshakeAccepts() const override { return true; }
     void Received(const unsigned char* bytes, std::size_t size, std::string& data) override;
     std::string Encode(const unsigned char* buf, std::size_t size) override;
     bool ApplyLineState(const DCB& dcb) override;

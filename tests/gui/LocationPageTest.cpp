@@ -85,10 +85,10 @@ struct TLocation {
 // asked its time, with the page's port open on it.
 struct CWatchedClock {
     CSimClock clock;
+    // A clock ahead of the PC by exactly ahead seconds, as a real one keeps
+    // its offset between asks (not a whole second truncated at each ask).
     CWatchedClock(TLocation& location, int ahead) {
-        clock.SetCommandHandler([this, ahead](const std::string& command) {
-            if (command == "TU") clock.SetClockTime(std::time(nullptr) + ahead);
-        });
+        clock.SetTimeOffset(ahead);
         if (!clock.Start()) return;
         RegisterPatientPort("CLOCK", clock.DevicePath());
         location.Open("CLOCK");

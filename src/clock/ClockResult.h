@@ -43,6 +43,11 @@ struct TClockResult {
     long long lastByteMs = 0;  // NowMs when a command's last byte was written
     long long lastByteFromMs = 0;  // NowMs just before it was handed to the port
     long long echoedMs = 0;    // NowMs when the last byte's echo arrived: the clock had the byte by then
+    // The same two edges in microseconds (LineWait::NowUs), where the writer
+    // saw them happen; 0 when it did not. They bound when the clock took the
+    // last byte more tightly than whole milliseconds can.
+    long long lastByteFromUs = 0;
+    long long echoedUs = 0;
 
     explicit operator bool() const { return failure == TClockFailure::None; }
     // One line for the user, without call names.

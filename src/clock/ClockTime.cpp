@@ -52,6 +52,8 @@ TClockResult CClockState::AskTime(CCommPort& port, std::string& line) {
     result.lastByteFromMs = sent.lastByteFromMs;
     // When the last byte's echo arrived: the clock had the byte by then.
     result.echoedMs = sent.echoedMs > 0 ? sent.echoedMs : start;
+    result.lastByteFromUs = sent.lastByteFromUs;
+    result.echoedUs = sent.echoedMs > 0 ? sent.echoedUs : 0;
     return result;
 }
 

@@ -31,9 +31,10 @@ bool WatchLine(CCommPort& port, unsigned ms, bool& woke) {
 
 // Takes a byte's echo as soon as it arrives, until `until` (NowMs), reading
 // only once the line has something: the pause after the byte is kept whole
-// by the caller, and the echo's arrival is known to the millisecond
-// (arrived; 0 when none came). False when the port failed.
-bool TakeEchoInPause(CCommPort& port, long long until, unsigned char& echo, unsigned& count, long long& arrived) {
+// by the caller, and the echo's arrival is known to the microsecond
+// (arrivedUs, LineWait::NowUs; 0 when none came). False when the port failed.
+bool TakeEchoInPause(CCommPort& port, long long until, unsigned char& echo, unsigned& count, long long& arrived,
+                     long long& arrivedUs) {
     bool woke = false;
     count = 0;
     for (;;) {
@@ -43,6 +44,7 @@ bool TakeEchoInPause(CCommPort& port, long long until, unsigned char& echo, unsi
         count = 1;
         if (!port.Read(&echo, count)) return false;
         if (count == 1) {
+            arrivedUs = LineWait::NowUs();
             arrived = NowMs();
             return true;
         }
@@ -80,6 +82,7 @@ TClockResult WriteEachEchoed(CCommPort& port, const std::string& text, unsigned 
         int timesSent = 0;
         bool echoed = false;
         for (int attempt = 0; attempt < tries && !echoed; ++attempt) {
+            const long long fromUs = LineWait::NowUs();
             const long long from = NowMs();
             if (!port.Write(&sent, 1)) {
                 TRACE("CClockModel::WriteCommand(): Failed to write byte %d(%c) of %s command to comm port.\n",
@@ -92,10 +95,11 @@ TClockResult WriteEachEchoed(CCommPort& port, const std::string& text, unsigned 
             const long long at = NowMs();
             result.lastByteMs = at;
             result.lastByteFromMs = from;
+            result.lastByteFromUs = fromUs;
             unsigned char echo = 0;
             unsigned count = 1;
-            long long arrived = 0;
-            bool readOk = TakeEchoInPause(port, at + delay, echo, count, arrived);
+            long long arrived = 0, arrivedUs = 0;
+            bool readOk = TakeEchoInPause(port, at + delay, echo, count, arrived, arrivedUs);
             LineWait::SleepUntil(at + delay);
             if (readOk && count == 0) readOk = port.Read(&echo, count);
             // A late echo is an echo: while the command can still succeed it
@@ -111,7 +115,8 @@ TClockResult WriteEachEchoed(CCommPort& port, const std::string& text, unsigned 
                     count = 1;
                 }
             }
-            // Known to the millisecond when it came in the pause; else when read.
+            // Known to the microsecond when it came in the pause; else when read.
+            result.echoedUs = arrivedUs > 0 ? arrivedUs : LineWait::NowUs();
             result.echoedMs = arrived > 0 ? arrived : NowMs();
             if (!readOk || count != 1) {
                 TRACE("CClockModel::WriteCommand(): Failed to read echo byte %d(%c) \t\t\t\t\tof %s command from comm port.\n",
@@ -155,6 +160,7 @@ TClockResult WritePaced(CCommPort& port, const std::string& text, unsigned delay
             }
             if (count == 0) return true;
             result.echoedMs = NowMs();
+            result.echoedUs = LineWait::NowUs();
             if (echo != static_cast<unsigned char>(text[checked])) {
                 TRACE("CClockModel::WriteCommand(): \t\t\t\t\techo byte (%c)!= send byte (%c) of %s command from comm port.\n",
                       echo, text[checked], text.c_str());
@@ -183,6 +189,7 @@ TClockResult WritePaced(CCommPort& port, const std::string& text, unsigned delay
             SleepMs(static_cast<unsigned>(std::min<long long>(due - now, kLookMs)));
         }
         const unsigned char byte = static_cast<unsigned char>(text[sent]);
+        const long long fromUs = LineWait::NowUs();
         const long long from = NowMs();
         if (!port.Write(&byte, 1)) {
             TRACE("CClockModel::WriteCommand(): Failed to write byte %d(%c) of %s command to comm port.\n",
@@ -192,6 +199,7 @@ TClockResult WritePaced(CCommPort& port, const std::string& text, unsigned delay
         sentAt[sent] = NowMs();
         result.lastByteMs = sentAt[sent];
         result.lastByteFromMs = from;
+        result.lastByteFromUs = fromUs;
         ++sent;
     }
     // The last byte, too, is given at least its pause; its echo is taken

@@ -1,6 +1,7 @@
 #include "LineWait.h"
 
 #include <algorithm>
+#include <chrono>
 
 #include "CommPort.h"
 #include "Dcb.h"
@@ -18,6 +19,11 @@ namespace {
 constexpr unsigned kSliceMs = 5;
 
 }  // namespace
+
+long long NowUs() {
+    using namespace std::chrono;
+    return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
+}
 
 unsigned CharDelayMs() {
     // A negative value would mean an endless sleep on the old platform; none here.

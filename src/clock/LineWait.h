@@ -30,6 +30,9 @@ unsigned AnswerBoundMs(CCommPort& port, unsigned leastMs, std::size_t chars);
 // failed.
 bool Collect(CCommPort& port, char* buf, std::size_t capacity, std::size_t& got, long long deadline,
              const std::function<bool(const char*, std::size_t)>& done);
+// The monotonic clock in microseconds: for moments that whole milliseconds
+// would blur (when an echo arrived).
+long long NowUs();
 // The process-wide sleep until the deadline (NowMs).
 void SleepUntil(long long deadline);
 

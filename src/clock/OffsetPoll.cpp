@@ -31,7 +31,10 @@ double COffsetPoller::NextStart(double notBefore) const {
 
 namespace {
 
+// What hides an edge kept in whole milliseconds; and, for edges kept in
+// microseconds, what reading the two clocks one after the other may hide.
 constexpr double kGrainSeconds = 0.001;
+constexpr double kFineGrainSeconds = 0.00005;
 
 }  // namespace
 
@@ -39,7 +42,9 @@ TClockResult COffsetPoller::Poll(CClockState& state, CCommPort& port, std::strin
     // Host seconds and NowMs side by side, to put the port's times on the host's scale.
     const double hostNow = HostSeconds();
     const long long steadyNow = NowMs();
+    const long long steadyNowUs = LineWait::NowUs();
     auto onHost = [&](long long ms) { return hostNow + static_cast<double>(ms - steadyNow) / 1000.0; };
+    auto onHostUs = [&](long long us) { return hostNow + static_cast<double>(us - steadyNowUs) / 1e6; };
 
     if (m_estimator.HasEstimate()) {
         double start = NextStart(hostNow);
@@ -52,8 +57,11 @@ TClockResult COffsetPoller::Poll(CClockState& state, CCommPort& port, std::strin
     const std::optional<TClockUtcFields> told = ParseTimeReply(reply);
     // NowMs counts whole milliseconds, and putting it on the host's scale
     // costs up to one more: each edge is widened by what that may hide.
+    // Edges the writer timed to the microsecond narrow it further.
+    const bool fine = asked.lastByteFromUs > 0 && asked.echoedUs >= asked.lastByteFromUs;
     const long long from = asked.lastByteFromMs > 0 ? asked.lastByteFromMs : asked.lastByteMs;
-    const double earliest = onHost(from) - kGrainSeconds, latest = onHost(asked.echoedMs) + 2 * kGrainSeconds;
+    const double earliest = fine ? onHostUs(asked.lastByteFromUs) - kFineGrainSeconds : onHost(from) - kGrainSeconds;
+    const double latest = fine ? onHostUs(asked.echoedUs) + kFineGrainSeconds : onHost(asked.echoedMs) + 2 * kGrainSeconds;
     using namespace std::chrono;
     const THostTime at{milliseconds(static_cast<long long>(earliest * 1000.0))};
     const std::optional<milliseconds> offset = told ? ClockOffset(*told, at) : std::nullopt;

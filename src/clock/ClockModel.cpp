@@ -1,9 +1,8 @@
 #include "ClockModel.h"
 
-#include <time.h>
-
 #include <algorithm>
 
+#include "OsLayer.h"
 #include "StringTable.h"
 
 const TClockModelRow* CClockModel::Row(int index) {
@@ -60,7 +59,7 @@ void CClockModel::FormatCommand(std::string& text, TClockCommand command) const 
     if (command == SET_UTC_TIME) {
         const std::time_t now = std::time(nullptr);
         std::tm local{};
-        if (!localtime_r(&now, &local)) {
+        if (!LocalCalendar(now, local)) {
             text.clear();
             return;
         }

@@ -16,6 +16,7 @@
 
 #include "ClockFile.h"
 #include "ClockState.h"
+#include "OsLayer.h"
 #include "Resource.h"
 #include "StringTable.h"
 
@@ -63,9 +64,9 @@ bool ParseStamp(const std::string& stamp, std::string& when) {
     utc.tm_hour = Number(stamp, 9, 2);
     utc.tm_min = Number(stamp, 11, 2);
     utc.tm_sec = Number(stamp, 13, 2);
-    const std::time_t t = ::timegm(&utc);
+    const std::time_t t = TimeOfUtc(utc);
     std::tm local{};
-    if (t == static_cast<std::time_t>(-1) || !::localtime_r(&t, &local)) return false;
+    if (t == static_cast<std::time_t>(-1) || !LocalCalendar(t, local)) return false;
     char text[32];
     std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
     when = text;
@@ -77,7 +78,7 @@ std::string NowStamp() {
     const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count();
     const std::time_t t = static_cast<std::time_t>(ms / 1000);
     std::tm utc{};
-    ::gmtime_r(&t, &utc);
+    UtcCalendar(t, utc);
     char text[40];
     std::strftime(text, sizeof text, "%Y%m%dT%H%M%S", &utc);
     char full[48];
@@ -114,18 +115,9 @@ bool MakeDirectory(const std::string& path, std::string& reason) {
 CSetupBackups::CSetupBackups(std::string folder) : m_folder(folder.empty() ? DefaultFolder() : std::move(folder)) {}
 
 std::string CSetupBackups::DefaultFolder() {
-    // A relative XDG_DATA_HOME is to be ignored, as if unset.
-    const char* data = std::getenv("XDG_DATA_HOME");
-    std::string base;
-    if (data && data[0] == '/') {
-        base = data;
-    } else {
-        const char* home = std::getenv("HOME");
-        if (!home || home[0] != '/') return std::string();
-        base = std::string(home) + "/.local/share";
-    }
-    while (base.size() > 1 && base.back() == '/') base.pop_back();
-    return base + "/tarvel/backups";
+    const std::string base = UserDataFolder();
+    if (base.empty()) return std::string();
+    return JoinPath(JoinPath(base, "tarvel"), "backups");
 }
 
 std::string CSetupBackups::EncodePort(const std::string& port) {

@@ -1,20 +1,14 @@
 #include "Profile.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <climits>
-#include <cstdlib>
 #include <filesystem>
 #include <mutex>
 #include <set>
 #include <string_view>
 #include <vector>
 
-#include <fcntl.h>
-#include <pwd.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
+#include "OsLayer.h"
 #include "ProfileKeys.h"
 #include "Resource.h"
 #include "SafeFile.h"
@@ -114,8 +108,9 @@ constexpr std::size_t kMaxProfileBytes = 16u << 20;
 bool ReadFileBytes(const std::string& path, std::string& out, bool& exists) {
     out.clear();
     exists = false;
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) return errno == ENOENT;
+    const TFileKind kind = FileKind(path, true);
+    if (kind == TFileKind::Missing) return true;
+    if (kind == TFileKind::Unreadable) return false;
     exists = true;
     // A pipe or device in its place is not read: it could block for good.
     std::string reason;
@@ -123,21 +118,20 @@ bool ReadFileBytes(const std::string& path, std::string& out, bool& exists) {
     if (fd < 0) return false;
     char buf[65536];
     for (;;) {
-        ssize_t n = ::read(fd, buf, sizeof buf);
+        const long long n = ReadSome(fd, buf, sizeof buf);
         if (n < 0) {
-            if (errno == EINTR) continue;
-            ::close(fd);
+            CloseFile(fd);
             return false;
         }
         if (n == 0) break;
         out.append(buf, static_cast<std::size_t>(n));
         if (out.size() > kMaxProfileBytes) {
-            ::close(fd);
+            CloseFile(fd);
             out.clear();
             return false;
         }
     }
-    ::close(fd);
+    CloseFile(fd);
     return true;
 }
 
@@ -244,19 +238,6 @@ std::string SetValue(const std::string& bytes, std::string_view section, std::st
     return out;
 }
 
-bool WriteAll(int fd, const std::string& bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
 // How long a write waits for another running copy to finish its own.
 constexpr unsigned kLockWaitMs = 10000;
 
@@ -279,7 +260,7 @@ bool Store(const std::string& section, const std::string& key, const std::string
     }
 
     std::error_code ec;
-    fs::path dir = fs::path(path).parent_path();
+    const fs::path dir = PathFromUtf8(path).parent_path();
     if (!dir.empty()) fs::create_directories(dir, ec);
     if (ec) return false;
 
@@ -288,55 +269,19 @@ bool Store(const std::string& section, const std::string& key, const std::string
     CFileLock fileLock;
     if (fileLock.Lock(path, kLockWaitMs, true) != CFileLock::LOCKED) return false;
 
-    struct stat st {};
     std::string bytes;
     bool exists = false;
     if (!ReadFileBytes(path, bytes, exists)) return false;
-    std::string updated = SetValue(bytes, section, key, value);
-
-    mode_t mode = 0666;
-    if (exists && ::stat(path.c_str(), &st) == 0) mode = st.st_mode & 07777;
-
-    std::string temp;
-    int fd = -1;
-    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        temp = path + ".tmp" + std::to_string(::getpid()) + "." + std::to_string(g_tempSerial++);
-        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-        if (fd < 0 && errno != EEXIST) return false;
-    }
-    if (fd < 0) return false;
-    bool ok = WriteAll(fd, updated);
-    if (ok && exists) ok = ::fchmod(fd, mode) == 0 || errno == EPERM;
-    if (ok) ok = ::fsync(fd) == 0;
-    if (::close(fd) != 0) ok = false;
-    if (ok) ok = ::rename(temp.c_str(), path.c_str()) == 0;
-    if (!ok) {
-        ::unlink(temp.c_str());
-        return false;
-    }
-    int dfd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dfd >= 0) {
-        ::fsync(dfd);
-        ::close(dfd);
-    }
-    return true;
-}
-
-std::string HomeDirectory() {
-    const char* home = std::getenv("HOME");
-    if (home && *home) return home;
-    struct passwd pw {};
-    struct passwd* found = nullptr;
-    char buf[4096];
-    if (::getpwuid_r(::getuid(), &pw, buf, sizeof buf, &found) == 0 && found && found->pw_dir)
-        return found->pw_dir;
-    return ".";
+    const std::string updated = SetValue(bytes, section, key, value);
+    return ReplaceFileContents(path, updated, [](const std::string& name) {
+        return name + ".tmp" + std::to_string(ProcessId()) + "." + std::to_string(g_tempSerial++);
+    });
 }
 
 }  // namespace
 
 void SetProgramName(const std::string& argv0) {
-    std::string title = std::filesystem::path(argv0).filename().string();
+    std::string title = Utf8FromPath(PathFromUtf8(argv0).filename());
     // The title drops the last extension only: "my.tool.bin" is "my.tool".
     std::size_t dot = title.rfind('.');
     if (dot != std::string::npos && dot > 0) title.erase(dot);
@@ -352,13 +297,7 @@ const std::string& GetAppName() {
 std::string GetProfilePath() {
     std::lock_guard<std::mutex> lock(g_nameMutex);
     if (!g_overridePath.empty()) return g_overridePath;
-    std::string base;
-    const char* xdg = std::getenv("XDG_CONFIG_HOME");
-    if (xdg && xdg[0] == '/')
-        base = xdg;  // relative values are invalid and ignored
-    else
-        base = HomeDirectory() + "/.config";
-    return base + "/" + g_appName + ".INI";
+    return JoinPath(UserConfigFolder(), g_appName + ".INI");
 }
 
 void SetProfilePath(const std::string& path) {

@@ -10,7 +10,8 @@
 void SetProgramName(const std::string& argv0);
 const std::string& GetAppName();
 
-// The profile file: $XDG_CONFIG_HOME/<program name>.INI, else ~/.config/<program name>.INI.
+// The profile file: $XDG_CONFIG_HOME/<program name>.INI, else ~/.config/<program name>.INI;
+// %APPDATA%\<program name>.INI on Windows.
 // SetProfilePath overrides it (tests, tools); an empty path restores the default.
 std::string GetProfilePath();
 void SetProfilePath(const std::string& path);

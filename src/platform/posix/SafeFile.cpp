@@ -9,12 +9,12 @@
 #include <algorithm>
 #include <chrono>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <vector>
 
 #include "Resource.h"
 #include "StringTable.h"
-#include "TextUtil.h"
 
 namespace {
 
@@ -30,11 +30,24 @@ std::string DirectoryOf(const std::string& path) {
 // The files this thread holds a lock on, so a save inside a held
 // read-modify-write does not wait for itself.
 struct TFileId {
-    dev_t dev;
-    ino_t ino;
+    std::uint64_t dev;
+    std::uint64_t ino;
     bool operator==(const TFileId&) const = default;
 };
 thread_local std::vector<TFileId> t_held;
+
+bool WriteAll(int fd, const std::string& bytes) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
 
 void PauseMs(long long ms) {
     timespec ts{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
@@ -107,6 +120,69 @@ bool ResolveSaveTarget(const std::string& path, std::string& target, std::string
     return false;
 }
 
+long long ReadSome(int fd, char* buffer, std::size_t size) {
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, size);
+        if (n >= 0 || errno != EINTR) return n;
+    }
+}
+
+bool CloseFile(int fd) { return ::close(fd) == 0; }
+
+TFileKind FileKind(const std::string& path, bool followLinks) {
+    struct stat st {};
+    if ((followLinks ? ::stat(path.c_str(), &st) : ::lstat(path.c_str(), &st)) != 0)
+        return errno == ENOENT ? TFileKind::Missing : TFileKind::Unreadable;
+    if (S_ISREG(st.st_mode)) return TFileKind::Regular;
+    if (S_ISDIR(st.st_mode)) return TFileKind::Folder;
+    return TFileKind::Other;
+}
+
+bool ReplaceFileContents(const std::string& target, const std::string& bytes,
+                         const std::function<std::string(const std::string& name)>& tempName) {
+    const std::size_t slash = target.rfind('/');
+    const std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+    const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
+    // A replaced file keeps its permissions; the new one is never more open
+    // than the old one meanwhile. A new file gets 0666 less the umask.
+    struct stat old {};
+    const bool replacing = ::stat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode);
+    const mode_t mode = replacing ? (old.st_mode & 07777) : 0666;
+
+    std::string temp;
+    int fd = -1;
+    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+        temp = folder + tempName(name);
+        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+        if (fd < 0 && errno != EEXIST) return false;
+    }
+    if (fd < 0) return false;
+    bool ok = WriteAll(fd, bytes);
+    if (ok && replacing) ::fchmod(fd, mode);  // a file system without modes keeps its own
+    if (ok) ok = ::fsync(fd) == 0;
+    int err = errno;
+    if (::close(fd) != 0 && ok) {
+        ok = false;
+        err = errno;
+    }
+    if (ok && ::rename(temp.c_str(), target.c_str()) != 0) {
+        ok = false;
+        err = errno;
+    }
+    if (!ok) {
+        ::unlink(temp.c_str());
+        errno = err;
+        return false;
+    }
+    // Make the rename itself durable; a failure here loses nothing.
+    const int dirFd = ::open(DirectoryOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd >= 0) {
+        ::fsync(dirFd);
+        ::close(dirFd);
+    }
+    return true;
+}
+
 CFileLock::TResult CFileLock::Lock(const std::string& path, unsigned waitMs, bool create) {
     Unlock();
     m_error = 0;
@@ -127,7 +203,7 @@ CFileLock::TResult CFileLock::Lock(const std::string& path, unsigned waitMs, boo
             ::close(fd);
             return NOT_REGULAR;
         }
-        const TFileId id{st.st_dev, st.st_ino};
+        const TFileId id{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
         if (std::find(t_held.begin(), t_held.end(), id) != t_held.end()) {
             ::close(fd);
             m_nested = true;
@@ -165,9 +241,9 @@ CFileLock::TResult CFileLock::Lock(const std::string& path, unsigned waitMs, boo
         // The holder before us may have renamed a new file over this one.
         struct stat now {};
         if (::lstat(path.c_str(), &now) == 0 && now.st_dev == st.st_dev && now.st_ino == st.st_ino) {
-            m_fd = fd;
-            m_dev = st.st_dev;
-            m_ino = st.st_ino;
+            m_handle = fd;
+            m_device = id.dev;
+            m_file = id.ino;
             t_held.push_back(id);
             return LOCKED;
         }
@@ -177,12 +253,12 @@ CFileLock::TResult CFileLock::Lock(const std::string& path, unsigned waitMs, boo
 }
 
 void CFileLock::Unlock() {
-    if (m_fd >= 0) {
-        const TFileId id{m_dev, m_ino};
+    if (m_handle != kNone) {
+        const TFileId id{m_device, m_file};
         const auto it = std::find(t_held.begin(), t_held.end(), id);
         if (it != t_held.end()) t_held.erase(it);
-        ::close(m_fd);  // closing releases the lock
-        m_fd = -1;
+        ::close(static_cast<int>(m_handle));  // closing releases the lock
+        m_handle = kNone;
     }
     m_nested = false;
 }

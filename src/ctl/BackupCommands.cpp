@@ -18,6 +18,7 @@
 #include "Resource.h"
 #include "SetupBackups.h"
 #include "StringTable.h"
+#include "TextUtil.h"
 
 namespace {
 
@@ -65,12 +66,14 @@ int RunBackups(const CCommandLine& global, const CCommandLine& args) {
                                       {"local_time", e.when}});
         return WriteJson(doc) ? CTL_DONE : CTL_FAILED;
     }
+    // The names come from the folder: shown, never acted on by the terminal.
     std::size_t width = 4;
-    for (const auto& e : entries) width = std::max(width, e.port.size());
+    for (const auto& e : entries) width = std::max(width, VisibleText(e.port).size());
     for (const auto& e : entries) {
-        std::string port = e.port;
+        std::string port = VisibleText(e.port);
         port.resize(width, ' ');
-        std::printf("%s  %s  %-4s  %s\n", e.when.c_str(), port.c_str(), e.model.c_str(), e.path.c_str());
+        std::printf("%s  %s  %-4s  %s\n", VisibleText(e.when).c_str(), port.c_str(), VisibleText(e.model).c_str(),
+                    VisibleText(e.path).c_str());
     }
     return FinishStdout();
 }
@@ -111,10 +114,11 @@ int RestoreNewest(const CCommandLine& global, const CCommandLine& args, const CS
             ++skipped;
             continue;
         }
+        const std::string shown = VisibleText(entry.path);
         if (skipped == 0)
-            std::printf("restoring %s\n", entry.path.c_str());
+            std::printf("restoring %s\n", shown.c_str());
         else
-            std::printf("%s\n", FormatString(GetString(IDS_RESTORE_SKIPPED).c_str(), entry.path.c_str(), skipped).c_str());
+            std::printf("%s\n", FormatString(GetString(IDS_RESTORE_SKIPPED).c_str(), shown.c_str(), skipped).c_str());
         std::fflush(stdout);
         return WriteSetupToClock("restore", global, args, *loaded.GetConfig(), countdownSeconds, entry.model, &held);
     }
@@ -143,7 +147,7 @@ int RunRestore(const CCommandLine& global, const CCommandLine& args) {
 
     CClockState loaded;
     if (!LoadOrReport(loaded, path)) return CTL_FAILED;
-    std::printf("restoring %s\n", path.c_str());
+    std::printf("restoring %s\n", VisibleText(path).c_str());
     std::fflush(stdout);
     return WriteSetupToClock("restore", global, args, *loaded.GetConfig(), seconds, model);
 }

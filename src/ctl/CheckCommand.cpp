@@ -13,6 +13,7 @@
 #include "PortSession.h"
 #include "Resource.h"
 #include "StringTable.h"
+#include "TextUtil.h"
 
 namespace {
 
@@ -38,12 +39,13 @@ int Rank(TPluginState state) {
 }
 
 // Text from outside (a port name, a reason) on the status line: a '|' would
-// start the performance data and a line end a second line.
+// start the performance data and a line end a second line (the lines of a
+// reason are joined by a blank); other control bytes are shown escaped.
 std::string StatusText(const std::string& text) {
-    std::string out;
-    for (const char c : text) {
-        const unsigned char u = static_cast<unsigned char>(c);
-        out += c == '|' ? '/' : u < 0x20 || u == 0x7F ? ' ' : c;
+    std::string out = VisibleText(text, true);
+    for (char& c : out) {
+        if (c == '|') c = '/';
+        if (c == '\n') c = ' ';
     }
     return out;
 }

@@ -12,6 +12,7 @@
 #include "ClockProbe.h"
 #include "ClockState.h"
 #include "CtlCommand.h"
+#include "LineWait.h"
 #include "OffsetPoll.h"
 #include "PortCatalogue.h"
 #include "PortHolder.h"
@@ -46,10 +47,19 @@ std::string Holders(const std::string& port) {
 
 // The ROM date line of a clock whose model tells one (the probe's question);
 // empty otherwise or when it did not come.
+// The ROM date line and what may come around it.
+constexpr std::size_t kRomReplyChars = 64;
+
 std::string AskRomDate(CClockState& state, CCommPort& port) {
     std::string rom;
+    // Not a probe: the clock is known to be there, so its echo and answer
+    // are given a command's whole bounds. An echo taken for lost and come
+    // later would be read as the echo of the first time poll.
+    TProbeTimes times;
+    times.echoWaitMs = LineWait::EchoBoundMs(port, LineWait::CharDelayMs());
+    times.replyWaitMs = LineWait::AnswerBoundMs(port, times.replyWaitMs, kRomReplyChars);
     if (const TClockModelRow* row = CClockModel::Row(state.GetModel()); row && row->answersVersion)
-        AskClockModel(port, TProbeTimes(), &rom);
+        AskClockModel(port, times, &rom);
     return rom;
 }
 

@@ -107,7 +107,8 @@ bool WriteStdout(const std::string& bytes);
 // flush hit.
 int FinishStdout();
 
-// "tarvelctl: <text>" on stderr.
+// "tarvelctl: <text>" on stderr, control bytes made visible (VisibleText)
+// but for the line feeds between its lines.
 void ReportError(const std::string& text);
 // Quiet: ReportError says nothing (a monitoring plugin, whose engine reads
 // stderr as output, says all on its status line). Process-wide.

@@ -26,6 +26,7 @@
 #include "StringTable.h"
 #include "SimPort.h"
 #include "TarvelVersion.h"
+#include "TextUtil.h"
 
 namespace {
 
@@ -240,7 +241,9 @@ int PrintList(const std::string& what) {
 
 void ReportError(const std::string& text) {
     if (g_notesQuiet) return;
-    std::fprintf(stderr, "tarvelctl: %s\n", text.c_str());
+    // Notes quote files, ports and the clock: nothing of theirs may act on the
+    // terminal. A reason of several lines keeps them.
+    std::fprintf(stderr, "tarvelctl: %s\n", VisibleText(text, true).c_str());
     std::fflush(stderr);
 }
 

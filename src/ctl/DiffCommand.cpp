@@ -94,8 +94,10 @@ int RunDiff(const CCommandLine& global, const CCommandLine& args) {
     }
 
     std::string text;
-    for (const auto& d : diff.items)
-        text += FormatString("%3d  ", d.item) + d.name + ": " + ShowItemValue(d.a) + " -> " + ShowItemValue(d.b) + "\n";
+    for (const auto& d : diff.items) {
+        const std::string line = d.name + ": " + ShowItemValue(d.a) + " -> " + ShowItemValue(d.b);
+        text += FormatString("%3d  ", d.item) + VisibleText(line) + "\n";
+    }
     for (const auto& d : diff.bytes)
         text += FormatString("     byte %zu, bits no item holds: 0x%02X -> 0x%02X\n", d.offset, d.a, d.b);
     if (!WriteStdout(text)) return DIFF_TROUBLE;

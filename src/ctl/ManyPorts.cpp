@@ -27,6 +27,7 @@
 
 #include "CtlCommand.h"
 #include "CtlJson.h"
+#include "TextUtil.h"
 
 extern char** environ;
 
@@ -126,8 +127,9 @@ struct TPortOutput {
 // captured: takes the child's standard output instead of relaying it, and
 // its standard error's lines besides.
 int ServePort(const std::string& port, const std::vector<std::string>& childArgs, int slot, TPortOutput* captured) {
-    CRelay out(port + ": ", stdout);
-    CRelay err(port + ": ", stderr, captured ? &captured->errLines : nullptr);
+    const std::string prefix = VisibleText(port) + ": ";
+    CRelay out(prefix, stdout);
+    CRelay err(prefix, stderr, captured ? &captured->errLines : nullptr);
     int outPipe[2];
     int errPipe[2];
     if (::pipe2(outPipe, O_CLOEXEC) != 0) {

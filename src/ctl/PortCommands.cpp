@@ -251,7 +251,8 @@ int WriteSetupToClock(const char* command, const CCommandLine& global, const CCo
         return CTL_FAILED;
     case TPreWrite::Proceed:
         if (!pre.backupPath.empty()) {
-            std::printf("%s\n", FormatString(GetString(IDS_BACKUP_KEPT).c_str(), pre.backupPath.c_str()).c_str());
+            const std::string kept = VisibleText(pre.backupPath);
+            std::printf("%s\n", FormatString(GetString(IDS_BACKUP_KEPT).c_str(), kept.c_str()).c_str());
             std::fflush(stdout);
         }
         break;

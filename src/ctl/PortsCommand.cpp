@@ -7,16 +7,14 @@
 #include "CtlCommand.h"
 #include "CtlJson.h"
 #include "PortCatalogue.h"
+#include "TextUtil.h"
 
 namespace {
 
-// One field of a tab-separated line: no tabs or line ends inside, "-" for
-// none. Paths are kept whole, however long.
-std::string Field(std::string text) {
-    for (char& c : text)
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = ' ';
-    return text.empty() ? std::string("-") : text;
-}
+// One field of a tab-separated line: no tabs, line ends or other control
+// bytes inside (they are shown escaped), "-" for none. Paths are kept whole,
+// however long.
+std::string Field(const std::string& text) { return text.empty() ? std::string("-") : VisibleText(text); }
 
 int RunPorts(const CCommandLine&, const CCommandLine& args) {
     if (args.Has("json")) {

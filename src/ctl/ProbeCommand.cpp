@@ -11,11 +11,13 @@
 #include "CtlJson.h"
 #include "Resource.h"
 #include "StringTable.h"
+#include "TextUtil.h"
 
 namespace {
 
-// "-" for a field that is empty, as in the port list.
-std::string Field(const std::string& text) { return text.empty() ? std::string("-") : text; }
+// "-" for a field that is empty, as in the port list; what the clock or the
+// port's name holds shown, never acted on by the terminal.
+std::string Field(const std::string& text) { return text.empty() ? std::string("-") : VisibleText(text); }
 
 int RunProbe(const CCommandLine& global, const CCommandLine& args) {
     std::vector<std::string> ports = global.GetValues("port");
@@ -32,7 +34,7 @@ int RunProbe(const CCommandLine& global, const CCommandLine& args) {
     const bool json = args.Has("json");
     if (!json)
         for (const auto& clock : found) {
-            std::printf("%s\t%u\t%s\t%s", clock.port.c_str(), clock.rate, Field(clock.model).c_str(),
+            std::printf("%s\t%u\t%s\t%s", Field(clock.port).c_str(), clock.rate, Field(clock.model).c_str(),
                         Field(clock.rom).c_str());
             // A network port's line says how far away the clock is.
             if (clock.network) std::printf("\t%u", clock.roundTripMs);
@@ -69,8 +71,9 @@ std::string ProbeDetails() {
                        "clock SIM only when named) at 9600 baud, then 19200 up to 115200, then 4800\n"
                        "down to 1200, 8N1: a break, then \"v\", which only asks for the clock's ROM\n"
                        "date and changes nothing. The ports are tried at once; each rate takes at\n"
-                       "most about 0.35 s (0.75 s where a clock answers); on a network port the\n"
-                       "waits grow by its round trip and a second. One line per clock found,\n"
+                       "most about 0.85 s (1.25 s where a clock answers), 0.5 s of it the pause a\n"
+                       "clock is given after a break; on a network port the waits grow by its\n"
+                       "round trip and a second. One line per clock found,\n"
                        "tab-separated: port, baud rate, model (\"-\" when the clock did not say; only the ") +
            (told ? told->name : "none") +
            "\n"

@@ -84,7 +84,8 @@ int RunTimeWatch(CPortSession& session, double seconds, bool json) {
             doc["polls"] = estimate.Polls();
             written = WriteJsonLine(doc);
         } else {
-            std::printf("%s\n", FormatString(GetString(IDS_CTL_TIME_WATCH_LINE).c_str(), line.c_str(), estimate.Offset(),
+            const std::string reply = VisibleText(line);
+            std::printf("%s\n", FormatString(GetString(IDS_CTL_TIME_WATCH_LINE).c_str(), reply.c_str(), estimate.Offset(),
                                              std::ceil(uncertainty * 1e3) / 1e3, static_cast<int>(estimate.Polls()))
                                     .c_str());
             written = std::fflush(stdout) == 0 && !std::ferror(stdout);
@@ -129,6 +130,6 @@ int RunTimeCommand(const CCommandLine& global, const CCommandLine& args) {
     if (!asked) return ReportTimeFailure("time get", json, "no time from the clock", asked);
     if (line.empty()) return ReportClockFailure("time get", json, "time get: no reply from the clock", asked);
     if (json) return WriteJson(TimeJson("time get", line, askedAt)) ? CTL_DONE : CTL_FAILED;
-    std::printf("%s\n", line.c_str());
+    std::printf("%s\n", VisibleText(line).c_str());
     return FinishStdout();
 }

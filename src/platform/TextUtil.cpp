@@ -3,10 +3,42 @@
 #include <time.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 
 namespace {
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+bool IsContinuation(unsigned char c) { return (c & 0xC0) == 0x80; }
+
+// The length of the UTF-8 sequence that starts text[at] when it is a whole,
+// shortest-form one of a character beyond ASCII that is no C1 control; 0
+// otherwise.
+std::size_t PrintableSequence(std::string_view text, std::size_t at) {
+    const unsigned char lead = static_cast<unsigned char>(text[at]);
+    std::size_t size = 0;
+    unsigned char low = 0x80, high = 0xBF;  // the allowed second byte
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        size = 2;
+        if (lead == 0xC2) low = 0xA0;  // U+0080..U+009F are the C1 controls
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        size = 3;
+        if (lead == 0xE0) low = 0xA0;   // overlong
+        if (lead == 0xED) high = 0x9F;  // surrogates
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        size = 4;
+        if (lead == 0xF0) low = 0x90;   // overlong
+        if (lead == 0xF4) high = 0x8F;  // beyond U+10FFFF
+    } else {
+        return 0;
+    }
+    if (text.size() - at < size) return 0;
+    const unsigned char second = static_cast<unsigned char>(text[at + 1]);
+    if (second < low || second > high) return 0;
+    for (std::size_t k = 2; k < size; ++k)
+        if (!IsContinuation(static_cast<unsigned char>(text[at + k]))) return 0;
+    return size;
+}
 }  // namespace
 
 long long NowMs() {
@@ -22,6 +54,35 @@ std::string_view Trim(std::string_view text) {
 }
 
 std::string FirstLine(const std::string& text) { return text.substr(0, text.find('\n')); }
+
+std::string VisibleText(std::string_view text, bool keepLineFeeds) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t at = 0; at < text.size();) {
+        const unsigned char c = static_cast<unsigned char>(text[at]);
+        if ((c >= 0x20 && c < 0x7F) || (c == '\n' && keepLineFeeds)) {
+            out += static_cast<char>(c);
+            ++at;
+        } else if (const std::size_t size = c >= 0x80 ? PrintableSequence(text, at) : 0) {
+            out.append(text, at, size);
+            at += size;
+        } else {
+            if (c == '\t') {
+                out += "\\t";
+            } else if (c == '\n') {
+                out += "\\n";
+            } else if (c == '\r') {
+                out += "\\r";
+            } else {
+                char escaped[5];
+                std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
+                out += escaped;
+            }
+            ++at;
+        }
+    }
+    return out;
+}
 
 bool EqualNoCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -341,5 +342,53 @@ TEST_F(TarvelCtl, ATraceOnAFileTheCommandUsesIsRefused) {
         EXPECT_NE(r.err.find("which this command reads or writes"), std::string::npos) << r.err;
         EXPECT_EQ(ReadWholeFile(setup), ZeroFile());
         EXPECT_NE(access(fresh.c_str(), F_OK), 0);
+    }
+}
+
+// Text from files, port names and the backups folder reaches the terminal
+// with its control bytes shown, never acted on: a crafted value cannot
+// retitle or clear the user's terminal.
+TEST_F(TarvelCtl, ControlBytesFromOutsideAreShownNotSent) {
+    const std::string setup = NewFile("a.hcs");
+    const TRun exported = Run({"export", setup});
+    ASSERT_EQ(exported.status, 0) << exported.err;
+    std::string text = exported.out;
+    const std::size_t at = text.find("\n3 = ");
+    ASSERT_NE(at, std::string::npos) << text;
+    text.replace(at + 5, text.find('\n', at + 1) - at - 5, "96\x1B]0;\xC3\xA9t\xC2\x9B\x07" "00");
+    WriteWholeFile(File("bad.txt"), text);
+
+    const std::string backups = File("data/tarvel/backups");
+    std::filesystem::create_directories(backups);
+    WriteWholeFile(backups + "/_dev_tty%1B%5B2J@K203@20250301T101502.123Z.hcs", ReadWholeFile(setup));
+    const std::string tty = File("tty\x1B[2J");
+
+    struct TCase {
+        std::vector<std::string> args;
+        bool onStdout;
+        std::string shown;
+    };
+    const TCase kCases[] = {
+        {{"import", File("bad.txt"), "-o", File("b.hcs")}, false, "\"96\\x1B]0;\xC3\xA9t\\xC2\\x9B\\x0700\""},
+        {{"--port", tty, "read", "-o", File("c.hcs")}, false, "opening port " + File("tty\\x1B[2J") + " failed"},
+        {{"time", "get", "--port", tty, "--port", File("b\a")}, false, File("b\\x07") + ": tarvelctl: "},
+        {{"check", "--port", tty}, true, "the clock on " + File("tty\\x1B[2J") + " does not answer"},
+        {{"backups"}, true, "  /dev/tty\\x1B[2J  K203  "},
+    };
+    // Line ends and tabs between fields are the output's own; UTF-8 text
+    // stays, but for the C1 controls.
+    auto raw = [](const std::string& s) {
+        for (std::size_t i = 0; i < s.size(); ++i) {
+            const unsigned char u = static_cast<unsigned char>(s[i]);
+            if ((u < 0x20 && u != '\n' && u != '\t') || u == 0x7F) return true;
+            if (u == 0xC2 && i + 1 < s.size() && (static_cast<unsigned char>(s[i + 1]) & 0xE0) == 0x80) return true;
+        }
+        return false;
+    };
+    for (const auto& c : kCases) {
+        const TRun r = Run(c.args);
+        EXPECT_NE((c.onStdout ? r.out : r.err).find(c.shown), std::string::npos) << c.args[0] << ": " << r.out << r.err;
+        EXPECT_FALSE(raw(r.out)) << c.args[0] << ": " << r.out;
+        EXPECT_FALSE(raw(r.err)) << c.args[0] << ": " << r.err;
     }
 }

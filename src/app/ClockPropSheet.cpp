@@ -19,6 +19,14 @@
 #include "TarvelApp.h"
 #include "WindowPlacement.h"
 
+namespace {
+
+// How often the open device is looked at for a hang-up: a loss shows within
+// a second, and an idle window wakes for it only twice a second.
+constexpr int kHangUpCheckMs = 500;
+
+}  // namespace
+
 CClockPropSheet::CClockPropSheet(unsigned captionId, QWidget* parent, int selectPage)
     : QDialog(parent),
       m_portReporter([this](const std::string& text) { m_events.ReportError(text); },
@@ -57,6 +65,8 @@ CClockPropSheet::CClockPropSheet(unsigned captionId, QWidget* parent, int select
     CWindowPlacement::Restore(*this);
 
     WireEvents();
+    m_hangUpTimer.setInterval(kHangUpCheckMs);
+    connect(&m_hangUpTimer, &QTimer::timeout, this, &CClockPropSheet::CheckHangUp);
     // Where udev runs, an unplugged adapter is known at once, on any page.
     if (m_deviceWatch.Fd() >= 0) {
         m_watchNotifier = new QSocketNotifier(m_deviceWatch.Fd(), QSocketNotifier::Read, this);
@@ -149,8 +159,10 @@ void CClockPropSheet::OnCommStatus(int code, int count) {
         // During a transfer the line says what the transfer is doing; the
         // byte counts of its every command character would only flicker.
         if (m_busy) return;
-        text = FormatString(GetString(code == 1 ? IDS_PORT_READ : IDS_PORT_WROTE).c_str(), count);
-        break;
+        // They come with every block: the line shows the latest a few times a second.
+        m_pFloatStatus->SetCountText(
+            FormatString(GetString(code == 1 ? IDS_PORT_READ : IDS_PORT_WROTE).c_str(), count));
+        return;
     case 3:
         text = GetString(IDS_PORT_ERROR);
         break;
@@ -166,6 +178,9 @@ void CClockPropSheet::OnCommStatus(int code, int count) {
 }
 
 void CClockPropSheet::OnDeviceGone() {
+    // Told already (the reader and a look may find the same loss): closing follows.
+    if (m_goneQueued) return;
+    m_goneQueued = true;
     // A network port has no plug to check: the line names the connection instead.
     std::string name;
     if (m_port.GetPortName(name) && IsNetworkPortName(name))
@@ -179,6 +194,7 @@ void CClockPropSheet::OnDeviceGone() {
         this,
         [this] {
             if (m_port.IsOpen()) m_port.CloseAsGone();
+            m_goneQueued = false;
             m_events.NotifyPortStateChanged();
         },
         Qt::QueuedConnection);
@@ -188,9 +204,23 @@ void CClockPropSheet::WatchOpenDevice() {
     std::string name;
     if (!m_port.IsOpen() || !m_port.GetPortName(name)) {
         m_deviceWatch.Watch(std::string());
+        m_hangUpTimer.stop();
         return;
     }
     m_deviceWatch.Watch(CPortCatalogue::DevicePath(name));
+    if (!m_hangUpTimer.isActive()) m_hangUpTimer.start();
+}
+
+void CClockPropSheet::CheckHangUp() {
+    if (!m_port.IsOpen()) {
+        m_hangUpTimer.stop();
+        return;
+    }
+    // A command owns the line: its own failure tells of a loss, after it.
+    // The Console page's reader tells for itself. A wait that dispatches
+    // (the reader being stopped) must not see the port closed under it.
+    if (m_busy || m_goneQueued || m_port.IsReading() || CQtWaitHooks::IsPumping()) return;
+    if (m_port.IsHungUp()) OnDeviceGone();
 }
 
 void CClockPropSheet::QueuePortStateLine() {

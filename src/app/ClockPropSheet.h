@@ -13,6 +13,7 @@
 #include <QDialog>
 #include <QPointer>
 #include <QString>
+#include <QTimer>
 
 #include <functional>
 #include <map>
@@ -117,8 +118,11 @@ private:
     void OnPageChanged(int index);
     // The Comm Port page's state line, once the current handling is over.
     void QueuePortStateLine();
-    // The open port's device is the one udev is asked about.
+    // The open port's device is the one udev is asked about, and the one
+    // looked at for a hang-up.
     void WatchOpenDevice();
+    // A look at the open device for a hang-up, taking nothing from it.
+    void CheckHangUp();
 
     // Qt plumbing first: it outlives the members below, which may report to
     // it while they are destroyed.
@@ -149,6 +153,11 @@ private:
     // udev's word of a removed device, while the port is open on one.
     CDeviceWatch m_deviceWatch;
     QSocketNotifier* m_watchNotifier = nullptr;
+    // Where udev tells nothing (no udev, a pseudo-terminal, a board's UART,
+    // a network port): the open device looked at now and then.
+    QTimer m_hangUpTimer;
+    // OnDeviceGone's close is queued: the same loss is not told twice.
+    bool m_goneQueued = false;
     CTransferController m_transfers{*this, m_ui, *m_pFloatStatus, m_commonPage, m_events};
     CManualHelp m_help{this, [this](const std::string& text) { ShowMessage(text); }};
 };

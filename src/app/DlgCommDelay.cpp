@@ -5,7 +5,10 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 #include "Messages.h"
 #include "ControlIds.h"
@@ -58,6 +61,7 @@ void CDlgCommDelay::SetTickMs(int ms) { m_tickMs = ms > 0 ? ms : 1000; }
 
 int CDlgCommDelay::DoModal() {
     OnInitDialog();
+    PlaceOverParent();
     // The write runs under a wait cursor; the dialog itself takes OK and Cancel.
     const bool busy = QApplication::overrideCursor() != nullptr;
     if (busy) QApplication::setOverrideCursor(Qt::ArrowCursor);
@@ -88,6 +92,23 @@ void CDlgCommDelay::OnInitDialog() {
     ShowCount(m_nUpper);
     m_ok->setFocus();
     m_timer.start(m_tickMs);
+}
+
+void CDlgCommDelay::PlaceOverParent() {
+    const QWidget* parent = parentWidget() ? parentWidget()->window() : nullptr;
+    if (!parent || !parent->isVisible()) return;
+    const QRect over = parent->frameGeometry();
+    // The size its contents ask for now (a stage line may have come or gone).
+    adjustSize();
+    QRect place(QPoint(0, 0), size());
+    place.moveCenter(over.center());
+    // A window partly off its screen still gets its countdown on the screen.
+    if (const QScreen* screen = parent->screen()) {
+        const QRect room = screen->availableGeometry();
+        place.moveLeft(std::clamp(place.left(), room.left(), std::max(room.left(), room.right() - place.width() + 1)));
+        place.moveTop(std::clamp(place.top(), room.top(), std::max(room.top(), room.bottom() - place.height() + 1)));
+    }
+    setGeometry(place);
 }
 
 void CDlgCommDelay::OnTimer() {

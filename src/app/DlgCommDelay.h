@@ -38,6 +38,9 @@ public:
 
 private:
     void OnInitDialog();
+    // Centred over the window it belongs to, on that window's screen: a
+    // window manager may put a window without a title bar anywhere.
+    void PlaceOverParent();
     void OnTimer();
     void ShowCount(int count);
 

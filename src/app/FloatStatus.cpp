@@ -3,8 +3,9 @@
 #include <QEvent>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QMouseEvent>
 #include <QStatusBar>
-#include <QTimer>
+#include <QToolTip>
 #include <QVBoxLayout>
 
 #include "ElidedLabel.h"
@@ -24,6 +25,17 @@ CFloatStatus::CFloatStatus() : QWidget(nullptr) {
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
     layout->addWidget(m_statusBar);
+    // Qt shows tool tips only in the active window, which this one never is.
+    setAttribute(Qt::WA_AlwaysShowToolTips);
+    m_pane->installEventFilter(this);
+    m_countTimer.setSingleShot(true);
+    m_countTimer.setInterval(kCountIntervalMs);
+    connect(&m_countTimer, &QTimer::timeout, this, [this] {
+        if (!m_countWaiting) return;
+        m_countWaiting = false;
+        Show(m_text, std::string());
+        m_countTimer.start();
+    });
 }
 
 CFloatStatus::~CFloatStatus() = default;
@@ -60,6 +72,22 @@ void CFloatStatus::Reposition() {
 
 void CFloatStatus::SetText(const std::string& text, const std::string& toolTip) {
     m_text = text;
+    m_countWaiting = false;
+    Show(text, toolTip);
+}
+
+void CFloatStatus::SetCountText(const std::string& text) {
+    m_text = text;
+    if (m_countTimer.isActive()) {
+        m_countWaiting = true;
+        return;
+    }
+    m_countWaiting = false;
+    Show(text, std::string());
+    m_countTimer.start();
+}
+
+void CFloatStatus::Show(const std::string& text, const std::string& toolTip) {
     // Shown on one line: a trailing line feed would only make the pane taller.
     QString shown = QString::fromStdString(text);
     while (shown.endsWith(QLatin1Char('\n')) || shown.endsWith(QLatin1Char('\r'))) shown.chop(1);
@@ -71,6 +99,12 @@ QString CFloatStatus::GetShownText() const { return m_pane->text(); }
 QString CFloatStatus::GetToolTip() const { return m_pane->toolTip(); }
 
 bool CFloatStatus::eventFilter(QObject* watched, QEvent* event) {
+    // A click shows the tool tip at once: the whole text, or more than it says.
+    if (watched == m_pane && event->type() == QEvent::MouseButtonRelease && !m_pane->toolTip().isEmpty()) {
+        const auto* click = static_cast<QMouseEvent*>(event);
+        QToolTip::showText(click->globalPosition().toPoint(), m_pane->toolTip(), m_pane);
+        return true;
+    }
     if (watched == m_pParent && !m_docked) {
         switch (event->type()) {
         case QEvent::Move:

@@ -18,6 +18,9 @@
 #include <chrono>
 #include <cmath>
 #include <ctime>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "ClockOffset.h"
 #include "CommPage.h"
@@ -33,6 +36,19 @@ QString Text(unsigned id) { return QString::fromStdString(GetString(id)); }
 // A timer's start a little past its aim finds the poller's own wait short.
 constexpr double kLateSlack = 0.02;
 
+// Every run of points in the same colours: a line and its uncertainty band.
+const QColor kLineColour(32, 120, 180);
+const QColor kBandColour(32, 120, 180, 60);
+
+// The PC's local time of day at host seconds, as the plot's axis shows it.
+std::string LocalTimeOfDay(double host) {
+    const std::time_t when = static_cast<std::time_t>(host);
+    std::tm local{};
+    char text[16] = {};
+    if (!::localtime_r(&when, &local) || !std::strftime(text, sizeof text, "%H:%M:%S", &local)) return "?";
+    return text;
+}
+
 }  // namespace
 
 CClockWatch::CClockWatch(CCommPage& page, QWidget* parent) : QWidget(parent), m_page(page) {
@@ -43,18 +59,13 @@ CClockWatch::CClockWatch(CCommPage& page, QWidget* parent) : QWidget(parent), m_
     m_time->setAccessibleName(Text(IDS_WATCH_CLOCK_TIME));
     m_offset->setAccessibleName(Text(IDS_WATCH_OFFSET));
     for (QLabel* value : {m_time, m_offset}) value->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_note = CCommPage::TagControl(new QLabel(this), static_cast<int>(IDC_WATCH_NOTE));
+    m_note->setWordWrap(true);
+    m_note->hide();
 
-    m_line = new QLineSeries(this);
-    m_upper = new QLineSeries(this);
-    m_lower = new QLineSeries(this);
-    m_band = new QAreaSeries(m_upper, m_lower);
-    m_band->setColor(QColor(32, 120, 180, 60));
-    m_band->setBorderColor(Qt::transparent);
     m_chart = new QChart;
     m_chart->legend()->hide();
     m_chart->setMargins(QMargins(4, 4, 4, 4));
-    m_chart->addSeries(m_band);
-    m_chart->addSeries(m_line);
     m_axisTime = new QDateTimeAxis;
     m_axisTime->setFormat(QStringLiteral("HH:mm:ss"));
     m_axisTime->setTitleText(Text(IDS_WATCH_AXIS_TIME));
@@ -64,10 +75,7 @@ CClockWatch::CClockWatch(CCommPage& page, QWidget* parent) : QWidget(parent), m_
     m_axisOffset->setRange(-0.5, 0.5);
     m_chart->addAxis(m_axisTime, Qt::AlignBottom);
     m_chart->addAxis(m_axisOffset, Qt::AlignLeft);
-    for (QAbstractSeries* series : {static_cast<QAbstractSeries*>(m_band), static_cast<QAbstractSeries*>(m_line)}) {
-        series->attachAxis(m_axisTime);
-        series->attachAxis(m_axisOffset);
-    }
+    m_runs.push_back(AddRunSeries());
     m_view = CCommPage::TagControl(new QChartView(m_chart, this), static_cast<int>(IDC_WATCH_PLOT));
     m_view->setRenderHint(QPainter::Antialiasing);
     m_view->setAccessibleName(Text(IDS_NAME_WATCH_PLOT));
@@ -83,6 +91,7 @@ CClockWatch::CClockWatch(CCommPage& page, QWidget* parent) : QWidget(parent), m_
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(m_check);
+    layout->addWidget(m_note);
     layout->addLayout(grid);
     layout->addWidget(m_view, 1);
 
@@ -90,31 +99,60 @@ CClockWatch::CClockWatch(CCommPage& page, QWidget* parent) : QWidget(parent), m_
     m_timer.setTimerType(Qt::PreciseTimer);
     QObject::connect(&m_timer, &QTimer::timeout, this, [this] { OnDue(); });
     QObject::connect(m_check, &QCheckBox::toggled, this, [this](bool on) {
-        if (on) m_polls = 0;
+        if (on) {
+            m_polls = 0;
+            ++m_run;
+        }
         Update();
     });
 }
 
 CClockWatch::~CClockWatch() = default;
 
-bool CClockWatch::ShouldRun() const {
+bool CClockWatch::PortUsable() const {
+    // A device found gone is closed by the window next: nothing more to ask it.
     const CCommPort* port = m_page.GetPort();
-    return m_check->isChecked() && isVisible() && port && port->IsOpen() && m_page.GetClockState();
+    return port && port->IsOpen() && !port->IsDeviceGone();
+}
+
+bool CClockWatch::ShouldRun() const {
+    return m_check->isChecked() && isVisible() && PortUsable() && m_page.GetClockState();
 }
 
 void CClockWatch::Update() {
     const CCommPort* port = m_page.GetPort();
-    const bool open = port && port->IsOpen();
-    if (m_portWasOpen && !open) {
+    const unsigned opened = port && port->IsOpen() ? port->OpenSerial() : 0;
+    if (opened != m_portOpened) {
+        // Closed, or opened on what may be another clock: nothing learnt
+        // carries over, and the line is not joined across.
         m_poller.Clear();
         m_retrySeconds = 0;
+        ++m_run;
+        m_portOpened = opened;
     }
-    m_portWasOpen = open;
     if (!ShouldRun()) {
         m_timer.stop();
+        Paused(m_check->isChecked() && !PortUsable());
         return;
     }
+    m_note->clear();
+    m_note->hide();
     if (!m_timer.isActive() && !m_polling) ScheduleAt(m_poller.NextStart(HostSeconds()));
+}
+
+void CClockWatch::ClockWasSet() {
+    m_poller.Clear();
+    ++m_run;
+    // What was shown belongs to the clocks as they were.
+    m_fresh = false;
+    ShowValues();
+}
+
+void CClockWatch::Paused(bool portClosed) {
+    m_fresh = false;
+    ShowValues();
+    m_note->setText(portClosed ? Text(IDS_WATCH_STOPPED) : QString());
+    m_note->setVisible(portClosed);
 }
 
 void CClockWatch::showEvent(QShowEvent* event) {
@@ -144,6 +182,7 @@ void CClockWatch::OnDue() {
     }
     CCommPort* port = m_page.GetPort();
     CClockState* state = m_page.GetClockState();
+    const unsigned opened = m_portOpened;
     TClockResult result;
     bool asked = false;
     auto poll = [&] {
@@ -154,7 +193,13 @@ void CClockWatch::OnDue() {
     m_polling = true;
     const bool ran = sheet ? sheet->RunClockCommand(0, poll) : (poll(), true);
     m_polling = false;
-    // The port may have closed meanwhile (its device gone), or the page gone out of sight.
+    // The device gone (the window closes the port next) or the port changed:
+    // no retry is promised, the watch stops and says why.
+    if (!PortUsable() || port->OpenSerial() != opened) {
+        Update();
+        return;
+    }
+    // The page may have gone out of sight meanwhile.
     const double next = ran && asked ? Learnt(result, HostSeconds()) : HostSeconds() + kBusyGap;
     if (ShouldRun()) ScheduleAt(next);
 }
@@ -164,6 +209,8 @@ double CClockWatch::Learnt(const TClockResult& result, double now) {
         // A clock that does not answer is asked less and less often, so the
         // window is not held up by waits for it.
         m_retrySeconds = m_retrySeconds == 0 ? kFirstRetrySeconds : std::min(2 * m_retrySeconds, kLastRetrySeconds);
+        m_fresh = false;
+        ShowValues();
         if (IPageHost* sheet = m_page.GetSheet())
             sheet->ShowStatusText(FormatString(GetString(IDS_WATCH_POLL_FAILED).c_str(), m_retrySeconds) + " " +
                                   result.Sentence());
@@ -178,8 +225,8 @@ double CClockWatch::Learnt(const TClockResult& result, double now) {
 
 void CClockWatch::ShowEstimate(double now) {
     const COffsetEstimator& estimate = Estimate();
-    m_offset->setText(QString::fromStdString(
-        FormatString(GetString(IDS_WATCH_OFFSET_VALUE).c_str(), estimate.Offset(), estimate.Uncertainty())));
+    m_offsetText = QString::fromStdString(
+        FormatString(GetString(IDS_WATCH_OFFSET_VALUE).c_str(), estimate.Offset(), estimate.Uncertainty()));
     using namespace std::chrono;
     const THostTime host{milliseconds(static_cast<long long>(now * 1000.0))};
     const std::optional<TClockUtcFields> told = m_poller.LastTold();
@@ -190,27 +237,87 @@ void CClockWatch::ShowEstimate(double now) {
         std::tm utc{};
         char text[64] = {};
         if (::gmtime_r(&clock, &utc) && std::strftime(text, sizeof text, GetString(IDS_WATCH_TIME_FORMAT).c_str(), &utc))
-            m_time->setText(QString::fromLatin1(text));
+            m_timeText = QString::fromLatin1(text);
     }
-    m_points.push_back({now, estimate.Offset(), estimate.Uncertainty()});
+    m_toldAt = now;
+    m_fresh = true;
+    ShowValues();
+    // A long silence is a gap on the plot, not a straight line across it.
+    if (!m_points.empty() && now - m_points.back().host > kBreakGap) ++m_run;
+    m_points.push_back({now, estimate.Offset(), estimate.Uncertainty(), m_run});
     while (!m_points.empty() && m_points.front().host < now - kKeptSeconds) m_points.pop_front();
     Plot();
 }
 
+void CClockWatch::ShowValues() {
+    const std::string asOf = LocalTimeOfDay(m_toldAt);
+    for (const auto& [label, text] : {std::pair{m_time, m_timeText}, std::pair{m_offset, m_offsetText}}) {
+        const bool old = !m_fresh && !text.isEmpty();
+        label->setText(old ? QString::fromStdString(FormatString(GetString(IDS_WATCH_AS_OF).c_str(),
+                                                                 text.toStdString().c_str(), asOf.c_str()))
+                           : text);
+        label->setEnabled(!old);
+    }
+}
+
+CClockWatch::TRunSeries CClockWatch::AddRunSeries() {
+    TRunSeries run;
+    run.line = new QLineSeries;
+    run.upper = new QLineSeries(this);
+    run.lower = new QLineSeries(this);
+    run.band = new QAreaSeries(run.upper, run.lower);
+    m_chart->addSeries(run.band);
+    m_chart->addSeries(run.line);
+    // After the chart's theme gave each its own colour: every run alike.
+    run.band->setColor(kBandColour);
+    run.band->setBorderColor(Qt::transparent);
+    run.line->setColor(kLineColour);
+    for (QAbstractSeries* series : {static_cast<QAbstractSeries*>(run.band), static_cast<QAbstractSeries*>(run.line)}) {
+        series->attachAxis(m_axisTime);
+        series->attachAxis(m_axisOffset);
+    }
+    return run;
+}
+
+void CClockWatch::RemoveRunSeries(const TRunSeries& run) {
+    // Given back by the chart, then deleted; the band before its edges.
+    m_chart->removeSeries(run.line);
+    m_chart->removeSeries(run.band);
+    delete run.line;
+    delete run.band;
+    delete run.upper;
+    delete run.lower;
+}
+
 void CClockWatch::Plot() {
-    QList<QPointF> line, upper, lower;
+    // Each run its own line, in the chart's order: the newest run's last.
+    struct TRunPoints {
+        QList<QPointF> line, upper, lower;
+    };
+    std::vector<TRunPoints> runs;
     double low = INFINITY, high = -INFINITY;
-    for (const TPoint& point : m_points) {
+    for (std::size_t i = 0; i < m_points.size(); ++i) {
+        const TPoint& point = m_points[i];
+        if (i == 0 || point.run != m_points[i - 1].run) runs.emplace_back();
         const double x = point.host * 1000.0;
-        line.append({x, point.offset});
-        upper.append({x, point.offset + point.uncertainty});
-        lower.append({x, point.offset - point.uncertainty});
+        runs.back().line.append({x, point.offset});
+        runs.back().upper.append({x, point.offset + point.uncertainty});
+        runs.back().lower.append({x, point.offset - point.uncertainty});
         low = std::min(low, point.offset);
         high = std::max(high, point.offset);
     }
-    m_line->replace(line);
-    m_upper->replace(upper);
-    m_lower->replace(lower);
+    // One (empty) series at least, so the chart keeps its look.
+    const std::size_t wanted = std::max<std::size_t>(1, runs.size());
+    for (; m_runs.size() > wanted; m_runs.pop_back()) RemoveRunSeries(m_runs.back());
+    while (m_runs.size() < wanted) m_runs.push_back(AddRunSeries());
+    runs.resize(wanted);
+    for (std::size_t i = 0; i < wanted; ++i) {
+        m_runs[i].line->replace(runs[i].line);
+        // A lone point makes no line: shown as a dot.
+        m_runs[i].line->setPointsVisible(runs[i].line.size() == 1);
+        m_runs[i].upper->replace(runs[i].upper);
+        m_runs[i].lower->replace(runs[i].lower);
+    }
     const double end = m_points.empty() ? HostSeconds() : m_points.back().host;
     const double start = m_points.empty() ? end - kLeastSpan : std::min(m_points.front().host, end - kLeastSpan);
     m_axisTime->setRange(QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(start * 1000.0)),

@@ -1,6 +1,11 @@
 #include "CommPage.h"
 
-CCommPage::CCommPage(unsigned templateId, QWidget* parent) : CToolTipPage(templateId, parent) {}
+#include "LabelledCombo.h"
+
+CCommPage::CCommPage(unsigned templateId, QWidget* parent) : CToolTipPage(templateId, parent) {
+    // The pages' lists are named by their labels.
+    CLabelledCombo::Install();
+}
 
 CCommPage::~CCommPage() = default;
 

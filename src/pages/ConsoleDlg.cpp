@@ -7,6 +7,7 @@
 #include <QLocale>
 #include <QPlainTextEdit>
 #include <QHideEvent>
+#include <QScrollBar>
 #include <QShowEvent>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -76,9 +77,14 @@ bool CConsoleDlg::OnInitDialog() {
     m_editInput->setFixedHeight(QFontMetrics(fixed).lineSpacing() + 2 * 2 + 2 * m_editInput->frameWidth() + 2);
     m_editInput->setTabChangesFocus(true);
     m_editInput->setEnabled(false);
-    // Neither edit has a label: a screen reader is given their names.
+    // Neither edit has a label: a screen reader is given their names, and
+    // the empty input says what it is for.
     m_editOutput->setAccessibleName(QString::fromStdString(GetString(IDS_NAME_CONSOLE_OUTPUT)));
     m_editInput->setAccessibleName(QString::fromStdString(GetString(IDS_NAME_CONSOLE_INPUT)));
+    m_editInput->setPlaceholderText(QString::fromStdString(GetString(IDS_HINT_CONSOLE_INPUT)));
+    // Typing is meant for the input: a click anywhere on the page, or the
+    // page coming up, puts the caret there (EnableInput).
+    setFocusProxy(m_editInput);
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(m_editOutput, 1);
@@ -108,7 +114,10 @@ void CConsoleDlg::hideEvent(QHideEvent* event) {
 
 void CConsoleDlg::EnableInput() {
     const CCommPort* port = GetPort();
-    if (m_editInput) m_editInput->setEnabled(port && port->IsOpen());
+    if (!m_editInput) return;
+    m_editInput->setEnabled(port && port->IsOpen());
+    // A click on the page takes the focus to the input only while it takes typing.
+    setFocusPolicy(m_editInput->isEnabled() ? Qt::ClickFocus : Qt::NoFocus);
 }
 
 void CConsoleDlg::OnPortStateChanged() { EnableInput(); }
@@ -116,6 +125,13 @@ void CConsoleDlg::OnPortStateChanged() { EnableInput(); }
 void CConsoleDlg::OnSetActive() {
     m_active = true;
     if (IPageHost* sheet = GetSheet()) sheet->BlockTransfers(true);
+    // Once the click on the tab is over: the tab bar takes the focus on it.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (m_active && m_editInput && m_editInput->isEnabled()) m_editInput->setFocus(Qt::OtherFocusReason);
+        },
+        Qt::QueuedConnection);
 }
 
 void CConsoleDlg::OnKillActive() {
@@ -233,9 +249,12 @@ void CConsoleDlg::AppendOutput(const std::string& text) {
     }
     if (lines.empty()) return;
 
+    // The view follows the new text while it shows the end; a user who
+    // scrolled back, or is selecting, keeps the place (and the selection).
+    QScrollBar* bar = m_editOutput->verticalScrollBar();
+    const bool atEnd = bar->value() == bar->maximum();
     QTextCursor cursor(m_editOutput->document());
     cursor.movePosition(QTextCursor::End);
     cursor.insertText(QString::fromLatin1(lines.data(), static_cast<qsizetype>(lines.size())));
-    m_editOutput->setTextCursor(cursor);
-    m_editOutput->ensureCursorVisible();
+    if (atEnd) bar->setValue(bar->maximum());
 }

@@ -96,14 +96,18 @@ CSetupDlg::CSetupDlg(QWidget* parent) : CCommPage(IDD_COMM_PORT, parent) {
         const int row = (i / 3) * 2;
         const int column = i % 3;
         auto* label = new QLabel(QString::fromLatin1(cells[i].label), this);
-        label->setBuddy(cells[i].combo);  // also the list's name for a screen reader
+        // The list's name for a screen reader (LabelledCombo.h), on every platform.
+        label->setBuddy(cells[i].combo);
+        cells[i].combo->setAccessibleName(label->text().remove(QLatin1Char('&')));
         grid->addWidget(label, row, column);
         grid->addWidget(cells[i].combo, row + 1, column);
     }
     grid->addWidget(m_btnOpen, 4, 0);
     grid->addWidget(m_btnFind, 4, 1);
-    // The port's state, always in view: open with what, closed, or why not.
+    // The port's state, always in view: open with what, closed, or why not
+    // and what to do, on as many lines as that takes.
     m_portState = new CElidedLabel(this);
+    m_portState->SetMaxLines(6);
     m_portState->setTextInteractionFlags(Qt::TextSelectableByMouse);
     grid->addWidget(m_portState, 5, 0, 1, 4);
     grid->setRowMinimumHeight(2, 12);
@@ -197,7 +201,7 @@ void CSetupDlg::OnProbeDone(const std::vector<TProbeFound>& found) {
     if (!found.empty()) {
         // The first clock found; its line is 8N1 at the rate it answered.
         const TProbeFound& clock = found.front();
-        const int entry = FindPort(m_comboPort, clock.port);
+        const int entry = FindPort(m_comboPort, clock.port, m_ports);
         if (entry >= 0)
             m_comboPort->setCurrentIndex(entry);
         else
@@ -242,9 +246,7 @@ bool CSetupDlg::OnInitDialog() {
     std::vector<std::string> entries;
     if (CClockState* state = GetClockState()) state->GetModelList(entries);
     Fill(m_comboModel, entries);
-    CPortSettings::ListPorts(entries);
-    Fill(m_comboPort, entries);
-    ShowStableNames(m_comboPort);
+    FillPorts();
     CPortSettings::ListBauds(entries);
     Fill(m_comboBaud, entries);
     CPortSettings::ListDataLengths(entries);
@@ -294,14 +296,11 @@ void CSetupDlg::ShowPortState() {
 }
 
 void CSetupDlg::RefreshPorts() {
-    std::vector<std::string> entries;
-    CPortSettings::ListPorts(entries);
     // What the user picked or typed stays as it is.
     const QString text = m_comboPort->currentText();
     const QSignalBlocker quiet(m_comboPort);
     m_comboPort->clear();
-    Fill(m_comboPort, entries);
-    ShowStableNames(m_comboPort);
+    FillPorts();
     const int index = m_comboPort->findText(text);
     if (index >= 0)
         m_comboPort->setCurrentIndex(index);
@@ -323,26 +322,26 @@ int CSetupDlg::FindPrefix(const QComboBox* combo, const std::string& text) {
     return -1;
 }
 
-void CSetupDlg::ShowStableNames(QComboBox* combo) {
-    const std::vector<CPortCatalogue::TEntry> entries = CPortCatalogue::ListEntries();
-    for (int i = 0; i < combo->count(); ++i) {
-        const std::string text = combo->itemText(i).toStdString();
-        for (const auto& entry : entries) {
-            if (entry.Listed() != text || entry.stableName.empty()) continue;
-            combo->setItemData(
-                i, QString::fromStdString(FormatString(GetString(IDS_PORT_STABLE_TIP).c_str(), entry.stableName.c_str())),
-                Qt::ToolTipRole);
-        }
+void CSetupDlg::FillPorts() {
+    // Reading the ports takes a while: once for the list, its tips and the preselection.
+    m_ports = CPortCatalogue::ListEntries();
+    for (const auto& entry : m_ports) {
+        m_comboPort->addItem(QString::fromStdString(entry.Listed()));
+        if (entry.stableName.empty()) continue;
+        m_comboPort->setItemData(
+            m_comboPort->count() - 1,
+            QString::fromStdString(FormatString(GetString(IDS_PORT_STABLE_TIP).c_str(), entry.stableName.c_str())),
+            Qt::ToolTipRole);
     }
 }
 
-int CSetupDlg::FindPort(const QComboBox* combo, const std::string& stored) {
+int CSetupDlg::FindPort(const QComboBox* combo, const std::string& stored,
+                        const std::vector<CPortCatalogue::TEntry>& ports) {
     const std::string wanted(Trim(stored));
     if (!combo || wanted.empty()) return -1;
-    const std::vector<CPortCatalogue::TEntry> entries = CPortCatalogue::ListEntries();
     for (int i = 0; i < combo->count(); ++i) {
         const std::string text = combo->itemText(i).toStdString();
-        for (const auto& entry : entries)
+        for (const auto& entry : ports)
             if (entry.Listed() == text && (EqualNoCase(wanted, entry.name) || wanted == entry.OpenName()))
                 return i;
     }
@@ -375,8 +374,12 @@ void CSetupDlg::LoadSettings() {
     CPortSettings stored;
     stored.LoadProfile();
     std::string text;
-    stored.GetPortName(text);
-    m_comboPort->setCurrentIndex(FindPort(m_comboPort, text));
+    // The open port is what the state line names; else what will be opened.
+    const CCommPort* port = GetPort();
+    if (!port || !port->IsOpen() || !port->GetPortName(text)) stored.GetPortName(text);
+    const int entry = FindPort(m_comboPort, text, m_ports);
+    m_comboPort->setCurrentIndex(entry);
+    if (entry < 0) m_comboPort->setEditText(QString::fromStdString(text));
     const struct {
         QComboBox* combo;
         bool (CPortSettings::*get)(std::string&) const;

@@ -10,6 +10,7 @@
 
 #include "ClockProbe.h"
 #include "CommPage.h"
+#include "PortCatalogue.h"
 
 class CElidedLabel;
 class QComboBox;
@@ -27,7 +28,9 @@ public:
     ~CSetupDlg() override;
 
     // Preselects the stored (or default) model and line settings; a stored
-    // model also becomes the configuration's model.
+    // model also becomes the configuration's model. The port: the open
+    // port's name, else the stored one; a name no entry stands for (a typed
+    // one) is shown as it is.
     void LoadSettings();
     // Stores the model always, the port name when the port holds one, and
     // each line setting that can be read from the open port.
@@ -65,7 +68,12 @@ public:
     // The entry of the port combo a stored port name stands for: the entry
     // of that name or stable name, else the first one that begins with it
     // (but "/dev/ttyUSB1" is not the start of "/dev/ttyUSB10"); -1 if none.
-    static int FindPort(const QComboBox* combo, const std::string& stored);
+    static int FindPort(const QComboBox* combo, const std::string& stored) {
+        return FindPort(combo, stored, CPortCatalogue::ListEntries());
+    }
+    // The same with the ports the combo was filled from.
+    static int FindPort(const QComboBox* combo, const std::string& stored,
+                        const std::vector<CPortCatalogue::TEntry>& ports);
 
 signals:
     // After every "&Open Comm Port", whether or not the port opened.
@@ -81,8 +89,9 @@ private:
     void UpdateData();
     // Appends the entries and empties the list.
     void Fill(QComboBox* combo, std::vector<std::string>& entries);
-    // Each adapter's stable name as its entry's tool tip: the name that is stored.
-    static void ShowStableNames(QComboBox* combo);
+    // Reads the ports (once) into m_ports and the port combo, each adapter
+    // with its stable name as its entry's tool tip: the name that is stored.
+    void FillPorts();
     // Lists the ports again, keeping the port text as it is.
     void RefreshPorts();
     // Selects the first entry beginning with the stored text, or nothing.
@@ -97,6 +106,7 @@ private:
     QPushButton* m_btnOpen = nullptr;
     QPushButton* m_btnFind = nullptr;
     CElidedLabel* m_portState = nullptr;
+    std::vector<CPortCatalogue::TEntry> m_ports;  // as the port combo lists them
 
     // The clock search: its progress, then its end, back on this thread.
     void OnProbeProgress(const std::string& port, unsigned rate, int done, int total);

@@ -62,6 +62,7 @@ constexpr unsigned IDC_WATCH = 1040;
 constexpr unsigned IDC_WATCH_TIME = 1041;
 constexpr unsigned IDC_WATCH_OFFSET = 1042;
 constexpr unsigned IDC_WATCH_PLOT = 1043;
+constexpr unsigned IDC_WATCH_NOTE = 1044;
 
 // Console page
 constexpr unsigned IDC_CONSOLE_INPUT = 1018;

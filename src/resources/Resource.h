@@ -271,3 +271,8 @@ constexpr unsigned IDS_NAME_SETUP_CHOICE = 58852;
 constexpr unsigned IDS_NAME_CONSOLE_OUTPUT = 58853;
 constexpr unsigned IDS_NAME_CONSOLE_INPUT = 58854;
 constexpr unsigned IDS_NAME_WATCH_PLOT = 58855;
+// the Location page's watch: old values, stopped (58148-58149)
+constexpr unsigned IDS_WATCH_AS_OF = 58148;
+constexpr unsigned IDS_WATCH_STOPPED = 58149;
+// the Console page's input: what to type there, shown while it is empty (58856)
+constexpr unsigned IDS_HINT_CONSOLE_INPUT = 58856;

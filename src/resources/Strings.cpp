@@ -315,5 +315,10 @@ const TStringEntry g_stringTable[] = {
     {IDS_NAME_WATCH_PLOT, "Offset over the last hour"},
     // the manual built into the program (58750-58799): its window
     {IDS_MANUAL_WINDOW_TITLE, "tarvel Manual"},
+    // the Location page's watch: old values, stopped (58148-58149)
+    {IDS_WATCH_AS_OF, "%s (as of %s)"},
+    {IDS_WATCH_STOPPED, "Not watching: the port is closed. The watch goes on once a port is open again."},
+    // the Console page's input: what to type there, shown while it is empty (58856)
+    {IDS_HINT_CONSOLE_INPUT, "Type a command for the clock and press Enter"},
 };
 const std::size_t g_stringTableSize = sizeof(g_stringTable) / sizeof(g_stringTable[0]);

@@ -7,6 +7,7 @@
 #include <functional>
 
 #include "DlgCommDelay.h"
+#include "GuiTestSupport.h"
 #include "Messages.h"
 #include "Waits.h"
 #include "QtClockUi.h"
@@ -29,6 +30,7 @@ private slots:
     void CancelEscapeAndCloseAreCancel();
     void RunsAgainFromTheStoredRange();
     void WindowUiMakesTheDialog();
+    void EachRunIsCentredOverItsWindow();
 };
 
 void CCountdownTest::CountsDownToZeroAndCloses() {
@@ -118,6 +120,26 @@ void CCountdownTest::WindowUiMakesTheDialog() {
     QCOMPARE(countdown->DoModal(), IDOK);
     QCOMPARE(dlg->GetCountText(), QStringLiteral("Countdown 0..."));
     CDlgCommDelay::SetDefaultTickMs(saved);
+}
+
+void CCountdownTest::EachRunIsCentredOverItsWindow() {
+    QWidget owner;
+    owner.resize(400, 300);
+    owner.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&owner));
+    CDlgCommDelay dlg(0, 10, 1, &owner);
+    dlg.SetTickMs(60 * 60 * 1000);
+    // A write runs up to three; the window may have moved in between.
+    for (const QPoint at : {QPoint(20, 20), QPoint(20, 20), QPoint(380, 260)}) {
+        owner.move(at);
+        QVERIFY(PumpUntil([&] { return owner.frameGeometry().topLeft() == at; }));
+        dlg.move(0, 0);  // where a window manager may have left the last one
+        QRect shown;
+        WhenRunning(dlg, [&shown](CDlgCommDelay& d) { shown = d.frameGeometry(); d.GetOkButton()->click(); });
+        QCOMPARE(dlg.DoModal(), IDOK);
+        const QRect over = owner.frameGeometry();
+        QVERIFY(over.contains(shown) && (shown.center() - over.center()).manhattanLength() <= 2);
+    }
 }
 
 QTEST_MAIN(CCountdownTest)

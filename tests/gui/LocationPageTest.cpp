@@ -12,6 +12,7 @@
 #include <QLineEdit>
 #include <QLineSeries>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTest>
 
 #include <atomic>
@@ -29,7 +30,9 @@
 #include "GuiTestSupport.h"
 #include "LocationDlg.h"
 #include "Profile.h"
+#include "Resource.h"
 #include "SimClock.h"
+#include "StringTable.h"
 
 namespace {
 
@@ -100,6 +103,14 @@ struct CWatchedClock {
     }
 };
 
+// The plot's lines, oldest first: one a run of points.
+std::vector<QLineSeries*> PlotLines(TLocation& t) {
+    std::vector<QLineSeries*> lines;
+    for (QAbstractSeries* series : t.Control<QChartView>(IDC_WATCH_PLOT)->chart()->series())
+        if (auto* line = qobject_cast<QLineSeries*>(series)) lines.push_back(line);
+    return lines;
+}
+
 // Some ticks of the page's clock pass (ticks - 1 seconds at least).
 bool WaitTicks(CLocationDlg& page, int ticks) {
     for (int i = 0; i < ticks; ++i) {
@@ -127,6 +138,8 @@ private slots:
     void WatchShowsTheOffsetWithinItsUncertainty();
     void WatchStartsSilentAndPausesWhileHiddenOrDuringATransfer();
     void WatchToldOfAFailedPollAsksAgain();
+    void WatchStopsAndSaysSoWhenThePortCloses();
+    void PlotBreaksWhenAnotherClockIsOpened();
 };
 
 void CLocationPageTest::ZoneAndOffsetComeFromThePC() {
@@ -369,6 +382,53 @@ void CLocationPageTest::WatchToldOfAFailedPollAsksAgain() {
     sim.clock.SetFaults(TSimFaults{});
     PatientPortPatience() = kEchoPatienceMs;
     QTRY_VERIFY_WITH_TIMEOUT(t.page.GetWatch()->GetPolls() >= 1, 30000);
+}
+
+void CLocationPageTest::WatchStopsAndSaysSoWhenThePortCloses() {
+    TLocation t;
+    CWatchedClock sim(t, 2);
+    t.Control<QCheckBox>(IDC_WATCH)->click();
+    CClockWatch& watch = *t.page.GetWatch();
+    QTRY_VERIFY_WITH_TIMEOUT(watch.GetPolls() >= 1, 30000);
+    const auto* offset = t.Control<QLabel>(IDC_WATCH_OFFSET);
+    const auto* note = t.Control<QLabel>(IDC_WATCH_NOTE);
+    QVERIFY(offset->isEnabled() && !offset->text().contains(QStringLiteral("(as of ")));
+    QVERIFY(note->text().isEmpty());
+
+    // Unplugged: the next ask finds the device gone, and the window closes the port.
+    sim.clock.Stop();
+    QTRY_VERIFY_WITH_TIMEOUT(!watch.IsAsking(), 30000);
+    t.host.port.Close();
+    t.page.PortStateChanged();
+    QCOMPARE(note->text().toStdString(), GetString(IDS_WATCH_STOPPED));
+    // No ask is promised, and what is still shown says it is old.
+    for (const std::string& status : t.host.statuses)
+        QVERIFY2(status.find("asked again") == std::string::npos, status.c_str());
+    QVERIFY2(offset->text().contains(QRegularExpression(QStringLiteral(" \\(as of \\d\\d:\\d\\d:\\d\\d\\)$"))),
+             qPrintable(offset->text()));
+    QVERIFY(!offset->isEnabled());
+    QVERIFY(!watch.IsAsking());
+}
+
+void CLocationPageTest::PlotBreaksWhenAnotherClockIsOpened() {
+    TLocation t;
+    CWatchedClock first(t, 3);
+    t.Control<QCheckBox>(IDC_WATCH)->click();
+    CClockWatch& watch = *t.page.GetWatch();
+    QTRY_VERIFY_WITH_TIMEOUT(watch.GetPolls() >= 2, 30000);
+    const int before = watch.GetPolls();
+    QCOMPARE(PlotLines(t).size(), std::size_t{1});
+
+    // Another clock on the port: its points make a line of their own.
+    CWatchedClock second(t, -2);
+    QTRY_VERIFY_WITH_TIMEOUT(watch.GetPolls() >= before + 2, 30000);
+    const std::vector<QLineSeries*> lines = PlotLines(t);
+    QCOMPARE(lines.size(), std::size_t{2});
+    QCOMPARE(lines.front()->count(), before);
+    QCOMPARE(lines.back()->count(), watch.GetPolls() - before);
+    // Each line keeps to its own clock (3 s ahead, 2 s behind): none joins the two.
+    for (const QPointF& point : lines.front()->points()) QVERIFY(point.y() > 0.5);
+    for (const QPointF& point : lines.back()->points()) QVERIFY(point.y() < 0.5);
 }
 
 QTEST_MAIN(CLocationPageTest)

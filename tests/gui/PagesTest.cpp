@@ -71,7 +71,7 @@ struct TFourPages {
 };
 
 // What a screen reader calls a control: its label's text, else its own name.
-// On Linux a list's own name is the entry it shows, never what it is for.
+// A list with neither is named by the entry it shows, never what it is for.
 QString NameOf(QWidget* widget) {
     QAccessibleInterface* face = QAccessible::queryAccessibleInterface(widget);
     if (!face) return QString();
@@ -93,6 +93,7 @@ private slots:
     void LocationBeepsWithThePortClosed();
     void EveryControlHasAName();
     void PagesGrowWithTheWindow();
+    void ControlsAreNamedByTheirLabels();
 };
 
 void CPagesTest::EveryControlHasAName() {
@@ -117,6 +118,31 @@ void CPagesTest::EveryControlHasAName() {
     QCOMPARE(NameOf(pages.common.FindControl(IDC_SETUP_TREE)), QStringLiteral("Setup items"));
     QCOMPARE(NameOf(pages.common.FindControl(IDC_SETUP_CHOICE)), QStringLiteral("Choices"));
     QCOMPARE(NameOf(pages.console.GetInput()), QStringLiteral("Line to send"));
+}
+
+void CPagesTest::ControlsAreNamedByTheirLabels() {
+    CGuiProfile profile;
+    TFourPages pages;
+    QVERIFY(pages.ShowAll());
+    const struct {
+        QWidget* control;
+        const char* name;
+    } named[] = {{pages.setup.FindControl(IDC_MODEL), "Model"},
+                 {pages.setup.FindControl(IDC_COMM_PORT), "Comm Port"},
+                 {pages.setup.FindControl(IDC_BAUD), "Baud"},
+                 {pages.setup.FindControl(IDC_DATA_BITS), "Data"},
+                 {pages.setup.FindControl(IDC_PARITY), "Parity"},
+                 {pages.setup.FindControl(IDC_STOP_BITS), "Stop"},
+                 {pages.common.FindControl(IDC_SETUP_CHOICE), "Choices"},
+                 {pages.console.GetInput(), "Line to send"}};
+    for (const auto& n : named) {
+        QAccessibleInterface* face = QAccessible::queryAccessibleInterface(n.control);
+        QVERIFY2(face, n.name);
+        QCOMPARE(face->text(QAccessible::Name), QString::fromLatin1(n.name));
+        // A list's entry is still what it holds.
+        if (auto* combo = qobject_cast<QComboBox*>(n.control))
+            QCOMPARE(face->text(QAccessible::Value), combo->currentText());
+    }
 }
 
 void CPagesTest::PagesGrowWithTheWindow() {

@@ -19,6 +19,7 @@ private slots:
     void FailedOpenStillSaysSoAndKeepsUnreadableKeys();
     void PickedModelIsLiveAndSavedAsThePageGoes();
     void PortListIsReadAgainWhenItDropsDown();
+    void TypedPortIsShownAfterARestart();
 };
 
 void CSetupPageTest::EmptyProfilePreselectsDefaults() {
@@ -154,6 +155,25 @@ void CSetupPageTest::PortListIsReadAgainWhenItDropsDown() {
     QCOMPARE(ports->count(), before + 1);
     QVERIFY(ports->findText(QStringLiteral("PLUGGED"), Qt::MatchStartsWith) >= 0);
     QCOMPARE(ports->currentText(), QStringLiteral("/dev/typed"));
+}
+
+void CSetupPageTest::TypedPortIsShownAfterARestart() {
+    CGuiProfile profile;
+    CPseudoTerminal pty;
+    QVERIFY(pty.IsReady());
+    const QString typed = QString::fromStdString(pty.SlaveName());
+    {
+        TPortPage p;
+        p.Combo(IDC_COMM_PORT)->setEditText(typed);
+        p.Open();
+        QVERIFY(p.host.port.IsOpen());
+    }
+    // The next start opens it with the window: the list names it as the state line does.
+    WriteProfileInt("Communication", "AutoOpen", 1);
+    TPortPage p;
+    QVERIFY(p.host.port.IsOpen());
+    QCOMPARE(p.Combo(IDC_COMM_PORT)->currentText(), typed);
+    QVERIFY2(p.page.GetPortStateText().starts_with("Open: " + pty.SlaveName()), p.page.GetPortStateText().c_str());
 }
 
 QTEST_MAIN(CSetupPageTest)

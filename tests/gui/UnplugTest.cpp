@@ -1,7 +1,9 @@
 // An unplugged clock noticed on any page: a command whose I/O finds the
 // device gone closes the port and says which device went and what to do; the
 // name it was opened by stays in the port combo, so one click reopens the
-// adapter once it is back. And which udev events mean the open device went.
+// adapter once it is back. With no command running and no udev to tell, the
+// window finds the loss itself on every page. And which udev events mean the
+// open device went.
 #include <QAction>
 #include <QComboBox>
 #include <QPushButton>
@@ -82,6 +84,7 @@ class CUnplugTest : public QObject {
 
 private slots:
     void UnplugDuringAReadClosesThePortOnAnyPage();
+    void UnplugWhileIdleIsToldOnEveryPage();
     void RemovalMeansTheWatchedDeviceOnly();
 };
 
@@ -134,6 +137,44 @@ void CUnplugTest::UnplugDuringAReadClosesThePortOnAnyPage() {
         QVERIFY(IsMenuEnabled(sheet, ID_FILE_LOAD_COMM));
     }
     CQtWaitHooks::Uninstall();
+}
+
+void CUnplugTest::UnplugWhileIdleIsToldOnEveryPage() {
+    // Pages by their tab. A pseudo-terminal raises no udev event: only the
+    // window's own look (or the Console page's reader) can find it gone.
+    const struct {
+        const char* page;
+        int tab;
+    } pages[] = {{"Comm Port", 0}, {"Clock Setup", kClockSetupTab}, {"Location", 2}, {"Console", 3}};
+    struct THooks {
+        THooks() { CQtWaitHooks::Install(); }
+        ~THooks() { CQtWaitHooks::Uninstall(); }
+    };
+    for (const auto& row : pages) {
+        CGuiProfile profile;
+        THooks hooks;
+        CSimClock sim;
+        QVERIFY2(sim.Start(), sim.LastError().c_str());
+        const std::string device = sim.DevicePath();
+        {
+            CClockPropSheet sheet(IDS_CAPTION, nullptr, row.tab);
+            CSheetPrompts prompts(sheet);
+            sheet.show();
+            QVERIFY2(sheet.GetPort()->Open(device), row.page);
+            QVERIFY2(SetupPage(sheet).GetPortStateText().starts_with("Open: " + device), row.page);
+            QCoreApplication::sendPostedEvents();
+
+            sim.Stop();
+            QVERIFY2(PumpUntil([&] { return !sheet.GetPort()->IsOpen(); }, 10000), row.page);
+            QVERIFY2(StatusText(sheet) == GetString(IDS_PORT_DEVICE_GONE), row.page);
+            QVERIFY2(SetupPage(sheet).GetPortStateText() ==
+                         FormatString(GetString(IDS_PORT_STATE_GONE).c_str(), device.c_str()),
+                     row.page);
+            QVERIFY2(!IsMenuEnabled(sheet, ID_FILE_LOAD_COMM), row.page);
+            Tabs(sheet)->setCurrentIndex(0);
+            QCoreApplication::sendPostedEvents();
+        }
+    }
 }
 
 void CUnplugTest::RemovalMeansTheWatchedDeviceOnly() {

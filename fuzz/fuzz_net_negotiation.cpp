@@ -57,8 +57,7 @@ std::string DataToEnd(CSerialDevice& device) {
     std::string got;
     const auto end = TClock::now() + kBound;
     while (TClock::now() < end) {
-        const int events = device.Poll(POLLIN, 100);
-        if (events <= 0) continue;
+        if (!HasAny(device.Wait(TDeviceEvents::Input, 100), TDeviceEvents::Input | TDeviceEvents::HungUp)) continue;
         unsigned char buf[4096];
         const ssize_t n = device.Read(buf, sizeof buf);
         if (n > 0) got.append(reinterpret_cast<const char*>(buf), static_cast<std::size_t>(n));
@@ -98,10 +97,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         device.SetOpenTimeouts(1000, 1000);
         device.SetAnswerWait(0);
         if (device.OpenConnected(pair[0], "rfc2217://fuzz.invalid:2217")) {
-            DCB dcb;
-            if (device.GetLineState(dcb)) {
-                dcb.BaudRate = 1200u * (1u + (mode >> 4));
-                device.SetLineState(dcb);
+            TLineSettings line;
+            if (device.GetLineState(line)) {
+                line.rate = 1200u * (1u + (mode >> 4));
+                device.SetLineState(line);
             }
             device.SetBreak(true);
             device.SetBreak(false);

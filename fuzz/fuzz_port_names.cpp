@@ -21,12 +21,12 @@ public:
     bool Open(const std::string&) override { return false; }
     void Close() override {}
     bool IsOpen() const override { return false; }
-    bool GetLineState(DCB&) override { return false; }
-    bool SetLineState(const DCB&) override { return false; }
+    bool GetLineState(TLineSettings&) override { return false; }
+    bool SetLineState(const TLineSettings&) override { return false; }
     ssize_t Read(unsigned char*, std::size_t) override { return -1; }
     ssize_t Write(const unsigned char*, std::size_t) override { return -1; }
-    int Poll(short, int) override { return -1; }
-    int PollFd() const override { return -1; }
+    TDeviceEvents Wait(TDeviceEvents, int) override { return TDeviceEvents::Failed; }
+    void InterruptWait() override {}
     bool Drain(unsigned) override { return false; }
     bool Purge(bool, bool) override { return false; }
     bool SetBreak(bool) override { return false; }

@@ -1,7 +1,5 @@
 #include "ClockProbe.h"
 
-#include <poll.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
@@ -13,6 +11,7 @@
 #include "ClockModel.h"
 #include "CommPort.h"
 #include "Dcb.h"
+#include "DcbLine.h"
 #include "LineWait.h"
 #include "PortCatalogue.h"
 #include "Waits.h"
@@ -38,9 +37,10 @@ int MsLeft(TClock::time_point deadline) {
 }
 
 // The usual line: 8 data bits, no parity, one stop bit, no flow control.
-bool SetLine(CSerialDevice& device, std::uint32_t rate) {
-    DCB dcb;
-    if (!device.GetLineState(dcb)) return false;
+bool SetLine(CSerialDevice& device, std::uint32_t rate, DCB& dcb) {
+    TLineSettings line;
+    if (!device.GetLineState(line)) return false;
+    dcb = ToDcb(line);
     dcb.BaudRate = rate;
     dcb.ByteSize = 8;
     dcb.Parity = NOPARITY;
@@ -50,7 +50,7 @@ bool SetLine(CSerialDevice& device, std::uint32_t rate) {
     dcb.fOutX = dcb.fInX = false;
     dcb.fDtrControl = DTR_CONTROL_ENABLE;
     dcb.fRtsControl = RTS_CONTROL_ENABLE;
-    return device.SetLineState(dcb);
+    return device.SetLineState(ToLineSettings(dcb));
 }
 
 // Reads what comes until stop says enough or the deadline passes; false when
@@ -62,10 +62,9 @@ bool Collect(CSerialDevice& device, std::string& got, TClock::time_point deadlin
         if (cancel) return false;
         const int left = MsLeft(deadline);
         if (left == 0) return true;
-        const int events = device.Poll(POLLIN, std::min<int>(left, kPollSliceMs));
-        if (events < 0) return false;
-        if (events & (POLLHUP | POLLERR)) return false;
-        if (!(events & POLLIN)) continue;
+        const TDeviceEvents seen = device.Wait(TDeviceEvents::Input, std::min<int>(left, kPollSliceMs));
+        if (HasAny(seen, TDeviceEvents::Failed | TDeviceEvents::HungUp)) return false;
+        if (!HasAny(seen, TDeviceEvents::Input)) continue;
         unsigned char buf[kMaxReply];
         const ssize_t n = device.Read(buf, kMaxReply - got.size());
         if (n > 0) got.append(reinterpret_cast<const char*>(buf), static_cast<std::size_t>(n));
@@ -119,6 +118,8 @@ bool LineEnded(const char* buf, std::size_t n) {
 int AskClockModel(CCommPort& port, const TProbeTimes& times, std::string* romOut) {
     // The break ends whatever the clock was in the middle of.
     if (!port.SendBreak() || !port.FlushWrites(CCommPort::PURGE_INPUT)) return -1;
+    LineWait::SleepUntil(NowMs() + times.afterBreakMs);
+    if (!port.FlushWrites(CCommPort::PURGE_INPUT)) return -1;
     const unsigned char ask = kAsk;
     if (!port.Write(&ask, 1)) return -1;
     const unsigned extraMs = port.RoundTripMs() + (port.IsNetworkLink() ? times.networkMarginMs : 0u);
@@ -213,14 +214,15 @@ void CClockProbe::ProbePort(const std::string& port, TPortResult& result) {
     for (std::size_t k = 0; k < rates.size() && !m_cancel; ++k) {
         const std::uint32_t rate = rates[k];
         // A rate the device refuses cannot be the clock's.
-        if (!SetLine(device, rate)) {
+        DCB line;
+        if (!SetLine(device, rate, line)) {
             StepDone(port, rate);
             continue;
         }
         // The break ends whatever the clock was in the middle of; a line
         // that cannot send one is still asked.
         if (device.SetBreak(true)) {
-            SleepPlainMs(m_times.breakMs);
+            SleepPlainMs(CCommPort::BreakHoldMs(line));
             device.SetBreak(false);
         }
         device.Purge(true, true);

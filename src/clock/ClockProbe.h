@@ -32,7 +32,9 @@ struct TProbeFound {
 };
 
 struct TProbeTimes {
-    unsigned breakMs = 100;      // the break held before each try
+    // After the break the clock is given this long before "v", as before
+    // any command: it may not hear a byte sent sooner.
+    unsigned afterBreakMs = 500;
     unsigned echoWaitMs = 250;   // how long the echo of "v" may take
     unsigned replyWaitMs = 400;  // how long the ROM date may take after the echo
     // Added to both on a network port, beside its round trip: the server's

@@ -5,6 +5,7 @@
 #include <sstream>
 #include <utility>
 
+#include "DcbLine.h"
 #include "MessageTarget.h"
 #include "Messages.h"
 #include "ModeString.h"
@@ -112,7 +113,7 @@ bool CCommPort::Open(const std::string& name) {
         err.AppendHint(FormatString(kBadModeHint, mode.c_str()));
         return FailOpen(err);
     }
-    if (!m_device->SetLineState(dcb)) return FailOpen(CWin32Err("SetCommState"));
+    if (!m_device->SetLineState(ToLineSettings(dcb))) return FailOpen(CWin32Err("SetCommState"));
     if (!MatchesDCB(dcb)) {
         CWin32Err err("GetCommState() returned a different comm state from SetCommState()!", 0);
         err.AppendHint(kMismatchHint);
@@ -133,6 +134,7 @@ bool CCommPort::Open(const std::string& name) {
     m_openFailure.clear();
     m_lastFailure.clear();
     m_deviceGone = false;
+    ++m_openSerial;
     NotifyStatus(0, 0);
     m_settings.SetPortName(target.portName);
     m_tracedRoundTripMs = -1;
@@ -171,6 +173,12 @@ void CCommPort::CloseAsGone() {
 
 bool CCommPort::IsOpen() const { return m_device != nullptr; }
 
+bool CCommPort::IsHungUp() const {
+    if (!m_device) return false;
+    // Waiting for nothing still tells of a hang-up, and takes nothing.
+    return HasAny(m_device->Wait(TDeviceEvents::None, 0), TDeviceEvents::HungUp);
+}
+
 void CCommPort::SetNotifyWnd(CMessageTarget* target) { m_notifyWnd = target; }
 
 void CCommPort::NotifyStatus(int code, int value) {
@@ -201,19 +209,18 @@ bool CCommPort::Reset() {
 
 bool CCommPort::GetDCB(DCB& dcb) {
     if (!m_device) return false;
-    DCB state{};
-    if (!m_device->GetLineState(state)) {
+    TLineSettings line;
+    if (!m_device->GetLineState(line)) {
         ReportAndClose(CWin32Err("GetCommState"));
         return false;
     }
-    state.DCBlength = 28;
-    dcb = state;
+    dcb = ToDcb(line);
     return true;
 }
 
 bool CCommPort::SetDCB(const DCB& dcb) {
     if (!m_device) return false;
-    if (!m_device->SetLineState(dcb)) {
+    if (!m_device->SetLineState(ToLineSettings(dcb))) {
         ReportAndClose(CWin32Err("SetCommState"));
         return false;
     }

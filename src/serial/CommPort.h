@@ -77,6 +77,14 @@ public:
     // Stops the reader, drains and purges, releases the device. Always true.
     bool Close();
     bool IsOpen() const;
+    // Counts the successful opens: a change means another device, or the
+    // same one opened again (0 before the first).
+    unsigned OpenSerial() const { return m_openSerial; }
+    // The open device hung up or failed, as far as a look can tell without
+    // taking a byte or waiting: a hang-up or an error with no events asked
+    // for (a tty whose device went, a network port whose connection ended).
+    // False while it seems well, and on a closed port.
+    bool IsHungUp() const;
     // Why the last Open failed, on one line for the user: the port tried, the
     // system's reason and what to do. Empty once an Open has succeeded.
     const std::string& GetOpenFailure() const { return m_openFailure; }
@@ -100,9 +108,13 @@ public:
     bool Write(const unsigned char* buf, unsigned count);
     // flags: TFlushFlags.
     bool FlushWrites(int flags);
-    // Break set, held briefly, then cleared. A device that refuses is
-    // reported; a closed port gives false without a report.
+    // Break set, held BreakHoldMs at the line's settings, then cleared. A
+    // device that refuses is reported; a closed port gives false without a
+    // report.
     bool SendBreak();
+    // How long a break is held on a line: two characters (start, data,
+    // parity and stop bits) at its rate, never less than 10 ms.
+    static unsigned BreakHoldMs(const DCB& line);
     // Purges both ways and reports the line errors counted since the open or
     // the last Reset as WM_STATUSTEXT IDS_BREAK_DETECTED..IDS_OUTPUT_FULL.
     bool Reset();
@@ -112,6 +124,9 @@ public:
     void ReadStart(CMessageTarget* target);
     // Ends the reader thread; see ReaderThread.h.
     void ReadStop() { m_reader.Stop(); }
+    // A reader thread has been started and not stopped; it tells of a
+    // hang-up itself.
+    bool IsReading() const { return m_reader.Started(); }
 
     bool GetDCB(DCB& dcb);
     // Applies line settings; a refusal closes the port (WM_COMMSTATUS -1).
@@ -217,4 +232,5 @@ private:
     bool m_deviceGone = false;                // see IsDeviceGone
     std::string m_goneName;                   // see GetGoneName
     long long m_tracedRoundTripMs = -1;       // as last traced; -1: not yet since the open
+    unsigned m_openSerial = 0;                // see OpenSerial
 };

@@ -2,7 +2,8 @@
 // unplugged adapter is noticed before the next command fails on it. The
 // owner polls Fd() (a QSocketNotifier in the window) and calls TakeRemoval
 // when it is readable. Where udev does not run, Fd() is -1 and nothing is
-// ever told.
+// ever told; the window then learns of a loss by looking at the open device
+// itself (CCommPort::IsHungUp), a little later.
 #pragma once
 
 #include <sys/types.h>

@@ -61,6 +61,11 @@ bool CNetDevice::OpenConnected(int sock, const std::string& path) { return OpenO
 bool CNetDevice::OpenOn(const std::string& path, int sock) {
     Close();
     m_openFailureNote.clear();
+    if (m_interrupt.Fd() < 0) {
+        CloseFd(sock);
+        errno = EMFILE;
+        return false;
+    }
     TNetPortName name;
     if (!ParseNetworkPortName(path, name)) {
         CloseFd(sock);
@@ -78,6 +83,7 @@ bool CNetDevice::OpenOn(const std::string& path, int sock) {
     }
     m_claim = claim;
     m_name = name;
+    m_interrupt.Clear();  // one raised for an earlier open is no business of this one
     // A terminal server still serving the previous client (this program's
     // last command, whose close has not reached it yet over a slow link)
     // turns a new one away: it is asked again for a while.
@@ -114,13 +120,8 @@ bool CNetDevice::ConnectOnce(int sock, bool& turnedAway) {
     if (m_wakeFd < 0) return false;
     {
         std::lock_guard<std::mutex> lock(m_stateMutex);
-        m_dcb = DCB{};
-        m_dcb.DCBlength = 28;
-        m_dcb.fBinary = true;
-        m_dcb.BaudRate = 9600;
-        m_dcb.ByteSize = 8;
-        m_dcb.XonChar = 0x11;
-        m_dcb.XoffChar = 0x13;
+        m_line = TLineSettings{};
+        m_line.rate = 9600;
     }
     m_gone = 0;
     m_stop = false;
@@ -338,28 +339,26 @@ void CNetDevice::IoLoop() {
     }
 }
 
-bool CNetDevice::GetLineState(DCB& dcb) {
+bool CNetDevice::GetLineState(TLineSettings& line) {
     if (!OpenCheck()) return false;
     std::lock_guard<std::mutex> lock(m_stateMutex);
-    dcb = m_dcb;
+    line = m_line;
     return true;
 }
 
-bool CNetDevice::SetLineState(const DCB& dcb) {
+bool CNetDevice::SetLineState(const TLineSettings& line) {
     if (!OpenCheck()) return false;
     // What a local line could not do, the server's cannot either.
     termios scratch{};
-    if (!CTermiosDevice::DcbToTermios(dcb, scratch)) {
+    if (!CTermiosDevice::LineToTermios(line, scratch)) {
         errno = EINVAL;
         return false;
     }
     {
         std::lock_guard<std::mutex> lock(m_stateMutex);
-        m_dcb = dcb;
-        m_dcb.DCBlength = 28;
-        m_dcb.fBinary = true;
+        m_line = line;
     }
-    return ApplyLineState(dcb);
+    return ApplyLineState(line);
 }
 
 ssize_t CNetDevice::Read(unsigned char* buf, std::size_t size) {
@@ -401,24 +400,11 @@ ssize_t CNetDevice::Write(const unsigned char* buf, std::size_t size) {
     return static_cast<ssize_t>(take);
 }
 
-int CNetDevice::Poll(short events, int timeoutMs) {
-    if (!OpenCheck()) return -1;
-    const long long deadline = timeoutMs < 0 ? 0 : NowMs() + timeoutMs;
-    for (;;) {
-        // Input and its end come from the pipe; room for output from the socket.
-        pollfd fds[2] = {{m_pipeRead, static_cast<short>(events & POLLIN), 0},
-                         {(events & POLLOUT) ? m_sock.load() : -1, POLLOUT, 0}};
-        const int r = ::poll(fds, 2, timeoutMs < 0 ? -1 : NetWaitMs(deadline));
-        if (r < 0 && errno == EINTR) continue;
-        if (r <= 0) return r;
-        int seen = fds[0].revents & (POLLIN | POLLHUP | POLLERR);
-        seen |= fds[1].revents & (POLLOUT | POLLHUP | POLLERR);
-        if (seen) return seen;
-        if (timeoutMs >= 0 && NetWaitMs(deadline) == 0) return 0;
-    }
+TDeviceEvents CNetDevice::Wait(TDeviceEvents wanted, int timeoutMs) {
+    if (!OpenCheck()) return TDeviceEvents::Failed;
+    // Input and its end come from the pipe; room for output from the socket.
+    return PollWait(m_pipeRead, m_sock.load(), wanted, timeoutMs, m_interrupt);
 }
-
-int CNetDevice::PollFd() const { return m_pipeRead; }
 
 bool CNetDevice::Drain(unsigned stallMs) {
     if (!OpenCheck()) return false;

@@ -6,8 +6,9 @@
 //
 // The socket is never waited on without a bound: the connection is made
 // without blocking, and an I/O thread of the device's own moves what arrives
-// into a pipe. The pipe is what the port's reader polls, so it sees exactly
-// the serial data, and a hang-up when the connection is gone, as on a tty.
+// into a pipe. The pipe is what Wait watches for input, so the port's reader
+// sees exactly the serial data, and a hang-up when the connection is gone, as
+// on a tty.
 //
 // The link's round trip is measured and kept: at open from the connection
 // (the kernel's estimate, or the RFC 2217 negotiation), then from the serial
@@ -23,6 +24,7 @@
 #include <string>
 #include <thread>
 
+#include "PollWait.h"
 #include "SerialDevice.h"
 
 // What a network port name says.
@@ -61,14 +63,14 @@ public:
     bool Open(const std::string& path) override;
     void Close() override;
     bool IsOpen() const override;
-    bool GetLineState(DCB& dcb) override;
-    bool SetLineState(const DCB& dcb) override;
+    bool GetLineState(TLineSettings& line) override;
+    bool SetLineState(const TLineSettings& line) override;
     // Once the connection is gone and its data read: -1 with ECONNRESET (or
     // the socket's own error).
     ssize_t Read(unsigned char* buf, std::size_t size) override;
     ssize_t Write(const unsigned char* buf, std::size_t size) override;
-    int Poll(short events, int timeoutMs) override;
-    int PollFd() const override;
+    TDeviceEvents Wait(TDeviceEvents wanted, int timeoutMs) override;
+    void InterruptWait() override { m_interrupt.Raise(); }
     bool Drain(unsigned stallMs) override;
     bool Purge(bool input, bool output) override;
     bool QueuedInput(unsigned& count) override;
@@ -105,7 +107,7 @@ protected:
     // The bytes that carry size serial bytes on the connection.
     virtual std::string Encode(const unsigned char* buf, std::size_t size) = 0;
     // The line settings, checked and kept; the protocol may pass them on.
-    virtual bool ApplyLineState(const DCB& dcb) = 0;
+    virtual bool ApplyLineState(const TLineSettings& line) = 0;
     virtual bool PurgeFar(bool input, bool output) = 0;
 
     // Queues bytes for the connection and sends what it takes now; false
@@ -119,7 +121,7 @@ protected:
     // Locked by the protocol's state; the I/O thread's cv is told on every change.
     std::mutex m_stateMutex;
     std::condition_variable m_stateChanged;
-    DCB m_dcb{};                 // under m_stateMutex
+    TLineSettings m_line;        // under m_stateMutex
     std::atomic<int> m_gone{0};  // the connection's end: its errno, 0 while it lasts
     const TNetPortName& Name() const { return m_name; }
 
@@ -162,7 +164,8 @@ private:
     std::atomic<int> m_sock{-1};
     int m_pipeRead = -1;
     int m_pipeWrite = -1;  // the I/O thread's; closed when the connection is gone
-    int m_wakeFd = -1;
+    int m_wakeFd = -1;     // the I/O thread's
+    CPollInterrupt m_interrupt;  // the waits', for the device's whole life
     std::atomic<bool> m_stop{false};
     std::thread m_io;
     std::mutex m_outMutex;
@@ -192,6 +195,6 @@ protected:
     bool Handshake(long long) override { return true; }
     void Received(const unsigned char* bytes, std::size_t size, std::string& data) override;
     std::string Encode(const unsigned char* buf, std::size_t size) override;
-    bool ApplyLineState(const DCB&) override { return true; }
+    bool ApplyLineState(const TLineSettings&) override { return true; }
     bool PurgeFar(bool, bool) override { return true; }
 };

@@ -1,13 +1,12 @@
 // The port's byte I/O: Read with the stored time-outs, Write with its own,
 // drain and purge, break; why each failed, in the user's terms; and the line
 // trace's notes of a network link's round trip.
-#include <poll.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 
 #include "CommPort.h"
+#include "DcbLine.h"
 #include "Profile.h"
 #include "ProfileKeys.h"
 #include "Waits.h"
@@ -18,9 +17,14 @@
 namespace {
 
 // A break cleared at once may never reach the line (Linux drivers toggle the
-// bit within microseconds); held this long the clock sees it even at 1200
-// baud, where it spans more than ten characters.
-constexpr unsigned kBreakHoldMs = 100;
+// bit within microseconds). Two characters long, the receiver sees a framing
+// error whatever byte it was in; at least 10 ms, so that on a fast line it is
+// not lost in the latency of the driver or the USB adapter.
+constexpr unsigned kBreakCharacters = 2;
+constexpr unsigned kShortestBreakMs = 10;
+// A line whose settings cannot be read: held as long as it always was,
+// two characters of the most bits down to 300 baud.
+constexpr unsigned kBreakHoldUnknownMs = 100;
 
 // A change of the round trip the trace notes: more than both of these.
 constexpr unsigned kTraceChangePercent = 20;
@@ -99,7 +103,13 @@ bool CCommPort::Read(unsigned char* buf, unsigned& count) {
 
 bool CCommPort::WaitForInput(unsigned ms) {
     if (!m_device) return false;
-    return m_device->Poll(POLLIN, static_cast<int>(ms)) > 0;
+    const long long end = NowMs() + ms;
+    for (;;) {
+        const TDeviceEvents seen = m_device->Wait(TDeviceEvents::Input, static_cast<int>(std::max(0LL, end - NowMs())));
+        if (HasAny(seen, TDeviceEvents::Input | TDeviceEvents::HungUp)) return true;
+        // An interrupt meant for the reader thread is no answer here.
+        if (!HasAny(seen, TDeviceEvents::Interrupted) || NowMs() >= end) return false;
+    }
 }
 
 // Read with the semantics of the stored read time-outs. Everything is copied
@@ -166,13 +176,13 @@ bool CCommPort::ReadWithTimeouts(unsigned char* buf, unsigned capacity, unsigned
         long long wake = pendEnd;
         if (totalEnd >= 0) wake = std::min(wake, totalEnd);
         if (interval && lastByteAt >= 0) wake = std::min(wake, lastByteAt + interval);
-        int r = m_device->Poll(POLLIN, static_cast<int>(std::max(0LL, wake - now)));
-        if (r < 0) {
+        const TDeviceEvents seen = m_device->Wait(TDeviceEvents::Input, static_cast<int>(std::max(0LL, wake - now)));
+        if (HasAny(seen, TDeviceEvents::Failed)) {
             const CWin32Err failure("WaitForSingleObject");
             FailIo(&failure);
             return false;
         }
-        if (r == 0) continue;
+        if (!HasAny(seen, TDeviceEvents::Input | TDeviceEvents::HungUp)) continue;
         const unsigned before = got;
         if (!takeQueued()) {
             const CWin32Err failure("GetOverlappedResult", err);
@@ -181,7 +191,7 @@ bool CCommPort::ReadWithTimeouts(unsigned char* buf, unsigned capacity, unsigned
         }
         if (got > before) lastByteAt = NowMs();
         if (got == capacity || (firstByte && got > 0)) break;
-        if (got == before && (r & (POLLHUP | POLLERR | POLLNVAL))) {
+        if (got == before && HasAny(seen, TDeviceEvents::HungUp)) {
             // The device is gone; waiting longer would only spin.
             const CWin32Err failure("ReadFile", EIO);
             FailIo(&failure, kGone);
@@ -228,14 +238,15 @@ bool CCommPort::Write(const unsigned char* buf, unsigned count) {
         }
         const long long left = pendEnd - NowMs();
         if (left <= 0) return timedOut();
-        int r = m_device->Poll(POLLOUT, static_cast<int>(left));
-        if (r < 0) {
+        const TDeviceEvents seen = m_device->Wait(TDeviceEvents::Output, static_cast<int>(left));
+        if (HasAny(seen, TDeviceEvents::Failed)) {
             const CWin32Err failure("WaitForSingleObject");
             FailIo(&failure);
             return false;
         }
-        if (r == 0) return timedOut();
-        // On POLLERR or POLLHUP the next write fails and tells why.
+        if (HasAny(seen, TDeviceEvents::TimedOut)) return timedOut();
+        // After a hang-up the next write fails and tells why; after an
+        // interrupt meant for the reader thread it is tried again.
     }
     m_lastFailure.clear();
     m_deviceGone = false;
@@ -264,18 +275,31 @@ bool CCommPort::FlushWrites(int flags) {
     return false;
 }
 
+unsigned CCommPort::BreakHoldMs(const DCB& line) {
+    if (line.BaudRate == 0) return kBreakHoldUnknownMs;
+    // A character in half bits, for one and a half stop bits.
+    const unsigned dataBits = line.ByteSize >= 5 && line.ByteSize <= 8 ? line.ByteSize : 8;
+    const unsigned stopHalves = line.StopBits == TWOSTOPBITS ? 4 : line.StopBits == ONE5STOPBITS ? 3 : 2;
+    const unsigned long long halves = 2ull * (1 + dataBits + (line.Parity != NOPARITY ? 1 : 0)) + stopHalves;
+    // Milliseconds, rounded up.
+    const unsigned long long ms = (kBreakCharacters * halves * 500 + line.BaudRate - 1) / line.BaudRate;
+    return static_cast<unsigned>(std::max<unsigned long long>(ms, kShortestBreakMs));
+}
+
 bool CCommPort::SendBreak() {
     if (!m_device) {
         FailIo(nullptr, kNotOpen);
         return false;
     }
+    TLineSettings line;
+    const unsigned holdMs = m_device->GetLineState(line) ? BreakHoldMs(ToDcb(line)) : kBreakHoldUnknownMs;
     if (!m_device->SetBreak(true)) {
         const CWin32Err failure("SetCommBreak");
         FailIo(&failure);
         return false;
     }
     if (m_trace) m_trace->Break();
-    SleepMs(kBreakHoldMs);
+    SleepMs(holdMs);
     if (m_device->SetBreak(false)) return true;
     const CWin32Err failure("ClearCommBreak");
     FailIo(&failure);

@@ -1,9 +1,5 @@
 #include "ReaderThread.h"
 
-#include <poll.h>
-#include <sys/eventfd.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -32,16 +28,11 @@ bool DeviceGone(int err) { return err == EIO || err == ENXIO || err == ENODEV ||
 // port's interest in it (see Stop).
 struct CReaderThread::TShared {
     TSetup setup;
-    int stopFd = -1;
     std::atomic<bool> stop{false};
     std::mutex mutex;
     std::condition_variable cv;
     bool ended = false;             // under mutex
     bool closeDeviceOnEnd = false;  // under mutex: the port has let go of the device
-
-    ~TShared() {
-        if (stopFd >= 0) ::close(stopFd);
-    }
 };
 
 CReaderThread::~CReaderThread() { Stop(); }
@@ -57,8 +48,6 @@ std::optional<CWin32Err> CReaderThread::Start(const TSetup& setup) {
         m_reader.reset();
     }
     auto shared = std::make_shared<TShared>();
-    shared->stopFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (shared->stopFd < 0) return CWin32Err("CreateEvent");
     shared->setup = setup;
     try {
         m_thread = std::make_unique<std::thread>(Run, shared);
@@ -76,10 +65,7 @@ void CReaderThread::Stop() {
     std::shared_ptr<TShared> reader = std::move(m_reader);
     std::unique_ptr<std::thread> thread = std::move(m_thread);
     reader->stop = true;
-    const std::uint64_t one = 1;
-    if (::write(reader->stopFd, &one, sizeof one) < 0) {
-        // Cannot fail on an eventfd short of overflow; the flag alone still ends the loop.
-    }
+    reader->setup.device->InterruptWait();
     // The thread may be blocked in a Send that only this thread can deliver:
     // keep dispatching while we wait.
     std::shared_ptr<TShared> outer = std::exchange(m_stopping, reader);
@@ -90,6 +76,9 @@ void CReaderThread::Stop() {
             ended = reader->cv.wait_for(lock, std::chrono::milliseconds(2), [&] { return reader->ended; });
         }
         if (ended || !PumpWaitingMessages()) break;
+        // Again: a wait of the port's own, run by a handler just dispatched,
+        // may have taken the interrupt before the reader's wait began.
+        reader->setup.device->InterruptWait();
     }
     m_stopping = std::move(outer);
     if (ended) {
@@ -137,19 +126,23 @@ void CReaderThread::Run(std::shared_ptr<TShared> shared) {
         send(r.setup.notify, WM_COMMSTATUS, static_cast<std::uintptr_t>(static_cast<std::intptr_t>(-1)), 0);
     };
 
-    const int deviceFd = device.PollFd();
     int emptyWakes = 0;
     while (!r.stop) {
-        pollfd fds[2] = {{r.stopFd, POLLIN, 0}, {deviceFd, POLLIN, 0}};
-        if (::poll(fds, 2, -1) < 0) {
-            if (errno == EINTR) continue;
-            report(CWin32Err("WaitForMultipleObjects"));
+        const TDeviceEvents events = device.Wait(TDeviceEvents::Input, -1);
+        if (r.stop) break;
+        if (HasAny(events, TDeviceEvents::Failed)) {
+            const int err = errno;
+            // A device closed under the wait is gone, as an unplugged one.
+            if (DeviceGone(err))
+                vanished(EIO);
+            else
+                report(CWin32Err("WaitForMultipleObjects", err));
             break;
         }
-        if (fds[0].revents || r.stop) break;
-        const short events = fds[1].revents;
-        const bool gone = (events & (POLLHUP | POLLERR | POLLNVAL)) != 0;
-        if (events & POLLIN) {
+        // Interrupted for a stop that was not this thread's (see Stop).
+        if (!HasAny(events, TDeviceEvents::Input | TDeviceEvents::HungUp)) continue;
+        const bool gone = HasAny(events, TDeviceEvents::HungUp);
+        if (HasAny(events, TDeviceEvents::Input)) {
             unsigned queued = 0;
             if (!device.QueuedInput(queued)) {
                 int err = errno;

@@ -1,6 +1,7 @@
-// The port's reader thread: waits for input, reads everything queued and
-// hands each block to its target with WM_COMMDATA (n, address of the bytes;
-// valid during the Send only), after WM_COMMSTATUS (1, n) to the notify target.
+// The port's reader thread: waits on the device for input, reads everything
+// queued and hands each block to its target with WM_COMMDATA (n, address of
+// the bytes; valid during the Send only), after WM_COMMSTATUS (1, n) to the
+// notify target. Stop interrupts the device's wait.
 //
 // Threads. Start and Stop run on the user-interface thread. A Send from the
 // reader may block until the receiver's thread has handled it (a blocking
@@ -9,9 +10,9 @@
 //  - When PumpWaitingMessages() returns false (the application is closing)
 //    Stop stops waiting and leaves the thread to end on its own. The thread
 //    then never sends again: it checks the stop request before every Send
-//    and every report, and owns what it still uses (device, buffer, stop
-//    descriptor); the device is closed when the thread ends if the port has
-//    handed it over (HandOver). The one thing the receiver must guarantee: a
+//    and every report, and owns what it still uses (device, buffer); the
+//    device is closed when the thread ends if the port has handed it over
+//    (HandOver). The one thing the receiver must guarantee: a
 //    Send that is already waiting returns (undelivered) once its receiver is
 //    destroyed or its thread stops dispatching for good, as Qt's blocking
 //    queued calls do when the receiver is deleted.
@@ -56,7 +57,7 @@ public:
     // A thread has been started and not yet stopped.
     bool Started() const { return m_reader != nullptr; }
 
-    // The port lets go of device. True when a thread still polling it (left
+    // The port lets go of device. True when a thread still waiting on it (left
     // running by a closing application, or being stopped further up this
     // thread's stack) now closes it when it ends; false: close it yourself.
     // Forgets a thread left running either way (null device: only that).

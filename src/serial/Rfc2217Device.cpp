@@ -147,30 +147,31 @@ void CRfc2217Device::HandleComPort(const std::vector<std::uint8_t>& payload) {
         if (n >= 5) {
             const std::uint32_t rate = (std::uint32_t{payload[1]} << 24) | (std::uint32_t{payload[2]} << 16) |
                                        (std::uint32_t{payload[3]} << 8) | payload[4];
-            if (rate) m_dcb.BaudRate = rate;
+            if (rate) m_line.rate = rate;
             m_awaiting &= ~kAnswerBaud;
         }
         break;
     case CPC_SET_DATASIZE:
         if (n >= 2) {
-            if (payload[1] >= 5 && payload[1] <= 8) m_dcb.ByteSize = payload[1];
+            if (payload[1] >= 5 && payload[1] <= 8) m_line.dataBits = payload[1];
             m_awaiting &= ~kAnswerSize;
         }
         break;
     case CPC_SET_PARITY:
         if (n >= 2) {
             if (payload[1] >= CPC_PARITY_NONE && payload[1] <= CPC_PARITY_SPACE) {
-                static const std::uint8_t kParity[] = {NOPARITY, ODDPARITY, EVENPARITY, MARKPARITY, SPACEPARITY};
-                m_dcb.Parity = kParity[payload[1] - CPC_PARITY_NONE];
+                static const TParity kParity[] = {TParity::None, TParity::Odd, TParity::Even, TParity::Mark,
+                                                  TParity::Space};
+                m_line.parity = kParity[payload[1] - CPC_PARITY_NONE];
             }
             m_awaiting &= ~kAnswerParity;
         }
         break;
     case CPC_SET_STOPSIZE:
         if (n >= 2) {
-            if (payload[1] == CPC_STOP_1) m_dcb.StopBits = ONESTOPBIT;
-            if (payload[1] == CPC_STOP_2) m_dcb.StopBits = TWOSTOPBITS;
-            if (payload[1] == CPC_STOP_15) m_dcb.StopBits = ONE5STOPBITS;
+            if (payload[1] == CPC_STOP_1) m_line.stopBits = TStopBits::One;
+            if (payload[1] == CPC_STOP_2) m_line.stopBits = TStopBits::Two;
+            if (payload[1] == CPC_STOP_15) m_line.stopBits = TStopBits::OneAndHalf;
             m_awaiting &= ~kAnswerStop;
         }
         break;
@@ -181,23 +182,20 @@ void CRfc2217Device::HandleComPort(const std::vector<std::uint8_t>& payload) {
 
 std::string CRfc2217Device::Encode(const unsigned char* buf, std::size_t size) { return Escape(buf, size); }
 
-bool CRfc2217Device::ApplyLineState(const DCB& dcb) {
+bool CRfc2217Device::ApplyLineState(const TLineSettings& line) {
     std::unique_lock<std::mutex> lock(m_stateMutex);
     // The line as the server answered it last time stays when the same is
     // asked again: each setting costs a round trip, far away a long one.
-    const bool sameLine = m_lineAnswered && dcb.BaudRate == m_sentLine.BaudRate &&
-                          dcb.ByteSize == m_sentLine.ByteSize && dcb.Parity == m_sentLine.Parity &&
-                          dcb.StopBits == m_sentLine.StopBits;
-    const DCB answered = m_dcb;
-    m_dcb = dcb;
-    m_dcb.DCBlength = 28;
-    m_dcb.fBinary = true;
+    const bool sameLine = m_lineAnswered && line.rate == m_sentLine.rate && line.dataBits == m_sentLine.dataBits &&
+                          line.parity == m_sentLine.parity && line.stopBits == m_sentLine.stopBits;
+    const TLineSettings answered = m_line;
+    m_line = line;
     if (!m_us[OPT_COM_PORT].enabled) return true;
     if (sameLine) {
-        m_dcb.BaudRate = answered.BaudRate;
-        m_dcb.ByteSize = answered.ByteSize;
-        m_dcb.Parity = answered.Parity;
-        m_dcb.StopBits = answered.StopBits;
+        m_line.rate = answered.rate;
+        m_line.dataBits = answered.dataBits;
+        m_line.parity = answered.parity;
+        m_line.stopBits = answered.stopBits;
     }
 
     static const std::uint8_t kParity[] = {CPC_PARITY_NONE, CPC_PARITY_ODD, CPC_PARITY_EVEN, CPC_PARITY_MARK,
@@ -205,18 +203,19 @@ bool CRfc2217Device::ApplyLineState(const DCB& dcb) {
     static const std::uint8_t kStop[] = {CPC_STOP_1, CPC_STOP_15, CPC_STOP_2};
     std::string request;
     if (!sameLine) {
-        request = ComPortBaud(dcb.BaudRate);
-        request += ComPort(CPC_SET_DATASIZE, dcb.ByteSize);
-        request += ComPort(CPC_SET_PARITY, kParity[dcb.Parity]);
-        request += ComPort(CPC_SET_STOPSIZE, kStop[dcb.StopBits]);
+        // In range: SetLineState refused any other.
+        request = ComPortBaud(line.rate);
+        request += ComPort(CPC_SET_DATASIZE, line.dataBits);
+        request += ComPort(CPC_SET_PARITY, kParity[static_cast<unsigned>(line.parity)]);
+        request += ComPort(CPC_SET_STOPSIZE, kStop[static_cast<unsigned>(line.stopBits)]);
     }
     // Flow control and the modem lines only when they change: a server on a
     // pseudo-terminal has none of them and does not answer.
-    const std::uint8_t flow = (dcb.fOutxCtsFlow || dcb.fRtsControl == RTS_CONTROL_HANDSHAKE) ? CPC_FLOW_HARDWARE
-                              : (dcb.fOutX || dcb.fInX)                                      ? CPC_FLOW_XONXOFF
-                                                                                             : CPC_FLOW_NONE;
-    const std::uint8_t dtr = dcb.fDtrControl == DTR_CONTROL_DISABLE ? CPC_DTR_OFF : CPC_DTR_ON;
-    const std::uint8_t rts = dcb.fRtsControl == RTS_CONTROL_DISABLE ? CPC_RTS_OFF : CPC_RTS_ON;
+    const std::uint8_t flow = (line.ctsOutFlow || line.rts == TRtsMode::Handshake) ? CPC_FLOW_HARDWARE
+                              : (line.xonOut || line.xonIn)                          ? CPC_FLOW_XONXOFF
+                                                                                     : CPC_FLOW_NONE;
+    const std::uint8_t dtr = line.dtr == TDtrMode::Off ? CPC_DTR_OFF : CPC_DTR_ON;
+    const std::uint8_t rts = line.rts == TRtsMode::Off ? CPC_RTS_OFF : CPC_RTS_ON;
     if (!m_sentControl || flow != m_sentFlow) request += ComPort(CPC_SET_CONTROL, flow);
     if (!m_sentControl || dtr != m_sentDtr) request += ComPort(CPC_SET_CONTROL, dtr);
     if (flow != CPC_FLOW_HARDWARE && (!m_sentControl || rts != m_sentRts)) request += ComPort(CPC_SET_CONTROL, rts);
@@ -227,7 +226,7 @@ bool CRfc2217Device::ApplyLineState(const DCB& dcb) {
     if (request.empty()) return true;
     if (sameLine) return SendRaw(request);
     m_awaiting = kAnswerBaud | kAnswerSize | kAnswerParity | kAnswerStop;
-    m_sentLine = dcb;
+    m_sentLine = line;
     if (!SendRaw(request)) return false;
     // The answers correct what is kept; without them what was set stands.
     m_lineAnswered = m_stateChanged.wait_for(lock, std::chrono::milliseconds(m_answerWaitMs),

@@ -36,7 +36,7 @@ protected:
     bool HandshakeAccepts() const override { return true; }
     void Received(const unsigned char* bytes, std::size_t size, std::string& data) override;
     std::string Encode(const unsigned char* buf, std::size_t size) override;
-    bool ApplyLineState(const DCB& dcb) override;
+    bool ApplyLineState(const TLineSettings& line) override;
     bool PurgeFar(bool input, bool output) override;
 
 private:
@@ -62,7 +62,7 @@ private:
     std::atomic<bool> m_comPort{false};  // mirrors m_us[COM-PORT].enabled
     unsigned m_awaiting = 0;  // answers still to come for the last settings
     bool m_sentControl = false;
-    DCB m_sentLine{};         // the rate, data bits, parity and stop bits last asked for
+    TLineSettings m_sentLine;  // the rate, data bits, parity and stop bits last asked for
     bool m_lineAnswered = false;  // ... and the server answered them all
     std::uint8_t m_sentFlow = 0, m_sentDtr = 0, m_sentRts = 0;
     int m_answerWaitMs = 1000;

@@ -16,7 +16,28 @@
 #include <memory>
 #include <string>
 
-#include "Dcb.h"
+#include "LineSettings.h"
+
+// What a device's Wait saw, as flags that may come together.
+enum class TDeviceEvents : unsigned {
+    None = 0,
+    Input = 1u << 0,        // a Read finds bytes
+    Output = 1u << 1,       // a Write takes bytes
+    HungUp = 1u << 2,       // the line is gone or broken: far end closed, device unplugged, an error on it
+    TimedOut = 1u << 3,     // none of the above within the time given
+    Interrupted = 1u << 4,  // InterruptWait ended the wait
+    Failed = 1u << 5,       // no wait could be made; errno says why (EBADF: not open)
+};
+
+constexpr TDeviceEvents operator|(TDeviceEvents a, TDeviceEvents b) {
+    return static_cast<TDeviceEvents>(static_cast<unsigned>(a) | static_cast<unsigned>(b));
+}
+constexpr TDeviceEvents operator&(TDeviceEvents a, TDeviceEvents b) {
+    return static_cast<TDeviceEvents>(static_cast<unsigned>(a) & static_cast<unsigned>(b));
+}
+constexpr TDeviceEvents& operator|=(TDeviceEvents& a, TDeviceEvents b) { return a = a | b; }
+// Whether events holds any of the flags in of.
+constexpr bool HasAny(TDeviceEvents events, TDeviceEvents of) { return (events & of) != TDeviceEvents::None; }
 
 class CSerialDevice {
 public:
@@ -39,21 +60,24 @@ public:
     virtual void Close() = 0;
     virtual bool IsOpen() const = 0;
 
-    // Line settings in DCB terms: rate, data bits, parity (mark and space
-    // too), stop bits, parity checking, flow control, DTR and RTS.
-    virtual bool GetLineState(DCB& dcb) = 0;
+    // Rate, data bits, parity (mark and space too), stop bits, parity
+    // checking, flow control, DTR and RTS.
+    virtual bool GetLineState(TLineSettings& line) = 0;
     // Refuses (EINVAL) what the line cannot do; changes nothing then.
-    virtual bool SetLineState(const DCB& dcb) = 0;
+    virtual bool SetLineState(const TLineSettings& line) = 0;
 
     // Never block: -1 with EAGAIN, or 0, when there is nothing to move.
     virtual ssize_t Read(unsigned char* buf, std::size_t size) = 0;
     virtual ssize_t Write(const unsigned char* buf, std::size_t size) = 0;
-    // Waits up to timeoutMs (-1: no limit) for the poll events asked for;
-    // gives the events seen (POLLHUP and POLLERR included), 0 on time-out,
-    // -1 on failure.
-    virtual int Poll(short events, int timeoutMs) = 0;
-    // The descriptor the reader thread polls for input and hang-up.
-    virtual int PollFd() const = 0;
+    // Waits up to timeoutMs (-1: no limit) for what is wanted (Input,
+    // Output, both, or None) and gives what was seen. A hang-up is told
+    // whatever was wanted; with None and 0 ms it is a look that takes
+    // nothing from the line.
+    virtual TDeviceEvents Wait(TDeviceEvents wanted, int timeoutMs) = 0;
+    // Ends the waits in progress on other threads with Interrupted; when
+    // none is waiting, the next wait to start ends so at once. For the
+    // reader thread, which waits without a limit until it is stopped.
+    virtual void InterruptWait() = 0;
 
     // Waits until queued output has left; fails (ETIMEDOUT) when the output
     // queue has not moved for stallMs.

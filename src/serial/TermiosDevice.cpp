@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <linux/serial.h>
-#include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -24,6 +23,10 @@ CTermiosDevice::~CTermiosDevice() { Close(); }
 
 bool CTermiosDevice::Open(const std::string& path) {
     Close();
+    if (m_interrupt.Fd() < 0) {
+        errno = EMFILE;
+        return false;
+    }
     int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return false;
     auto fail = [fd](int err) {
@@ -50,10 +53,11 @@ bool CTermiosDevice::Open(const std::string& path) {
     }
     int lines = 0;
     if (::ioctl(fd, TIOCMGET, &lines) == 0) {
-        m_dtrControl = (lines & TIOCM_DTR) ? DTR_CONTROL_ENABLE : DTR_CONTROL_DISABLE;
-        m_rtsControl = (lines & TIOCM_RTS) ? RTS_CONTROL_ENABLE : RTS_CONTROL_DISABLE;
+        m_dtr = (lines & TIOCM_DTR) ? TDtrMode::On : TDtrMode::Off;
+        m_rts = (lines & TIOCM_RTS) ? TRtsMode::On : TRtsMode::Off;
     }
     m_dsrFlow = false;
+    m_interrupt.Clear();  // one raised for an earlier open is no business of this one
     m_fd = fd;
     return true;
 }
@@ -81,95 +85,81 @@ bool CTermiosDevice::OpenFd(int& fd) const {
     return false;
 }
 
-bool CTermiosDevice::DcbToTermios(const DCB& dcb, termios& tio) {
+bool CTermiosDevice::LineToTermios(const TLineSettings& line, termios& tio) {
     speed_t speed;
-    if (!RateToSpeed(dcb.BaudRate, speed)) return false;
-    tcflag_t size;
-    switch (dcb.ByteSize) {
-    case 5: size = CS5; break;
-    case 6: size = CS6; break;
-    case 7: size = CS7; break;
-    case 8: size = CS8; break;
-    default: return false;
-    }
-    // One and a half stop bits exist only with 5 data bits, two only with more.
-    if (dcb.StopBits > TWOSTOPBITS) return false;
-    if (dcb.StopBits == ONE5STOPBITS && dcb.ByteSize != 5) return false;
-    if (dcb.StopBits == TWOSTOPBITS && dcb.ByteSize == 5) return false;
-    if (dcb.Parity > SPACEPARITY) return false;
-    if (dcb.fDtrControl > DTR_CONTROL_HANDSHAKE || dcb.fRtsControl > RTS_CONTROL_TOGGLE) return false;
+    if (!RateToSpeed(line.rate, speed) || !LineSettingsPossible(line)) return false;
+    static const tcflag_t kSizes[] = {CS5, CS6, CS7, CS8};
 
     MakeRawLine(tio);
     tio.c_iflag &= ~(IXON | IXOFF | IXANY | INPCK | IGNPAR);
     tio.c_cflag &= ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
-    tio.c_cflag |= size;
-    switch (dcb.Parity) {
-    case ODDPARITY: tio.c_cflag |= PARENB | PARODD; break;
-    case EVENPARITY: tio.c_cflag |= PARENB; break;
-    case MARKPARITY: tio.c_cflag |= PARENB | CMSPAR | PARODD; break;
-    case SPACEPARITY: tio.c_cflag |= PARENB | CMSPAR; break;
+    tio.c_cflag |= kSizes[line.dataBits - 5];
+    switch (line.parity) {
+    case TParity::Odd: tio.c_cflag |= PARENB | PARODD; break;
+    case TParity::Even: tio.c_cflag |= PARENB; break;
+    case TParity::Mark: tio.c_cflag |= PARENB | CMSPAR | PARODD; break;
+    case TParity::Space: tio.c_cflag |= PARENB | CMSPAR; break;
     default: break;
     }
-    if (dcb.StopBits != ONESTOPBIT) tio.c_cflag |= CSTOPB;
-    if (dcb.fParity) tio.c_iflag |= INPCK;
-    if (dcb.fOutxCtsFlow || dcb.fRtsControl == RTS_CONTROL_HANDSHAKE) tio.c_cflag |= CRTSCTS;
-    if (dcb.fOutX) tio.c_iflag |= IXON;
-    if (dcb.fInX) tio.c_iflag |= IXOFF;
-    tio.c_cc[VSTART] = static_cast<cc_t>(dcb.XonChar);
-    tio.c_cc[VSTOP] = static_cast<cc_t>(dcb.XoffChar);
+    if (line.stopBits != TStopBits::One) tio.c_cflag |= CSTOPB;
+    if (line.parityCheck) tio.c_iflag |= INPCK;
+    if (line.ctsOutFlow || line.rts == TRtsMode::Handshake) tio.c_cflag |= CRTSCTS;
+    if (line.xonOut) tio.c_iflag |= IXON;
+    if (line.xonIn) tio.c_iflag |= IXOFF;
+    tio.c_cc[VSTART] = static_cast<cc_t>(line.xonChar);
+    tio.c_cc[VSTOP] = static_cast<cc_t>(line.xoffChar);
     ::cfsetispeed(&tio, speed);
     ::cfsetospeed(&tio, speed);
     return true;
 }
 
-void CTermiosDevice::TermiosToDcb(const termios& tio, DCB& dcb) {
-    dcb.DCBlength = 28;
-    dcb.fBinary = true;
-    dcb.BaudRate = SpeedToRate(::cfgetospeed(&tio));
+void CTermiosDevice::TermiosToLine(const termios& tio, TLineSettings& line) {
+    line.rate = SpeedToRate(::cfgetospeed(&tio));
     switch (tio.c_cflag & CSIZE) {
-    case CS5: dcb.ByteSize = 5; break;
-    case CS6: dcb.ByteSize = 6; break;
-    case CS7: dcb.ByteSize = 7; break;
-    default: dcb.ByteSize = 8; break;
+    case CS5: line.dataBits = 5; break;
+    case CS6: line.dataBits = 6; break;
+    case CS7: line.dataBits = 7; break;
+    default: line.dataBits = 8; break;
     }
     if (!(tio.c_cflag & PARENB))
-        dcb.Parity = NOPARITY;
+        line.parity = TParity::None;
     else if (tio.c_cflag & CMSPAR)
-        dcb.Parity = (tio.c_cflag & PARODD) ? MARKPARITY : SPACEPARITY;
+        line.parity = (tio.c_cflag & PARODD) ? TParity::Mark : TParity::Space;
     else
-        dcb.Parity = (tio.c_cflag & PARODD) ? ODDPARITY : EVENPARITY;
+        line.parity = (tio.c_cflag & PARODD) ? TParity::Odd : TParity::Even;
     if (!(tio.c_cflag & CSTOPB))
-        dcb.StopBits = ONESTOPBIT;
+        line.stopBits = TStopBits::One;
     else
-        dcb.StopBits = (dcb.ByteSize == 5) ? ONE5STOPBITS : TWOSTOPBITS;
-    dcb.fParity = (tio.c_iflag & INPCK) != 0;
-    dcb.fOutxCtsFlow = (tio.c_cflag & CRTSCTS) != 0;
-    dcb.fOutX = (tio.c_iflag & IXON) != 0;
-    dcb.fInX = (tio.c_iflag & IXOFF) != 0;
-    dcb.XonChar = static_cast<char>(tio.c_cc[VSTART]);
-    dcb.XoffChar = static_cast<char>(tio.c_cc[VSTOP]);
+        line.stopBits = (line.dataBits == 5) ? TStopBits::OneAndHalf : TStopBits::Two;
+    line.parityCheck = (tio.c_iflag & INPCK) != 0;
+    line.ctsOutFlow = (tio.c_cflag & CRTSCTS) != 0;
+    line.xonOut = (tio.c_iflag & IXON) != 0;
+    line.xonIn = (tio.c_iflag & IXOFF) != 0;
+    line.xonChar = static_cast<char>(tio.c_cc[VSTART]);
+    line.xoffChar = static_cast<char>(tio.c_cc[VSTOP]);
 }
 
-bool CTermiosDevice::GetLineState(DCB& dcb) {
+bool CTermiosDevice::GetLineState(TLineSettings& line) {
     int fd;
     if (!OpenFd(fd)) return false;
     std::lock_guard<std::mutex> lock(m_lineMutex);
     termios tio{};
     if (::tcgetattr(fd, &tio) < 0) return false;
-    TermiosToDcb(tio, dcb);
-    dcb.fDtrControl = m_dtrControl;
-    dcb.fRtsControl = (tio.c_cflag & CRTSCTS) ? RTS_CONTROL_HANDSHAKE : m_rtsControl;
-    dcb.fOutxDsrFlow = m_dsrFlow;
+    line = TLineSettings{};
+    TermiosToLine(tio, line);
+    line.dtr = m_dtr;
+    line.rts = (tio.c_cflag & CRTSCTS) ? TRtsMode::Handshake : m_rts;
+    line.dsrOutFlow = m_dsrFlow;
     return true;
 }
 
-bool CTermiosDevice::SetLineState(const DCB& dcb) {
+bool CTermiosDevice::SetLineState(const TLineSettings& line) {
     int fd;
     if (!OpenFd(fd)) return false;
     std::lock_guard<std::mutex> lock(m_lineMutex);
     termios tio{};
     if (::tcgetattr(fd, &tio) < 0) return false;
-    if (!DcbToTermios(dcb, tio)) {
+    if (!LineToTermios(line, tio)) {
         errno = EINVAL;
         return false;
     }
@@ -177,13 +167,12 @@ bool CTermiosDevice::SetLineState(const DCB& dcb) {
     // Modem lines are best effort: a pseudo-terminal has none.
     int dtr = TIOCM_DTR, rts = TIOCM_RTS;
     int saved = errno;
-    ::ioctl(fd, dcb.fDtrControl == DTR_CONTROL_DISABLE ? TIOCMBIC : TIOCMBIS, &dtr);
-    if (dcb.fRtsControl != RTS_CONTROL_HANDSHAKE)
-        ::ioctl(fd, dcb.fRtsControl == RTS_CONTROL_DISABLE ? TIOCMBIC : TIOCMBIS, &rts);
+    ::ioctl(fd, line.dtr == TDtrMode::Off ? TIOCMBIC : TIOCMBIS, &dtr);
+    if (line.rts != TRtsMode::Handshake) ::ioctl(fd, line.rts == TRtsMode::Off ? TIOCMBIC : TIOCMBIS, &rts);
     errno = saved;
-    m_dtrControl = dcb.fDtrControl;
-    m_rtsControl = dcb.fRtsControl;
-    m_dsrFlow = dcb.fOutxDsrFlow;
+    m_dtr = line.dtr;
+    m_rts = line.rts;
+    m_dsrFlow = line.dsrOutFlow;
     return true;
 }
 
@@ -199,25 +188,11 @@ ssize_t CTermiosDevice::Write(const unsigned char* buf, std::size_t size) {
     return ::write(fd, buf, size);
 }
 
-int CTermiosDevice::Poll(short events, int timeoutMs) {
+TDeviceEvents CTermiosDevice::Wait(TDeviceEvents wanted, int timeoutMs) {
     int fd;
-    if (!OpenFd(fd)) return -1;
-    long long deadline = timeoutMs < 0 ? 0 : NowMs() + timeoutMs;
-    for (;;) {
-        pollfd p{fd, events, 0};
-        int wait = timeoutMs;
-        if (timeoutMs >= 0) {
-            long long left = deadline - NowMs();
-            wait = left > 0 ? static_cast<int>(left) : 0;
-        }
-        int r = ::poll(&p, 1, wait);
-        if (r < 0 && errno == EINTR) continue;
-        if (r <= 0) return r;
-        return p.revents;
-    }
+    if (!OpenFd(fd)) return TDeviceEvents::Failed;
+    return PollWait(fd, fd, wanted, timeoutMs, m_interrupt);
 }
-
-int CTermiosDevice::PollFd() const { return m_fd; }
 
 bool CTermiosDevice::Drain(unsigned stallMs) {
     int fd;

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <mutex>
 
+#include "PollWait.h"
 #include "SerialDevice.h"
 
 class CTermiosDevice : public CSerialDevice {
@@ -18,32 +19,35 @@ public:
     bool Open(const std::string& path) override;
     void Close() override;
     bool IsOpen() const override;
-    bool GetLineState(DCB& dcb) override;
-    bool SetLineState(const DCB& dcb) override;
+    bool GetLineState(TLineSettings& line) override;
+    bool SetLineState(const TLineSettings& line) override;
     ssize_t Read(unsigned char* buf, std::size_t size) override;
     ssize_t Write(const unsigned char* buf, std::size_t size) override;
-    int Poll(short events, int timeoutMs) override;
-    int PollFd() const override;
+    TDeviceEvents Wait(TDeviceEvents wanted, int timeoutMs) override;
+    void InterruptWait() override { m_interrupt.Raise(); }
     bool Drain(unsigned stallMs) override;
     bool Purge(bool input, bool output) override;
     bool SetBreak(bool on) override;
     bool QueuedInput(unsigned& count) override;
     bool GetErrorCounts(TErrorCounts& counts) override;
 
-    // termios <-> DCB, without a device (the tests use these directly).
-    static bool DcbToTermios(const DCB& dcb, termios& tio);
-    static void TermiosToDcb(const termios& tio, DCB& dcb);
+    // termios <-> line settings, without a device (the tests use these
+    // directly). LineToTermios refuses what the line cannot do; the modem
+    // lines and DSR flow are no business of termios and are left out.
+    static bool LineToTermios(const TLineSettings& line, termios& tio);
+    static void TermiosToLine(const termios& tio, TLineSettings& line);
 
 private:
     // The descriptor of the open device; false with EBADF once closed.
     bool OpenFd(int& fd) const;
 
     std::atomic<int> m_fd{-1};
+    CPollInterrupt m_interrupt;  // the device's whole life: another thread may raise it any time
     termios m_saved{};       // as found at open, restored at close
     bool m_haveSaved = false;
     std::mutex m_lineMutex;  // line settings change as one step
     // Lines a pseudo-terminal cannot show: kept as last set.
-    std::uint8_t m_dtrControl = DTR_CONTROL_DISABLE;
-    std::uint8_t m_rtsControl = RTS_CONTROL_DISABLE;
+    TDtrMode m_dtr = TDtrMode::Off;
+    TRtsMode m_rts = TRtsMode::Off;
     bool m_dsrFlow = false;
 };

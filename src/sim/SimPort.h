@@ -30,15 +30,15 @@ public:
     bool Open(const std::string& path) override;
     void Close() override { m_line.Close(); }
     bool IsOpen() const override { return m_line.IsOpen(); }
-    bool GetLineState(DCB& dcb) override { return m_line.GetLineState(dcb); }
-    bool SetLineState(const DCB& dcb) override { return m_line.SetLineState(dcb); }
+    bool GetLineState(TLineSettings& line) override { return m_line.GetLineState(line); }
+    bool SetLineState(const TLineSettings& line) override { return m_line.SetLineState(line); }
     ssize_t Read(unsigned char* buf, std::size_t size) override { return m_line.Read(buf, size); }
     // Returns once the clock has dealt with what was written: a clock answers
     // in its own time whatever load the PC is under, so its echoes are on the
     // line before the writer starts waiting for them.
     ssize_t Write(const unsigned char* buf, std::size_t size) override;
-    int Poll(short events, int timeoutMs) override { return m_line.Poll(events, timeoutMs); }
-    int PollFd() const override { return m_line.PollFd(); }
+    TDeviceEvents Wait(TDeviceEvents wanted, int timeoutMs) override { return m_line.Wait(wanted, timeoutMs); }
+    void InterruptWait() override { m_line.InterruptWait(); }
     bool Drain(unsigned stallMs) override { return m_line.Drain(stallMs); }
     bool Purge(bool input, bool output) override { return m_line.Purge(input, output); }
     bool SetBreak(bool on) override { return m_line.SetBreak(on); }

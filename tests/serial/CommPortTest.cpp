@@ -218,6 +218,33 @@ TEST_F(CommPortTest, ClosedPortRefusesQuietlyExceptReadAndWrite) {
     EXPECT_TRUE(notify.Messages().empty());
 }
 
+// Two characters at the line's rate, start to stop bits, and never under 10 ms.
+TEST(BreakHold, IsTwoCharactersAtTheLineRateAndAtLeastTenMs) {
+    struct TCase {
+        std::uint32_t baud;
+        std::uint8_t dataBits, parity, stopBits;
+        unsigned ms;
+    };
+    const TCase kCases[] = {
+        {300, 8, NOPARITY, ONESTOPBIT, 67},      // 20 bits
+        {1200, 8, NOPARITY, ONESTOPBIT, 17},     // 16.7 ms
+        {1200, 7, EVENPARITY, TWOSTOPBITS, 19},  // 22 bits
+        {1200, 8, NOPARITY, ONE5STOPBITS, 18},   // 21 bits
+        {1200, 5, MARKPARITY, ONESTOPBIT, 14},   // 16 bits: 13.3 ms
+        {2400, 8, NOPARITY, ONESTOPBIT, 10},     // 8.3 ms
+        {9600, 8, NOPARITY, ONESTOPBIT, 10},
+        {115200, 8, NOPARITY, ONESTOPBIT, 10},
+    };
+    for (const auto& c : kCases) {
+        DCB line;
+        line.BaudRate = c.baud;
+        line.ByteSize = c.dataBits;
+        line.Parity = c.parity;
+        line.StopBits = c.stopBits;
+        EXPECT_EQ(CCommPort::BreakHoldMs(line), c.ms) << c.baud << " baud, " << int(c.dataBits) << " data bits";
+    }
+}
+
 TEST_F(CommPortTest, FlushWritesFlagsChooseDrainAndPurgeAndBreakIsSetThenCleared) {
     auto port = MakeFakePort();
     ASSERT_TRUE(port->Open("COM1"));

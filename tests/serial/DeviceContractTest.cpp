@@ -76,7 +76,7 @@ std::string ReadCount(CSerialDevice& device, std::size_t count) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (got.size() < count && std::chrono::steady_clock::now() < end) {
         unsigned char buf[32];
-        const ssize_t n = device.Poll(POLLIN, 100) > 0 ? device.Read(buf, sizeof buf) : 0;
+        const ssize_t n = HasAny(device.Wait(TDeviceEvents::Input, 100), TDeviceEvents::Input) ? device.Read(buf, sizeof buf) : 0;
         if (n > 0) got.append(reinterpret_cast<char*>(buf), static_cast<std::size_t>(n));
     }
     return got;

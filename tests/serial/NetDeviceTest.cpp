@@ -30,7 +30,7 @@ std::string ReadAll(CSerialDevice& device, std::size_t count, int timeoutMs = 10
     std::string got;
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     while (got.size() < count && std::chrono::steady_clock::now() < end) {
-        if (device.Poll(POLLIN, 100) <= 0) continue;
+        if (!HasAny(device.Wait(TDeviceEvents::Input, 100), TDeviceEvents::Input | TDeviceEvents::HungUp)) continue;
         unsigned char buf[256];
         const ssize_t n = device.Read(buf, sizeof buf);
         if (n > 0) got.append(reinterpret_cast<char*>(buf), static_cast<std::size_t>(n));
@@ -198,39 +198,36 @@ TEST_F(Rfc2217Test, LineSettingsGoOutAsComPortCommandsAndReadBackAsSet) {
     CNetTestServer server;
     OpenOn(server);
     server.ClearRaw();
-    DCB dcb{};
-    dcb.BaudRate = 19200;
-    dcb.ByteSize = 7;
-    dcb.Parity = EVENPARITY;
-    dcb.StopBits = TWOSTOPBITS;
-    dcb.fDtrControl = DTR_CONTROL_ENABLE;
-    ASSERT_TRUE(m_device.SetLineState(dcb));
+    TLineSettings line;
+    line.rate = 19200;
+    line.dataBits = 7;
+    line.parity = TParity::Even;
+    line.stopBits = TStopBits::Two;
+    line.dtr = TDtrMode::On;
+    ASSERT_TRUE(m_device.SetLineState(line));
     const std::string expected = Bytes({IAC, SB, 44, 1, 0, 0, 0x4B, 0x00, IAC, SE}) +
                                  Bytes({IAC, SB, 44, 2, 7, IAC, SE}) + Bytes({IAC, SB, 44, 3, 3, IAC, SE}) +
                                  Bytes({IAC, SB, 44, 4, 2, IAC, SE}) + Bytes({IAC, SB, 44, 5, 1, IAC, SE}) +
                                  Bytes({IAC, SB, 44, 5, 8, IAC, SE}) + Bytes({IAC, SB, 44, 5, 12, IAC, SE});
     EXPECT_TRUE(server.WaitForRaw(expected)) << "sent other bytes";
-    DCB back{};
+    TLineSettings back;
     ASSERT_TRUE(m_device.GetLineState(back));
-    EXPECT_EQ(back.BaudRate, 19200u);
-    EXPECT_EQ(back.ByteSize, 7);
-    EXPECT_EQ(back.Parity, EVENPARITY);
-    EXPECT_EQ(back.StopBits, TWOSTOPBITS);
+    EXPECT_EQ(back, line);
 
     // The modem lines and flow control go again only when they change.
     server.ClearRaw();
-    dcb.BaudRate = 4800;
-    dcb.fOutxCtsFlow = true;
-    ASSERT_TRUE(m_device.SetLineState(dcb));
+    line.rate = 4800;
+    line.ctsOutFlow = true;
+    ASSERT_TRUE(m_device.SetLineState(line));
     EXPECT_TRUE(server.WaitForRaw(Bytes({IAC, SB, 44, 5, 3, IAC, SE})));
     EXPECT_EQ(server.Raw().find(Bytes({IAC, SB, 44, 5, 8, IAC, SE})), std::string::npos);
 
     // 5 data bits with one and a half stop bits, mark and space parity.
     server.ClearRaw();
-    dcb.ByteSize = 5;
-    dcb.StopBits = ONE5STOPBITS;
-    dcb.Parity = MARKPARITY;
-    ASSERT_TRUE(m_device.SetLineState(dcb));
+    line.dataBits = 5;
+    line.stopBits = TStopBits::OneAndHalf;
+    line.parity = TParity::Mark;
+    ASSERT_TRUE(m_device.SetLineState(line));
     EXPECT_TRUE(server.WaitForRaw(Bytes({IAC, SB, 44, 3, 4, IAC, SE}) + Bytes({IAC, SB, 44, 4, 3, IAC, SE})));
 }
 
@@ -239,13 +236,12 @@ TEST_F(Rfc2217Test, ServerAnswerCorrectsTheRateAndASilentServerIsNotWaitedFor) {
     how.forcedRate = 9600;
     CNetTestServer server(how);
     OpenOn(server);
-    DCB dcb{};
-    dcb.BaudRate = 38400;
-    dcb.ByteSize = 8;
-    ASSERT_TRUE(m_device.SetLineState(dcb));
-    DCB back{};
+    TLineSettings line;
+    line.rate = 38400;
+    ASSERT_TRUE(m_device.SetLineState(line));
+    TLineSettings back;
     ASSERT_TRUE(m_device.GetLineState(back));
-    EXPECT_EQ(back.BaudRate, 9600u);  // what the server's line really took
+    EXPECT_EQ(back.rate, 9600u);  // what the server's line really took
 
     CNetTestServer::TBehaviour silent;
     silent.answerSettings = false;
@@ -255,10 +251,10 @@ TEST_F(Rfc2217Test, ServerAnswerCorrectsTheRateAndASilentServerIsNotWaitedFor) {
     device.SetAnswerWait(300);
     ASSERT_TRUE(device.Open(quiet.Name())) << std::strerror(errno);
     const auto start = std::chrono::steady_clock::now();
-    ASSERT_TRUE(device.SetLineState(dcb));
+    ASSERT_TRUE(device.SetLineState(line));
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
     ASSERT_TRUE(device.GetLineState(back));
-    EXPECT_EQ(back.BaudRate, 38400u);
+    EXPECT_EQ(back.rate, 38400u);
 }
 
 TEST_F(Rfc2217Test, BreakAndPurgeAreComPortCommands) {
@@ -283,10 +279,9 @@ TEST_F(Rfc2217Test, ServerWithoutComPortOpensWithANoticeAndIsSentNoSettings) {
     EXPECT_FALSE(m_device.HasComPort());
     EXPECT_NE(m_device.OpenNotice().find(server.Name()), std::string::npos) << m_device.OpenNotice();
     server.ClearRaw();
-    DCB dcb{};
-    dcb.BaudRate = 2400;
-    dcb.ByteSize = 8;
-    ASSERT_TRUE(m_device.SetLineState(dcb));
+    TLineSettings line;
+    line.rate = 2400;
+    ASSERT_TRUE(m_device.SetLineState(line));
     ASSERT_TRUE(m_device.SetBreak(true));
     const unsigned char z = 'z';
     ASSERT_EQ(m_device.Write(&z, 1), 1);
@@ -410,7 +405,7 @@ TEST_F(NetPortTest, WritesAndDrainToAServerThatStopsReadingEndWithinTheirBounds)
         }
     }
     ASSERT_TRUE(full);
-    EXPECT_EQ(device.Poll(POLLOUT, 50), 0);
+    EXPECT_EQ(device.Wait(TDeviceEvents::Output, 50), TDeviceEvents::TimedOut);
     const auto drainStart = std::chrono::steady_clock::now();
     errno = 0;
     EXPECT_FALSE(device.Drain(200));

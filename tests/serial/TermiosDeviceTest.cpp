@@ -7,44 +7,38 @@
 
 namespace {
 
-DCB Line(std::uint32_t baud, std::uint8_t bits, std::uint8_t parity, std::uint8_t stop) {
-    DCB dcb{};
-    dcb.BaudRate = baud;
-    dcb.ByteSize = bits;
-    dcb.Parity = parity;
-    dcb.StopBits = stop;
-    return dcb;
+TLineSettings Line(std::uint32_t rate, std::uint8_t bits, TParity parity, TStopBits stop) {
+    TLineSettings line;
+    line.rate = rate;
+    line.dataBits = bits;
+    line.parity = parity;
+    line.stopBits = stop;
+    return line;
 }
 
 TEST(TermiosMapping, EveryParityAndStopCodeSurvivesTheRoundTrip) {
-    for (std::uint8_t parity = NOPARITY; parity <= SPACEPARITY; ++parity) {
+    for (TParity parity : {TParity::None, TParity::Odd, TParity::Even, TParity::Mark, TParity::Space}) {
         for (std::uint8_t bits = 5; bits <= 8; ++bits) {
-            DCB in = Line(4800, bits, parity, bits == 5 ? ONE5STOPBITS : TWOSTOPBITS);
-            in.fParity = parity != NOPARITY;
+            TLineSettings in = Line(4800, bits, parity, bits == 5 ? TStopBits::OneAndHalf : TStopBits::Two);
+            in.parityCheck = parity != TParity::None;
             termios tio{};
-            ASSERT_TRUE(CTermiosDevice::DcbToTermios(in, tio)) << int(parity) << " " << int(bits);
-            DCB out{};
-            CTermiosDevice::TermiosToDcb(tio, out);
-            EXPECT_EQ(out.BaudRate, 4800u);
-            EXPECT_EQ(out.ByteSize, bits);
-            EXPECT_EQ(out.Parity, parity);
-            EXPECT_EQ(out.StopBits, in.StopBits);
-            EXPECT_EQ(out.fParity, in.fParity);
+            ASSERT_TRUE(CTermiosDevice::LineToTermios(in, tio)) << int(parity) << " " << int(bits);
+            TLineSettings out;
+            CTermiosDevice::TermiosToLine(tio, out);
+            EXPECT_EQ(out, in);
         }
     }
 }
 
 TEST(TermiosMapping, LineIsRawWithFlowControlAsAsked) {
-    DCB in = Line(115200, 8, MARKPARITY, ONESTOPBIT);
-    in.fOutX = true;
-    in.fInX = true;
-    in.XonChar = 0x11;
-    in.XoffChar = 0x13;
+    TLineSettings in = Line(115200, 8, TParity::Mark, TStopBits::One);
+    in.xonOut = true;
+    in.xonIn = true;
     termios tio{};
     tio.c_lflag = ICANON | ECHO | ISIG;
     tio.c_oflag = OPOST | ONLCR;
     tio.c_iflag = ICRNL;
-    ASSERT_TRUE(CTermiosDevice::DcbToTermios(in, tio));
+    ASSERT_TRUE(CTermiosDevice::LineToTermios(in, tio));
     EXPECT_EQ(tio.c_lflag & (ICANON | ECHO | ISIG), 0u);
     EXPECT_EQ(tio.c_oflag & OPOST, 0u);
     EXPECT_EQ(tio.c_iflag & ICRNL, 0u);
@@ -53,6 +47,8 @@ TEST(TermiosMapping, LineIsRawWithFlowControlAsAsked) {
     EXPECT_NE(tio.c_cflag & CREAD, 0u);
     EXPECT_NE(tio.c_iflag & IXON, 0u);
     EXPECT_NE(tio.c_iflag & IXOFF, 0u);
+    EXPECT_EQ(tio.c_cc[VSTART], 0x11);
+    EXPECT_EQ(tio.c_cc[VSTOP], 0x13);
     EXPECT_EQ(tio.c_cflag & CRTSCTS, 0u);
     EXPECT_EQ(tio.c_cc[VMIN], 0);
     EXPECT_EQ(tio.c_cc[VTIME], 0);
@@ -61,13 +57,13 @@ TEST(TermiosMapping, LineIsRawWithFlowControlAsAsked) {
 
 TEST(TermiosMapping, RefusesWhatNoLineCanDo) {
     termios tio{};
-    EXPECT_FALSE(CTermiosDevice::DcbToTermios(Line(0, 8, NOPARITY, ONESTOPBIT), tio));
-    EXPECT_FALSE(CTermiosDevice::DcbToTermios(Line(12345, 8, NOPARITY, ONESTOPBIT), tio));
-    EXPECT_FALSE(CTermiosDevice::DcbToTermios(Line(9600, 4, NOPARITY, ONESTOPBIT), tio));
-    EXPECT_FALSE(CTermiosDevice::DcbToTermios(Line(9600, 8, 5, ONESTOPBIT), tio));
-    EXPECT_FALSE(CTermiosDevice::DcbToTermios(Line(9600, 8, NOPARITY, ONE5STOPBITS), tio));
-    EXPECT_FALSE(CTermiosDevice::DcbToTermios(Line(9600, 5, NOPARITY, TWOSTOPBITS), tio));
-    EXPECT_TRUE(CTermiosDevice::DcbToTermios(Line(9600, 8, NOPARITY, ONESTOPBIT), tio));
+    EXPECT_FALSE(CTermiosDevice::LineToTermios(Line(0, 8, TParity::None, TStopBits::One), tio));
+    EXPECT_FALSE(CTermiosDevice::LineToTermios(Line(12345, 8, TParity::None, TStopBits::One), tio));
+    EXPECT_FALSE(CTermiosDevice::LineToTermios(Line(9600, 4, TParity::None, TStopBits::One), tio));
+    EXPECT_FALSE(CTermiosDevice::LineToTermios(Line(9600, 8, static_cast<TParity>(5), TStopBits::One), tio));
+    EXPECT_FALSE(CTermiosDevice::LineToTermios(Line(9600, 8, TParity::None, TStopBits::OneAndHalf), tio));
+    EXPECT_FALSE(CTermiosDevice::LineToTermios(Line(9600, 5, TParity::None, TStopBits::Two), tio));
+    EXPECT_TRUE(CTermiosDevice::LineToTermios(Line(9600, 8, TParity::None, TStopBits::One), tio));
 }
 
 TEST(TermiosDevice, OpenMakesTheLineRawAndCloseGivesItBack) {
@@ -117,7 +113,7 @@ TEST(TermiosDevice, QueueCountsPurgeAndCountersOnAPseudoTerminal) {
     CTermiosDevice device;
     ASSERT_TRUE(device.Open(pty.Path()));
     ASSERT_TRUE(pty.Send("12345"));
-    ASSERT_GT(device.Poll(POLLIN, 2000), 0);
+    ASSERT_TRUE(HasAny(device.Wait(TDeviceEvents::Input, 2000), TDeviceEvents::Input));
     unsigned queued = 0;
     ASSERT_TRUE(device.QueuedInput(queued));
     EXPECT_EQ(queued, 5u);
@@ -131,9 +127,9 @@ TEST(TermiosDevice, QueueCountsPurgeAndCountersOnAPseudoTerminal) {
     EXPECT_TRUE(device.GetErrorCounts(counts));
     EXPECT_EQ(counts.frame, 0u);
 
-    // A hung-up line: the poll says so, a write fails.
+    // A hung-up line: the wait says so, a write fails.
     pty.CloseMaster();
-    EXPECT_NE(device.Poll(POLLIN, 2000) & POLLHUP, 0);
+    EXPECT_TRUE(HasAny(device.Wait(TDeviceEvents::Input, 2000), TDeviceEvents::HungUp));
     const unsigned char c = 'x';
     EXPECT_LT(device.Write(&c, 1), 0);
     EXPECT_EQ(errno, EIO);

@@ -2,7 +2,6 @@
 // its EEPROM kept in a file under the data directory across clock starts.
 #include <gtest/gtest.h>
 
-#include <poll.h>
 #include <sys/stat.h>
 
 #include <cstdlib>
@@ -140,7 +139,7 @@ TEST_F(SimPortTest, AWriteReturnsWithTheClocksEchoAlreadyOnTheLine) {
         unsigned char buf[512];
         const ssize_t n = device.Read(buf, sizeof buf);
         if (n > 0) text.append(reinterpret_cast<const char*>(buf), static_cast<std::size_t>(n));
-        else device.Poll(POLLIN, 100);
+        else device.Wait(TDeviceEvents::Input, 100);
     }
     EXPECT_EQ(text.size(), RAW_TEXT_SIZE);
     EXPECT_TRUE(VerifyChecksums(text.data(), text.size()));

@@ -32,10 +32,10 @@ public:
     bool Open(const std::string& path) override { return m_inner.Open(path); }
     void Close() override { m_inner.Close(); }
     bool IsOpen() const override { return m_inner.IsOpen(); }
-    bool GetLineState(DCB& dcb) override { return m_inner.GetLineState(dcb); }
-    bool SetLineState(const DCB& dcb) override { return m_inner.SetLineState(dcb); }
-    int Poll(short events, int timeoutMs) override { return m_inner.Poll(events, timeoutMs); }
-    int PollFd() const override { return m_inner.PollFd(); }
+    bool GetLineState(TLineSettings& line) override { return m_inner.GetLineState(line); }
+    bool SetLineState(const TLineSettings& line) override { return m_inner.SetLineState(line); }
+    TDeviceEvents Wait(TDeviceEvents wanted, int timeoutMs) override { return m_inner.Wait(wanted, timeoutMs); }
+    void InterruptWait() override { m_inner.InterruptWait(); }
     bool Drain(unsigned stallMs) override { return m_inner.Drain(stallMs); }
     bool Purge(bool input, bool output) override { return m_inner.Purge(input, output); }
     bool SetBreak(bool on) override { return m_inner.SetBreak(on); }

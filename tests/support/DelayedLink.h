@@ -3,8 +3,6 @@
 // far away. Bytes in flight are not touched by a purge, as on the network.
 #pragma once
 
-#include <poll.h>
-
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -36,8 +34,8 @@ public:
         m_inner.Close();
     }
     bool IsOpen() const override { return m_inner.IsOpen(); }
-    bool GetLineState(DCB& dcb) override { return m_inner.GetLineState(dcb); }
-    bool SetLineState(const DCB& dcb) override { return m_inner.SetLineState(dcb); }
+    bool GetLineState(TLineSettings& line) override { return m_inner.GetLineState(line); }
+    bool SetLineState(const TLineSettings& line) override { return m_inner.SetLineState(line); }
     ssize_t Write(const unsigned char* buf, std::size_t size) override { return m_inner.Write(buf, size); }
     ssize_t Read(unsigned char* buf, std::size_t size) override {
         std::lock_guard lock(m_mutex);
@@ -49,17 +47,25 @@ public:
         if (n == 0) errno = EAGAIN;
         return n ? static_cast<ssize_t>(n) : -1;
     }
-    int Poll(short events, int timeoutMs) override {
-        if (!(events & POLLIN)) return m_inner.Poll(events, timeoutMs);
+    TDeviceEvents Wait(TDeviceEvents wanted, int timeoutMs) override {
+        if (!HasAny(wanted, TDeviceEvents::Input)) return m_inner.Wait(wanted, timeoutMs);
         std::unique_lock lock(m_mutex);
         const auto end = TClock::now() + std::chrono::milliseconds(timeoutMs);
         while (!Arrived()) {
-            if (TClock::now() >= end) return 0;
+            if (m_interrupted) {
+                m_interrupted = false;
+                return TDeviceEvents::Interrupted;
+            }
+            if (timeoutMs >= 0 && TClock::now() >= end) return TDeviceEvents::TimedOut;
             m_changed.wait_for(lock, std::chrono::milliseconds(5));
         }
-        return POLLIN;
+        return TDeviceEvents::Input;
     }
-    int PollFd() const override { return m_inner.PollFd(); }
+    void InterruptWait() override {
+        std::lock_guard lock(m_mutex);
+        m_interrupted = true;
+        m_changed.notify_all();
+    }
     bool Drain(unsigned stallMs) override { return m_inner.Drain(stallMs); }
     bool Purge(bool input, bool output) override {
         if (input) {
@@ -87,7 +93,7 @@ private:
     bool Arrived() const { return !m_flight.empty() && m_flight.front().due <= TClock::now(); }
     void Pump() {
         while (!m_stop) {
-            if (m_inner.Poll(POLLIN, 20) <= 0) continue;
+            if (!HasAny(m_inner.Wait(TDeviceEvents::Input, 20), TDeviceEvents::Input | TDeviceEvents::HungUp)) continue;
             unsigned char buf[256];
             const ssize_t n = m_inner.Read(buf, sizeof buf);
             if (n <= 0) {  // hung up: nothing more will come
@@ -106,6 +112,7 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_changed;
     std::deque<TByte> m_flight;
+    bool m_interrupted = false;  // under m_mutex
     std::atomic<bool> m_stop{false};
     std::thread m_pump;
 };

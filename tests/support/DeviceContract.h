@@ -5,14 +5,13 @@
 //   INSTANTIATE_TEST_SUITE_P(Termios, DeviceContract, ::testing::Values(TDeviceMaker{...}));
 #pragma once
 
-#include <poll.h>
-
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <functional>
+#include <future>
 #include <memory>
 #include <string>
 #include <thread>
@@ -63,7 +62,7 @@ protected:
         std::string got;
         const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
         while (got.size() < count && std::chrono::steady_clock::now() < end) {
-            if (m_device->Poll(POLLIN, 100) <= 0) continue;
+            if (!HasAny(m_device->Wait(TDeviceEvents::Input, 100), TDeviceEvents::Input)) continue;
             unsigned char buf[256];
             const ssize_t n = m_device->Read(buf, sizeof buf);
             if (n > 0) got.append(reinterpret_cast<char*>(buf), static_cast<std::size_t>(n));
@@ -83,15 +82,15 @@ TEST_P(DeviceContract, ClosedDeviceRefusesEverythingAsClosed) {
             m_device->Close();
         }
         EXPECT_FALSE(m_device->IsOpen());
-        DCB dcb{};
+        TLineSettings line;
         unsigned char byte = 'x';
         unsigned queued = 0;
         CSerialDevice::TErrorCounts counts;
         errno = 0;
-        EXPECT_FALSE(m_device->GetLineState(dcb));
+        EXPECT_FALSE(m_device->GetLineState(line));
         EXPECT_EQ(errno, EBADF);
         errno = 0;
-        EXPECT_FALSE(m_device->SetLineState(dcb));
+        EXPECT_FALSE(m_device->SetLineState(line));
         EXPECT_EQ(errno, EBADF);
         errno = 0;
         EXPECT_EQ(m_device->Read(&byte, 1), -1);
@@ -100,7 +99,7 @@ TEST_P(DeviceContract, ClosedDeviceRefusesEverythingAsClosed) {
         EXPECT_EQ(m_device->Write(&byte, 1), -1);
         EXPECT_EQ(errno, EBADF);
         errno = 0;
-        EXPECT_EQ(m_device->Poll(POLLIN, 0), -1);
+        EXPECT_EQ(m_device->Wait(TDeviceEvents::Input, 0), TDeviceEvents::Failed);
         EXPECT_EQ(errno, EBADF);
         EXPECT_FALSE(m_device->Drain(100));
         EXPECT_FALSE(m_device->Purge(true, true));
@@ -115,7 +114,6 @@ TEST_P(DeviceContract, ClosedDeviceRefusesEverythingAsClosed) {
 TEST_P(DeviceContract, SecondOpenerIsRefusedUntilTheFirstCloses) {
     Open();
     EXPECT_TRUE(m_device->IsOpen());
-    EXPECT_GE(m_device->PollFd(), 0);
     auto rival = m_line->MakeDevice();
     errno = 0;
     EXPECT_FALSE(rival->Open(m_line->Path()));
@@ -128,27 +126,29 @@ TEST_P(DeviceContract, SecondOpenerIsRefusedUntilTheFirstCloses) {
 
 TEST_P(DeviceContract, LineSettingsReadBackAndWhatNoLineCanDoIsRefused) {
     Open();
-    DCB line{};
-    line.BaudRate = 19200;
-    line.ByteSize = 8;
-    line.Parity = NOPARITY;
-    line.StopBits = ONESTOPBIT;
+    TLineSettings line;
+    line.rate = 19200;
+    line.dataBits = 8;
+    line.parity = TParity::None;
+    line.stopBits = TStopBits::One;
     ASSERT_TRUE(m_device->SetLineState(line)) << std::strerror(errno);
-    DCB back{};
+    TLineSettings back;
     ASSERT_TRUE(m_device->GetLineState(back));
-    EXPECT_EQ(back.BaudRate, 19200u);
-    EXPECT_EQ(back.ByteSize, 8);
-    EXPECT_EQ(back.Parity, NOPARITY);
-    EXPECT_EQ(back.StopBits, ONESTOPBIT);
+    EXPECT_EQ(back.rate, 19200u);
+    EXPECT_EQ(back.dataBits, 8);
+    EXPECT_EQ(back.parity, TParity::None);
+    EXPECT_EQ(back.stopBits, TStopBits::One);
 
-    for (DCB bad : {DCB{}, line}) {
-        if (bad.BaudRate) bad.BaudRate = 12345;  // no such rate
+    TLineSettings noRate, unknownRate = line, noParity = line;
+    unknownRate.rate = 12345;
+    noParity.parity = static_cast<TParity>(5);  // a code past the last
+    for (const TLineSettings& bad : {noRate, unknownRate, noParity}) {
         errno = 0;
         EXPECT_FALSE(m_device->SetLineState(bad));
         EXPECT_EQ(errno, EINVAL);
     }
     ASSERT_TRUE(m_device->GetLineState(back));
-    EXPECT_EQ(back.BaudRate, 19200u);  // a refusal changes nothing
+    EXPECT_EQ(back.rate, 19200u);  // a refusal changes nothing
 }
 
 TEST_P(DeviceContract, ReadsNeverWaitAndGiveWhatArrivedInOrder) {
@@ -158,7 +158,7 @@ TEST_P(DeviceContract, ReadsNeverWaitAndGiveWhatArrivedInOrder) {
     errno = 0;
     const ssize_t none = m_device->Read(buf, sizeof buf);
     EXPECT_TRUE(none == 0 || (none < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))) << none;
-    EXPECT_EQ(m_device->Poll(POLLIN, 0), 0);
+    EXPECT_EQ(m_device->Wait(TDeviceEvents::Input, 0), TDeviceEvents::TimedOut);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
 
     const std::string expected = m_line->Provoke(*m_device);
@@ -182,7 +182,7 @@ TEST_P(DeviceContract, QueuedInputIsCountedAndPurgedAndBreakTakesEffectQuietly) 
     while (std::chrono::steady_clock::now() < end) {
         ASSERT_TRUE(m_device->QueuedInput(queued));
         if (queued >= expected.size()) break;
-        m_device->Poll(POLLIN, 100);
+        m_device->Wait(TDeviceEvents::Input, 100);
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     EXPECT_EQ(queued, expected.size());
@@ -198,12 +198,34 @@ TEST_P(DeviceContract, QueuedInputIsCountedAndPurgedAndBreakTakesEffectQuietly) 
     EXPECT_TRUE(m_device->Purge(false, false));
 }
 
-TEST_P(DeviceContract, HungUpLineIsSeenByPoll) {
+TEST_P(DeviceContract, WaitTellsInputAndRoomAndAHangUpEvenWhenNothingIsWanted) {
     Open();
+    EXPECT_EQ(m_device->Wait(TDeviceEvents::None, 0), TDeviceEvents::TimedOut);
+    EXPECT_TRUE(HasAny(m_device->Wait(TDeviceEvents::Output, 10000), TDeviceEvents::Output));
+    const std::string expected = m_line->Provoke(*m_device);
+    ASSERT_FALSE(expected.empty());
+    EXPECT_TRUE(HasAny(m_device->Wait(TDeviceEvents::Input, 10000), TDeviceEvents::Input));
+    EXPECT_EQ(ReadFor(expected.size(), 10000), expected);
+
     m_line->HangUp();
-    const int events = m_device->Poll(POLLIN, 10000);
-    EXPECT_GT(events, 0);
-    EXPECT_NE(events & (POLLHUP | POLLERR), 0) << events;
+    EXPECT_TRUE(HasAny(m_device->Wait(TDeviceEvents::Input, 10000), TDeviceEvents::HungUp));
+    EXPECT_TRUE(HasAny(m_device->Wait(TDeviceEvents::None, 0), TDeviceEvents::HungUp));
     m_device->Close();
     EXPECT_FALSE(m_device->IsOpen());
+}
+
+TEST_P(DeviceContract, AnInterruptEndsTheWaitInProgressOrElseTheNextOne) {
+    Open();
+    m_device->InterruptWait();
+    EXPECT_EQ(m_device->Wait(TDeviceEvents::Input, 10000), TDeviceEvents::Interrupted);
+    EXPECT_EQ(m_device->Wait(TDeviceEvents::Input, 0), TDeviceEvents::TimedOut);  // taken by that wait
+
+    // From another thread, into a wait in progress.
+    std::promise<TDeviceEvents> waited;
+    std::thread waiter([&] { waited.set_value(m_device->Wait(TDeviceEvents::Input, 20000)); });
+    auto result = waited.get_future();
+    // Raised while it waits: no interrupt reached it if it times out.
+    while (result.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready) m_device->InterruptWait();
+    waiter.join();
+    EXPECT_EQ(result.get(), TDeviceEvents::Interrupted);
 }

@@ -7,7 +7,6 @@
 // tests of missing echoes turn the patience off.
 #pragma once
 
-#include <poll.h>
 #include <sys/types.h>
 
 #include <atomic>
@@ -30,8 +29,7 @@ inline ssize_t ReadWithEchoPatience(CSerialDevice& inner, unsigned char* buf, st
     // Nothing yet: a raw tty reads 0 (VMIN and VTIME are 0), others fail with EAGAIN.
     const bool nothing = n == 0 || (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK));
     if (size != 1 || patienceMs <= 0 || !nothing) return n;
-    const int events = inner.Poll(POLLIN, patienceMs);
-    if (events <= 0) return n;
+    if (!HasAny(inner.Wait(TDeviceEvents::Input, patienceMs), TDeviceEvents::Input | TDeviceEvents::HungUp)) return n;
     return inner.Read(buf, size);
 }
 
@@ -56,15 +54,15 @@ public:
     bool Open(const std::string& path) override { return m_inner->Open(m_path.empty() ? path : m_path); }
     void Close() override { m_inner->Close(); }
     bool IsOpen() const override { return m_inner->IsOpen(); }
-    bool GetLineState(DCB& dcb) override { return m_inner->GetLineState(dcb); }
-    bool SetLineState(const DCB& dcb) override { return m_inner->SetLineState(dcb); }
+    bool GetLineState(TLineSettings& line) override { return m_inner->GetLineState(line); }
+    bool SetLineState(const TLineSettings& line) override { return m_inner->SetLineState(line); }
     ssize_t Read(unsigned char* buf, std::size_t size) override {
         const int ms = m_shared ? PatientPortPatience().load() : m_patienceMs.load();
         return ReadWithEchoPatience(*m_inner, buf, size, ms);
     }
     ssize_t Write(const unsigned char* buf, std::size_t size) override { return m_inner->Write(buf, size); }
-    int Poll(short events, int timeoutMs) override { return m_inner->Poll(events, timeoutMs); }
-    int PollFd() const override { return m_inner->PollFd(); }
+    TDeviceEvents Wait(TDeviceEvents wanted, int timeoutMs) override { return m_inner->Wait(wanted, timeoutMs); }
+    void InterruptWait() override { m_inner->InterruptWait(); }
     bool Drain(unsigned stallMs) override { return m_inner->Drain(stallMs); }
     bool Purge(bool input, bool output) override { return m_inner->Purge(input, output); }
     bool SetBreak(bool on) override { return m_inner->SetBreak(on); }

@@ -1,8 +1,8 @@
 // A serial device for the tests, for what a pseudo-terminal cannot do: any
 // data bits and parity, refused settings, line error counters, breaks and
 // purges that can be seen. Like a tty, a path is open in one device at a
-// time. The line itself is a socket pair: the test holds
-// the far end (the clock's side) and can hang it up.
+// time. The line itself is in memory (CMemoryLine): the test holds the far
+// end (the clock's side) and can hang it up.
 #pragma once
 
 #include <condition_variable>
@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "Dcb.h"
+#include "MemoryLine.h"
 #include "SerialDevice.h"
 
 class CFakeSerialDevice : public CSerialDevice {
@@ -23,12 +25,12 @@ public:
     bool Open(const std::string& path) override;
     void Close() override;
     bool IsOpen() const override;
-    bool GetLineState(DCB& dcb) override;
-    bool SetLineState(const DCB& dcb) override;
+    bool GetLineState(TLineSettings& line) override;
+    bool SetLineState(const TLineSettings& line) override;
     ssize_t Read(unsigned char* buf, std::size_t size) override;
     ssize_t Write(const unsigned char* buf, std::size_t size) override;
-    int Poll(short events, int timeoutMs) override;
-    int PollFd() const override;
+    TDeviceEvents Wait(TDeviceEvents wanted, int timeoutMs) override;
+    void InterruptWait() override;
     bool Drain(unsigned stallMs) override;
     bool Purge(bool input, bool output) override;
     bool SetBreak(bool on) override;
@@ -51,7 +53,7 @@ public:
 
     // What happened.
     std::string LastPath() const;
-    DCB LineState() const;  // as last set, also after Close
+    DCB LineState() const;  // as last set, in the port's terms; also after Close
     std::vector<bool> BreakCalls() const;
     int DrainCalls() const;
     int PurgeCalls() const;
@@ -63,15 +65,17 @@ public:
     bool WaitClosed(int timeoutMs);
 
 private:
+    using TEnd = CMemoryLine::TEnd;
+
+    CMemoryLine m_line;  // the near end is the device's
     mutable std::mutex m_mutex;
     std::condition_variable m_closedCv;
-    int m_fd = -1;
-    int m_peerFd = -1;
+    bool m_open = false;
     int m_sendBuffer = 0;
     int m_openError = 0, m_setError = 0, m_getError = 0, m_drainError = 0;
     std::string m_path;      // last asked for
     std::string m_openPath;  // held while open
-    DCB m_dcb;
+    TLineSettings m_settings;
     TErrorCounts m_counts;
     std::vector<bool> m_breaks;
     int m_drains = 0, m_purges = 0, m_sets = 0, m_opens = 0;

@@ -115,10 +115,17 @@ bool LineEnded(const char* buf, std::size_t n) {
 
 }  // namespace
 
-int AskClockModel(CCommPort& port, const TProbeTimes& times, std::string* romOut) {
+namespace {
+
+// One "v", after a break and its pause when breakFirst; echoed tells
+// whether the clock echoed it.
+int AskOnce(CCommPort& port, const TProbeTimes& times, bool breakFirst, std::string* romOut, bool& echoed) {
+    echoed = false;
     // The break ends whatever the clock was in the middle of.
-    if (!port.SendBreak() || !port.FlushWrites(CCommPort::PURGE_INPUT)) return -1;
-    LineWait::SleepUntil(NowMs() + times.afterBreakMs);
+    if (breakFirst) {
+        if (!port.SendBreak() || !port.FlushWrites(CCommPort::PURGE_INPUT)) return -1;
+        LineWait::SleepUntil(NowMs() + times.afterBreakMs);
+    }
     if (!port.FlushWrites(CCommPort::PURGE_INPUT)) return -1;
     const unsigned char ask = kAsk;
     if (!port.Write(&ask, 1)) return -1;
@@ -130,6 +137,7 @@ int AskClockModel(CCommPort& port, const TProbeTimes& times, std::string* romOut
         return -1;
     const char* echo = static_cast<const char*>(std::memchr(got, kAsk, count));
     if (!echo) return -1;
+    echoed = true;
     const std::size_t from = static_cast<std::size_t>(echo - got) + 1;
     std::memmove(got, got + from, count - from);
     count -= from;
@@ -138,6 +146,19 @@ int AskClockModel(CCommPort& port, const TProbeTimes& times, std::string* romOut
     if (!RomDate(std::string(got, count), rom) || !RomDateShape(rom)) return -1;
     if (romOut) *romOut = rom;
     return CClockModel::VersionAnsweringModel();
+}
+
+}  // namespace
+
+int AskClockModel(CCommPort& port, const TProbeTimes& times, std::string* romOut) {
+    bool echoed = false;
+    if (!times.breakFirst) {
+        const int model = AskOnce(port, times, false, romOut, echoed);
+        // A clock that heard it has answered; one that did not may be in
+        // the middle of something only a break ends.
+        if (model >= 0 || echoed) return model;
+    }
+    return AskOnce(port, times, true, romOut, echoed);
 }
 
 std::vector<std::uint32_t> CClockProbe::Rates() {

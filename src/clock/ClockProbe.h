@@ -35,6 +35,10 @@ struct TProbeTimes {
     // After the break the clock is given this long before "v", as before
     // any command: it may not hear a byte sent sooner.
     unsigned afterBreakMs = 500;
+    // False: "v" is first sent without a break, and the break and its pause
+    // follow only when no echo came (a clock on an idle line at a known
+    // rate hears it at once).
+    bool breakFirst = true;
     unsigned echoWaitMs = 250;   // how long the echo of "v" may take
     unsigned replyWaitMs = 400;  // how long the ROM date may take after the echo
     // Added to both on a network port, beside its round trip: the server's
@@ -85,7 +89,7 @@ private:
 };
 
 // Asks the clock on an open port for its model as the probe asks at one rate:
-// a break, then "v". The model's index when the clock says it (the model
+// a break, its pause, then "v" (see TProbeTimes::breakFirst). The model's index when the clock says it (the model
 // that answers "v" sends its ROM date, left in rom when given), else -1:
 // another model, or no clock at all.
 int AskClockModel(CCommPort& port, const TProbeTimes& times = TProbeTimes(), std::string* rom = nullptr);

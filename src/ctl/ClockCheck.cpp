@@ -58,6 +58,7 @@ std::string AskRomDate(CClockState& state, CCommPort& port) {
     TProbeTimes times;
     times.echoWaitMs = LineWait::EchoBoundMs(port, LineWait::CharDelayMs());
     times.replyWaitMs = LineWait::AnswerBoundMs(port, times.replyWaitMs, kRomReplyChars);
+    times.breakFirst = false;
     if (const TClockModelRow* row = CClockModel::Row(state.GetModel()); row && row->answersVersion)
         AskClockModel(port, times, &rom);
     return rom;

@@ -126,7 +126,9 @@ int OpenSession(const char* command, const TPortChoice& given, CPortSession& ses
     if (const int rc = SetGivenBaud(command, given, session); rc != CTL_DONE) return rc;
     // Asked at the session's own rate, as the commands will be sent.
     if (choice.ask) {
-        const int told = AskClockModel(session.Port());
+        TProbeTimes times;
+        times.breakFirst = false;
+        const int told = AskClockModel(session.Port(), times);
         if (told >= 0) session.State().SetModel(told);
         // Asked for by name: what came of it is said.
         std::string name;

@@ -4,7 +4,8 @@
 // takes the hex records, answers "v" and "TU" and takes the set-time command.
 // Faults can be switched on at any time to show how the program copes.
 // Instead of a pseudo-terminal the clock can serve raw TCP (Listen): one
-// client at a time, each finding a clock ready for a command.
+// client at a time, each finding a clock ready for a command; or a line
+// inside the process (StartInProcess), which the "SIM" port opens.
 //
 // The clock's parts, each with one job: its memories (SimMemories.h), its
 // time (SimClockTime.h), its faults (SimFaultInjector.h), what it does with
@@ -16,6 +17,7 @@
 #include <cstdint>
 #include <ctime>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -35,8 +37,11 @@ public:
     CSimClock(const CSimClock&) = delete;
     CSimClock& operator=(const CSimClock&) = delete;
 
-    // The line: a pseudo-terminal (Start) or TCP (Listen); see SimLineServer.h.
+    // The line: a pseudo-terminal (Start), TCP (Listen) or one inside the
+    // process (StartInProcess); see SimLineServer.h.
     bool Start() { return m_server.Start(); }
+    bool StartInProcess() { return m_server.StartInProcess(); }
+    std::shared_ptr<CSimInProcessLine> InProcessLine() const { return m_server.InProcessLine(); }
     void Stop() { m_server.Stop(); }
     bool Listen(const std::string& host, std::uint16_t port) { return m_server.Listen(host, port); }
     std::string ListenAddress() const { return m_server.ListenAddress(); }

@@ -1,5 +1,6 @@
 #include "SimClockTime.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 
@@ -17,10 +18,17 @@ double CSimClockTime::TimeOffsetAt(double hostSeconds) const {
     return m_offsetAtBase + m_driftPpm * 1e-6 * (hostSeconds - m_baseHost);
 }
 
-std::time_t CSimClockTime::GetClockTime() const {
-    const double host = SystemSeconds();
-    return static_cast<std::time_t>(std::floor(host + TimeOffsetAt(host)));
+std::time_t CSimClockTime::GetClockTime() const { return ClockTimeAt(SystemSeconds()); }
+
+std::time_t CSimClockTime::ClockTimeAt(double hostSeconds) const {
+    {
+        std::lock_guard lock(m_mutex);
+        hostSeconds = std::max(hostSeconds, m_baseHost);
+    }
+    return static_cast<std::time_t>(std::floor(hostSeconds + TimeOffsetAt(hostSeconds)));
 }
+
+double CSimClockTime::HostNow() { return SystemSeconds(); }
 
 void CSimClockTime::SetClockTime(std::time_t utc) {
     const double host = SystemSeconds();

@@ -9,6 +9,11 @@ class CSimClockTime {
 public:
     // The whole second the clock is in.
     std::time_t GetClockTime() const;
+    // The whole second the clock was in at host time hostSeconds; a clock
+    // set later than that reads from the moment it was set.
+    std::time_t ClockTimeAt(double hostSeconds) const;
+    // The system clock now, in seconds since the epoch.
+    static double HostNow();
     // Sets the clock to utc exactly, now; the drift goes on.
     void SetClockTime(std::time_t utc);
     // The clock's time minus the system clock's from now on, in seconds

@@ -19,6 +19,7 @@
 #include <cstring>
 #include <optional>
 
+#include "SimInProcessLine.h"
 #include "SimOutput.h"
 #include "TermiosLine.h"
 
@@ -139,6 +140,7 @@ bool CSimLineServer::StartServing() {
     m_lastError.clear();
     m_protocol.Reset();
     m_bytesRead = 0;
+    m_stopServing = false;
     {
         std::lock_guard lock(m_answerMutex);
         m_bytesAnswered = 0;
@@ -177,11 +179,14 @@ bool CSimLineServer::WaitAnswered(std::uint64_t count, int timeoutMs) const {
 
 void CSimLineServer::Stop() {
     if (m_thread.joinable()) {
+        m_stopServing = true;
         const std::uint64_t one = 1;
         // The eventfd counter cannot overflow from one write; ignore the result.
         [[maybe_unused]] ssize_t n = ::write(m_wakeFd, &one, sizeof(one));
+        if (m_inProcess) m_inProcess->Bytes().InterruptWait(CMemoryLine::TEnd::Far);
         m_thread.join();
     }
+    if (m_inProcess) m_inProcess->Bytes().HangUp(CMemoryLine::TEnd::Far);
     SetServing(false);
     CloseAll();
 }
@@ -194,35 +199,46 @@ void CSimLineServer::CloseAll() {
     CloseFd(m_wakeFd);
     CloseFd(m_slaveFd);
     CloseFd(m_masterFd);
+    m_inProcess.reset();
     m_devicePath.clear();
 }
 
 TSimLineRate CSimLineServer::LineRate() const {
+    if (m_inProcess) return {m_inProcess->Settings().rate, true};
     if (m_slaveFd < 0) return {};
     termios tio{};
     if (::tcgetattr(m_slaveFd, &tio) != 0) return {0, true};
     return {SpeedToRate(::cfgetospeed(&tio)), true};
 }
 
+std::optional<CSimLineServer::TClock::time_point> CSimLineServer::ServeDue(TClock::time_point now, bool& blocked) {
+    m_protocol.CheckTimeouts(now);
+    blocked = WriteDueOutput(now);
+    {
+        std::lock_guard lock(m_answerMutex);
+        if (m_bytesAnswered != m_bytesRead) {
+            m_bytesAnswered = m_bytesRead;
+            m_answerCv.notify_all();
+        }
+    }
+    std::optional<TClock::time_point> wake;
+    if (!m_output.Empty() && !blocked) wake = m_output.NextDue();
+    if (const std::optional<TClock::time_point> expiry = m_protocol.InputExpiry())
+        wake = wake ? std::min(*wake, *expiry) : *expiry;
+    return wake;
+}
+
 void CSimLineServer::Serve() {
+    if (m_inProcess) {
+        ServeInProcess();
+        return;
+    }
     char buf[512];
     for (;;) {
         TClock::time_point now = TClock::now();
-        m_protocol.CheckTimeouts(now);
-        const bool blocked = WriteDueOutput(now);
-        {
-            std::lock_guard lock(m_answerMutex);
-            if (m_bytesAnswered != m_bytesRead) {
-                m_bytesAnswered = m_bytesRead;
-                m_answerCv.notify_all();
-            }
-        }
-
+        bool blocked = false;
         // Sleep until input, a stop, or the next thing that falls due.
-        std::optional<TClock::time_point> wake;
-        if (!m_output.Empty() && !blocked) wake = m_output.NextDue();
-        if (const std::optional<TClock::time_point> expiry = m_protocol.InputExpiry())
-            wake = wake ? std::min(*wake, *expiry) : *expiry;
+        const std::optional<TClock::time_point> wake = ServeDue(now, blocked);
         timespec ts{};
         if (wake) {
             const auto left = std::max(TClock::duration::zero(), *wake - now);
@@ -316,6 +332,8 @@ void CSimLineServer::DropClient(const std::string& why) {
 }
 
 ssize_t CSimLineServer::WriteLine(const char* data, std::size_t size) {
+    if (m_inProcess)
+        return m_inProcess->Bytes().Write(CMemoryLine::TEnd::Far, reinterpret_cast<const unsigned char*>(data), size);
     // A client gone away must not end the whole program with SIGPIPE.
     if (m_clientFd >= 0) return ::send(m_clientFd, data, size, MSG_NOSIGNAL);
     return ::write(m_lineFd, data, size);
@@ -325,7 +343,7 @@ bool CSimLineServer::WriteDueOutput(TClock::time_point now) {
     char chunk[1024];
     // Bytes sent while no client is connected are lost, as on a line with
     // nothing plugged in.
-    if (m_lineFd < 0) {
+    if (m_lineFd < 0 && !m_inProcess) {
         m_output.DropDue(now);
         return false;
     }

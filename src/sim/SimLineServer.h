@@ -1,18 +1,23 @@
 // Serves the simulated clock's line on its own thread: the master side of a
-// pseudo-terminal (Start), or raw TCP with one client at a time (Listen).
+// pseudo-terminal (Start), raw TCP with one client at a time (Listen), or
+// the far end of a line inside the process (StartInProcess).
 // What comes in goes to the protocol; what the clock says leaves when due.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <sys/types.h>
 #include <thread>
 
 #include "SimProtocol.h"
 
+class CSimInProcessLine;
 class CSimOutput;
 
 class CSimLineServer {
@@ -32,6 +37,11 @@ public:
     // at once, and a new one may come when the client leaves. Each new client
     // finds the clock ready for a command, as a break would leave it.
     bool Listen(const std::string& host, std::uint16_t port);
+    // Serves a line inside the process instead (SimInProcessLine.h), for the
+    // "SIM" port; Stop hangs it up.
+    bool StartInProcess();
+    // That line while it is served; null otherwise.
+    std::shared_ptr<CSimInProcessLine> InProcessLine() const { return m_inProcess; }
     // Ends the serving thread and closes the device; the program's side then
     // sees a hang-up, as with an unplugged cable.
     void Stop();
@@ -43,8 +53,9 @@ public:
     std::string DevicePath() const { return m_devicePath; }
     std::string LastError() const { return m_lastError; }
 
-    // The rate the program set the pseudo-terminal to; on TCP, where there is
-    // no line to set, the clock's factory 9600 baud. Serving thread only.
+    // The rate the program set the pseudo-terminal (or the in-process line)
+    // to; on TCP, where there is no line to set, the clock's factory 9600
+    // baud. Serving thread only.
     TSimLineRate LineRate() const;
 
     // Bytes taken from the line and dealt with, the answers due at once (the
@@ -61,6 +72,11 @@ public:
 private:
     bool StartServing();
     void Serve();
+    void ServeInProcess();
+    // What falls due by now: half commands dropped, output written (blocked
+    // set when the line took not all of it), what was answered told. Gives
+    // when the next thing falls due.
+    std::optional<TClock::time_point> ServeDue(TClock::time_point now, bool& blocked);
     void CloseAll();
     void AcceptClient();
     void DropClient(const std::string& why);  // "left", "lost: reason"
@@ -81,6 +97,8 @@ private:
     int m_slaveFd = -1;
     int m_wakeFd = -1;
     int m_watchFd = -1;
+    std::shared_ptr<CSimInProcessLine> m_inProcess;
+    std::atomic<bool> m_stopServing{false};
     std::string m_devicePath;
     std::string m_lastError;
     std::thread m_thread;

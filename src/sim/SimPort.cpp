@@ -19,6 +19,8 @@
 #include "PortCatalogue.h"
 #include "Profile.h"
 #include "SimClock.h"
+#include "SimInProcessLine.h"
+#include "TermiosLine.h"
 
 namespace {
 
@@ -109,7 +111,7 @@ public:
         auto clock = std::make_unique<CSimClock>();
         PrepareFile(*clock);
         clock->SetEepromStoredHandler([this](const TClockConfig& config) { Save(config); });
-        if (!clock->Start()) {
+        if (!clock->StartInProcess()) {
             err = errno ? errno : EIO;
             Say("the simulated clock could not start: " + clock->LastError());
             return nullptr;
@@ -217,22 +219,127 @@ CSharedSim& Shared() {
     return shared;
 }
 
+using TEnd = CMemoryLine::TEnd;
+
+template <typename T>
+T Closed(T failed) {
+    errno = EBADF;
+    return failed;
+}
+
 }  // namespace
 
+std::shared_ptr<CSimInProcessLine> CSimPort::Line() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_line;
+}
+
 bool CSimPort::Open(const std::string& /*path*/) {
+    Close();
     int err = 0;
     CSimClock* clock = Shared().GetClock(err);
     if (!clock) {
         errno = err;
         return false;
     }
-    return m_line.Open(clock->DevicePath());
+    std::shared_ptr<CSimInProcessLine> line = clock->InProcessLine();
+    if (!line) {
+        errno = ENODEV;
+        return false;
+    }
+    if (!line->Hold()) {
+        errno = EBUSY;
+        return false;
+    }
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_line = std::move(line);
+    return true;
+}
+
+void CSimPort::Close() {
+    std::shared_ptr<CSimInProcessLine> line;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        line = std::move(m_line);
+    }
+    if (!line) return;
+    line->Bytes().Discard(TEnd::Near);
+    line->Bytes().Discard(TEnd::Far);
+    line->Release();
+}
+
+bool CSimPort::GetLineState(TLineSettings& settings) {
+    const auto line = Line();
+    if (!line) return Closed(false);
+    settings = line->Settings();
+    return true;
+}
+
+bool CSimPort::SetLineState(const TLineSettings& settings) {
+    const auto line = Line();
+    if (!line) return Closed(false);
+    // What the termios device took on the pseudo-terminal, this line takes.
+    speed_t speed;
+    if (!RateToSpeed(settings.rate, speed) || !LineSettingsPossible(settings)) {
+        errno = EINVAL;
+        return false;
+    }
+    line->SetSettings(settings);
+    return true;
+}
+
+ssize_t CSimPort::Read(unsigned char* buf, std::size_t size) {
+    const auto line = Line();
+    return line ? line->Bytes().Read(TEnd::Near, buf, size) : Closed<ssize_t>(-1);
 }
 
 ssize_t CSimPort::Write(const unsigned char* buf, std::size_t size) {
+    const auto line = Line();
+    if (!line) return Closed<ssize_t>(-1);
     // Generous: only a clock that stopped serving makes it run out.
     constexpr int kAnswerWaitMs = 5000;
-    return Shared().WriteAnswered([&] { return m_line.Write(buf, size); }, kAnswerWaitMs);
+    return Shared().WriteAnswered([&] { return line->Bytes().Write(TEnd::Near, buf, size); }, kAnswerWaitMs);
+}
+
+TDeviceEvents CSimPort::Wait(TDeviceEvents wanted, int timeoutMs) {
+    const auto line = Line();
+    return line ? line->Bytes().Wait(TEnd::Near, wanted, timeoutMs) : Closed(TDeviceEvents::Failed);
+}
+
+void CSimPort::InterruptWait() {
+    if (const auto line = Line()) line->Bytes().InterruptWait(TEnd::Near);
+}
+
+bool CSimPort::Drain(unsigned stallMs) {
+    const auto line = Line();
+    return line ? line->Bytes().WaitTaken(TEnd::Far, stallMs) : Closed(false);
+}
+
+bool CSimPort::Purge(bool input, bool output) {
+    const auto line = Line();
+    if (!line) return Closed(false);
+    if (input) line->Bytes().Discard(TEnd::Near);
+    if (output) line->Bytes().Discard(TEnd::Far);
+    return true;
+}
+
+bool CSimPort::SetBreak(bool) {
+    // Taken unseen, as by a pseudo-terminal: the clock knows a break by the
+    // quiet that follows it.
+    return Line() ? true : Closed(false);
+}
+
+bool CSimPort::QueuedInput(unsigned& count) {
+    const auto line = Line();
+    if (!line) return Closed(false);
+    count = static_cast<unsigned>(line->Bytes().Queued(TEnd::Near));
+    return true;
+}
+
+bool CSimPort::GetErrorCounts(TErrorCounts& counts) {
+    if (!Line()) return Closed(false);
+    counts = TErrorCounts{};
+    return true;
 }
 
 CSimClock* CSimPort::GetClock() {

@@ -116,6 +116,7 @@ void CSimProtocol::CheckTimeouts(TClock::time_point now) {
 }
 
 void CSimProtocol::HandleCommandByte(char c, const TSimFaults& faults, bool afterPause) {
+    m_heardHost = CSimClockTime::HostNow();
     if (const std::optional<char> echo = m_faults.Echo(c, faults))
         m_output.Enqueue(std::string(1, *echo), TClock::now(), CharTime());
 
@@ -191,7 +192,7 @@ void CSimProtocol::CarryOut(const std::string& command, const TSimFaults& faults
 
 // "day-of-year:hour:minute:second" of the whole second the clock is in.
 std::string CSimProtocol::TimeLine() const {
-    const std::time_t t = m_time.GetClockTime();
+    const std::time_t t = m_heardHost > 0 ? m_time.ClockTimeAt(m_heardHost) : m_time.GetClockTime();
     std::tm utc{};
     ::gmtime_r(&t, &utc);
     char line[64];

@@ -86,6 +86,9 @@ private:
     void CarryOut(const std::string& command, const TSimFaults& faults);
     bool SetTimeFromText(const std::string& command);
     std::string TimeLine() const;
+    // When the byte being handled was heard (host seconds): the clock
+    // takes its time then, before the byte's echo leaves.
+    double m_heardHost = 0;
     std::string RecordsText(const TSimFaults& faults);
     void QueueReply(const std::string& text, const TSimFaults& faults);
     TClock::duration CharTime() const;

@@ -146,6 +146,27 @@ TEST_F(SimPortTest, AWriteReturnsWithTheClocksEchoAlreadyOnTheLine) {
     device.Close();
 }
 
+TEST_F(SimPortTest, TheClockHearsTheProgramOnlyAtTheRateItListensAt) {
+    CSimClock* clock = CSimPort::GetClock();
+    ASSERT_NE(clock, nullptr);
+    TSimFaults faults;
+    faults.onlyAtRate = 19200;
+    clock->SetFaults(faults);
+    CSimPort device;
+    ASSERT_TRUE(device.Open("SIM"));
+    for (std::uint32_t rate : {9600u, 19200u}) {
+        TLineSettings line;
+        ASSERT_TRUE(device.GetLineState(line));
+        line.rate = rate;
+        ASSERT_TRUE(device.SetLineState(line));
+        const unsigned char v = 'v';
+        ASSERT_EQ(device.Write(&v, 1), 1);  // back once the clock has dealt with it
+        unsigned char echo = 0;
+        EXPECT_EQ(device.Read(&echo, 1) == 1, rate == 19200) << rate;
+        ASSERT_TRUE(device.Purge(true, false));
+    }
+}
+
 TEST_F(SimPortTest, ChangesMadeDirectlyAreSavedAtShutdownAndAnUnchangedFileIsLeftAlone) {
     CSimClock* clock = CSimPort::GetClock();
     ASSERT_NE(clock, nullptr);

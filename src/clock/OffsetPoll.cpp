@@ -42,9 +42,24 @@ TClockResult COffsetPoller::Poll(CClockState& state, CCommPort& port, std::strin
     // Host seconds and NowMs side by side, to put the port's times on the host's scale.
     const double hostNow = HostSeconds();
     const long long steadyNow = NowMs();
-    const long long steadyNowUs = LineWait::NowUs();
+    // The host's clock read between two looks at the monotonic one; a
+    // thread put aside between them would shift every edge, so the closest
+    // pair of a few is kept and the gap widens the edges.
+    double hostBeside = hostNow;
+    long long steadyNowUs = 0, gapUs = -1;
+    for (int i = 0; i < 5 && (gapUs < 0 || gapUs > 20); ++i) {
+        const long long before = LineWait::NowUs();
+        const double host = HostSeconds();
+        const long long after = LineWait::NowUs();
+        if (gapUs < 0 || after - before < gapUs) {
+            gapUs = after - before;
+            hostBeside = host;
+            steadyNowUs = before + gapUs / 2;
+        }
+    }
+    const double fineGrain = kFineGrainSeconds + static_cast<double>(gapUs) / 2e6;
     auto onHost = [&](long long ms) { return hostNow + static_cast<double>(ms - steadyNow) / 1000.0; };
-    auto onHostUs = [&](long long us) { return hostNow + static_cast<double>(us - steadyNowUs) / 1e6; };
+    auto onHostUs = [&](long long us) { return hostBeside + static_cast<double>(us - steadyNowUs) / 1e6; };
 
     if (m_estimator.HasEstimate()) {
         double start = NextStart(hostNow);
@@ -60,8 +75,8 @@ TClockResult COffsetPoller::Poll(CClockState& state, CCommPort& port, std::strin
     // Edges the writer timed to the microsecond narrow it further.
     const bool fine = asked.lastByteFromUs > 0 && asked.echoedUs >= asked.lastByteFromUs;
     const long long from = asked.lastByteFromMs > 0 ? asked.lastByteFromMs : asked.lastByteMs;
-    const double earliest = fine ? onHostUs(asked.lastByteFromUs) - kFineGrainSeconds : onHost(from) - kGrainSeconds;
-    const double latest = fine ? onHostUs(asked.echoedUs) + kFineGrainSeconds : onHost(asked.echoedMs) + 2 * kGrainSeconds;
+    const double earliest = fine ? onHostUs(asked.lastByteFromUs) - fineGrain : onHost(from) - kGrainSeconds;
+    const double latest = fine ? onHostUs(asked.echoedUs) + fineGrain : onHost(asked.echoedMs) + 2 * kGrainSeconds;
     using namespace std::chrono;
     const THostTime at{milliseconds(static_cast<long long>(earliest * 1000.0))};
     const std::optional<milliseconds> offset = told ? ClockOffset(*told, at) : std::nullopt;

@@ -245,6 +245,7 @@ void CClockProbe::ProbePort(const std::string& port, TPortResult& result) {
         if (device.SetBreak(true)) {
             SleepPlainMs(CCommPort::BreakHoldMs(line));
             device.SetBreak(false);
+            SleepPlainMs(m_times.afterBreakMs);
         }
         device.Purge(true, true);
         const unsigned char ask = kAsk;

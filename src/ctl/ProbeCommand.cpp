@@ -71,7 +71,7 @@ std::string ProbeDetails() {
                        "clock SIM only when named) at 9600 baud, then 19200 up to 115200, then 4800\n"
                        "down to 1200, 8N1: a break, then \"v\", which only asks for the clock's ROM\n"
                        "date and changes nothing. The ports are tried at once; each rate takes at\n"
-                       "most about 0.85 s (1.25 s where a clock answers), 0.5 s of it the pause a\n"
+                       "most about 0.8 s (1.2 s where a clock answers), 0.5 s of it the pause a\n"
                        "clock is given after a break; on a network port the waits grow by its\n"
                        "round trip and a second. One line per clock found,\n"
                        "tab-separated: port, baud rate, model (\"-\" when the clock did not say; only the ") +

@@ -3,7 +3,8 @@
 // without line ends, on a fresh page and on one that has already taken an
 // hour of text. Each block comes as the port's reader thread hands it over:
 // from a thread of its own, its byte count for the status line and then its
-// bytes, each through the window's port adapter.
+// bytes, each through the window's port adapter. The real program under X is
+// measured by scripts/measure-window.
 //
 //   console-measure [seconds per run (10)]
 //
@@ -126,6 +127,7 @@ TResult Run(CClockPropSheet& sheet, bool lineEnds, bool afterAnHour, int seconds
     });
     loop.exec();
     reader.join();
+    events.DeliverPending();        // the last batch, if still held
     QApplication::processEvents();  // the last paint
     const double cpu = ProcessCpuMs() - start;
     const double kb = static_cast<double>(blocks) * kBytesPerBlock / 1024.0;

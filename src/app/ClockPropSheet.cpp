@@ -140,6 +140,7 @@ CClockPropSheet::~CClockPropSheet() {
     // nothing can keep the GUI thread waiting while the port goes away.
     m_port.SetNotifyWnd(nullptr);
     m_port.ReadStop();
+    m_events.DeliverPending();
     m_events.SetOpen(false);
 }
 
@@ -236,6 +237,8 @@ void CClockPropSheet::OnStatusText(unsigned id) {
 void CClockPropSheet::OnConsoleShow(bool shown) {
     if (!shown) {
         m_port.ReadStop();
+        // What was read before the stop still reaches the page, at once.
+        m_events.DeliverPending();
         return;
     }
     // Every showing starts with an empty output.

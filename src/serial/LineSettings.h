@@ -2,7 +2,7 @@
 // words. Above the seam the port keeps the DCB of the Windows serial API
 // (Dcb.h: the mode strings, CCommPort's methods, the profile) and converts
 // at the edge (DcbLine.h). The Win32 device turns these into the system's
-// DCB itself, so nothing here may bear a name <windows.h> defines.
+// DCB itself, so nothing here may bear a name the Windows headers define.
 //
 // A code beyond an enum's last (a DCB may hold any byte) is kept as it is,
 // for the device to refuse.

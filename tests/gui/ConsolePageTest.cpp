@@ -1,5 +1,7 @@
 // The Console page on a host of the test's own: what reaches the output,
-// what typed lines send, and Escape ending reception.
+// what typed lines send, and Escape ending reception. In the window: a burst
+// from the clock reaches the page whole and in order, and the status line's
+// counts add up to it.
 #include <QPlainTextEdit>
 #include <QTextBlock>
 #include <QTextDocument>
@@ -7,9 +9,14 @@
 
 #include <string>
 
+#include "ClockPropSheet.h"
 #include "ConsoleDlg.h"
 #include "FakePageHost.h"
 #include "GuiTestSupport.h"
+#include "QtWaitHooks.h"
+#include "Resource.h"
+#include "SheetParts.h"
+#include "StringTable.h"
 
 namespace {
 
@@ -40,6 +47,7 @@ private slots:
     void TypedLinesAndEscape();
     void EndlessLineKeepsTheOutputBounded();
     void LinesBetweenShowingsGoInTogether();
+    void BurstArrivesWholeInOrderAndCounted();
 };
 
 void CConsolePageTest::EndlessLineKeepsTheOutputBounded() {
@@ -150,6 +158,46 @@ void CConsolePageTest::TypedLinesAndEscape() {
     QCOMPARE(c.Output(), std::string("one\n"));
     QVERIFY(c.page.isVisible());
     QVERIFY(c.host.boxes.empty());
+}
+
+void CConsolePageTest::BurstArrivesWholeInOrderAndCounted() {
+    CGuiProfile profile;
+    struct THooks {
+        THooks() { CQtWaitHooks::Install(); }
+        ~THooks() { CQtWaitHooks::Uninstall(); }
+    } hooks;
+    CPseudoTerminal line;
+    QVERIFY(line.IsReady());
+    {
+        CClockPropSheet sheet(IDS_CAPTION, nullptr, 3);  // on the Console page
+        QVERIFY(sheet.GetPort()->Open(line.SlaveName()));
+        long long counted = 0;
+        int latest = 0;
+        QObject::connect(sheet.GetEvents(), &CPortEvents::CommStatus, [&](int code, int count) {
+            if (code != 1) return;
+            counted += count;
+            latest = count;
+        });
+        sheet.show();
+        QVERIFY(PumpUntil([&] { return sheet.GetPort()->IsReading(); }));
+
+        // Written while the window is busy writing: the reader's blocks come
+        // in faster than the window takes them.
+        std::string sent, chunk, shown;
+        for (int i = 0; i < 3000; ++i) {
+            chunk += "line " + std::to_string(i) + "\r\n";
+            shown += "line " + std::to_string(i) + "\n";
+            if (chunk.size() < 1000 && i < 2999) continue;
+            QVERIFY(line.WriteToPort(chunk));
+            sent += chunk;
+            chunk.clear();
+        }
+        QPlainTextEdit* output = ConsolePage(sheet).GetOutput();
+        QVERIFY(PumpUntil([&] { return output->toPlainText().toStdString() == shown; }, 30000));
+        // Every byte counted once; the line shows the latest count.
+        QCOMPARE(counted, static_cast<long long>(sent.size()));
+        QCOMPARE(StatusText(sheet), FormatString(GetString(IDS_PORT_READ).c_str(), latest));
+    }
 }
 
 QTEST_MAIN(CConsolePageTest)

@@ -1,8 +1,8 @@
 // The port's messages across threads, through the window's adapter: a send
 // from another thread becomes a typed signal handled on the GUI thread while
-// the sender waits, posts are queued, a closed gate or a vanished adapter
-// never leaves a sender hanging, and the port's reader thread delivers and
-// stops mid-delivery.
+// the sender waits (the reader's blocks without waiting), posts are queued, a
+// closed gate or a vanished adapter never leaves a sender hanging, and the
+// port's reader thread delivers and stops mid-delivery.
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
@@ -206,11 +206,12 @@ void CMessageTargetTest::ReaderDeliversAndStopsMidDelivery() {
         QVERIFY(pty.WriteToPort("$GPS 12:00:00\r\n"));
         QVERIFY(PumpUntil([&] { return page.received == "$GPS 12:00:00\r\n"; }));
 
-        // The reader is now blocked handing over a block; ReadStop has to let
-        // that delivery through to end the thread.
+        // A block handed over but not yet delivered when reading stops is
+        // delivered then, as the window does.
         QVERIFY(pty.WriteToPort("more"));
         QVERIFY(WaitForBlockedSender(events));
         port.ReadStop();
+        events.DeliverPending();
         QVERIFY2(page.received == "$GPS 12:00:00\r\nmore", page.received.c_str());
 
         // Nothing arrives once reading has stopped.
@@ -231,12 +232,11 @@ void CMessageTargetTest::WaitInQueuedHandlerDeliversEarlierSends() {
     std::atomic<bool> delivered{false};
     std::atomic<bool> sent{false};
     int pumps = 0;
-    connect(&events, &CPortEvents::DataReceived, this, [&](const QByteArray&) { delivered = true; });
+    connect(&events, &CPortEvents::DeviceGone, this, [&] { delivered = true; });
     QMetaObject::invokeMethod(
         this, [&] { while (!delivered && pumps < 100 && PumpWaitingMessages()) ++pumps; }, Qt::QueuedConnection);
-    const char byte = 'x';
     std::thread reader([&] {
-        events.Send(WM_COMMDATA, 1, reinterpret_cast<std::intptr_t>(&byte));
+        events.Send(WM_COMMSTATUS, static_cast<std::uintptr_t>(static_cast<std::intptr_t>(-1)), 0);
         sent = true;
     });
     QVERIFY(WaitForBlockedSender(events));
